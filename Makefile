@@ -1,0 +1,81 @@
+# Quick start on Debian 12:  make run   |   make test
+#
+# Both first install the Debian packages that are missing (as root; any
+# other user is shown the apt-get command to run), then configure and
+# build in build/.
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+BENCH_BUILD ?= build-bench
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 600
+
+PACKAGES = g++ make cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
+           libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all
+FUZZ_PACKAGES  = clang libclang-rt-14-dev
+BENCH_PACKAGES = potrace
+
+.PHONY: all deps build run test test-asan fuzz fuzz-deps bench clean
+
+all: build
+
+define install_missing
+	@missing=""; \
+	for p in $(1); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  else \
+	    echo "Missing packages. Run as root:"; \
+	    echo "  sudo apt-get install -y$$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@./tools/first-run.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) test-asan
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEMO_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
+
+# Long fuzz runs for development: every target for FUZZ_SECONDS each.
+fuzz: fuzz-deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVEMO_FUZZ=ON -DVEMO_SANITIZE=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	./tools/fuzz-all.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+bench: deps
+	$(call install_missing,$(BENCH_PACKAGES))
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	./$(BENCH_BUILD)/bench/trace_bench
+	./bench/compare.sh $(BENCH_BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -1,0 +1,84 @@
+// Vemo_common: locale-independent number formatting and parsing.
+#include "app/Vemo_common.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <clocale>
+#include <cstdio>
+#include <vector>
+
+#include <locale.h>
+
+namespace {
+
+// printf in the "C" locale, whatever LC_NUMERIC the process runs under.
+// uselocale changes only this thread's locale, and only for the call.
+class CLocaleScope {
+public:
+    CLocaleScope() : m_c(newlocale(LC_ALL_MASK, "C", nullptr)), m_previous(uselocale(m_c)) {}
+    ~CLocaleScope() {
+        uselocale(m_previous);
+        freelocale(m_c);
+    }
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+private:
+    locale_t m_c;
+    locale_t m_previous;
+};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::string FormatNumber(const char* format, double value) {
+    CLocaleScope cLocale;
+    char buffer[32];
+    const int length = std::snprintf(buffer, sizeof buffer, format, value);
+    if (length < 0) return std::string();
+    if (static_cast<std::size_t>(length) < sizeof buffer) return std::string(buffer, length);
+    std::vector<char> whole(static_cast<std::size_t>(length) + 1);
+    std::snprintf(whole.data(), whole.size(), format, value);
+    return std::string(whole.data(), static_cast<std::size_t>(length));
+}
+
+double ParseNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    const std::size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return 0.0;
+    std::size_t end = i;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j])) ++j;
+            end = j;
+        }
+    }
+    // from_chars neither accepts a leading '+' nor depends on the locale.
+    std::size_t from = start;
+    if (text[from] == '+') ++from;
+    double value = 0.0;
+    const auto result = std::from_chars(text.data() + from, text.data() + end, value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // atof gives +-HUGE_VAL on overflow and 0 (or a denormal) on underflow.
+        const bool negative = text[from] == '-';
+        bool tiny = false;
+        for (std::size_t k = from; k < end && !tiny; ++k) {
+            if (text[k] == 'e' || text[k] == 'E') tiny = k + 1 < end && text[k + 1] == '-';
+        }
+        if (tiny) return negative ? -0.0 : 0.0;
+        return negative ? -HUGE_VAL : HUGE_VAL;
+    }
+    return value;
+}

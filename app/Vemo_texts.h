@@ -1,0 +1,59 @@
+// Vemo_texts: every text the program shows to the user, in one place.
+//
+// The fixed texts are the program's own and must stay exactly as they are:
+// users and their scripts know them. Texts added on this platform (file
+// errors, undecodable images) follow the same style: a fixed Japanese text
+// around the offending name, and the system's reason where there is one.
+#pragma once
+
+#include <string>
+
+namespace texts {
+
+// Status panel / progress texts, one per step of a trace run.
+inline constexpr const char* kStatusLoading = "1.画像読込み";
+inline constexpr const char* kStatusAnalysing = "2.画像分析";
+inline constexpr const char* kStatusSynthesising = "3.画像合成";
+inline constexpr const char* kStatusAdjusting = "4.線分調整";
+inline constexpr const char* kStatusFinished = "トレース完了";
+
+// Settings holder.
+inline std::string NoSettingsFile(const std::string& fileName) {
+    return "Vemoを起動できません。（" + fileName + "がない）";
+}
+inline std::string SettingsNotSaved(const std::string& path, const std::string& reason) {
+    return "設定ファイル「" + path + "」を保存できません。（" + reason + "）";
+}
+
+// Image loading.
+inline std::string ImageFileMissing(const std::string& name) {
+    return "指定画像ファイル「" + name + "」がありません。";
+}
+inline std::string FileTypeNotSupported(const std::string& extension) {
+    return "ファイルタイプ「" + extension + "」は対応していません。";
+}
+inline std::string BaseImageMissing(const std::string& path) {
+    return "基本画像ファイル「" + path + "」がありません。";
+}
+inline std::string PluginExportMissing(const std::string& pluginPath) {
+    return pluginPath + "が見つかりません";
+}
+inline constexpr const char* kPluginReadFailed = "画像読込みで失敗しました";
+inline std::string ImageNotDecodable(const std::string& name, const std::string& reason) {
+    return "画像ファイル「" + name + "」を読み込めません。（" + reason + "）";
+}
+
+// Trace job.
+inline std::string CannotProcess(const std::string& imagePath) {
+    return imagePath + "は処理できません。";
+}
+inline std::string Traced(const std::string& imagePath, const std::string& timeText) {
+    return imagePath + "をトレースしました。 " + timeText;
+}
+
+// A file the trace or an export could not create, read or write.
+inline std::string FileFailed(const std::string& path, const std::string& reason) {
+    return "ファイル「" + path + "」を処理できません。（" + reason + "）";
+}
+
+}  // namespace texts

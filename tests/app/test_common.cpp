@@ -1,0 +1,55 @@
+// Number formatting and parsing: exact texts, whole long numbers, and the
+// "." decimal point whatever the user's locale.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <string>
+
+#include "app/Vemo_common.h"
+
+namespace {
+
+TEST(FormatNumber, FormatsWithTheGivenFormat) {
+    EXPECT_EQ(FormatNumber("%.3lf", 2.5), "2.500");
+    EXPECT_EQ(FormatNumber(" %.3lf", 1.0), " 1.000");
+    EXPECT_EQ(FormatNumber("%.3lf", -0.0004), "-0.000");
+    EXPECT_EQ(FormatNumber("%.3lf", 420.5), "420.500");
+}
+
+TEST(FormatNumber, LongNumbersAreReturnedWholeNotCut) {
+    const std::string text = FormatNumber("%.3lf", 1e30);
+    EXPECT_EQ(text.size(), 35u);
+    EXPECT_EQ(text.substr(text.size() - 4), ".000");
+    EXPECT_EQ(text.front(), '1');
+}
+
+TEST(ParseNumber, FollowsTheAtofRules) {
+    EXPECT_EQ(ParseNumber("2.5"), 2.5);
+    EXPECT_EQ(ParseNumber(" 2.500"), 2.5);      // as the ratio fields show it
+    EXPECT_EQ(ParseNumber("\t-1.25xyz"), -1.25);  // longest prefix
+    EXPECT_EQ(ParseNumber("+3"), 3.0);
+    EXPECT_EQ(ParseNumber(".5"), 0.5);
+    EXPECT_EQ(ParseNumber("5."), 5.0);
+    EXPECT_EQ(ParseNumber("1e3"), 1000.0);
+    EXPECT_EQ(ParseNumber("1e"), 1.0);  // an exponent without digits is not taken
+    EXPECT_EQ(ParseNumber("2,5"), 2.0);
+    EXPECT_EQ(ParseNumber("1e999"), HUGE_VAL);
+    EXPECT_EQ(ParseNumber("1e-999"), 0.0);
+}
+
+TEST(ParseNumber, TextsWithoutADecimalNumberGiveZero) {
+    for (const char* text : {"", "   ", "abc", "-", ".", "inf", "nan", "INFINITY", "0x10"}) {
+        EXPECT_EQ(ParseNumber(text), 0.0) << text;
+    }
+}
+
+TEST(Numbers, DecimalPointStaysAPointUnderACommaLocale) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    EXPECT_EQ(FormatNumber("%.3lf", 2.5), "2.500");
+    EXPECT_EQ(ParseNumber("2.5"), 2.5);
+    EXPECT_EQ(ParseNumber("2,5"), 2.0);
+    std::setlocale(LC_ALL, "C");
+}
+
+}  // namespace

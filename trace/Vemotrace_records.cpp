@@ -1,0 +1,136 @@
+// Vemotrace_records: little-endian packing and checked, buffered file I/O
+// for the intermediate files (layouts in the header).
+#include "trace/Vemotrace_records.h"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+namespace records {
+
+void PutInt32(uint8_t* to, int32_t value) {
+    const auto bits = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i) to[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+void PutDouble(uint8_t* to, double value) {
+    const auto bits = std::bit_cast<uint64_t>(value);
+    for (int i = 0; i < 8; ++i) to[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+int32_t GetInt32(const uint8_t* from) {
+    uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i) bits |= static_cast<uint32_t>(from[i]) << (8 * i);
+    return static_cast<int32_t>(bits);
+}
+
+double GetDouble(const uint8_t* from) {
+    uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(from[i]) << (8 * i);
+    return std::bit_cast<double>(bits);
+}
+
+}  // namespace records
+
+namespace {
+
+// Large enough that a trace of an A0 scan makes few system calls.
+constexpr std::size_t kWriteBufferSize = 1 << 20;
+
+std::string SystemReason(int error) { return std::strerror(error); }
+
+}  // namespace
+
+FileError::FileError(std::string path, std::string reason)
+    : std::runtime_error(path + ": " + reason), m_path(std::move(path)), m_reason(std::move(reason)) {}
+
+RecordWriter::RecordWriter(std::string path) : m_path(std::move(path)) {}
+
+RecordWriter::~RecordWriter() {
+    if (m_file != nullptr) std::fclose(m_file);
+}
+
+void RecordWriter::Open() {
+    if (m_file != nullptr) return;
+    m_file = std::fopen(m_path.c_str(), "wb");
+    if (m_file == nullptr) throw FileError(m_path, SystemReason(errno));
+    m_buffer.resize(kWriteBufferSize);
+    m_used = 0;
+}
+
+void RecordWriter::Reserve(std::size_t bytes) {
+    if (m_file == nullptr) Open();
+    if (m_used + bytes > m_buffer.size()) Flush();
+}
+
+void RecordWriter::PutInt32(int32_t value) {
+    Reserve(4);
+    records::PutInt32(m_buffer.data() + m_used, value);
+    m_used += 4;
+}
+
+void RecordWriter::PutDouble(double value) {
+    Reserve(8);
+    records::PutDouble(m_buffer.data() + m_used, value);
+    m_used += 8;
+}
+
+void RecordWriter::Flush() {
+    if (m_used == 0) return;
+    errno = 0;
+    if (std::fwrite(m_buffer.data(), 1, m_used, m_file) != m_used) {
+        throw FileError(m_path, SystemReason(errno != 0 ? errno : EIO));
+    }
+    m_used = 0;
+}
+
+void RecordWriter::Close() {
+    if (m_file == nullptr) return;
+    Flush();
+    errno = 0;
+    const bool flushed = std::fflush(m_file) == 0;
+    const int flushError = errno;
+    std::FILE* file = m_file;
+    m_file = nullptr;
+    const bool closed = std::fclose(file) == 0;
+    if (!flushed) throw FileError(m_path, SystemReason(flushError != 0 ? flushError : EIO));
+    if (!closed) throw FileError(m_path, SystemReason(errno != 0 ? errno : EIO));
+}
+
+RecordReader::RecordReader(std::string path) : m_path(std::move(path)) {
+    m_file = std::fopen(m_path.c_str(), "rb");
+    if (m_file == nullptr) throw FileError(m_path, SystemReason(errno));
+}
+
+RecordReader::~RecordReader() {
+    if (m_file != nullptr) std::fclose(m_file);
+}
+
+std::size_t RecordReader::ReadUpTo(uint8_t* to, std::size_t bytes) {
+    const std::size_t got = std::fread(to, 1, bytes, m_file);
+    if (got < bytes && std::ferror(m_file)) throw FileError(m_path, SystemReason(errno != 0 ? errno : EIO));
+    return got;
+}
+
+void RecordReader::ReadExact(uint8_t* to, std::size_t bytes) {
+    if (ReadUpTo(to, bytes) != bytes) throw FileError(m_path, "the file ends early");
+}
+
+int32_t RecordReader::Int32() {
+    uint8_t bytes[4];
+    ReadExact(bytes, sizeof bytes);
+    return records::GetInt32(bytes);
+}
+
+double RecordReader::Double() {
+    uint8_t bytes[8];
+    ReadExact(bytes, sizeof bytes);
+    return records::GetDouble(bytes);
+}
+
+bool RecordReader::TryInt32(int32_t& value) {
+    uint8_t bytes[4];
+    if (ReadUpTo(bytes, sizeof bytes) != sizeof bytes) return false;
+    value = records::GetInt32(bytes);
+    return true;
+}

@@ -1,0 +1,109 @@
+// Vemotrace_records: the intermediate files of a trace and their records.
+//
+// Every intermediate file is a raw sequence of fixed-size little-endian
+// records, without header or terminator:
+//
+//   temp.sqr  squares   16 bytes: int32 index, int32 x, int32 y, int32 size
+//   temp.sqo  members    8 bytes: int32 group, int32 square
+//   temp.pxy  points    16 bytes: double x, double y (image pixels)
+//   temp.lix  links      8 bytes: int32 lower point, int32 higher point
+//             and, after stage 5, polylines: int32 n, then n x (double x,
+//             double y)
+//
+// Values are packed byte by byte, never by writing a struct whole, so the
+// files are the same on every host. A file that cannot be created, read or
+// written raises FileError naming the file and the system's reason: a
+// short or missing file is never taken for a smaller drawing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace records {
+
+inline constexpr std::size_t kSquareRecordSize = 16;
+inline constexpr std::size_t kMemberRecordSize = 8;
+inline constexpr std::size_t kPointRecordSize = 16;
+inline constexpr std::size_t kLinkRecordSize = 8;
+inline constexpr std::size_t kPolylineCountSize = 4;
+inline constexpr std::size_t kVertexSize = 16;
+
+inline constexpr const char* kSquaresFileName = "temp.sqr";
+inline constexpr const char* kGroupsFileName = "temp.sqo";
+inline constexpr const char* kPointsFileName = "temp.pxy";
+inline constexpr const char* kLinesFileName = "temp.lix";
+
+void PutInt32(uint8_t* to, int32_t value);
+void PutDouble(uint8_t* to, double value);
+int32_t GetInt32(const uint8_t* from);
+double GetDouble(const uint8_t* from);
+
+}  // namespace records
+
+// A file of the trace or of an export that could not be created, read or
+// written. what() reads "<path>: <reason>".
+class FileError : public std::runtime_error {
+public:
+    FileError(std::string path, std::string reason);
+    const std::string& Path() const { return m_path; }
+    const std::string& Reason() const { return m_reason; }
+
+private:
+    std::string m_path;
+    std::string m_reason;
+};
+
+// Writes records to one file through a buffer. Nothing touches the disk
+// until Open; every failure, including one only seen when the buffer is
+// flushed or the file closed (a full disk), throws FileError.
+class RecordWriter {
+public:
+    explicit RecordWriter(std::string path);
+    ~RecordWriter();  // closes quietly if an error left the file open
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    void Open();  // creates or truncates the file
+    bool IsOpen() const { return m_file != nullptr; }
+    void PutInt32(int32_t value);
+    void PutDouble(double value);
+    void Close();  // flushes and closes; a no-op when never opened
+    const std::string& Path() const { return m_path; }
+
+private:
+    void Reserve(std::size_t bytes);
+    void Flush();
+
+    std::string m_path;
+    std::FILE* m_file = nullptr;
+    std::vector<uint8_t> m_buffer;
+    std::size_t m_used = 0;
+};
+
+// Reads records from one file. The constructor opens the file (FileError
+// when it cannot). Strict reads throw FileError when the file ends inside
+// the value; TryInt32 and ReadUpTo let lenient readers stop at the end.
+class RecordReader {
+public:
+    explicit RecordReader(std::string path);
+    ~RecordReader();
+    RecordReader(const RecordReader&) = delete;
+    RecordReader& operator=(const RecordReader&) = delete;
+
+    int32_t Int32();
+    double Double();
+    void ReadExact(uint8_t* to, std::size_t bytes);
+    // Reads as many of `bytes` as the file still holds; returns that number.
+    std::size_t ReadUpTo(uint8_t* to, std::size_t bytes);
+    // False, with `value` untouched, when fewer than 4 bytes are left.
+    bool TryInt32(int32_t& value);
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+    std::FILE* m_file = nullptr;
+};
