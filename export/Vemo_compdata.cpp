@@ -1,0 +1,530 @@
+// Vemo_compdata: squares painting, polyline overlay and the text, DXF and
+// A10 writers (file layouts and failure rules in the header).
+#include "export/Vemo_compdata.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/Vemo_common.h"
+#include "trace/Vemotrace_records.h"
+
+namespace {
+
+// The drawing colours, indexed by group number or polyline number mod 13.
+constexpr std::array<CanvasColour, TVemo_compdata::kDrawingColours> kColourTable = {{
+    {0, 255, 0},      // green
+    {255, 0, 0},      // red
+    {0, 0, 255},      // blue
+    {255, 0, 255},    // magenta
+    {255, 255, 0},    // yellow
+    {0, 255, 255},    // cyan
+    {128, 128, 128},  // grey
+    {192, 0, 192},    // purple
+    {192, 192, 255},  // light blue
+    {192, 255, 255},  // light cyan
+    {192, 255, 192},  // light green
+    {255, 255, 192},  // light yellow
+    {255, 192, 192},  // light red
+}};
+
+constexpr const char* kLineEnd = "\r\n";
+constexpr const char* kEndsInsideRecord = "the file ends inside a record";
+constexpr const char* kNegativePointCount = "the file holds a negative point count";
+
+// The template's line numbers that the writer selects by.
+constexpr int32_t kLastHeaderLine = 360;
+constexpr int32_t kPolylineHeadFirst = 409;
+constexpr int32_t kPolylineHeadLast = 413;
+constexpr int32_t kVertexFirst = 416;
+constexpr int32_t kVertexLast = 421;
+constexpr int32_t kPolylineEndLine = 458;
+constexpr int32_t kTrailerFirst = 459;
+constexpr int32_t kTrailerLast = 460;
+// The scans look at no more items than this; the template has 463.
+constexpr std::size_t kTemplateScanLimit = 1000;
+// In the vertex slice, the texts that carry the point: the values of its
+// group 10 and group 20 lines.
+constexpr std::size_t kVertexXText = 5;
+constexpr std::size_t kVertexYText = 7;
+
+// The A10 head line's first field, which marks a polyline.
+constexpr int32_t kA10PolylineMark = 3000;
+constexpr int32_t kA10PenUp = 3;    // the polyline's first point
+constexpr int32_t kA10PenDown = 2;  // every later point
+
+std::string SystemReason(int error) { return std::strerror(error != 0 ? error : EIO); }
+
+std::string FileNamePart(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Right-aligns a decimal integer in `width` characters, as "%<width>d".
+std::string PaddedInt(int64_t value, std::size_t width) {
+    std::string text = std::to_string(value);
+    if (text.size() < width) text.insert(0, width - text.size(), ' ');
+    return text;
+}
+
+// Truncates toward zero into the int32 range; NaN gives 0. Damaged lines
+// files can hold any double, and a cast out of range is undefined.
+int32_t ToPixel(double value) {
+    if (std::isnan(value)) return 0;
+    const double truncated = std::trunc(value);
+    if (truncated <= static_cast<double>(std::numeric_limits<int32_t>::min())) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    if (truncated >= static_cast<double>(std::numeric_limits<int32_t>::max())) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(truncated);
+}
+
+int32_t ClampToInt32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Reads the polylines of a lines file for a writer. Unlike the overlay, a
+// writer must not turn a damaged file into a smaller drawing without a
+// word, so a file that ends inside a record throws.
+class PolylineReader {
+public:
+    explicit PolylineReader(const std::string& path) : m_reader(path) {}
+
+    // The next polyline's points; false at the end of the file.
+    bool Next(std::vector<Point>& points) {
+        points.clear();
+        uint8_t countBytes[records::kPolylineCountSize];
+        const std::size_t got = m_reader.ReadUpTo(countBytes, sizeof countBytes);
+        if (got == 0) return false;
+        if (got != sizeof countBytes) throw FileError(m_reader.Path(), kEndsInsideRecord);
+        const int32_t count = records::GetInt32(countBytes);
+        if (count < 0) throw FileError(m_reader.Path(), kNegativePointCount);
+        // A damaged count must not reserve gigabytes before the file runs out.
+        points.reserve(std::min<std::size_t>(static_cast<std::size_t>(count), 4096));
+        for (int32_t i = 0; i < count; ++i) {
+            uint8_t pointBytes[records::kVertexSize];
+            if (m_reader.ReadUpTo(pointBytes, sizeof pointBytes) != sizeof pointBytes) {
+                throw FileError(m_reader.Path(), kEndsInsideRecord);
+            }
+            points.push_back({records::GetDouble(pointBytes), records::GetDouble(pointBytes + 8)});
+        }
+        return true;
+    }
+
+private:
+    RecordReader m_reader;
+};
+
+// An output file that replaces its target only when it is complete: the
+// text goes to a temporary file beside the target, which is flushed to disk,
+// closed and renamed over the target by Commit. Destroyed without Commit
+// (an exception on the way), it removes the temporary file and the target
+// stays as it was. Every failure throws FileError naming the target.
+class SafeOutputFile {
+public:
+    explicit SafeOutputFile(std::string targetPath) : m_target(std::move(targetPath)) {
+        // A file the user made read-only is not replaced behind their back.
+        struct stat existing {};
+        const bool exists = ::stat(m_target.c_str(), &existing) == 0;
+        if (exists && ::access(m_target.c_str(), W_OK) != 0) throw FileError(m_target, SystemReason(errno));
+        m_buffer.reserve(kBufferSize);
+        CreateTemporary();
+        if (exists && S_ISREG(existing.st_mode)) {
+            // Keep the target's permissions; failing that is not worth losing the export.
+            (void)::fchmod(m_fd, existing.st_mode & 07777);
+        }
+    }
+
+    ~SafeOutputFile() {
+        if (m_fd >= 0) ::close(m_fd);
+        if (!m_committed && !m_tempPath.empty()) ::unlink(m_tempPath.c_str());
+    }
+
+    SafeOutputFile(const SafeOutputFile&) = delete;
+    SafeOutputFile& operator=(const SafeOutputFile&) = delete;
+
+    void Write(std::string_view text) {
+        m_buffer.append(text);
+        if (m_buffer.size() >= kBufferSize) Flush();
+    }
+
+    void Line(std::string_view text) {
+        Write(text);
+        Write(kLineEnd);
+    }
+
+    void Commit() {
+        Flush();
+        if (::fsync(m_fd) != 0 && errno != EINVAL) throw FileError(m_target, SystemReason(errno));
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0) throw FileError(m_target, SystemReason(errno));
+        if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) throw FileError(m_target, SystemReason(errno));
+        m_committed = true;
+    }
+
+private:
+    static constexpr std::size_t kBufferSize = 1 << 16;
+
+    void CreateTemporary() {
+        // In the target's folder, so that the rename never crosses file systems.
+        const std::size_t slash = m_target.rfind('/');
+        const std::string folder = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string candidate = folder + ".vemo-" + std::to_string(::getpid()) + "-" +
+                                    std::to_string(counter.fetch_add(1)) + ".tmp";
+            m_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (m_fd >= 0) {
+                m_tempPath = std::move(candidate);
+                return;
+            }
+            if (errno != EEXIST) break;
+        }
+        throw FileError(m_target, SystemReason(errno));
+    }
+
+    void Flush() {
+        std::size_t done = 0;
+        while (done < m_buffer.size()) {
+            const ssize_t written = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                throw FileError(m_target, SystemReason(errno));
+            }
+            done += static_cast<std::size_t>(written);
+        }
+        m_buffer.clear();
+    }
+
+    std::string m_target;
+    std::string m_tempPath;
+    int m_fd = -1;
+    std::string m_buffer;
+    bool m_committed = false;
+};
+
+// A template item split into its columns.
+struct TemplateLine {
+    int32_t number = 0;  // columns 1-5, read up to the first non-digit
+    std::string code;    // columns 6-8
+    std::string value;   // column 10 to the end
+};
+
+TemplateLine SplitTemplateLine(const std::string& item) {
+    TemplateLine line;
+    for (std::size_t i = 0; i < 5 && i < item.size() && item[i] >= '0' && item[i] <= '9'; ++i) {
+        line.number = line.number * 10 + (item[i] - '0');
+    }
+    if (item.size() > 5) line.code = item.substr(5, 3);
+    if (item.size() > 9) line.value = item.substr(9);
+    return line;
+}
+
+}  // namespace
+
+std::string OutputFilePath(const std::string& imagePath, const std::string& outputFolder, ExportKind kind) {
+    const char* extension = nullptr;
+    switch (kind) {
+        case ExportKind::Text: extension = "txt"; break;
+        case ExportKind::Dxf: extension = "dxf"; break;
+        case ExportKind::A10: extension = "A10"; break;
+    }
+    if (extension == nullptr) return std::string();
+    std::string name = FileNamePart(imagePath);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    return outputFolder + "/" + name + "." + extension;
+}
+
+TVemo_compdata::TVemo_compdata() {
+    m_colours.fill(CanvasColour{0, 0, 0});
+    std::copy(kColourTable.begin(), kColourTable.end(), m_colours.begin());
+}
+
+CanvasColour TVemo_compdata::Colour(int index) const {
+    if (index < 0 || index >= kColourCount) return CanvasColour{0, 0, 0};
+    return m_colours[static_cast<std::size_t>(index)];
+}
+
+// --- Squares view ------------------------------------------------------------
+
+void TVemo_compdata::LoadSquares(const std::string& squaresPath, int32_t count) {
+    m_squaresPath = squaresPath;
+    FreeSquares();
+    if (count < 1) return;
+    try {
+        RecordReader reader(squaresPath);
+        const auto wanted = static_cast<std::size_t>(count);
+        for (std::size_t i = 0; i < wanted; ++i) {
+            uint8_t record[records::kSquareRecordSize];
+            if (reader.ReadUpTo(record, sizeof record) != sizeof record) break;
+            // Field 0, the square's index, repeats its position and is not needed.
+            m_squareX.push_back(records::GetInt32(record + 4));
+            m_squareY.push_back(records::GetInt32(record + 8));
+            m_squareSize.push_back(records::GetInt32(record + 12));
+        }
+    } catch (const FileError&) {
+        // The view shows what could be read; see the header.
+    }
+}
+
+void TVemo_compdata::LoadGroups(const std::string& groupsPath, int32_t groupCount, int32_t memberCount) {
+    FreeGroups();
+    if (memberCount < 1 || groupCount < 1) return;
+    int32_t current = -1;
+    std::size_t runStart = 0;
+    const auto closeRun = [&] {
+        if (current < 0) return;
+        const auto group = static_cast<std::size_t>(current);
+        if (m_groupFirst.size() <= group) {
+            m_groupFirst.resize(group + 1, 0);
+            m_groupLength.resize(group + 1, 0);
+        }
+        m_groupFirst[group] = static_cast<int32_t>(runStart);
+        m_groupLength[group] = static_cast<int32_t>(m_members.size() - runStart);
+    };
+    try {
+        RecordReader reader(groupsPath);
+        const auto wanted = static_cast<std::size_t>(memberCount);
+        for (std::size_t i = 0; i < wanted; ++i) {
+            uint8_t record[records::kMemberRecordSize];
+            if (reader.ReadUpTo(record, sizeof record) != sizeof record) break;
+            const int32_t group = records::GetInt32(record);
+            const int32_t square = records::GetInt32(record + 4);
+            if (group < 0 || group >= groupCount) continue;
+            if (group != current) {
+                closeRun();
+                current = group;
+                runStart = m_members.size();
+            }
+            m_members.push_back(square);
+        }
+    } catch (const FileError&) {
+        // As for the squares: keep what was read.
+    }
+    closeRun();
+}
+
+void TVemo_compdata::PaintSquares(TVemo_canvas& canvas) const {
+    const std::size_t squareCount = m_squareX.size();
+    for (std::size_t group = 0; group < m_groupFirst.size(); ++group) {
+        canvas.SetBrushColour(m_colours[group % kDrawingColours]);
+        const auto first = static_cast<std::size_t>(m_groupFirst[group]);
+        const auto end = first + static_cast<std::size_t>(m_groupLength[group]);
+        for (std::size_t member = first; member < end; ++member) {
+            const int32_t square = m_members[member];
+            if (square < 0 || static_cast<std::size_t>(square) >= squareCount) continue;
+            const auto s = static_cast<std::size_t>(square);
+            const int32_t size = m_squareSize[s];
+            if (size <= 0) continue;
+            const int64_t left = m_squareX[s];
+            const int64_t top = m_squareY[s];
+            canvas.FillRect(ClampToInt32(left), ClampToInt32(top), ClampToInt32(left + size),
+                            ClampToInt32(top + size));
+        }
+    }
+}
+
+void TVemo_compdata::FreeSquares() {
+    m_squareX = {};
+    m_squareY = {};
+    m_squareSize = {};
+}
+
+void TVemo_compdata::FreeGroups() {
+    m_groupFirst = {};
+    m_groupLength = {};
+    m_members = {};
+}
+
+// --- Polyline overlay --------------------------------------------------------
+
+void TVemo_compdata::DrawLines(const std::string& linesPath, TVemo_canvas& canvas, double zoom) const {
+    canvas.SetPenColour(CanvasColour{0, 0, 0});
+    try {
+        RecordReader reader(linesPath);
+        for (std::size_t polyline = 1;; ++polyline) {
+            int32_t count = 0;
+            if (!reader.TryInt32(count)) return;
+            canvas.SetPenColour(m_colours[polyline % kDrawingColours]);
+            for (int32_t i = 0; i < count; ++i) {
+                uint8_t pointBytes[records::kVertexSize];
+                if (reader.ReadUpTo(pointBytes, sizeof pointBytes) != sizeof pointBytes) return;
+                const int32_t x = ToPixel(records::GetDouble(pointBytes) * zoom);
+                const int32_t y = ToPixel(records::GetDouble(pointBytes + 8) * zoom);
+                if (i == 0) {
+                    canvas.MoveTo(x, y);
+                } else {
+                    canvas.LineTo(x, y);
+                }
+            }
+        }
+    } catch (const FileError&) {
+        // The overlay shows what could be read; see the header.
+    }
+}
+
+// --- Export ------------------------------------------------------------------
+
+void TVemo_compdata::SetExportParams(const TraceResult& result, std::vector<std::string> dxfTemplate) {
+    m_result = result;
+    m_template = std::move(dxfTemplate);
+}
+
+double TVemo_compdata::DrawingWidth() const { return m_result.imageWidth * m_result.xRatio; }
+
+double TVemo_compdata::DrawingHeight() const { return m_result.imageHeight * m_result.yRatio; }
+
+std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::string& imagePath,
+                                                  const std::string& outputFolder) const {
+    std::string path = OutputFilePath(imagePath, outputFolder, kind);
+    switch (kind) {
+        case ExportKind::Text: WriteText(path); return path;
+        case ExportKind::Dxf: WriteDxf(path); return path;
+        case ExportKind::A10: WriteA10(path); return path;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+// The output transform: mirror about the image's full size, then scale.
+struct OutputTransform {
+    const TraceResult& result;
+
+    double X(double x) const { return (result.flipX != 0 ? result.imageWidth - x : x) * result.xRatio; }
+    double Y(double y) const { return (result.flipY != 0 ? result.imageHeight - y : y) * result.yRatio; }
+};
+
+std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
+
+}  // namespace
+
+void TVemo_compdata::WriteText(const std::string& outputPath) const {
+    PolylineReader lines(m_result.linesPath);
+    SafeOutputFile out(outputPath);
+    const OutputTransform transform{m_result};
+    out.Line(Fixed3(DrawingWidth()) + "," + Fixed3(DrawingHeight()));
+    std::vector<Point> points;
+    while (lines.Next(points)) {
+        out.Line(std::to_string(points.size()));
+        for (const Point& p : points) out.Line(Fixed3(transform.X(p.x)) + "," + Fixed3(transform.Y(p.y)));
+    }
+    out.Commit();
+}
+
+std::vector<std::string> TVemo_compdata::ReadTemplateHeader() const {
+    std::vector<std::string> texts;
+    const std::size_t limit = std::min(m_template.size(), kTemplateScanLimit);
+    for (std::size_t i = 0; i < limit; ++i) {
+        TemplateLine line = SplitTemplateLine(m_template[i]);
+        switch (line.number) {
+            case 11: case 17: case 29: line.value = Fixed3(DrawingWidth()); break;
+            case 12: case 18: case 23: case 30: line.value = Fixed3(DrawingHeight()); break;
+            case 20: line.value = Fixed3(DrawingWidth() * 0.5); break;
+            case 21: line.value = Fixed3(DrawingHeight() * 0.5); break;
+            default: break;
+        }
+        texts.push_back(std::move(line.code));
+        texts.push_back(std::move(line.value));
+        if (line.number == kLastHeaderLine) break;
+    }
+    return texts;
+}
+
+std::vector<std::string> TVemo_compdata::ReadTemplateRange(int32_t lowest, int32_t highest) const {
+    std::vector<std::string> texts;
+    const std::size_t limit = std::min(m_template.size(), kTemplateScanLimit);
+    for (std::size_t i = 0; i < limit; ++i) {
+        TemplateLine line = SplitTemplateLine(m_template[i]);
+        if (line.number > highest) break;
+        if (line.number < lowest) continue;
+        texts.push_back(std::move(line.code));
+        texts.push_back(std::move(line.value));
+    }
+    return texts;
+}
+
+void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
+    const std::vector<std::string> header = ReadTemplateHeader();
+    const std::vector<std::string> polylineHead = ReadTemplateRange(kPolylineHeadFirst, kPolylineHeadLast);
+    std::vector<std::string> vertex = ReadTemplateRange(kVertexFirst, kVertexLast);
+    const std::vector<std::string> polylineEnd = ReadTemplateRange(kPolylineEndLine, kPolylineEndLine);
+    const std::vector<std::string> trailer = ReadTemplateRange(kTrailerFirst, kTrailerLast);
+    // Without these the file would be no DXF drawing at all; the compiled-in
+    // template always has them, so only a caller's wrong list gets here.
+    const bool headerComplete =
+        std::any_of(m_template.begin(), m_template.begin() + std::min(m_template.size(), kTemplateScanLimit),
+                    [](const std::string& item) { return SplitTemplateLine(item).number == kLastHeaderLine; });
+    if (!headerComplete || polylineHead.empty() || vertex.size() <= kVertexYText || polylineEnd.empty() ||
+        trailer.empty()) {
+        throw std::invalid_argument("the DXF template lacks the lines the writer needs");
+    }
+
+    PolylineReader lines(m_result.linesPath);
+    SafeOutputFile out(outputPath);
+    const OutputTransform transform{m_result};
+    for (const std::string& text : header) out.Line(text);
+    std::vector<Point> points;
+    while (lines.Next(points)) {
+        for (const std::string& text : polylineHead) out.Line(text);
+        for (const Point& p : points) {
+            vertex[kVertexXText] = Fixed3(transform.X(p.x));
+            vertex[kVertexYText] = Fixed3(transform.Y(p.y));
+            for (const std::string& text : vertex) out.Line(text);
+        }
+        for (const std::string& text : polylineEnd) out.Line(text);
+    }
+    for (const std::string& text : trailer) out.Line(text);
+    out.Commit();
+}
+
+void TVemo_compdata::WriteA10(const std::string& outputPath) const {
+    PolylineReader lines(m_result.linesPath);
+    SafeOutputFile out(outputPath);
+    const OutputTransform transform{m_result};
+    const auto corner = [](double x, double y) { return FormatNumber("%15.3lf", x) + FormatNumber("%10.3lf", y); };
+
+    std::string title = FileNamePart(outputPath);
+    const std::size_t dot = title.rfind('.');
+    if (dot != std::string::npos) title.erase(dot);
+    out.Line(title);
+
+    const double width = DrawingWidth();
+    const double height = DrawingHeight();
+    out.Line(corner(0.0, 0.0));
+    out.Line(corner(0.0, height));
+    out.Line(corner(width, height));
+    out.Line(corner(width, 0.0));
+
+    std::vector<Point> points;
+    for (int64_t polyline = 1; lines.Next(points); ++polyline) {
+        const auto count = static_cast<int64_t>(points.size());
+        out.Line(PaddedInt(kA10PolylineMark, 5) + PaddedInt(polyline, 5) + PaddedInt(count, 5));
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const int32_t pen = i == 0 ? kA10PenUp : kA10PenDown;
+            out.Line(corner(transform.X(points[i].x), transform.Y(points[i].y)) + PaddedInt(pen, 5));
+        }
+    }
+    out.Line("99999");
+    out.Commit();
+}

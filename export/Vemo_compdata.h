@@ -1,0 +1,138 @@
+// Vemo_compdata: the line data of one trace run and the three output writers.
+//
+// TVemo_compdata is a short-lived object: the trace job makes one per run to
+// write the output files, the viewer makes one per paint to show the squares
+// or the polylines. Each use reads the run's intermediate files afresh:
+//
+//   temp.sqr  squares   16-byte records: int32 index, x, y, size
+//   temp.sqo  members    8-byte records: int32 group, square index
+//   temp.lix  polylines  int32 n, then n points of two doubles (x, y) in
+//                        image pixels, y downward, to the end of the file
+//
+// Output files (all lines ended by CR LF, numbers with "." as decimal point):
+//   text  "<name>.txt"  drawing width,height; then per polyline its point
+//                       count and one "x,y" line per point
+//   DXF   "<name>.dxf"  the compiled-in template with the drawing size put
+//                       in, one POLYLINE with its VERTEXes per polyline
+//   A10   "<name>.A10"  title, the four frame corners, per polyline a head
+//                       line "3000 k n" and fixed-column point lines with
+//                       pen codes (3 first point, 2 the others), "99999"
+//
+// The output transform: x' = (flipX ? imageWidth - x : x) * xRatio, and y'
+// likewise with imageHeight and yRatio. The drawing size is imageWidth *
+// xRatio by imageHeight * yRatio. The flip mirrors about the image's full
+// size, not the extent of the lines.
+//
+// Failures: the writers show nothing. A lines file or an output file that
+// cannot be opened, read or written throws FileError naming that file; so
+// does a lines file that ends inside a record, which is a damaged file and
+// not a smaller drawing. An output file is written to a temporary file in
+// the output folder and renamed over the target only when it is complete,
+// so a failure never leaves a half-written target and leaves no temporary
+// file behind. The viewer's operations (squares, polylines) are lenient
+// instead: they paint what can be read and stop quietly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/Vemo_canvas.h"
+#include "export/Vemo_dxftemplate.h"
+#include "trace/Vemotrace_types.h"
+
+// The output formats, numbered as the settings and the trace job count them.
+enum class ExportKind : int32_t { Text = 0, Dxf = 1, A10 = 2 };
+
+// The file an export of `kind` writes for `imagePath` into `outputFolder`:
+// the image's file name (the text after the last "/") with its extension
+// (from the last "." on) replaced by "txt", "dxf" or "A10", joined to the
+// folder with a "/". A name without "." gets the extension appended after a
+// ".": "scan" gives "scan.txt". The folder is used as it is, so one ending
+// in "/" gives "//", which the file system takes as one. Empty for a kind
+// that is none of the three.
+std::string OutputFilePath(const std::string& imagePath, const std::string& outputFolder, ExportKind kind);
+
+class TVemo_compdata {
+public:
+    // 256 table entries; 0 to 12 are the drawing colours, the rest black.
+    // Users take an index modulo kDrawingColours.
+    static constexpr int kColourCount = 256;
+    static constexpr int kDrawingColours = 13;
+
+    TVemo_compdata();
+    TVemo_compdata(const TVemo_compdata&) = delete;
+    TVemo_compdata& operator=(const TVemo_compdata&) = delete;
+
+    // --- Squares view -----------------------------------------------------
+    // Reads up to `count` square records from the start of `squaresPath`.
+    // A short file loads the records it holds; a file that cannot be opened
+    // loads none (nothing is painted).
+    void LoadSquares(const std::string& squaresPath, int32_t count);
+    // Reads up to `memberCount` member records and gathers them by group.
+    // Records of a group number outside 0 to groupCount - 1 are skipped. A
+    // group that appears in two separate runs keeps its last run.
+    void LoadGroups(const std::string& groupsPath, int32_t groupCount, int32_t memberCount);
+    // Fills every loaded square of group g with colour g mod 13, groups in
+    // ascending order, so later squares cover earlier ones. Members naming a
+    // square that was not loaded are skipped.
+    void PaintSquares(TVemo_canvas& canvas) const;
+    void FreeSquares();
+    void FreeGroups();
+    int32_t SquareCount() const { return static_cast<int32_t>(m_squareX.size()); }
+    int32_t MemberCount() const { return static_cast<int32_t>(m_members.size()); }
+
+    // --- Polyline overlay -------------------------------------------------
+    // Draws every polyline of `linesPath` with the pen colour k mod 13 for
+    // the k-th polyline (k from 1: red first). Each point is multiplied by
+    // `zoom` and truncated toward zero. No flip and no ratio apply. Drawing
+    // stops quietly where the file ends, also inside a record, and a file
+    // that cannot be opened draws nothing.
+    void DrawLines(const std::string& linesPath, TVemo_canvas& canvas, double zoom) const;
+
+    // The table entry at `index`; black outside 0 to 255.
+    CanvasColour Colour(int index) const;
+
+    // --- Export -----------------------------------------------------------
+    // Keeps a copy of the run's results (the writers use linesPath, the
+    // image size, the flips and the ratios) and of the DXF template.
+    void SetExportParams(const TraceResult& result, std::vector<std::string> dxfTemplate = DxfTemplate());
+    // Writes the file of `kind` for `imagePath` into `outputFolder` and
+    // returns its path; nothing for a kind that is none of the three.
+    // Throws FileError when the lines file or the output file fails.
+    std::optional<std::string> Export(ExportKind kind, const std::string& imagePath,
+                                      const std::string& outputFolder) const;
+    void WriteText(const std::string& outputPath) const;
+    void WriteDxf(const std::string& outputPath) const;
+    void WriteA10(const std::string& outputPath) const;
+
+    // Template slices: each selected template line gives two texts, its
+    // group code field (three characters) and its value. The header slice
+    // runs from the first item up to the line numbered 360, with the drawing
+    // size put into lines 11, 12, 17, 18, 20, 21, 23, 29 and 30.
+    std::vector<std::string> ReadTemplateHeader() const;
+    // The lines numbered `lowest` to `highest`; the scan ends at the first
+    // line numbered above `highest`.
+    std::vector<std::string> ReadTemplateRange(int32_t lowest, int32_t highest) const;
+
+private:
+    double DrawingWidth() const;
+    double DrawingHeight() const;
+
+    std::array<CanvasColour, kColourCount> m_colours;
+
+    std::string m_squaresPath;
+    // Square i of temp.sqr: top-left corner and side length in image pixels.
+    std::vector<int32_t> m_squareX;
+    std::vector<int32_t> m_squareY;
+    std::vector<int32_t> m_squareSize;
+    // Per group: its first entry in m_members and its number of entries.
+    std::vector<int32_t> m_groupFirst;
+    std::vector<int32_t> m_groupLength;
+    std::vector<int32_t> m_members;  // square indices, grouped in runs
+
+    TraceResult m_result;
+    std::vector<std::string> m_template;
+};

@@ -1,0 +1,150 @@
+// Vemo_qtcanvas: TVemo_canvas on a QPainter (rules in the header).
+#include "viewer/Vemo_qtcanvas.h"
+
+#include <QPaintDevice>
+#include <QPaintEngine>
+#include <QPen>
+#include <QTransform>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// Pixels gathered before one drawPoints call.
+constexpr int kPointBatch = 4096;
+
+QColor ToQColor(CanvasColour colour) { return QColor(colour.red, colour.green, colour.blue); }
+
+// The rectangle [left, right) x [top, bottom) given in 64 bits, cut to
+// `bounds`; empty when nothing of it lies there.
+QRect Clipped(int64_t left, int64_t top, int64_t right, int64_t bottom, const QRect& bounds) {
+    left = std::max<int64_t>(left, bounds.left());
+    top = std::max<int64_t>(top, bounds.top());
+    right = std::min<int64_t>(right, int64_t{bounds.right()} + 1);
+    bottom = std::min<int64_t>(bottom, int64_t{bounds.bottom()} + 1);
+    if (right <= left || bottom <= top) return QRect();
+    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                 static_cast<int>(bottom - top));
+}
+
+}  // namespace
+
+TVemo_qtcanvas::TVemo_qtcanvas(QPainter& painter) : m_painter(&painter) { Prepare(); }
+
+TVemo_qtcanvas::TVemo_qtcanvas(QImage& image) {
+    const QImage::Format format = image.format();
+    if (format == QImage::Format_Indexed8 || format == QImage::Format_Mono || format == QImage::Format_MonoLSB) {
+        image.convertTo(QImage::Format_RGB32);
+    }
+    m_ownPainter.emplace(&image);
+    m_painter = &*m_ownPainter;
+    Prepare();
+}
+
+TVemo_qtcanvas::~TVemo_qtcanvas() {
+    FlushPoints();
+    if (m_ownPainter) m_ownPainter->end();
+}
+
+void TVemo_qtcanvas::Prepare() {
+    if (!m_painter->isActive()) return;
+    m_painter->setRenderHint(QPainter::Antialiasing, false);
+    QPen pen = m_painter->pen();
+    if (pen.style() == Qt::NoPen) pen.setStyle(Qt::SolidLine);
+    m_painter->setPen(pen);
+
+    // The device in device pixels, narrowed to the area being repainted
+    // (a widget's paint event), then taken back to logical coordinates.
+    // Too large an area only costs time, so the larger reading of the
+    // device's size is taken.
+    const QPaintDevice* device = m_painter->device();
+    const qreal ratio = std::max<qreal>(1.0, device->devicePixelRatioF());
+    QRect area(0, 0, static_cast<int>(std::ceil(device->width() * ratio)),
+               static_cast<int>(std::ceil(device->height() * ratio)));
+    const QRegion systemClip = m_painter->paintEngine() ? m_painter->paintEngine()->systemClip() : QRegion();
+    if (!systemClip.isEmpty()) area &= systemClip.boundingRect();
+    bool invertible = false;
+    const QTransform toLogical = m_painter->deviceTransform().inverted(&invertible);
+    if (invertible) area = toLogical.mapRect(area);
+    if (m_painter->hasClipping()) area &= m_painter->clipBoundingRect().toAlignedRect();
+    const int spare = std::max(2, static_cast<int>(std::ceil(pen.widthF())) + 1);
+    m_visible = area.adjusted(-spare, -spare, spare, spare);
+}
+
+void TVemo_qtcanvas::SetBrushColour(CanvasColour colour) { m_brush = ToQColor(colour); }
+
+void TVemo_qtcanvas::FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    if (!m_painter->isActive()) return;
+    const QRect rect = Clipped(left, top, right, bottom, m_visible);
+    if (rect.isEmpty()) return;
+    FlushPoints();  // what was drawn first stays underneath
+    m_painter->fillRect(rect, m_brush);
+}
+
+void TVemo_qtcanvas::SetPenColour(CanvasColour colour) {
+    const QColor pen = ToQColor(colour);
+    if (pen == m_pen) return;
+    FlushPoints();
+    m_pen = pen;
+}
+
+void TVemo_qtcanvas::MoveTo(int32_t x, int32_t y) { m_position = QPoint(x, y); }
+
+void TVemo_qtcanvas::LineTo(int32_t x, int32_t y) {
+    const int64_t x0 = m_position.x();
+    const int64_t y0 = m_position.y();
+    m_position = QPoint(x, y);
+    if (!m_painter->isActive()) return;
+
+    const int64_t dx = int64_t{x} - x0;
+    const int64_t dy = int64_t{y} - y0;
+    if (dx == 0 && dy == 0) return;
+    // Quick reject: the segment's box lies wholly outside the visible area.
+    if (std::max<int64_t>(x0, x) < m_visible.left() || std::min<int64_t>(x0, x) > m_visible.right() ||
+        std::max<int64_t>(y0, y) < m_visible.top() || std::min<int64_t>(y0, y) > m_visible.bottom()) {
+        return;
+    }
+
+    // Step i = 0 .. major - 1 along the longer axis (i = major, the end
+    // pixel, is left out); the shorter axis moves by i * minor / major,
+    // rounded to the nearest pixel, halves away from the start.
+    const bool xMajor = std::llabs(dx) >= std::llabs(dy);
+    const int64_t major = xMajor ? std::llabs(dx) : std::llabs(dy);
+    const int64_t minor = xMajor ? std::llabs(dy) : std::llabs(dx);
+    const int64_t majorStart = xMajor ? x0 : y0;
+    const int64_t minorStart = xMajor ? y0 : x0;
+    const int64_t majorSign = (xMajor ? dx : dy) < 0 ? -1 : 1;
+    const int64_t minorSign = (xMajor ? dy : dx) < 0 ? -1 : 1;
+    const int64_t low = xMajor ? m_visible.left() : m_visible.top();
+    const int64_t high = xMajor ? m_visible.right() : m_visible.bottom();
+    const int64_t minorLow = xMajor ? m_visible.top() : m_visible.left();
+    const int64_t minorHigh = xMajor ? m_visible.bottom() : m_visible.right();
+
+    // Only the steps whose major coordinate lies in [low, high].
+    int64_t first = majorSign > 0 ? low - majorStart : majorStart - high;
+    int64_t last = majorSign > 0 ? high - majorStart : majorStart - low;
+    first = std::max<int64_t>(first, 0);
+    last = std::min<int64_t>(last, major - 1);
+    for (int64_t i = first; i <= last; ++i) {
+        // 128 bits: i * minor can exceed 63 bits for segments across the int32 range.
+        const auto offset = static_cast<int64_t>((__int128{2} * i * minor + major) / (__int128{2} * major));
+        const int64_t along = majorStart + majorSign * i;
+        const int64_t across = minorStart + minorSign * offset;
+        if (across < minorLow || across > minorHigh) continue;
+        m_points.append(xMajor ? QPoint(static_cast<int>(along), static_cast<int>(across))
+                               : QPoint(static_cast<int>(across), static_cast<int>(along)));
+        if (m_points.size() >= kPointBatch) FlushPoints();
+    }
+}
+
+void TVemo_qtcanvas::FlushPoints() {
+    if (m_points.isEmpty()) return;
+    if (m_painter->isActive()) {
+        QPen pen = m_painter->pen();
+        pen.setColor(m_pen);
+        m_painter->setPen(pen);
+        m_painter->drawPoints(m_points.constData(), static_cast<int>(m_points.size()));
+    }
+    m_points.clear();
+}
