@@ -56,4 +56,39 @@ inline std::string FileFailed(const std::string& path, const std::string& reason
     return "ファイル「" + path + "」を処理できません。（" + reason + "）";
 }
 
+// Image decoding on this platform: the reasons given inside ImageNotDecodable,
+// and the base image that has no colour table.
+inline constexpr const char* kReasonNotBmp = "BMPファイルではありません";
+inline constexpr const char* kReasonTruncated = "ファイルが途中で切れています";
+inline constexpr const char* kReasonCorrupt = "画像データが壊れています";
+inline constexpr const char* kReasonNoMemory = "メモリーが足りません";
+inline constexpr const char* kReasonPluginData = "プラグインが返した画像データが正しくありません";
+inline std::string ReasonBmpHeaderSize(unsigned long size) {
+    return "情報ヘッダーが " + std::to_string(size) + " バイトのBMPには対応していません";
+}
+inline std::string ReasonBmpBitCount(unsigned bits) {
+    return "1画素 " + std::to_string(bits) + " ビットのBMPには対応していません";
+}
+inline std::string ReasonBmpCompression(unsigned long compression) {
+    return "圧縮形式 " + std::to_string(compression) + " のBMPには対応していません";
+}
+inline std::string ReasonImageTooLarge(long long width, long long height, long long limit) {
+    return "画像が大きすぎます：" + std::to_string(width) + " × " + std::to_string(height) + " 画素、上限は " +
+           std::to_string(limit) + " 画素";
+}
+// A picture plug-in's GetPicture result other than 0.
+inline std::string ReasonPluginFailed(int code) {
+    switch (code) {
+    case 1: return "プラグインの読込みが中断されました";
+    case 2: return "プラグインが対応していない形式です";
+    case 3: return "画像データが壊れています";
+    case 4: return "メモリーを確保できません（画像が大きすぎる可能性があります）";
+    case 6: return "ファイルを読み込めません";
+    default: return "プラグインのエラー（コード " + std::to_string(code) + "）";
+    }
+}
+inline std::string BaseImageNotIndexed(const std::string& path) {
+    return "基本画像ファイル「" + path + "」はパレット付きのビットマップではありません。";
+}
+
 }  // namespace texts

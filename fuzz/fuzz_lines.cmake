@@ -1,0 +1,1 @@
+vemo_add_fuzzer(lines ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_lines.cpp vemo_export)

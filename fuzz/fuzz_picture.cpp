@@ -1,0 +1,90 @@
+// Fuzz target for one image plug-in (linked in directly): GetPictureInfo
+// and GetPicture on a picture held in memory, then what the host does with
+// the two blocks. A bitmap the plug-in hands back that the host refuses
+// breaks the interface between them and stops the run.
+//
+// Inputs that start like a PNG get their chunk checksums recomputed first:
+// libpng refuses a chunk whose CRC is wrong, and the fuzzer cannot guess
+// CRCs, so without this almost no mutation would reach the decoder.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include <malloc.h>
+
+#include <QImage>
+
+#include "image/Vemo_colourmap.h"
+#include "image/Vemo_dib.h"
+#include "image/Vemo_spi.h"
+
+namespace {
+
+uint32_t Crc32(const uint8_t* bytes, std::size_t count) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < count; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void FixPngChecksums(std::vector<uint8_t>& png) {
+    static const uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (png.size() < sizeof kSignature || std::memcmp(png.data(), kSignature, sizeof kSignature) != 0) return;
+    std::size_t pos = sizeof kSignature;
+    while (png.size() - pos >= 12) {
+        const uint32_t length = (uint32_t{png[pos]} << 24) | (uint32_t{png[pos + 1]} << 16) |
+                                (uint32_t{png[pos + 2]} << 8) | png[pos + 3];
+        if (length > png.size() - pos - 12) return;
+        const uint32_t crc = Crc32(&png[pos + 4], length + 4);
+        const std::size_t at = pos + 8 + length;
+        for (int i = 0; i < 4; ++i) png[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+        pos = at + 4;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > static_cast<size_t>(std::numeric_limits<SpiLong>::max())) return 0;
+    std::vector<uint8_t> input(data, data + size);
+    FixPngChecksums(input);
+    char* buf = reinterpret_cast<char*>(input.data());
+    const SpiLong len = static_cast<SpiLong>(size);
+
+    SpiPictureInfo info{};
+    GetPictureInfo(buf, len, kSpiInputMemory, &info);
+
+    SpiHandle infoBlock = nullptr;
+    SpiHandle bitsBlock = nullptr;
+    if (GetPicture(buf, len, kSpiInputMemory, &infoBlock, &bitsBlock, nullptr, 0) != kSpiAllRight) return 0;
+
+    const TVemo_dib dib = TVemo_dib::FromPackedDib(
+        {static_cast<const uint8_t*>(infoBlock), malloc_usable_size(infoBlock)},
+        {static_cast<const uint8_t*>(bitsBlock), malloc_usable_size(bitsBlock)});
+    DibError error = DibError::None;
+    const QImage picture = dib.ToImage(error);
+    if (error != DibError::None) std::abort();
+    QImage working(picture.width(), picture.height(), QImage::Format_Indexed8);
+    QList<QRgb> base(256, qRgb(255, 255, 255));
+    base[0] = qRgb(0, 0, 0);
+    working.setColorTable(base);
+    TVemo_colourmap colours(base);
+    colours.MapImage(picture, working);
+
+    std::free(bitsBlock);
+    std::free(infoBlock);
+    return 0;
+}

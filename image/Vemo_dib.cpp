@@ -1,0 +1,362 @@
+// Vemo_dib: BMP files and packed DIBs into rows (see the header).
+#include "image/Vemo_dib.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "app/Vemo_texts.h"
+#include "image/Vemo_spi.h"
+
+namespace {
+
+constexpr std::size_t kFileHeaderSize = 14;
+constexpr uint32_t kCoreHeader = 12;      // OS/2 1.x, BITMAPCOREHEADER
+constexpr uint32_t kOs2ShortHeader = 16;  // OS/2 2.x, fields up to the bit count
+constexpr uint32_t kInfoHeader = 40;      // BITMAPINFOHEADER
+constexpr uint32_t kV2Header = 52;        // + red, green and blue masks
+constexpr uint32_t kV3Header = 56;        // + alpha mask
+constexpr uint32_t kOs2Header = 64;       // OS/2 2.x, full
+constexpr uint32_t kV4Header = 108;
+constexpr uint32_t kV5Header = 124;
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Get32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+bool IsContiguous(uint32_t mask) {
+    if (mask == 0) return true;
+    const uint32_t shifted = mask >> std::countr_zero(mask);
+    return (shifted & (shifted + 1)) == 0;
+}
+
+// One colour component of a bit-field pixel, scaled to 0..255.
+class Channel {
+public:
+    explicit Channel(uint32_t mask)
+        : m_mask(mask), m_shift(mask != 0 ? std::countr_zero(mask) : 0),
+          m_max(mask != 0 ? uint64_t{mask >> m_shift} : 0) {}
+    uint32_t Of(uint32_t pixel) const {
+        if (m_max == 0) return 0;
+        const uint64_t value = (pixel & m_mask) >> m_shift;
+        return m_max == 255 ? static_cast<uint32_t>(value) : static_cast<uint32_t>((value * 255 + m_max / 2) / m_max);
+    }
+
+private:
+    uint32_t m_mask;
+    int m_shift;
+    uint64_t m_max;
+};
+
+}  // namespace
+
+TVemo_dib TVemo_dib::FromBmpFile(std::span<const uint8_t> file) {
+    TVemo_dib dib;
+    if (file.size() < 2 || file[0] != 'B' || file[1] != 'M') {
+        dib.m_error = DibError::NotBmp;
+        return dib;
+    }
+    if (file.size() < kFileHeaderSize) {
+        dib.m_error = DibError::Truncated;
+        return dib;
+    }
+    const uint32_t pixelOffset = Get32(&file[10]);
+    const std::size_t tableLimit = pixelOffset >= kFileHeaderSize ? pixelOffset - kFileHeaderSize : 0;
+    const std::size_t tableEnd = dib.ParseInfo(file.subspan(kFileHeaderSize), tableLimit);
+    if (dib.m_error != DibError::None) return dib;
+    // The pixels start at the file's pixel offset; writers that leave it
+    // wrong (pointing into the headers) get the bytes after the colour table.
+    std::size_t start = kFileHeaderSize + tableEnd;
+    if (pixelOffset >= kFileHeaderSize + dib.m_headerSize) start = pixelOffset;
+    dib.m_pixels = file.subspan(std::min(start, file.size()));
+    return dib;
+}
+
+TVemo_dib TVemo_dib::FromPackedDib(std::span<const uint8_t> info, std::span<const uint8_t> bits) {
+    TVemo_dib dib;
+    dib.ParseInfo(info, std::numeric_limits<std::size_t>::max());
+    dib.m_pixels = bits;
+    return dib;
+}
+
+std::size_t TVemo_dib::ParseInfo(std::span<const uint8_t> info, std::size_t tableLimit) {
+    if (info.size() < 4) {
+        m_error = DibError::Truncated;
+        return 0;
+    }
+    const uint8_t* p = info.data();
+    m_headerSize = Get32(p);
+    const uint32_t size = m_headerSize;
+    if (size != kCoreHeader && size != kOs2ShortHeader && size != kInfoHeader && size != kV2Header &&
+        size != kV3Header && size != kOs2Header && size != kV4Header && size != kV5Header) {
+        m_error = DibError::HeaderSize;
+        return 0;
+    }
+    if (info.size() < size) {
+        m_error = DibError::Truncated;
+        return 0;
+    }
+    const bool os2 = size == kCoreHeader || size == kOs2ShortHeader || size == kOs2Header;
+    int64_t width = 0;
+    int64_t height = 0;
+    uint32_t colourCount = 0;
+    if (size == kCoreHeader) {
+        width = Get16(p + 4);
+        height = Get16(p + 6);
+        m_bitCount = Get16(p + 10);
+    } else {
+        width = static_cast<int32_t>(Get32(p + 4));
+        height = static_cast<int32_t>(Get32(p + 8));
+        m_bitCount = Get16(p + 14);
+        if (size >= kInfoHeader) {
+            m_compression = Get32(p + 16);
+            colourCount = Get32(p + 32);
+        }
+    }
+
+    const int bits = m_bitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        m_error = DibError::BitCount;
+        return 0;
+    }
+    const bool bitfields = m_compression == kDibBitfields || m_compression == kDibAlphaBitfields;
+    const bool compressionFits = m_compression == kDibRgb || (m_compression == kDibRle8 && bits == 8) ||
+                                 (m_compression == kDibRle4 && bits == 4) ||
+                                 (bitfields && !os2 && (bits == 16 || bits == 32));
+    if (!compressionFits || (size == kCoreHeader && (bits == 16 || bits == 32))) {
+        m_error = size == kCoreHeader ? DibError::BitCount : DibError::Compression;
+        return 0;
+    }
+    if (width <= 0 || height == 0 || height == std::numeric_limits<int32_t>::min()) {
+        m_error = DibError::BadSize;
+        return 0;
+    }
+    m_width = static_cast<int>(width);
+    m_height = static_cast<int>(height < 0 ? -height : height);
+    m_topDown = height < 0;
+    if (static_cast<int64_t>(m_width) * m_height > kSpiMaxPixels) {
+        m_error = DibError::TooLarge;
+        return 0;
+    }
+
+    std::size_t consumed = size;
+    if (bits == 16 || bits == 32) {
+        if (bitfields) {
+            const std::size_t maskCount = m_compression == kDibAlphaBitfields ? 4 : 3;
+            if (size >= kV2Header) {
+                for (std::size_t i = 0; i < 3; ++i) m_masks[i] = Get32(p + 40 + 4 * i);
+                if (size >= kV3Header) m_masks[3] = Get32(p + 52);
+            } else {
+                if (info.size() < consumed + 4 * maskCount) {
+                    m_error = DibError::Truncated;
+                    return 0;
+                }
+                for (std::size_t i = 0; i < maskCount; ++i) m_masks[i] = Get32(p + consumed + 4 * i);
+                consumed += 4 * maskCount;
+            }
+        } else if (bits == 16) {
+            m_masks[0] = 0x7C00;
+            m_masks[1] = 0x03E0;
+            m_masks[2] = 0x001F;
+        } else {
+            m_masks[0] = 0x00FF0000;
+            m_masks[1] = 0x0000FF00;
+            m_masks[2] = 0x000000FF;
+            // The fourth byte of an uncompressed 32-bit pixel is unused,
+            // unless a version 4 or 5 header declares it as alpha.
+            if (size >= kV4Header && Get32(p + 52) == 0xFF000000u) m_masks[3] = 0xFF000000u;
+        }
+        for (const uint32_t mask : m_masks) {
+            if (!IsContiguous(mask)) {
+                m_error = DibError::BadSize;
+                return 0;
+            }
+        }
+        m_alpha = m_masks[3] != 0;
+    }
+
+    if (bits <= 8) {
+        const std::size_t entrySize = size == kCoreHeader ? 3 : 4;
+        const uint32_t maxEntries = 1u << bits;
+        if (colourCount > 256) {
+            m_error = DibError::BadSize;
+            return 0;
+        }
+        const std::size_t declared = colourCount == 0 ? maxEntries : colourCount;
+        std::size_t entries = std::min<std::size_t>(declared, maxEntries);
+        const std::size_t tableStart = consumed;
+        // A pixel offset inside the table shortens it.
+        if (tableLimit >= tableStart && tableLimit < tableStart + entries * entrySize) {
+            entries = (tableLimit - tableStart) / entrySize;
+        }
+        if (entries == 0 || info.size() < tableStart + entries * entrySize) {
+            m_error = DibError::Truncated;
+            return 0;
+        }
+        m_declared.reserve(static_cast<qsizetype>(entries));
+        for (std::size_t i = 0; i < entries; ++i) {
+            const uint8_t* entry = p + tableStart + i * entrySize;
+            m_declared.append(qRgb(entry[2], entry[1], entry[0]));
+        }
+        m_colours = m_declared;
+        while (m_colours.size() < static_cast<qsizetype>(maxEntries)) m_colours.append(qRgb(0, 0, 0));
+        consumed = std::min(info.size(), tableStart + declared * entrySize);
+        m_rowFormat = bits == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
+    } else {
+        m_rowFormat = m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    }
+    return consumed;
+}
+
+std::string TVemo_dib::Reason() const { return Reason(m_error); }
+
+std::string TVemo_dib::Reason(DibError error) const {
+    switch (error) {
+    case DibError::None: return std::string();
+    case DibError::NotBmp: return texts::kReasonNotBmp;
+    case DibError::HeaderSize: return texts::ReasonBmpHeaderSize(m_headerSize);
+    case DibError::BitCount: return texts::ReasonBmpBitCount(static_cast<unsigned>(m_bitCount));
+    case DibError::Compression: return texts::ReasonBmpCompression(m_compression);
+    case DibError::BadSize: return texts::kReasonCorrupt;
+    case DibError::TooLarge: return texts::ReasonImageTooLarge(m_width, m_height, kSpiMaxPixels);
+    case DibError::Truncated: return texts::kReasonTruncated;
+    case DibError::NoMemory: return texts::kReasonNoMemory;
+    }
+    return texts::kReasonCorrupt;
+}
+
+DibError TVemo_dib::Decode(const DibRowSink& sink) const {
+    if (m_error != DibError::None) return m_error;
+    if (m_compression == kDibRle8 || m_compression == kDibRle4) return DecodeRle(sink);
+    return DecodeUncompressed(sink);
+}
+
+DibError TVemo_dib::DecodeUncompressed(const DibRowSink& sink) const {
+    const uint64_t width = static_cast<uint64_t>(m_width);
+    const uint64_t rowBytes = DibRowBytes(width, static_cast<uint64_t>(m_bitCount));
+    const uint64_t usedBytes = (width * static_cast<uint64_t>(m_bitCount) + 7) / 8;
+    // The last row's padding may be missing; its pixels may not.
+    if (m_pixels.size() < rowBytes * (static_cast<uint64_t>(m_height) - 1) + usedBytes) return DibError::Truncated;
+
+    std::vector<uint8_t> buffer;
+    if (m_bitCount == 4) buffer.resize(width);
+    if (m_bitCount > 8) buffer.resize(width * sizeof(QRgb));
+    const Channel red(m_masks[0]);
+    const Channel green(m_masks[1]);
+    const Channel blue(m_masks[2]);
+    const Channel alpha(m_masks[3]);
+
+    for (int s = 0; s < m_height; ++s) {
+        const uint8_t* in = m_pixels.data() + static_cast<uint64_t>(s) * rowBytes;
+        const int y = m_topDown ? s : m_height - 1 - s;
+        if (m_bitCount == 1 || m_bitCount == 8) {
+            sink(y, in);
+            continue;
+        }
+        if (m_bitCount == 4) {
+            for (uint64_t x = 0; x < width; ++x) buffer[x] = (x & 1) ? (in[x / 2] & 0x0F) : (in[x / 2] >> 4);
+            sink(y, buffer.data());
+            continue;
+        }
+        QRgb* out = reinterpret_cast<QRgb*>(buffer.data());
+        if (m_bitCount == 24) {
+            for (uint64_t x = 0; x < width; ++x, in += 3) out[x] = qRgb(in[2], in[1], in[0]);
+        } else {
+            const bool wide = m_bitCount == 32;
+            for (uint64_t x = 0; x < width; ++x) {
+                const uint32_t pixel = wide ? Get32(in + 4 * x) : Get16(in + 2 * x);
+                out[x] = qRgba(static_cast<int>(red.Of(pixel)), static_cast<int>(green.Of(pixel)),
+                               static_cast<int>(blue.Of(pixel)), m_alpha ? static_cast<int>(alpha.Of(pixel)) : 255);
+            }
+        }
+        sink(y, buffer.data());
+    }
+    return DibError::None;
+}
+
+// Run-length data: pairs (count, value) paint `count` pixels; (0, 0) ends
+// a line, (0, 1) ends the picture, (0, 2, dx, dy) moves right and up
+// (forward in the file's row order), (0, n) is followed by n literal pixels
+// padded to an even byte count. Runs past the end of a line are cut off.
+DibError TVemo_dib::DecodeRle(const DibRowSink& sink) const {
+    const bool rle8 = m_compression == kDibRle8;
+    const std::size_t width = static_cast<std::size_t>(m_width);
+    uint8_t paper = 0;
+    int bestDistance = std::numeric_limits<int>::max();
+    for (qsizetype i = 0; i < m_declared.size(); ++i) {
+        const QRgb c = m_declared[i];
+        const int distance = (255 - qRed(c)) + (255 - qGreen(c)) + (255 - qBlue(c));
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            paper = static_cast<uint8_t>(i);
+        }
+    }
+    std::vector<uint8_t> row(width, paper);
+    const uint8_t* data = m_pixels.data();
+    const std::size_t size = m_pixels.size();
+    std::size_t pos = 0;
+    int s = 0;            // row in file order
+    std::size_t x = 0;    // column, at most width
+    const auto emitRow = [&] {
+        sink(m_topDown ? s : m_height - 1 - s, row.data());
+        std::fill(row.begin(), row.end(), paper);
+        ++s;
+    };
+    const auto put = [&](uint8_t value) {
+        if (x < width) row[x++] = value;
+    };
+
+    while (s < m_height) {
+        if (size - pos < 2) return DibError::Truncated;
+        const uint8_t count = data[pos];
+        const uint8_t value = data[pos + 1];
+        pos += 2;
+        if (count > 0) {
+            for (int i = 0; i < count; ++i) put(rle8 ? value : ((i & 1) ? (value & 0x0F) : (value >> 4)));
+        } else if (value == 0) {
+            emitRow();
+            x = 0;
+        } else if (value == 1) {
+            while (s < m_height) emitRow();
+        } else if (value == 2) {
+            if (size - pos < 2) return DibError::Truncated;
+            const uint8_t dx = data[pos];
+            const uint8_t dy = data[pos + 1];
+            pos += 2;
+            for (int k = 0; k < dy && s < m_height; ++k) emitRow();
+            x = std::min(x + dx, width);
+        } else {
+            const std::size_t bytes = rle8 ? value : (value + 1u) / 2u;
+            if (size - pos < bytes) return DibError::Truncated;
+            for (int i = 0; i < value; ++i) {
+                put(rle8 ? data[pos + i] : ((i & 1) ? (data[pos + i / 2] & 0x0F) : (data[pos + i / 2] >> 4)));
+            }
+            pos = std::min(size, pos + bytes + (bytes & 1));
+        }
+    }
+    return DibError::None;
+}
+
+QImage TVemo_dib::ToImage(DibError& error) const {
+    error = m_error;
+    if (error != DibError::None) return QImage();
+    QImage image(m_width, m_height, m_rowFormat);
+    if (image.isNull()) {
+        error = DibError::NoMemory;
+        return QImage();
+    }
+    if (m_rowFormat == QImage::Format_Mono || m_rowFormat == QImage::Format_Indexed8) image.setColorTable(m_colours);
+    const std::size_t width = static_cast<std::size_t>(m_width);
+    const std::size_t rowCopy = m_rowFormat == QImage::Format_Mono       ? (width + 7) / 8
+                                : m_rowFormat == QImage::Format_Indexed8 ? width
+                                                                         : width * sizeof(QRgb);
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    error = Decode([&](int y, const uchar* row) { std::memcpy(bits + y * stride, row, rowCopy); });
+    if (error != DibError::None) return QImage();
+    return image;
+}

@@ -1,0 +1,102 @@
+// Vemo_dib: reads device-independent bitmaps: BMP files and the packed DIBs
+// that image plug-ins hand back.
+//
+// Qt's own BMP reader refuses pictures over 16384 x 16384 pixels (268
+// megapixels, less than an A0 scan at 600 dpi) whatever the allocation
+// limit, leaves pixels skipped by RLE deltas and the rows missing from a
+// truncated file undefined, and gives one message for every fault. This
+// reader accepts up to kSpiMaxPixels, defines every pixel, and names what
+// is wrong with a file it refuses.
+//
+// Accepted: headers of 12 (OS/2 1.x), 16 and 64 (OS/2 2.x), 40, 52, 56, 108
+// and 124 bytes; 1, 4, 8, 16, 24 and 32 bits per pixel; uncompressed, RLE8,
+// RLE4 and bit fields; bottom-up and top-down rows. Refused with a reason:
+// other depths (2-bit), JPEG/PNG/Huffman/RLE24 compression, a colour table
+// or pixel data cut short, sizes that make no sense, too many pixels.
+//
+// Rows come out top row first in one of four formats: Format_Mono (1-bit,
+// the file's bits), Format_Indexed8 (4- and 8-bit; indexes into Colours()),
+// Format_RGB32 or Format_ARGB32 (16-, 24- and 32-bit; alpha not
+// pre-multiplied). Pixels that RLE skips are the colour nearest to white:
+// the paper of a drawing.
+//
+// Reads: the bytes given (not owned; they must outlive the object).
+// Writes: nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include <QImage>
+#include <QList>
+
+enum class DibError {
+    None,
+    NotBmp,          // no "BM" signature
+    HeaderSize,      // information header of an unknown size
+    BitCount,        // bits per pixel not 1, 4, 8, 16, 24 or 32
+    Compression,     // a compression this reader does not decode
+    BadSize,         // width <= 0, height 0, broken masks or colour count
+    TooLarge,        // more than kSpiMaxPixels
+    Truncated,       // colour table or pixel data cut short
+    NoMemory,        // the image could not be allocated
+};
+
+// Receives one decoded row: y counted from the top, the row in RowFormat().
+using DibRowSink = std::function<void(int y, const uchar* row)>;
+
+class TVemo_dib {
+public:
+    // A whole BMP file in memory.
+    static TVemo_dib FromBmpFile(std::span<const uint8_t> file);
+    // A packed DIB: the information block (header, masks, colour table) and
+    // the bits in blocks of their own, each no longer than given.
+    static TVemo_dib FromPackedDib(std::span<const uint8_t> info, std::span<const uint8_t> bits);
+
+    DibError Error() const { return m_error; }
+    // The user-facing reason for Error(), or for an error Decode returned.
+    std::string Reason() const;
+    std::string Reason(DibError error) const;
+
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+    int BitCount() const { return m_bitCount; }
+    QImage::Format RowFormat() const { return m_rowFormat; }
+    // The colour table as the file gives it; empty for direct colour.
+    const QList<QRgb>& DeclaredColours() const { return m_declared; }
+    // The table the rows index: the declared table padded with black to
+    // 1 << BitCount() entries, so every index a row can hold has a colour.
+    const QList<QRgb>& Colours() const { return m_colours; }
+
+    // Decodes every row once, in file order, and hands it to `sink`.
+    // Returns DibError::None, or the fault found in the pixel data.
+    DibError Decode(const DibRowSink& sink) const;
+    // The whole picture as a QImage of RowFormat() with Colours(); a null
+    // image when decoding fails (`error` says why).
+    QImage ToImage(DibError& error) const;
+
+private:
+    TVemo_dib() = default;
+    // Reads header, masks and colour table from `info`; `tableLimit` caps
+    // the bytes the colour table may use (a BMP file's pixel offset).
+    // Sets m_error and returns the bytes consumed.
+    std::size_t ParseInfo(std::span<const uint8_t> info, std::size_t tableLimit);
+    DibError DecodeUncompressed(const DibRowSink& sink) const;
+    DibError DecodeRle(const DibRowSink& sink) const;
+
+    DibError m_error = DibError::None;
+    uint32_t m_headerSize = 0;
+    int m_width = 0;
+    int m_height = 0;          // always positive
+    bool m_topDown = false;
+    int m_bitCount = 0;
+    uint32_t m_compression = 0;
+    uint32_t m_masks[4] = {};  // red, green, blue, alpha (16- and 32-bit)
+    bool m_alpha = false;
+    QImage::Format m_rowFormat = QImage::Format_Invalid;
+    QList<QRgb> m_declared;
+    QList<QRgb> m_colours;
+    std::span<const uint8_t> m_pixels;
+};

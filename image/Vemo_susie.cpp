@@ -1,0 +1,115 @@
+// Vemo_susie: TVemo_susieF::LoadWithPlugin, the plug-in side of image
+// loading (see the header).
+//
+// The steps and their failures, in order:
+//  1. dlopen the plug-in (RTLD_NOW | RTLD_LOCAL): failure is silent;
+//  2. look up IsSupported: missing -> "<path>が見つかりません";
+//  3. open the image file and ask IsSupported with its descriptor; the
+//     file is closed either way; 0 -> silent;
+//  4. look up GetPicture: missing -> "画像読込みで失敗しました";
+//  5. GetPicture(file name, offset 0, flag 0): a non-zero result, a null
+//     block or a bitmap that makes no sense leaves the target untouched
+//     and tells the user the file could not be read. The handles are not
+//     touched after a failure: the plug-in did not fill them;
+//  6. the bitmap becomes the target; the bits block is freed, then the
+//     information block, then the library is closed.
+// Whatever the plug-in's bitmap claims, it is only read within the blocks
+// malloc gave the plug-in (malloc_usable_size), so a lying header cannot
+// make the host read past them.
+#include "image/Vemo_susie.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include "app/Vemo_texts.h"
+#include "image/Vemo_dib.h"
+#include "image/Vemo_spi.h"
+
+namespace {
+
+struct LibraryCloser {
+    void operator()(void* handle) const { dlclose(handle); }
+};
+using Library = std::unique_ptr<void, LibraryCloser>;
+
+// The host's LocalFree: every block a plug-in hands back goes through here.
+struct BlockFree {
+    void operator()(void* block) const { std::free(block); }
+};
+using Block = std::unique_ptr<void, BlockFree>;
+
+template <typename Function>
+Function Lookup(const Library& library, const char* name) {
+    return reinterpret_cast<Function>(dlsym(library.get(), name));
+}
+
+std::span<const uint8_t> WholeBlock(const Block& block) {
+    return {static_cast<const uint8_t*>(block.get()), malloc_usable_size(block.get())};
+}
+
+}  // namespace
+
+TVemo_susieF::TVemo_susieF(MessageSink messages) : m_messages(std::move(messages)) {}
+
+void TVemo_susieF::Tell(const std::string& text) const {
+    if (m_messages) m_messages(text);
+}
+
+void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName, QImage& target) {
+    const Library library(dlopen(pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!library) return;
+
+    const auto isSupported = Lookup<SpiIsSupportedFn>(library, kSpiIsSupportedName);
+    if (isSupported == nullptr) {
+        Tell(texts::PluginExportMissing(pluginPath));
+        return;
+    }
+    // The interface takes the name as a modifiable string.
+    std::string name = imageFileName;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        Tell(texts::ImageNotDecodable(imageFileName, std::strerror(errno)));
+        return;
+    }
+    const int supported = isSupported(name.data(), static_cast<SpiDword>(fd));
+    ::close(fd);
+    if (supported == 0) return;
+
+    const auto getPicture = Lookup<SpiGetPictureFn>(library, kSpiGetPictureName);
+    if (getPicture == nullptr) {
+        Tell(texts::kPluginReadFailed);
+        return;
+    }
+    SpiHandle infoHandle = nullptr;
+    SpiHandle bitsHandle = nullptr;
+    const int result = getPicture(name.data(), 0, kSpiInputFile, &infoHandle, &bitsHandle, nullptr, 0);
+    if (result != kSpiAllRight) {
+        Tell(texts::ImageNotDecodable(imageFileName, texts::ReasonPluginFailed(result)));
+        return;
+    }
+    // Declared in this order so that the bits go first, then the information.
+    const Block info(infoHandle);
+    const Block bits(bitsHandle);
+    if (!info || !bits) {
+        Tell(texts::ImageNotDecodable(imageFileName, texts::kReasonPluginData));
+        return;
+    }
+    const TVemo_dib dib = TVemo_dib::FromPackedDib(WholeBlock(info), WholeBlock(bits));
+    DibError error = DibError::None;
+    QImage picture = dib.ToImage(error);
+    if (error != DibError::None) {
+        const bool ownFault = error == DibError::TooLarge || error == DibError::NoMemory;
+        Tell(texts::ImageNotDecodable(imageFileName, ownFault ? dib.Reason(error) : texts::kReasonPluginData));
+        return;
+    }
+    target = std::move(picture);
+}

@@ -1,0 +1,34 @@
+// Vemo_susie: the plug-in loader TVemo_susieF.
+//
+// Reads a TIFF, PNG or GIF file through an image plug-in: a ".spi" shared
+// library in the system folder that follows the interface in Vemo_spi.h.
+// The library is loaded, asked, used and closed within one call; nothing
+// of a plug-in stays loaded between loads.
+//
+// Reads: the plug-in and, through it, the image file. Writes: the target
+// QImage (Format_Mono, Format_Indexed8, Format_RGB32 or Format_ARGB32, as
+// the plug-in's bitmap has it), or leaves it untouched. Tells the user
+// through the message sink what went wrong, except in the two cases that
+// stay silent by design: a library that cannot be loaded and a plug-in
+// that does not support the file.
+#pragma once
+
+#include <string>
+
+#include <QImage>
+
+#include "app/Vemo_common.h"
+
+class TVemo_susieF {
+public:
+    explicit TVemo_susieF(MessageSink messages);
+
+    // Fills `target` from `imageFileName` through the plug-in at
+    // `pluginPath` (a full path), or leaves it untouched.
+    void LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName, QImage& target);
+
+private:
+    void Tell(const std::string& text) const;
+
+    MessageSink m_messages;
+};
