@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string linesPath = folder + "/temp.lix";
     std::FILE* file = std::fopen(linesPath.c_str(), "wb");
     if (file == nullptr) std::abort();
-    std::fwrite(data, 1, size, file);
+    if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
 
     TraceResult result;

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
-# What `make run` does until the windows exist: show what was built.
+# What `make run` does until the windows exist: trace the sample floor plan
+# into out/ in all three formats and show what came out.
 set -eu
 build=${1:-build}
-echo "Vemo is built in $build/."
-echo "System folder: $build/Vemosys"
-ls "$build/Vemosys"
+mkdir -p out
+"$build/vemo-trace" --txt --dxf --a10 -o out samples/plan.bmp
+echo
+echo "Written to out/:"
+ls -l out/plan.txt out/plan.dxf out/plan.A10
+echo
+echo "First lines of out/plan.txt:"
+head -n 5 out/plan.txt

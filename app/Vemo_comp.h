@@ -1,0 +1,72 @@
+// Vemo_comp: the trace job TVemo_comp, one run of the program's main
+// function: load the image, trace it, time the trace, write every ticked
+// output format, report completion.
+//
+// Reads the image (through TVemo_bmpset), writes the intermediate files in
+// the image's folder (through the pipeline) and the output files in the
+// output folder (through TVemo_compdata). The options are sampled by the
+// caller when the run starts: the window's controls or the command line.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Vemo_common.h"
+#include "app/Vemo_sys.h"
+#include "trace/Vemotrace_types.h"
+
+class TVemo_susieF;
+
+// The output options of one run, as the user set them.
+struct TraceOptions {
+    bool flipX = false;
+    bool flipY = false;
+    std::string xRatioText;  // converted by the atof rules, unchecked
+    std::string yRatioText;
+    bool exportText = false;
+    bool exportDxf = false;
+    bool exportA10 = false;
+    std::vector<std::string> dxfTemplate;  // the numbered template items; empty: the built-in one
+};
+
+// The options stored in the settings: a flag counts only when it is exactly
+// "1"; an empty ratio means "1.0".
+TraceOptions OptionsFromSettings(const SettingsRecord& settings);
+
+// The elapsed time as the completion message shows it: "time:" + whole
+// seconds + "." + milliseconds (three digits), rounded to the millisecond.
+std::string FormatElapsed(double seconds);
+
+class TVemo_comp {
+public:
+    TVemo_comp(std::string imagePath, std::string outputFolder, TVemo_sysF& settings, TVemo_susieF& susie,
+               MessageSink messages, StatusSink status);
+    TVemo_comp(const TVemo_comp&) = delete;
+    TVemo_comp& operator=(const TVemo_comp&) = delete;
+
+    // 0 when the image was traced and every ticked file written; 1 when the
+    // image could not be loaded or traced, or a file could not be written.
+    // Every failure has been told to the user through the message sink.
+    int Run(const TraceOptions& options);
+
+    // Where the completion message goes; without one it goes with the
+    // other messages (the command line prints it to standard output).
+    void SetCompletionSink(MessageSink completion) { m_completion = std::move(completion); }
+
+    TraceResult GetResult() const { return m_result; }
+    const std::string& TimeText() const { return m_timeText; }
+    const std::vector<std::string>& WrittenFiles() const { return m_written; }
+
+private:
+    std::string m_imagePath;
+    std::string m_outputFolder;
+    TVemo_sysF& m_settings;
+    TVemo_susieF& m_susie;
+    MessageSink m_messages;
+    StatusSink m_status;
+    MessageSink m_completion;
+    std::string m_timeText;
+    TraceResult m_result;
+    std::vector<std::string> m_written;
+};
