@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# compare.sh: our whole trace against potrace on the same drawings.
+#
+# Usage:  bench/compare.sh <build folder> [megapixels ...]   (default: 1 4 16 36 64 100)
+#         REPEAT=n (default 3) runs each program n times and keeps the fastest.
+#
+# For each size, <build>/bench/make_drawing writes a generated line drawing
+# (a square page, the same kind of drawing at every size) as a 1-bit PBM;
+# then the same file is traced by our pipeline (make_drawing trace: reads
+# the PBM, runs all five stages, writes the intermediate files) and by
+# potrace (DXF output). Both are whole processes from PBM to result file,
+# timed by wall clock. Potrace traces outlines, not centre lines, so the
+# ratio is a yardstick, not a race of the same job.
+#
+# Printed per size: ink share, our trace time inside the process, both
+# process times and their ratio (ours / potrace's), our trace's cost per
+# megapixel against the cheapest size's, and peak memory per pixel (ours: the
+# trace with its one-byte working bitmap, less the program itself; potrace:
+# its whole resident peak). The last lines hold the figures against the
+# goals: ratio at most 1, cost per megapixel at most 1.5 times the
+# cheapest size's, at most 3 bytes per pixel, judged on the last size given
+# (on small drawings the fixed buffers of a few megabytes dominate the
+# memory per pixel). Drawings and intermediate files go into a temporary
+# folder, removed at the end.
+set -euo pipefail
+
+if [[ $# -lt 1 ]]; then
+    echo "usage: $0 <build folder> [megapixels ...]" >&2
+    exit 2
+fi
+build=$1
+shift
+sizes=("$@")
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(1 4 16 36 64 100)
+repeat=${REPEAT:-3}
+
+tool=$build/bench/make_drawing
+if [[ ! -x $tool ]]; then
+    echo "$tool is missing: build the target make_drawing (bench/compare.cmake)" >&2
+    exit 2
+fi
+if ! command -v potrace >/dev/null; then
+    echo "potrace is missing: apt-get install potrace" >&2
+    exit 2
+fi
+if [[ ! -x /usr/bin/time ]]; then
+    echo "/usr/bin/time is missing: apt-get install time" >&2
+    exit 2
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-compare-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Runs "$@" once; sets run_seconds (wall) and run_kb (peak resident).
+timed() {
+    local start end
+    start=$EPOCHREALTIME
+    /usr/bin/time -f "%M" -o "$work/time.txt" "$@" >"$work/out.txt"
+    end=$EPOCHREALTIME
+    run_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+    run_kb=$(tail -n 1 "$work/time.txt")
+}
+
+# The value of key=value in the last output.
+field() { tr ' ' '\n' <"$work/out.txt" | sed -n "s/^$1=//p"; }
+
+rows=()
+for mpx in "${sizes[@]}"; do
+    side=$(awk -v m="$mpx" 'BEGIN { printf "%d", sqrt(m * 1e6) + 0.5 }')
+    drawing=$work/drawing-$mpx.pbm
+    "$tool" draw "$side" "$side" 1 "$drawing" >"$work/out.txt"
+    ink=$(field ink)
+    pixels=$((side * side))
+
+    best_ours="" best_trace="" best_potrace="" ours_bytes=0 potrace_kb=0
+    for ((r = 0; r < repeat; ++r)); do
+        timed "$tool" trace "$drawing" "$work"
+        trace_seconds=$(field trace_seconds)
+        ours_bytes=$(field bytes_per_pixel)
+        best_ours=$(awk -v a="$run_seconds" -v b="${best_ours:-$run_seconds}" 'BEGIN { print (a < b ? a : b) }')
+        best_trace=$(awk -v a="$trace_seconds" -v b="${best_trace:-$trace_seconds}" 'BEGIN { print (a < b ? a : b) }')
+
+        timed potrace -b dxf -o "$work/potrace.dxf" "$drawing"
+        best_potrace=$(awk -v a="$run_seconds" -v b="${best_potrace:-$run_seconds}" 'BEGIN { print (a < b ? a : b) }')
+        potrace_kb=$run_kb
+    done
+    rm -f "$drawing" "$work"/temp.* "$work/potrace.dxf"
+    echo "$mpx Mpx traced" >&2
+    rows+=("$mpx $ink $best_trace $best_ours $best_potrace $pixels $ours_bytes $potrace_kb")
+done
+
+# The cost per megapixel of each size against the cheapest size.
+cheapest=$(for row in "${rows[@]}"; do echo "$row"; done |
+    awk '{ c = $3 / ($6 / 1e6); if (NR == 1 || c < m) m = c } END { print m }')
+
+printf "%6s %6s %9s %9s %9s %7s %9s %6s %9s %8s\n" \
+    "Mpx" "ink" "trace s" "ours s" "potrace s" "ratio" "s/Mpx" "rel" "ours B/px" "pot B/px"
+for row in "${rows[@]}"; do
+    echo "$row" | awk -v m="$cheapest" '{
+        ratio = $4 / $5; cost = $3 / ($6 / 1e6)
+        printf "%6s %6s %9.3f %9.3f %9.3f %7.2f %9.4f %6.2f %9.2f %8.2f\n",
+            $1, $2, $3, $4, $5, ratio, cost, cost / m, $7, $8 * 1024 / $6 }'
+done | tee "$work/table.txt"
+
+verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g ? "met" : "MISSED") }'; }
+worst_ratio=$(awk '{ if ($6 > w) w = $6 } END { print w }' "$work/table.txt")
+worst_rel=$(awk '{ if ($8 > w) w = $8 } END { print w }' "$work/table.txt")
+read -r last_mpx last_bytes < <(tail -n 1 "$work/table.txt" | awk '{ print $1, $9 }')
+echo
+echo "time against potrace:  worst ratio $worst_ratio (goal <= 1): $(verdict "$worst_ratio" 1)"
+echo "cost per megapixel:    largest $worst_rel x the cheapest size's (goal <= 1.5): $(verdict "$worst_rel" 1.5)"
+echo "peak memory:           $last_bytes bytes per pixel at $last_mpx Mpx (goal <= 3): $(verdict "$last_bytes" 3)"

@@ -1,0 +1,80 @@
+// Vemotrace_compv: the trace pipeline (files and results in the header).
+//
+// Three stage groups, each announced on the status callback first. Every
+// stage closes its file before the next one opens it; the square table of
+// stage 2 lives only while stages 3 and 4 use it.
+#include "trace/Vemotrace_compv.h"
+
+#include "app/Vemo_texts.h"
+#include "trace/Vemotrace_compv1.h"
+#include "trace/Vemotrace_compv2.h"
+#include "trace/Vemotrace_compv3.h"
+#include "trace/Vemotrace_compv4.h"
+#include "trace/Vemotrace_compv5.h"
+#include "trace/Vemotrace_records.h"
+
+namespace {
+
+// Up to and including the last "/"; empty for a bare file name.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+TVemotrace_compV::TVemotrace_compV(std::string imageFileName, StatusSink status)
+    : m_imageFileName(std::move(imageFileName)), m_status(std::move(status)) {
+    const std::string folder = folderOf(m_imageFileName);
+    m_squaresPath = folder + records::kSquaresFileName;
+    m_groupsPath = folder + records::kGroupsFileName;
+    m_pointsPath = folder + records::kPointsFileName;
+    m_linesPath = folder + records::kLinesFileName;
+}
+
+void TVemotrace_compV::ShowStatus(const char* text) const {
+    if (m_status) m_status(text);
+}
+
+void TVemotrace_compV::RunTrace(const BitmapView& bitmap) {
+    ShowStatus(texts::kStatusAnalysing);
+    m_imageWidth = bitmap.width;
+    m_imageHeight = bitmap.height;
+    m_squareCount = TVemotrace_compV1(m_squaresPath).MakeSquares(bitmap);
+
+    ShowStatus(texts::kStatusSynthesising);
+    {
+        TVemotrace_compV2 squares(m_squaresPath, m_squareCount);
+        ::SquareTable& table = squares.SquareTable();
+        table.width = m_imageWidth;  // stages 3 and 4 clip to the image
+        table.height = m_imageHeight;
+        {
+            const TVemotrace_compV3 groups(m_groupsPath, table);
+            m_groupCount = groups.GroupCount();
+            m_memberCount = groups.MemberCount();
+        }
+        const TVemotrace_compV4 graph(m_groupsPath, m_pointsPath, m_linesPath, table, m_groupCount, m_memberCount);
+        m_pointCount = graph.PointCount();
+        m_linkCount = graph.LinkCount();
+    }
+
+    ShowStatus(texts::kStatusAdjusting);
+    TVemotrace_compV5 lines(m_pointsPath, m_linesPath, m_pointCount, m_linkCount);
+    lines.AdjustLines();
+    m_polylineCount = lines.PolylineCount();
+    m_vertexCount = lines.VertexCount();
+}
+
+TraceResult TVemotrace_compV::CollectResults() const {
+    TraceResult result;
+    result.squaresPath = m_squaresPath;
+    result.groupsPath = m_groupsPath;
+    result.linesPath = m_linesPath;
+    result.pointsPath = m_pointsPath;
+    result.squareCount = m_squareCount;
+    result.groupCount = m_groupCount;
+    result.memberCount = m_memberCount;
+    result.imageWidth = m_imageWidth;
+    result.imageHeight = m_imageHeight;
+    return result;
+}
