@@ -123,4 +123,23 @@ int Guarded(Body&& body) {
     }
 }
 
+// The body every plug-in's GetPicture shares: checks the arguments, finds
+// the picture's bytes, lets `read(bytes, dib, progress)` decode them into
+// DIB blocks, and hands the blocks over only when that succeeded.
+template <typename Read>
+int GetPictureWith(char* buf, SpiLong len, unsigned int flag, SpiHandle* pHBInfo, SpiHandle* pHBm,
+                   SpiProgressCallback progress, SpiLong lData, Read&& read) {
+    return Guarded([&] {
+        if (pHBInfo == nullptr || pHBm == nullptr) return int{kSpiOtherError};
+        const PictureInput input(buf, len, flag);
+        if (input.Status() != kSpiAllRight) return input.Status();
+        const Progress steps(progress, lData);
+        DibBlocks dib;
+        const int result = read(input.Bytes(), dib, steps);
+        if (result != kSpiAllRight) return result;
+        dib.HandOver(pHBInfo, pHBm);
+        return int{kSpiAllRight};
+    });
+}
+
 }  // namespace spi

@@ -205,15 +205,5 @@ VEMO_SPI_EXPORT int GetPictureInfo(char* buf, SpiLong len, unsigned int flag, Sp
 
 VEMO_SPI_EXPORT int GetPicture(char* buf, SpiLong len, unsigned int flag, SpiHandle* pHBInfo, SpiHandle* pHBm,
                                SpiProgressCallback progress, SpiLong lData) {
-    return spi::Guarded([&] {
-        if (pHBInfo == nullptr || pHBm == nullptr) return int{kSpiOtherError};
-        const spi::PictureInput input(buf, len, flag);
-        if (input.Status() != kSpiAllRight) return input.Status();
-        const spi::Progress steps(progress, lData);
-        spi::DibBlocks dib;
-        const int result = ReadPicture(input.Bytes(), dib, steps);
-        if (result != kSpiAllRight) return result;
-        dib.HandOver(pHBInfo, pHBm);
-        return int{kSpiAllRight};
-    });
+    return spi::GetPictureWith(buf, len, flag, pHBInfo, pHBm, progress, lData, ReadPicture);
 }

@@ -171,17 +171,11 @@ VEMO_SPI_EXPORT int GetPictureInfo(char* buf, SpiLong len, unsigned int flag, Sp
 
 VEMO_SPI_EXPORT int GetPicture(char* buf, SpiLong len, unsigned int flag, SpiHandle* pHBInfo, SpiHandle* pHBm,
                                SpiProgressCallback progress, SpiLong lData) {
-    return spi::Guarded([&] {
-        if (pHBInfo == nullptr || pHBm == nullptr) return int{kSpiOtherError};
-        const spi::PictureInput input(buf, len, flag);
-        if (input.Status() != kSpiAllRight) return input.Status();
-        const spi::Progress steps(progress, lData);
-        if (!steps.Step(0, 1)) return int{kSpiAbort};
-        spi::DibBlocks dib;
-        const int result = ReadPicture(input.Bytes(), dib);
-        if (result != kSpiAllRight) return result;
-        if (!steps.Step(1, 1)) return int{kSpiAbort};
-        dib.HandOver(pHBInfo, pHBm);
-        return int{kSpiAllRight};
-    });
+    return spi::GetPictureWith(buf, len, flag, pHBInfo, pHBm, progress, lData,
+                               [](std::span<const uint8_t> bytes, spi::DibBlocks& dib, const spi::Progress& steps) {
+                                   if (!steps.Step(0, 1)) return int{kSpiAbort};
+                                   const int result = ReadPicture(bytes, dib);
+                                   if (result != kSpiAllRight) return result;
+                                   return steps.Step(1, 1) ? int{kSpiAllRight} : int{kSpiAbort};
+                               });
 }
