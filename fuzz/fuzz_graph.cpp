@@ -39,6 +39,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "trace/Vemotrace_compv3.h"
 #include "trace/Vemotrace_compv4.h"
 #include "trace/Vemotrace_compv5.h"
@@ -59,28 +60,6 @@ enum Flag : uint8_t {
     kDamageGraph = 16,
 };
 
-void Require(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "fuzz_graph: invariant violated: %s\n", what);
-    std::abort();
-}
-
-// A plain array, so that no destructor has cleared the name before the
-// clean-up at exit runs.
-char g_scratchFolder[] = "/tmp/vemo-fuzz-graph-XXXXXX";
-
-const char* ScratchFolder() {
-    static const bool made = [] {
-        if (mkdtemp(g_scratchFolder) == nullptr) std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(g_scratchFolder, ignored);
-        });
-        return true;
-    }();
-    (void)made;
-    return g_scratchFolder;
-}
 
 // Reads the input front to back; past its end every value is 0.
 class Input {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "export/Vemo_compdata.h"
+#include "fuzz/fuzz_support.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -22,23 +23,13 @@ public:
     void LineTo(int32_t, int32_t) override {}
 };
 
-std::string ScratchFolder() {
-    static std::string folder = [] {
-        char pattern[] = "/tmp/vemo-fuzz-lines-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made == nullptr) std::abort();
-        return std::string(made);
-    }();
-    return folder;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string folder = ScratchFolder();
     const std::string linesPath = folder + "/temp.lix";
     std::FILE* file = std::fopen(linesPath.c_str(), "wb");
-    if (file == nullptr) std::abort();
+    Require(file != nullptr, "the scratch lines file can be created");
     if (size > 0) std::fwrite(data, 1, size, file);
     std::fclose(file);
 

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_records.h"
 #include "trace/Vemotrace_types.h"
@@ -37,28 +38,6 @@ namespace {
 
 constexpr int32_t kMaxSide = 64;
 
-void Require(bool holds, const char* what) {
-    if (holds) return;
-    std::fprintf(stderr, "fuzz_trace: invariant violated: %s\n", what);
-    std::abort();
-}
-
-// A plain array, so that no destructor has cleared the name before the
-// clean-up at exit runs.
-char g_scratchFolder[] = "/tmp/vemo-fuzz-trace-XXXXXX";
-
-const char* ScratchFolder() {
-    static const bool made = [] {
-        if (mkdtemp(g_scratchFolder) == nullptr) std::abort();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(g_scratchFolder, ignored);
-        });
-        return true;
-    }();
-    (void)made;
-    return g_scratchFolder;
-}
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
     std::vector<uint8_t> bytes;
