@@ -123,6 +123,22 @@ int Guarded(Body&& body) {
     }
 }
 
+// The body every plug-in's GetPictureInfo shares: checks the arguments,
+// finds the picture's bytes and lets `describe(bytes, info)` fill a zeroed
+// information block, which reaches the caller only when that succeeded.
+template <typename Describe>
+int GetPictureInfoWith(char* buf, SpiLong len, unsigned int flag, SpiPictureInfo* info, Describe&& describe) {
+    return Guarded([&] {
+        if (info == nullptr) return int{kSpiOtherError};
+        const PictureInput input(buf, len, flag);
+        if (input.Status() != kSpiAllRight) return input.Status();
+        SpiPictureInfo found{};
+        const int result = describe(input.Bytes(), found);
+        if (result == kSpiAllRight) *info = found;
+        return result;
+    });
+}
+
 // The body every plug-in's GetPicture shares: checks the arguments, finds
 // the picture's bytes, lets `read(bytes, dib, progress)` decode them into
 // DIB blocks, and hands the blocks over only when that succeeded.

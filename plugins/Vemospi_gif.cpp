@@ -183,22 +183,18 @@ VEMO_SPI_EXPORT int IsSupported(char* /*filename*/, SpiDword dw) {
 }
 
 VEMO_SPI_EXPORT int GetPictureInfo(char* buf, SpiLong len, unsigned int flag, SpiPictureInfo* info) {
-    return spi::Guarded([&] {
-        if (info == nullptr) return int{kSpiOtherError};
-        const spi::PictureInput input(buf, len, flag);
-        if (input.Status() != kSpiAllRight) return input.Status();
-        if (!HasSignature(input.Bytes())) return int{kSpiNotSupport};
-        MemoryReader reader{input.Bytes()};
+    return spi::GetPictureInfoWith(buf, len, flag, info, [](std::span<const uint8_t> bytes, SpiPictureInfo& found) {
+        if (!HasSignature(bytes)) return int{kSpiNotSupport};
+        MemoryReader reader{bytes};
         const GifFile file(reader);
         if (file.get() == nullptr) return int{kSpiOutOfOrder};
         int transparent = -1;
         const int result = FindFirstFrame(file.get(), transparent);
         if (result != kSpiAllRight) return result;
         const Screen screen = ScreenOf(file.get());
-        std::memset(info, 0, sizeof *info);
-        info->width = static_cast<SpiLong>(screen.width);
-        info->height = static_cast<SpiLong>(screen.height);
-        info->colorDepth = 8;
+        found.width = static_cast<SpiLong>(screen.width);
+        found.height = static_cast<SpiLong>(screen.height);
+        found.colorDepth = 8;
         return int{kSpiAllRight};
     });
 }

@@ -152,17 +152,13 @@ VEMO_SPI_EXPORT int IsSupported(char* /*filename*/, SpiDword dw) {
 }
 
 VEMO_SPI_EXPORT int GetPictureInfo(char* buf, SpiLong len, unsigned int flag, SpiPictureInfo* info) {
-    return spi::Guarded([&] {
-        if (info == nullptr) return int{kSpiOtherError};
-        const spi::PictureInput input(buf, len, flag);
-        if (input.Status() != kSpiAllRight) return input.Status();
+    return spi::GetPictureInfoWith(buf, len, flag, info, [](std::span<const uint8_t> bytes, SpiPictureInfo& found) {
         PngImage image;
-        const int result = BeginRead(input.Bytes(), image);
+        const int result = BeginRead(bytes, image);
         if (result != kSpiAllRight) return result;
-        std::memset(info, 0, sizeof *info);
-        info->width = static_cast<SpiLong>(image->width);
-        info->height = static_cast<SpiLong>(image->height);
-        info->colorDepth = (image->format & PNG_FORMAT_FLAG_COLORMAP) ? 8
+        found.width = static_cast<SpiLong>(image->width);
+        found.height = static_cast<SpiLong>(image->height);
+        found.colorDepth = (image->format & PNG_FORMAT_FLAG_COLORMAP) ? 8
                            : (image->format & PNG_FORMAT_FLAG_COLOR) ? 24
                                                                       : 8;
         return int{kSpiAllRight};

@@ -335,20 +335,16 @@ VEMO_SPI_EXPORT int IsSupported(char* /*filename*/, SpiDword dw) {
 }
 
 VEMO_SPI_EXPORT int GetPictureInfo(char* buf, SpiLong len, unsigned int flag, SpiPictureInfo* info) {
-    return spi::Guarded([&] {
-        if (info == nullptr) return int{kSpiOtherError};
-        const spi::PictureInput input(buf, len, flag);
-        if (input.Status() != kSpiAllRight) return input.Status();
-        if (!HasSignature(input.Bytes())) return int{kSpiNotSupport};
-        MemoryFile file{input.Bytes()};
+    return spi::GetPictureInfoWith(buf, len, flag, info, [](std::span<const uint8_t> bytes, SpiPictureInfo& found) {
+        if (!HasSignature(bytes)) return int{kSpiNotSupport};
+        MemoryFile file{bytes};
         const TiffFile tiffFile(file);
         if (tiffFile.get() == nullptr) return int{kSpiOutOfOrder};
         const Page page = ReadPage(tiffFile.get());
         if (!spi::WithinPixelLimit(page.width, page.height)) return int{kSpiOutOfOrder};
-        std::memset(info, 0, sizeof *info);
-        info->width = static_cast<SpiLong>(page.width);
-        info->height = static_cast<SpiLong>(page.height);
-        info->colorDepth = static_cast<int16_t>(IsNativeIndexed(page) ? page.bitsPerSample : 24);
+        found.width = static_cast<SpiLong>(page.width);
+        found.height = static_cast<SpiLong>(page.height);
+        found.colorDepth = static_cast<int16_t>(IsNativeIndexed(page) ? page.bitsPerSample : 24);
         return int{kSpiAllRight};
     });
 }
