@@ -85,17 +85,6 @@ private:
     std::size_t m_at = 0;
 };
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    uint8_t chunk[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    std::fclose(file);
-    return bytes;
-}
-
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) std::abort();
@@ -131,7 +120,7 @@ SquareTable MakeTable(Input& input, int32_t width, int32_t height) {
 }
 
 bool InsideImage(const SquareTable& table, double x, double y) {
-    return std::isfinite(x) && std::isfinite(y) && x >= 0.0 && x <= table.width && y >= 0.0 && y <= table.height;
+    return ::InsideImage(table.width, table.height, x, y);
 }
 
 void CheckGraph(const SquareTable& table, const std::string& pointsPath, const std::string& linesPath,
@@ -164,26 +153,8 @@ void CheckGraph(const SquareTable& table, const std::string& pointsPath, const s
 void CheckPolylines(const SquareTable& table, const std::string& linesPath, const TVemotrace_compV5& stage5,
                     bool insideImage) {
     Require(stage5.PolylineCount() >= 0 && stage5.VertexCount() >= 0, "a negative count");
-    const auto polylines = static_cast<std::size_t>(stage5.PolylineCount());
-    const auto vertices = static_cast<std::size_t>(stage5.VertexCount());
-    const std::vector<uint8_t> file = ReadAll(linesPath);
-    Require(file.size() == polylines * records::kPolylineCountSize + vertices * records::kVertexSize,
-            "temp.lix is not 4 x polylines + 16 x vertices bytes");
-    std::size_t at = 0;
-    for (std::size_t p = 0; p < polylines; ++p) {
-        Require(at + records::kPolylineCountSize <= file.size(), "temp.lix ends inside a polyline");
-        const int32_t n = records::GetInt32(file.data() + at);
-        at += records::kPolylineCountSize;
-        Require(n >= 2, "a polyline of fewer than 2 vertices");
-        Require(at + static_cast<std::size_t>(n) * records::kVertexSize <= file.size(),
-                "temp.lix ends inside a polyline");
-        for (int32_t k = 0; k < n; ++k, at += records::kVertexSize) {
-            const double x = records::GetDouble(file.data() + at);
-            const double y = records::GetDouble(file.data() + at + 8);
-            Require(!insideImage || InsideImage(table, x, y), "a vertex outside the image");
-        }
-    }
-    Require(at == file.size(), "temp.lix holds more than the polylines counted");
+    CheckPolylineFile(ReadAll(linesPath), static_cast<std::size_t>(stage5.PolylineCount()),
+                      static_cast<std::size_t>(stage5.VertexCount()), table.width, table.height, insideImage);
 }
 
 }  // namespace

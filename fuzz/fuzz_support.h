@@ -1,10 +1,16 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
+
+#include "trace/Vemotrace_records.h"
 
 #include <stdlib.h>
 
@@ -30,4 +36,45 @@ inline const char* ScratchFolder() {
     }();
     (void)made;
     return folder;
+}
+
+// The whole content of a file; empty when there is no such file.
+inline std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return bytes;
+    uint8_t chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(file);
+    return bytes;
+}
+
+// A trace position (image pixels) that lies on the image.
+inline bool InsideImage(int32_t width, int32_t height, double x, double y) {
+    return std::isfinite(x) && std::isfinite(y) && x >= 0.0 && x <= width && y >= 0.0 && y <= height;
+}
+
+// The polyline form of temp.lix holds exactly `polylines` records of at
+// least two vertices and `vertices` vertices in all; with `checkInside`,
+// every vertex lies on a width x height image.
+inline void CheckPolylineFile(const std::vector<uint8_t>& file, std::size_t polylines, std::size_t vertices,
+                              int32_t width, int32_t height, bool checkInside) {
+    Require(file.size() == polylines * records::kPolylineCountSize + vertices * records::kVertexSize,
+            "temp.lix is not 4 x polylines + 16 x vertices bytes");
+    std::size_t at = 0;
+    for (std::size_t p = 0; p < polylines; ++p) {
+        Require(at + records::kPolylineCountSize <= file.size(), "temp.lix ends inside a polyline");
+        const int32_t n = records::GetInt32(file.data() + at);
+        at += records::kPolylineCountSize;
+        Require(n >= 2, "a polyline of fewer than 2 vertices");
+        Require(at + static_cast<std::size_t>(n) * records::kVertexSize <= file.size(),
+                "temp.lix ends inside a polyline");
+        for (int32_t k = 0; k < n; ++k, at += records::kVertexSize) {
+            const double x = records::GetDouble(file.data() + at);
+            const double y = records::GetDouble(file.data() + at + 8);
+            Require(!checkInside || InsideImage(width, height, x, y), "a vertex outside the image");
+        }
+    }
+    Require(at == file.size(), "temp.lix holds more than the polylines counted");
 }

@@ -39,17 +39,6 @@ namespace {
 constexpr int32_t kMaxSide = 64;
 
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;  // never created: no records
-    uint8_t chunk[4096];
-    std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-    std::fclose(file);
-    return bytes;
-}
-
 std::size_t Count(int32_t value) {
     Require(value >= 0, "a negative count");
     return static_cast<std::size_t>(value);
@@ -138,9 +127,7 @@ void CheckGroups(const std::vector<uint8_t>& file, std::size_t members, std::siz
     Require(static_cast<std::size_t>(current + 1) == groups, "the group count differs from the groups file");
 }
 
-bool InsideImage(const Drawing& d, double x, double y) {
-    return std::isfinite(x) && std::isfinite(y) && x >= 0.0 && x <= d.width && y >= 0.0 && y <= d.height;
-}
+bool InsideImage(const Drawing& d, double x, double y) { return ::InsideImage(d.width, d.height, x, y); }
 
 void CheckPoints(const Drawing& d, const std::vector<uint8_t>& file, std::size_t points) {
     Require(file.size() == points * records::kPointRecordSize, "temp.pxy is not 16 x points bytes");
@@ -152,22 +139,7 @@ void CheckPoints(const Drawing& d, const std::vector<uint8_t>& file, std::size_t
 }
 
 void CheckPolylines(const Drawing& d, const std::vector<uint8_t>& file, std::size_t polylines, std::size_t vertices) {
-    Require(file.size() == polylines * records::kPolylineCountSize + vertices * records::kVertexSize,
-            "temp.lix is not 4 x polylines + 16 x vertices bytes");
-    std::size_t at = 0;
-    for (std::size_t p = 0; p < polylines; ++p) {
-        Require(at + records::kPolylineCountSize <= file.size(), "temp.lix ends inside a polyline");
-        const int32_t n = records::GetInt32(file.data() + at);
-        at += records::kPolylineCountSize;
-        Require(n >= 2, "a polyline of fewer than 2 vertices");
-        Require(at + static_cast<std::size_t>(n) * records::kVertexSize <= file.size(),
-                "temp.lix ends inside a polyline");
-        for (int32_t k = 0; k < n; ++k, at += records::kVertexSize) {
-            Require(InsideImage(d, records::GetDouble(file.data() + at), records::GetDouble(file.data() + at + 8)),
-                    "a vertex outside the image");
-        }
-    }
-    Require(at == file.size(), "temp.lix holds more than the polylines counted");
+    CheckPolylineFile(file, polylines, vertices, d.width, d.height, true);
 }
 
 }  // namespace

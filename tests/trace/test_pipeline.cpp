@@ -14,6 +14,7 @@
 
 #include "app/Vemo_texts.h"
 #include "ascii_bitmap.h"
+#include "polyline_file.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_records.h"
 
@@ -21,10 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Vertex {
-    double x, y;
-};
-using Polyline = std::vector<Vertex>;
 
 class PipelineTest : public ::testing::Test {
 protected:
@@ -50,21 +47,6 @@ protected:
         return m_pipeline->CollectResults();
     }
 
-    static std::vector<Polyline> ReadPolylines(const std::string& path) {
-        std::vector<Polyline> polylines;
-        RecordReader reader(path);
-        int32_t n = 0;
-        while (reader.TryInt32(n)) {
-            Polyline polyline;
-            for (int32_t k = 0; k < n; ++k) {
-                const double x = reader.Double();
-                polyline.push_back({x, reader.Double()});
-            }
-            polylines.push_back(polyline);
-        }
-        return polylines;
-    }
-
     // What every run must satisfy, whatever the drawing.
     void ExpectConsistent(const TraceResult& result, const AsciiBitmap& bitmap) {
         SCOPED_TRACE(bitmap.Text());
@@ -81,7 +63,7 @@ protected:
         EXPECT_EQ(static_cast<int32_t>(polylines.size()), m_pipeline->PolylineCount());
         for (const Polyline& polyline : polylines) {
             EXPECT_GE(polyline.size(), 2u);
-            for (const Vertex& v : polyline) {
+            for (const TracePoint& v : polyline) {
                 EXPECT_TRUE(v.x >= 0 && v.x <= bitmap.Width() && v.y >= 0 && v.y <= bitmap.Height())
                     << v.x << ", " << v.y;
             }
@@ -161,7 +143,7 @@ TEST_F(PipelineTest, AStraightBarBecomesOneCentreLine) {
     ExpectConsistent(result, bar);
     const std::vector<Polyline> polylines = ReadPolylines(result.linesPath);
     ASSERT_EQ(polylines.size(), 1u);
-    for (const Vertex& v : polylines[0]) EXPECT_EQ(v.y, 4.5);
+    for (const TracePoint& v : polylines[0]) EXPECT_EQ(v.y, 4.5);
     const double left = std::min(polylines[0].front().x, polylines[0].back().x);
     const double right = std::max(polylines[0].front().x, polylines[0].back().x);
     EXPECT_LT(left, 8.0);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "polyline_file.h"
 #include "trace/Vemotrace_compv5.h"
 #include "trace/Vemotrace_records.h"
 
@@ -15,14 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Point {
-    double x, y;
-    bool operator==(const Point&) const = default;
-};
-using Polyline = std::vector<Point>;
+using Point = TracePoint;
 using Link = std::pair<int32_t, int32_t>;
-
-void PrintTo(const Point& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
 
 class Stage5Test : public ::testing::Test {
 protected:
@@ -61,17 +56,7 @@ protected:
         m_polylineCount = stage.PolylineCount();
         m_vertexCount = stage.VertexCount();
 
-        std::vector<Polyline> polylines;
-        RecordReader reader(PathOf("temp.lix"));
-        int32_t n = 0;
-        while (reader.TryInt32(n)) {
-            Polyline polyline;
-            for (int32_t k = 0; k < n; ++k) {
-                const double x = reader.Double();
-                polyline.push_back({x, reader.Double()});
-            }
-            polylines.push_back(polyline);
-        }
+        const std::vector<Polyline> polylines = ReadPolylines(PathOf("temp.lix"));
         EXPECT_EQ(static_cast<int32_t>(polylines.size()), m_polylineCount);
         EXPECT_EQ(fs::file_size(PathOf("temp.lix")), 4u * m_polylineCount + 16u * m_vertexCount);
         return polylines;
