@@ -14,7 +14,7 @@ FUZZ_SECONDS ?= 600
 PACKAGES = g++ make cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
            libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
-BENCH_PACKAGES = potrace
+BENCH_PACKAGES = potrace time
 
 .PHONY: all deps build run test test-asan fuzz fuzz-deps bench clean
 

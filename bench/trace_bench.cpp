@@ -48,6 +48,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_drawing.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_compv1.h"
 #include "trace/Vemotrace_compv2.h"
@@ -59,140 +60,9 @@
 
 namespace {
 
-constexpr uint8_t kInk = 0;
-constexpr uint8_t kPaper = 255;
-
-// A page of one byte per pixel, ink 0, with clipped drawing operations.
-class Page {
-public:
-    Page(int32_t width, int32_t height)
-        : m_width(width), m_height(height), m_pixels(static_cast<std::size_t>(width) * height, kPaper) {}
-
-    void Box(int32_t left, int32_t top, int32_t right, int32_t bottom, uint8_t value = kInk) {
-        left = std::max(left, 0);
-        top = std::max(top, 0);
-        right = std::min(right, m_width - 1);
-        bottom = std::min(bottom, m_height - 1);
-        if (left > right) return;
-        for (int32_t y = top; y <= bottom; ++y) {
-            std::memset(m_pixels.data() + static_cast<std::size_t>(y) * m_width + left, value,
-                        static_cast<std::size_t>(right - left + 1));
-        }
-    }
-
-    // A stroke of the given thickness, stamped along the line.
-    void Stroke(double x0, double y0, double x1, double y1, int32_t thickness) {
-        const double length = std::max(std::abs(x1 - x0), std::abs(y1 - y0));
-        const int steps = std::max(1, static_cast<int>(length));
-        for (int s = 0; s <= steps; ++s) {
-            const auto x = static_cast<int32_t>(std::lround(x0 + (x1 - x0) * s / steps));
-            const auto y = static_cast<int32_t>(std::lround(y0 + (y1 - y0) * s / steps));
-            Box(x - thickness / 2, y - thickness / 2, x - thickness / 2 + thickness - 1,
-                y - thickness / 2 + thickness - 1);
-        }
-    }
-
-    void Circle(double cx, double cy, double radius, int32_t thickness) {
-        const int steps = std::max(8, static_cast<int>(2 * std::numbers::pi * radius));
-        for (int s = 0; s < steps; ++s) {
-            const double a = 2 * std::numbers::pi * s / steps;
-            const auto x = static_cast<int32_t>(std::lround(cx + radius * std::cos(a)));
-            const auto y = static_cast<int32_t>(std::lround(cy + radius * std::sin(a)));
-            Box(x, y, x + thickness - 1, y + thickness - 1);
-        }
-    }
-
-    void Disc(double cx, double cy, double radius) {
-        for (int32_t dy = -static_cast<int32_t>(radius); dy <= static_cast<int32_t>(radius); ++dy) {
-            const auto half = static_cast<int32_t>(std::sqrt(radius * radius - double(dy) * dy));
-            const auto y = static_cast<int32_t>(cy) + dy;
-            Box(static_cast<int32_t>(cx) - half, y, static_cast<int32_t>(cx) + half, y);
-        }
-    }
-
-    void Dot(int32_t x, int32_t y) { Box(x, y, x, y); }
-
-    double InkShare() const {
-        return static_cast<double>(std::count(m_pixels.begin(), m_pixels.end(), kInk)) / m_pixels.size();
-    }
-
-    BitmapView View() const { return BitmapView{m_width, m_height, m_pixels.data(), m_width}; }
-    int32_t Width() const { return m_width; }
-    int32_t Height() const { return m_height; }
-
-private:
-    int32_t m_width;
-    int32_t m_height;
-    std::vector<uint8_t> m_pixels;
-};
-
-// The same mix per megapixel at every page size, so every size has the
-// same kind of content at the same density.
-Page DrawPlan(int32_t side, uint32_t seed) {
-    Page page(side, side);
-    std::mt19937 random(seed);
-    const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
-    const auto thickness = [&]() {
-        static const int32_t kThickness[] = {1, 1, 1, 2, 2, 2, 3, 3, 4, 5, 6, 8};
-        return kThickness[random() % std::size(kThickness)];
-    };
-    const double megapixels = double(side) * side / 1e6;
-    const auto perMegapixel = [&](double n) { return static_cast<int>(std::lround(n * megapixels)); };
-
-    for (int i = perMegapixel(40); i > 0; --i) {  // walls and dimension lines
-        const double x = uniform(0, side), y = uniform(0, side), length = uniform(10, 600);
-        if (random() % 2) {
-            page.Stroke(x, y, x + length, y, thickness());
-        } else {
-            page.Stroke(x, y, x, y + length, thickness());
-        }
-    }
-    for (int i = perMegapixel(12); i > 0; --i) {  // slanted lines
-        const double x = uniform(0, side), y = uniform(0, side);
-        const double a = uniform(0, 2 * std::numbers::pi), length = uniform(10, 400);
-        page.Stroke(x, y, x + length * std::cos(a), y + length * std::sin(a), thickness());
-    }
-    for (int i = perMegapixel(4); i > 0; --i) {  // circles and arcs
-        page.Circle(uniform(0, side), uniform(0, side), uniform(5, 80), thickness());
-    }
-    for (int i = perMegapixel(1.5); i > 0; --i) {  // solid blobs: pillars, filled marks
-        const double x = uniform(0, side), y = uniform(0, side);
-        if (random() % 2) {
-            page.Disc(x, y, uniform(4, 40));
-        } else {
-            const auto s = static_cast<int32_t>(uniform(8, 60));
-            page.Box(static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(x) + s,
-                     static_cast<int32_t>(y) + s);
-        }
-    }
-    for (int i = perMegapixel(25); i > 0; --i) {  // labels: rows of small glyphs
-        double x = uniform(0, side);
-        const double y = uniform(0, side);
-        const double height = uniform(7, 20), width = height * 0.6;
-        const int32_t pen = height > 14 ? 2 : 1;
-        for (int glyph = 2 + static_cast<int>(random() % 8); glyph > 0; --glyph, x += width * 1.3) {
-            for (int stroke = 2 + static_cast<int>(random() % 3); stroke > 0; --stroke) {
-                page.Stroke(x + uniform(0, width), y + uniform(0, height), x + uniform(0, width),
-                            y + uniform(0, height), pen);
-            }
-        }
-    }
-    for (int i = perMegapixel(600); i > 0; --i) {  // scanner specks
-        page.Dot(static_cast<int32_t>(uniform(0, side)), static_cast<int32_t>(uniform(0, side)));
-    }
-    return page;
-}
-
-// Resident set sizes in kB from /proc/self/status ("VmRSS", "VmHWM").
-long StatusKb(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
-    }
-    return -1;
-}
+using bench::DrawPlan;
+using bench::Page;
+using bench::StatusKb;
 
 // Starts a new peak: writing 5 to clear_refs resets VmHWM to the current
 // resident size. Returns false where the kernel does not allow it.
@@ -387,7 +257,7 @@ int main(int argc, char** argv) {
         const auto side = static_cast<int32_t>(std::lround(std::sqrt(std::max(megapixels, 0.01) * 1e6)));
         const long programKb = SettledKb();
         const auto drawStart = std::chrono::steady_clock::now();
-        const Page page = DrawPlan(side, 4242);
+        const Page page = DrawPlan(side, side, 4242);
         const double drawSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - drawStart).count();
         const double actualMegapixels = double(side) * side / 1e6;
