@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 class PipelineTest : public ::testing::Test {
 protected:
     void SetUp() override {

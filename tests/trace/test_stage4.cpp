@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "square_files.h"
 #include "trace/Vemotrace_compv4.h"
 #include "trace/Vemotrace_records.h"
 
@@ -25,14 +26,7 @@ struct Point {
 
 class Stage4Test : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vemo-stage4-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string PathOf(const char* name) const { return (m_dir / name).string(); }
+    std::string PathOf(const char* name) const { return m_folder.File(name); }
 
     // Table of the squares on a width x height image; each group lists its
     // squares, written as one run per group.
@@ -95,7 +89,7 @@ protected:
         return links;
     }
 
-    fs::path m_dir;
+    square_files::TempFolder m_folder;
     SquareTable m_table;
     int32_t m_pointCount = -1;
     int32_t m_linkCount = -1;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "polyline_file.h"
+#include "square_files.h"
 #include "trace/Vemotrace_compv5.h"
 #include "trace/Vemotrace_records.h"
 
@@ -21,14 +22,7 @@ using Link = std::pair<int32_t, int32_t>;
 
 class Stage5Test : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vemo-stage5-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    std::string PathOf(const char* name) const { return (m_dir / name).string(); }
+    std::string PathOf(const char* name) const { return m_folder.File(name); }
 
     void WriteInput(const std::vector<Point>& points, const std::vector<Link>& links) {
         RecordWriter pointsFile(PathOf("temp.pxy"));
@@ -71,7 +65,7 @@ protected:
         return {points, links};
     }
 
-    fs::path m_dir;
+    square_files::TempFolder m_folder;
     int32_t m_polylineCount = -1;
     int32_t m_vertexCount = -1;
 };
