@@ -50,12 +50,15 @@ build: deps $(BUILD)/CMakeCache.txt
 run: build
 	@./tools/first-run.sh $(BUILD)
 
-test: build
+# Tests build with -Werror: here the compiler is the one we know.
+test: deps $(BUILD)/CMakeCache.txt
+	cmake -S . -B $(BUILD) -DVEMO_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) test-asan
 
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEMO_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEMO_SANITIZE=ON -DVEMO_WERROR=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
@@ -73,7 +76,7 @@ fuzz: fuzz-deps
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing
 	./$(BENCH_BUILD)/bench/trace_bench
 	./bench/compare.sh $(BENCH_BUILD)
 

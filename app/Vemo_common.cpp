@@ -44,6 +44,39 @@ std::string FormatNumber(const char* format, double value) {
     return std::string(whole.data(), static_cast<std::size_t>(length));
 }
 
+namespace {
+
+// The length of the number ParseNumber would read at the start of `text`
+// (after white space), 0 when there is none.
+std::size_t NumberLength(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return 0;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j])) ++j;
+            i = j;
+        }
+    }
+    return i;
+}
+
+}  // namespace
+
+bool IsDecimalNumber(std::string_view text) {
+    const std::size_t length = NumberLength(text);
+    return length != 0 && length == text.size();
+}
+
 double ParseNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;

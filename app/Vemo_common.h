@@ -26,3 +26,8 @@ std::string FormatNumber(const char* format, double value);
 // form [sign] digits [. digits] [e|E [sign] digits]; 0.0 when there is none.
 // "inf", "nan" and hexadecimal texts give 0.0 (only decimal forms count).
 double ParseNumber(std::string_view text);
+
+// True when the whole of `text` is one decimal number as ParseNumber reads
+// it (leading white space allowed, nothing after the number): a text
+// that atof would read only in part, or as 0 for want of digits, is not.
+bool IsDecimalNumber(std::string_view text);

@@ -5,11 +5,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <utility>
 
 #include <QImage>
 
 #include "app/Vemo_texts.h"
+#include "base/Vemo_folderlock.h"
+#include "base/Vemo_path.h"
 #include "export/Vemo_compdata.h"
 #include "export/Vemo_dxftemplate.h"
 #include "image/Vemo_bmpset.h"
@@ -20,7 +24,13 @@ namespace {
 
 bool IsSet(const std::string& flag) { return flag == "1"; }
 
-std::string RatioText(const std::string& stored) { return stored.empty() ? "1.0" : stored; }
+// What the main window's ratio field would show for a stored ratio, and so
+// what a run started there would read back. A stored value that is not a
+// finite number stays as it is, for the run to refuse.
+std::string RatioText(const std::string& stored) {
+    const double value = ParseNumber(stored.empty() ? "1.0" : stored);
+    return std::isfinite(value) ? FormatNumber(" %.3lf", value) : stored;
+}
 
 BitmapView ViewOf(const QImage& image) {
     BitmapView view;
@@ -63,6 +73,45 @@ TVemo_comp::TVemo_comp(std::string imagePath, std::string outputFolder, TVemo_sy
       m_status(std::move(status)) {}
 
 int TVemo_comp::Run(const TraceOptions& options) {
+    // The handlers build their messages anew, which may itself fail when
+    // memory is short; nothing may leave Run all the same.
+    try {
+        try {
+            return RunSteps(options);
+        } catch (const std::bad_alloc&) {
+            m_result = TraceResult();
+            m_timeText.clear();
+            Fail(texts::kReasonNoMemory);
+        } catch (const FileError& error) {
+            m_result = TraceResult();
+            m_timeText.clear();
+            m_messages(texts::FileFailed(error.Path(), error.Reason()));
+            m_messages(texts::CannotProcess(m_imagePath));
+        } catch (const std::exception& error) {
+            m_result = TraceResult();
+            m_timeText.clear();
+            Fail(error.what());
+        }
+    } catch (...) {
+    }
+    return 1;
+}
+
+void TVemo_comp::Fail(const std::string& reason) const { m_messages(texts::CannotProcessBecause(m_imagePath, reason)); }
+
+bool TVemo_comp::RatioIsUsable(const char* which, const std::string& text, double& value) const {
+    value = ParseNumber(text);
+    if (std::isfinite(value)) return true;
+    Fail(texts::RatioNotFinite(which, text));
+    return false;
+}
+
+int TVemo_comp::RunSteps(const TraceOptions& options) {
+    double xRatio = 0.0;
+    double yRatio = 0.0;
+    if (!RatioIsUsable(texts::kXRatio, options.xRatioText, xRatio)) return 1;
+    if (!RatioIsUsable(texts::kYRatio, options.yRatioText, yRatio)) return 1;
+
     QImage bitmap;
     {
         TVemo_bmpset loader(m_imagePath, m_settings, m_susie, m_messages);
@@ -74,24 +123,38 @@ int TVemo_comp::Run(const TraceOptions& options) {
         // the trace never needs a second copy of an A0 scan.
         bitmap = *loader.GetWorkingBitmap();
     }
-
-    const auto t0 = std::chrono::steady_clock::now();
-    TVemotrace_compV pipeline(m_imagePath, m_status);
-    try {
-        pipeline.RunTrace(ViewOf(bitmap));
-    } catch (const FileError& error) {
-        m_messages(texts::FileFailed(error.Path(), error.Reason()));
-        m_messages(texts::CannotProcess(m_imagePath));
+    if (bitmap.isNull() || bitmap.width() < 1 || bitmap.height() < 1) {
+        // The loader reports an empty picture itself; this only guards the
+        // output files of an earlier run from a drawing of nothing.
+        Fail(texts::kReasonEmptyImage);
         return 1;
     }
+
+    const std::string folder =
+        m_intermediateFolder.empty() ? SplitPath(m_imagePath).folder : m_intermediateFolder;
+    TVemo_folderlock lock;
+    if (m_lockMode != FolderLockMode::HeldByCaller) {
+        const auto mode =
+            m_lockMode == FolderLockMode::FailIfBusy ? TVemo_folderlock::Mode::FailIfBusy : TVemo_folderlock::Mode::Wait;
+        if (!lock.Lock(folder, mode)) {
+            m_messages(texts::FolderBusy(folder.empty() ? std::string(".") : folder));
+            m_messages(texts::CannotProcess(m_imagePath));
+            return 1;
+        }
+    }
+
+    const auto t0 = std::chrono::steady_clock::now();
+    TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
+    pipeline.RunTrace(ViewOf(bitmap));
     const auto t1 = std::chrono::steady_clock::now();
+    bitmap = QImage();  // the export needs memory more than the scan now
     m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());
 
     m_result = pipeline.CollectResults();
     m_result.flipX = options.flipX ? 1 : 0;
     m_result.flipY = options.flipY ? 1 : 0;
-    m_result.xRatio = ParseNumber(options.xRatioText);
-    m_result.yRatio = ParseNumber(options.yRatioText);
+    m_result.xRatio = xRatio;
+    m_result.yRatio = yRatio;
 
     TVemo_compdata data;
     data.SetExportParams(m_result, options.dxfTemplate.empty() ? DxfTemplate() : options.dxfTemplate);
@@ -103,6 +166,7 @@ int TVemo_comp::Run(const TraceOptions& options) {
     int status = 0;
     for (const auto& [ticked, kind] : kinds) {
         if (!ticked) continue;
+        // A format that cannot be written does not keep the others from being written.
         try {
             if (auto written = data.Export(kind, m_imagePath, m_outputFolder)) m_written.push_back(*written);
         } catch (const FileError& error) {
@@ -110,6 +174,10 @@ int TVemo_comp::Run(const TraceOptions& options) {
             status = 1;
         }
     }
+    if (status != 0) {
+        m_messages(texts::CannotProcess(m_imagePath));
+        return status;
+    }
     (m_completion ? m_completion : m_messages)(texts::Traced(m_imagePath, m_timeText));
-    return status;
+    return 0;
 }

@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Vemo_safefile.h"
+#include "base/Vemo_fileerror.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
@@ -99,8 +102,6 @@ std::string WithoutLineBreaks(const std::string& value) {
     return clean;
 }
 
-std::string Reason(int error) { return std::strerror(error != 0 ? error : EIO); }
-
 }  // namespace
 
 bool ProfileDocument::Load(const std::string& path, ProfileDocument& document, std::string& error) {
@@ -110,7 +111,7 @@ bool ProfileDocument::Load(const std::string& path, ProfileDocument& document, s
             document = ProfileDocument();
             return true;
         }
-        error = Reason(errno);
+        error = SystemReason(errno);
         return false;
     }
     std::string text;
@@ -128,7 +129,7 @@ bool ProfileDocument::Load(const std::string& path, ProfileDocument& document, s
     }
     close(fd);
     if (failure != 0) {
-        error = Reason(failure);
+        error = SystemReason(failure);
         return false;
     }
     document = Parse(std::move(text));
@@ -202,35 +203,10 @@ std::string ProfileDocument::Text() const {
 }
 
 bool ProfileDocument::Save(const std::string& path, std::string& error) const {
-    const std::string text = Text();
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = folder + "." + name + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        error = Reason(errno);
-        return false;
-    }
-    // Keep the old file's permissions; mkstemp creates it readable only by us.
-    struct stat old {};
-    if (stat(path.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-    std::size_t written = 0;
-    int failure = 0;
-    while (written < text.size() && failure == 0) {
-        const ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            if (errno != EINTR) failure = errno;
-        } else {
-            written += static_cast<std::size_t>(n);
-        }
-    }
-    if (failure == 0 && fsync(fd) != 0) failure = errno;
-    if (close(fd) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
-    if (failure != 0) {
-        unlink(temporary.c_str());
-        error = Reason(failure);
+    try {
+        SaveFileSafely(path, Text());
+    } catch (const FileError& failure) {
+        error = failure.Reason();
         return false;
     }
     return true;

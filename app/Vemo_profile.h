@@ -12,9 +12,9 @@
 // line (comments, unknown sections and keys, blank lines) keeps its bytes
 // and its place, and the file keeps its line endings (CR LF or LF).
 //
-// Save writes the new content to a temporary file in the same folder and
-// renames it over the old one, so a full disk or a crash leaves the old
-// file whole; it reports whether that worked.
+// Save goes through the program's safe save (base/Vemo_safefile.h): a full
+// disk or a crash leaves the old file whole, and a file in a folder the
+// user cannot write to is written in place; it reports whether that worked.
 #pragma once
 
 #include <cstddef>

@@ -11,6 +11,7 @@
 
 #include "app/Vemo_profile.h"
 #include "app/Vemo_texts.h"
+#include "base/Vemo_path.h"
 
 namespace {
 
@@ -47,16 +48,11 @@ std::string ExecutableFolder() {
     char buffer[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length <= 0) return ".";
-    const std::string path(buffer, static_cast<std::size_t>(length));
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+    return DirectoryOf(std::string_view(buffer, static_cast<std::size_t>(length)));
 }
 
 TVemo_sysF::TVemo_sysF(MessageSink messages) : TVemo_sysF(std::string(), std::move(messages)) {
-    const std::string folder = ExecutableFolder();
-    m_record.systemFolder = (folder == "/" ? std::string() : folder) + "/" + kSystemFolderName;
+    m_record.systemFolder = JoinPath(ExecutableFolder(), kSystemFolderName);
 }
 
 TVemo_sysF::TVemo_sysF(std::string systemFolder, MessageSink messages) : m_messages(std::move(messages)) {

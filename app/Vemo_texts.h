@@ -35,10 +35,16 @@ inline std::string FileTypeNotSupported(const std::string& extension) {
 inline std::string BaseImageMissing(const std::string& path) {
     return "基本画像ファイル「" + path + "」がありません。";
 }
-inline std::string PluginExportMissing(const std::string& pluginPath) {
-    return pluginPath + "が見つかりません";
+inline std::string PluginMissing(const std::string& pluginPath) { return pluginPath + "が見つかりません"; }
+inline std::string PluginNotLoadable(const std::string& pluginPath, const std::string& reason) {
+    return "プラグイン「" + pluginPath + "」を読み込めません。（" + reason + "）";
 }
-inline constexpr const char* kPluginReadFailed = "画像読込みで失敗しました";
+inline std::string PluginExportMissing(const std::string& pluginPath, const char* exportName) {
+    return "プラグイン「" + pluginPath + "」に関数「" + exportName + "」がありません。";
+}
+inline std::string ReasonPluginRefuses(const std::string& pluginPath) {
+    return "プラグイン「" + pluginPath + "」が対応していない形式です";
+}
 inline std::string ImageNotDecodable(const std::string& name, const std::string& reason) {
     return "画像ファイル「" + name + "」を読み込めません。（" + reason + "）";
 }
@@ -46,6 +52,20 @@ inline std::string ImageNotDecodable(const std::string& name, const std::string&
 // Trace job.
 inline std::string CannotProcess(const std::string& imagePath) {
     return imagePath + "は処理できません。";
+}
+// A run that ended on a failure without a file to name: the image and why.
+inline std::string CannotProcessBecause(const std::string& imagePath, const std::string& reason) {
+    return imagePath + "は処理できません。（" + reason + "）";
+}
+inline std::string RatioNotFinite(const char* which, const std::string& text) {
+    return std::string(which) + "「" + text + "」は数として扱えません";
+}
+inline constexpr const char* kXRatio = "Ｘ倍率";
+inline constexpr const char* kYRatio = "Ｙ倍率";
+inline constexpr const char* kReasonEmptyImage = "画像が空です（0 × 0 画素）";
+// Another run holds the intermediate files of this folder.
+inline std::string FolderBusy(const std::string& folder) {
+    return "フォルダ「" + folder + "」は他のトレースが使用中です。";
 }
 inline std::string Traced(const std::string& imagePath, const std::string& timeText) {
     return imagePath + "をトレースしました。 " + timeText;

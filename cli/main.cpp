@@ -5,8 +5,12 @@
 // completion message of each image to standard output. Exit status: 0 when
 // every image was traced and every file written, 1 when anything failed,
 // 2 for a usage error.
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -19,7 +23,10 @@
 #include "app/Vemo_comp.h"
 #include "app/Vemo_sys.h"
 #include "app/Vemo_texts.h"
+#include "base/Vemo_path.h"
 #include "image/Vemo_susie.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -52,18 +59,78 @@ const Switch kSwitches[] = {
     {"flip-y", "Mirror Y about the image's height.", "Do not mirror Y.", &TraceOptions::flipY},
 };
 
-std::string ImageFolder(const std::string& imagePath) {
-    const std::size_t slash = imagePath.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return imagePath.substr(0, slash);
+const char* const kIntermediateNames[] = {"temp.sqr", "temp.sqo", "temp.pxy", "temp.lix"};
+
+// The private folder of the image being traced, for the signal handler:
+// a run stopped with Ctrl-C or kill leaves nothing behind either.
+char g_privateFolder[PATH_MAX];
+volatile sig_atomic_t g_privateFolderSet = 0;
+
+void RemovePrivateFolderOnSignal(int signalNumber) {
+    if (g_privateFolderSet != 0) {
+        char path[PATH_MAX + 16];
+        for (const char* name : kIntermediateNames) {
+            // Only async-signal-safe calls here: no snprintf, no allocation.
+            std::size_t length = 0;
+            for (const char* c = g_privateFolder; *c != '\0' && length < PATH_MAX; ++c) path[length++] = *c;
+            path[length++] = '/';
+            for (const char* c = name; *c != '\0'; ++c) path[length++] = *c;
+            path[length] = '\0';
+            ::unlink(path);
+        }
+        ::rmdir(g_privateFolder);
+    }
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
 }
 
-void RemoveIntermediateFiles(const TraceResult& result) {
-    for (const std::string* path : {&result.squaresPath, &result.groupsPath, &result.pointsPath, &result.linesPath}) {
-        std::error_code ignored;
-        if (!path->empty()) std::filesystem::remove(*path, ignored);
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = RemovePrivateFolderOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signalNumber, &action, nullptr);
+}
+
+// A folder of this run's own for the intermediate files of one image,
+// removed with everything in it when the image is done, traced or not.
+class PrivateFolder {
+public:
+    PrivateFolder() {
+        std::error_code error;
+        std::string pattern = (std::filesystem::temp_directory_path(error) / "vemo-trace-XXXXXX").string();
+        if (error) pattern = "/tmp/vemo-trace-XXXXXX";
+        if (pattern.size() >= PATH_MAX || ::mkdtemp(pattern.data()) == nullptr) {
+            m_error = std::strerror(errno);
+            m_path = pattern;
+            return;
+        }
+        m_path = pattern;
+        std::memcpy(g_privateFolder, m_path.c_str(), m_path.size() + 1);
+        g_privateFolderSet = 1;
     }
+    ~PrivateFolder() {
+        if (!m_error.empty()) return;
+        g_privateFolderSet = 0;
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    const std::string& Error() const { return m_error; }
+
+private:
+    std::string m_path;
+    std::string m_error;
+};
+
+// The output folder and stem an image's files get, as one comparable path.
+std::filesystem::path OutputStem(const std::string& folder, const std::string& imagePath) {
+    std::error_code error;
+    std::filesystem::path where = std::filesystem::weakly_canonical(std::filesystem::absolute(folder, error), error);
+    if (error) where = std::filesystem::path(folder).lexically_normal();
+    return where / SplitPath(imagePath).stem;
 }
 
 int UsageError(const QString& text) {
@@ -107,6 +174,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    for (const QCommandLineOption* ratio : {&xRatioOption, &yRatioOption}) {
+        if (parser.isSet(*ratio) && !IsDecimalNumber(parser.value(*ratio).toStdString())) {
+            return UsageError(QString("--%1 needs a decimal number, not '%2'").arg(ratio->names().first(), parser.value(*ratio)));
+        }
+    }
+
     const MessageSink toStandardError = [](const std::string& text) { std::cerr << text << '\n'; };
     const MessageSink toStandardOutput = [](const std::string& text) { std::cout << text << std::endl; };
     const StatusSink status = [](std::string_view text) { std::cerr << text << '\n'; };
@@ -124,18 +197,44 @@ int main(int argc, char** argv) {
     if (parser.isSet(xRatioOption)) options.xRatioText = parser.value(xRatioOption).toStdString();
     if (parser.isSet(yRatioOption)) options.yRatioText = parser.value(yRatioOption).toStdString();
 
+    const auto outputFolderOf = [&](const std::string& imagePath) {
+        return parser.isSet(outputOption) ? parser.value(outputOption).toStdString() : DirectoryOf(imagePath);
+    };
+    if (options.exportText || options.exportDxf || options.exportA10) {
+        // The second image's files would silently replace the first one's.
+        std::map<std::filesystem::path, std::string> imageByStem;
+        for (const QString& image : images) {
+            const std::string imagePath = image.toStdString();
+            const auto [place, added] = imageByStem.emplace(OutputStem(outputFolderOf(imagePath), imagePath), imagePath);
+            if (!added) {
+                return UsageError(QString("%1 and %2 would write the same output files").arg(
+                    QString::fromStdString(place->second), image));
+            }
+        }
+    }
+
+    CatchStopSignals();
+    const bool keepTemp = parser.isSet(keepOption);
     TVemo_susieF susie(toStandardError);
     int exitStatus = 0;
     for (const QString& image : images) {
         const std::string imagePath = image.toStdString();
-        const std::string folder =
-            parser.isSet(outputOption) ? parser.value(outputOption).toStdString() : ImageFolder(imagePath);
         status(texts::kStatusLoading);
-        TVemo_comp job(imagePath, folder, *settings, susie, toStandardError, status);
+        TVemo_comp job(imagePath, outputFolderOf(imagePath), *settings, susie, toStandardError, status);
         job.SetCompletionSink(toStandardOutput);
+        std::optional<PrivateFolder> privateFolder;
+        if (!keepTemp) {
+            privateFolder.emplace();
+            if (!privateFolder->Error().empty()) {
+                toStandardError(texts::FileFailed(privateFolder->Path(), privateFolder->Error()));
+                toStandardError(texts::CannotProcess(imagePath));
+                exitStatus = kExitFailed;
+                continue;
+            }
+            job.SetIntermediateFolder(privateFolder->Path());
+        }
         if (job.Run(options) != 0) exitStatus = kExitFailed;
         status(texts::kStatusFinished);
-        if (!parser.isSet(keepOption)) RemoveIntermediateFiles(job.GetResult());
     }
     return exitStatus;
 }

@@ -3,20 +3,15 @@
 #include "export/Vemo_compdata.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "app/Vemo_common.h"
+#include "base/Vemo_path.h"
+#include "base/Vemo_safefile.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -62,13 +57,6 @@ constexpr std::size_t kVertexYText = 7;
 constexpr int32_t kA10PolylineMark = 3000;
 constexpr int32_t kA10PenUp = 3;    // the polyline's first point
 constexpr int32_t kA10PenDown = 2;  // every later point
-
-std::string SystemReason(int error) { return std::strerror(error != 0 ? error : EIO); }
-
-std::string FileNamePart(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Right-aligns a decimal integer in `width` characters, as "%<width>d".
 std::string PaddedInt(int64_t value, std::size_t width) {
@@ -133,93 +121,20 @@ private:
     RecordReader m_reader;
 };
 
-// An output file that replaces its target only when it is complete: the
-// text goes to a temporary file beside the target, which is flushed to disk,
-// closed and renamed over the target by Commit. Destroyed without Commit
-// (an exception on the way), it removes the temporary file and the target
-// stays as it was. Every failure throws FileError naming the target.
+// An output file written through the safe save, line by line.
 class SafeOutputFile {
 public:
-    explicit SafeOutputFile(std::string targetPath) : m_target(std::move(targetPath)) {
-        // A file the user made read-only is not replaced behind their back.
-        struct stat existing {};
-        const bool exists = ::stat(m_target.c_str(), &existing) == 0;
-        if (exists && ::access(m_target.c_str(), W_OK) != 0) throw FileError(m_target, SystemReason(errno));
-        m_buffer.reserve(kBufferSize);
-        CreateTemporary();
-        if (exists && S_ISREG(existing.st_mode)) {
-            // Keep the target's permissions; failing that is not worth losing the export.
-            (void)::fchmod(m_fd, existing.st_mode & 07777);
-        }
-    }
+    explicit SafeOutputFile(std::string targetPath) : m_file(std::move(targetPath)) {}
 
-    ~SafeOutputFile() {
-        if (m_fd >= 0) ::close(m_fd);
-        if (!m_committed && !m_tempPath.empty()) ::unlink(m_tempPath.c_str());
-    }
-
-    SafeOutputFile(const SafeOutputFile&) = delete;
-    SafeOutputFile& operator=(const SafeOutputFile&) = delete;
-
-    void Write(std::string_view text) {
-        m_buffer.append(text);
-        if (m_buffer.size() >= kBufferSize) Flush();
-    }
-
+    void Write(std::string_view text) { m_file.Write(text); }
     void Line(std::string_view text) {
-        Write(text);
-        Write(kLineEnd);
+        m_file.Write(text);
+        m_file.Write(kLineEnd);
     }
-
-    void Commit() {
-        Flush();
-        if (::fsync(m_fd) != 0 && errno != EINVAL) throw FileError(m_target, SystemReason(errno));
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0) throw FileError(m_target, SystemReason(errno));
-        if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) throw FileError(m_target, SystemReason(errno));
-        m_committed = true;
-    }
+    void Commit() { m_file.Commit(); }
 
 private:
-    static constexpr std::size_t kBufferSize = 1 << 16;
-
-    void CreateTemporary() {
-        // In the target's folder, so that the rename never crosses file systems.
-        const std::size_t slash = m_target.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
-        static std::atomic<unsigned> counter{0};
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string candidate = folder + ".vemo-" + std::to_string(::getpid()) + "-" +
-                                    std::to_string(counter.fetch_add(1)) + ".tmp";
-            m_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (m_fd >= 0) {
-                m_tempPath = std::move(candidate);
-                return;
-            }
-            if (errno != EEXIST) break;
-        }
-        throw FileError(m_target, SystemReason(errno));
-    }
-
-    void Flush() {
-        std::size_t done = 0;
-        while (done < m_buffer.size()) {
-            const ssize_t written = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                throw FileError(m_target, SystemReason(errno));
-            }
-            done += static_cast<std::size_t>(written);
-        }
-        m_buffer.clear();
-    }
-
-    std::string m_target;
-    std::string m_tempPath;
-    int m_fd = -1;
-    std::string m_buffer;
-    bool m_committed = false;
+    TVemo_safefile m_file;
 };
 
 // A template item split into its columns.
@@ -249,10 +164,8 @@ std::string OutputFilePath(const std::string& imagePath, const std::string& outp
         case ExportKind::A10: extension = "A10"; break;
     }
     if (extension == nullptr) return std::string();
-    std::string name = FileNamePart(imagePath);
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos) name.erase(dot);
-    return outputFolder + "/" + name + "." + extension;
+    // The folder is used as the user gave it, so a trailing "/" doubles.
+    return outputFolder + "/" + SplitPath(imagePath).stem + "." + extension;
 }
 
 TVemo_compdata::TVemo_compdata() {
@@ -504,10 +417,7 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
     const OutputTransform transform{m_result};
     const auto corner = [](double x, double y) { return FormatNumber("%15.3lf", x) + FormatNumber("%10.3lf", y); };
 
-    std::string title = FileNamePart(outputPath);
-    const std::size_t dot = title.rfind('.');
-    if (dot != std::string::npos) title.erase(dot);
-    out.Line(title);
+    out.Line(SplitPath(outputPath).stem);
 
     const double width = DrawingWidth();
     const double height = DrawingHeight();

@@ -26,10 +26,9 @@
 // Failures: the writers show nothing. A lines file or an output file that
 // cannot be opened, read or written throws FileError naming that file; so
 // does a lines file that ends inside a record, which is a damaged file and
-// not a smaller drawing. An output file is written to a temporary file in
-// the output folder and renamed over the target only when it is complete,
-// so a failure never leaves a half-written target and leaves no temporary
-// file behind. The viewer's operations (squares, polylines) are lenient
+// not a smaller drawing. An output file is saved through TVemo_safefile
+// (base/Vemo_safefile.h): a failure never leaves a half-written target
+// and leaves no temporary file behind. The viewer's operations (squares, polylines) are lenient
 // instead: they paint what can be read and stop quietly.
 #pragma once
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/Vemo_texts.h"
+#include "base/Vemo_path.h"
 #include "image/Vemo_colourmap.h"
 #include "image/Vemo_dib.h"
 #include "image/Vemo_mappedfile.h"
@@ -42,11 +43,7 @@ TVemo_bmpset::TVemo_bmpset(const std::string& imageFileName, TVemo_sysF& setting
     }
 }
 
-std::string TVemo_bmpset::ExtensionOf(const std::string& name) {
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return std::string();
-    return name.substr(dot);
-}
+std::string TVemo_bmpset::ExtensionOf(const std::string& name) { return SplitPath(name).extension; }
 
 void TVemo_bmpset::Tell(const std::string& text) const {
     if (m_messages) m_messages(text);
@@ -138,8 +135,8 @@ bool TVemo_bmpset::AllocateWorking(int width, int height) {
     return true;
 }
 
-// The file is mapped and decoded row by row straight into the working
-// bitmap: no second copy of a scan that may be gigabytes.
+// The file is read whole and decoded row by row straight into the working
+// bitmap: the decoded picture never exists twice.
 int TVemo_bmpset::ReadBmp() {
     const MappedFile file(m_imageFileName);
     if (!file.IsOpen()) {
@@ -169,12 +166,13 @@ int TVemo_bmpset::ReadBmp() {
     return 0;
 }
 
-// The working bitmap takes the picture's height and width (0 x 0 when the
-// plug-in gave nothing) and keeps the base image's format and colour table.
+// The working bitmap takes the picture's height and width and keeps the
+// base image's format and colour table. No picture: the plug-in loader has
+// said why.
 int TVemo_bmpset::DrawIntoWorking(const QImage& picture) {
     if (picture.isNull()) {
         m_workingBitmap = QImage();
-        return 0;
+        return 1;
     }
     if (!AllocateWorking(picture.width(), picture.height())) {
         Tell(texts::ImageNotDecodable(m_imageFileName, texts::kReasonNoMemory));

@@ -13,10 +13,12 @@
 //  5. the picture is drawn into the working bitmap: Format_Indexed8 with
 //     the base image's colour table and the picture's size, every colour
 //     mapped to the nearest base colour (Vemo_colourmap). Ink is byte 0.
-// A plug-in that fails leaves a working bitmap of 0 x 0 (a null QImage)
-// with status 0, as the plug-in loader's cases prescribe; a BMP or base
-// image that cannot be decoded ends with status 1 and a message naming
-// the file and the reason.
+// A plug-in that fails (missing, not loadable, lacking an export, refusing
+// or unable to read the file) ends the load with status 1 after the
+// plug-in loader's message: an empty picture is no drawing, and tracing it
+// would replace good output files with empty ones. A BMP or base image
+// that cannot be decoded ends with status 1 and a message naming the file
+// and the reason. With status 0 the working bitmap is never empty.
 //
 // Reads: the settings (through TVemo_sysF), the base image, the image file.
 // Writes: nothing but its two bitmaps, which it owns.

@@ -1,12 +1,15 @@
 // Vemo_susie: TVemo_susieF::LoadWithPlugin, the plug-in side of image
 // loading (see the header).
 //
-// The steps and their failures, in order:
-//  1. dlopen the plug-in (RTLD_NOW | RTLD_LOCAL): failure is silent;
-//  2. look up IsSupported: missing -> "<path>が見つかりません";
+// The steps and their failures, in order. Every failure tells the user why,
+// naming the plug-in or the image: the caller treats the empty target as
+// a failed load, and the user needs to know what to mend.
+//  1. dlopen the plug-in (RTLD_NOW | RTLD_LOCAL): no such file ->
+//     "<path>が見つかりません"; any other failure -> the loader's reason;
+//  2. look up IsSupported: missing -> the plug-in and the missing export;
 //  3. open the image file and ask IsSupported with its descriptor; the
-//     file is closed either way; 0 -> silent;
-//  4. look up GetPicture: missing -> "画像読込みで失敗しました";
+//     file is closed either way; 0 -> the image and the plug-in refusing it;
+//  4. look up GetPicture: missing -> the plug-in and the missing export;
 //  5. GetPicture(file name, offset 0, flag 0): a non-zero result, a null
 //     block or a bitmap that makes no sense leaves the target untouched
 //     and tells the user the file could not be read. The handles are not
@@ -65,12 +68,20 @@ void TVemo_susieF::Tell(const std::string& text) const {
 }
 
 void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName, QImage& target) {
+    if (::access(pluginPath.c_str(), F_OK) != 0) {
+        Tell(texts::PluginMissing(pluginPath));
+        return;
+    }
     const Library library(dlopen(pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL));
-    if (!library) return;
+    if (!library) {
+        const char* reason = dlerror();
+        Tell(texts::PluginNotLoadable(pluginPath, reason != nullptr ? reason : ""));
+        return;
+    }
 
     const auto isSupported = Lookup<SpiIsSupportedFn>(library, kSpiIsSupportedName);
     if (isSupported == nullptr) {
-        Tell(texts::PluginExportMissing(pluginPath));
+        Tell(texts::PluginExportMissing(pluginPath, kSpiIsSupportedName));
         return;
     }
     // The interface takes the name as a modifiable string.
@@ -82,11 +93,14 @@ void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::stri
     }
     const int supported = isSupported(name.data(), static_cast<SpiDword>(fd));
     ::close(fd);
-    if (supported == 0) return;
+    if (supported == 0) {
+        Tell(texts::ImageNotDecodable(imageFileName, texts::ReasonPluginRefuses(pluginPath)));
+        return;
+    }
 
     const auto getPicture = Lookup<SpiGetPictureFn>(library, kSpiGetPictureName);
     if (getPicture == nullptr) {
-        Tell(texts::kPluginReadFailed);
+        Tell(texts::PluginExportMissing(pluginPath, kSpiGetPictureName));
         return;
     }
     SpiHandle infoHandle = nullptr;

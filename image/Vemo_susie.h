@@ -7,10 +7,8 @@
 //
 // Reads: the plug-in and, through it, the image file. Writes: the target
 // QImage (Format_Mono, Format_Indexed8, Format_RGB32 or Format_ARGB32, as
-// the plug-in's bitmap has it), or leaves it untouched. Tells the user
-// through the message sink what went wrong, except in the two cases that
-// stay silent by design: a library that cannot be loaded and a plug-in
-// that does not support the file.
+// the plug-in's bitmap has it), or leaves it untouched. Whenever it leaves
+// the target untouched it has told the user why through the message sink.
 #pragma once
 
 #include <string>

@@ -1,7 +1,7 @@
 // Vemospi_common: what the three image plug-ins share.
 //
 // - the GetPluginInfo table lookup and the IsSupported head read;
-// - PictureInput: the bytes of a picture, from a file (mapped, from the
+// - PictureInput: the bytes of a picture, from a file (read whole, from the
 //   offset GetPicture names) or from the caller's memory;
 // - DibBlocks: the two malloc blocks GetPicture hands back (information
 //   block and bits), freed here unless handed over;

@@ -38,7 +38,7 @@ bool HasSignature(std::span<const uint8_t> bytes) {
            spi::StartsWith(bytes, kBigTiffLittle) || spi::StartsWith(bytes, kBigTiffBig);
 }
 
-// libtiff reads the picture through these, from memory (a mapped file or
+// libtiff reads the picture through these, from memory (a file read whole or
 // the caller's buffer).
 struct MemoryFile {
     std::span<const uint8_t> bytes;

@@ -6,6 +6,7 @@
 #include "trace/Vemotrace_compv.h"
 
 #include "app/Vemo_texts.h"
+#include "base/Vemo_path.h"
 #include "trace/Vemotrace_compv1.h"
 #include "trace/Vemotrace_compv2.h"
 #include "trace/Vemotrace_compv3.h"
@@ -13,23 +14,13 @@
 #include "trace/Vemotrace_compv5.h"
 #include "trace/Vemotrace_records.h"
 
-namespace {
-
-// Up to and including the last "/"; empty for a bare file name.
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-}  // namespace
-
-TVemotrace_compV::TVemotrace_compV(std::string imageFileName, StatusSink status)
+TVemotrace_compV::TVemotrace_compV(std::string imageFileName, StatusSink status, const std::string& intermediateFolder)
     : m_imageFileName(std::move(imageFileName)), m_status(std::move(status)) {
-    const std::string folder = folderOf(m_imageFileName);
-    m_squaresPath = folder + records::kSquaresFileName;
-    m_groupsPath = folder + records::kGroupsFileName;
-    m_pointsPath = folder + records::kPointsFileName;
-    m_linesPath = folder + records::kLinesFileName;
+    const std::string folder = intermediateFolder.empty() ? SplitPath(m_imageFileName).folder : intermediateFolder;
+    m_squaresPath = JoinPath(folder, records::kSquaresFileName);
+    m_groupsPath = JoinPath(folder, records::kGroupsFileName);
+    m_pointsPath = JoinPath(folder, records::kPointsFileName);
+    m_linesPath = JoinPath(folder, records::kLinesFileName);
 }
 
 void TVemotrace_compV::ShowStatus(const char* text) const {

@@ -1,9 +1,9 @@
 // Vemotrace_compv: the trace pipeline, from a bitmap to polylines.
 //
 // Runs the five stages one after another; they hand their results on
-// through intermediate files in the image's folder (the image path up to
-// and including its last "/"; a bare file name puts them in the current
-// directory):
+// through intermediate files in the image's folder (a bare file name puts
+// them in the current directory), or in the folder the caller names
+// instead (the command line's private folder):
 //   temp.sqr  squares (stage 1)           temp.pxy  points (stage 4)
 //   temp.sqo  group members (stage 3)     temp.lix  links (stage 4), then
 //                                                   polylines (stage 5)
@@ -23,7 +23,8 @@
 
 class TVemotrace_compV {
 public:
-    explicit TVemotrace_compV(std::string imageFileName, StatusSink status = {});
+    explicit TVemotrace_compV(std::string imageFileName, StatusSink status = {},
+                              const std::string& intermediateFolder = {});
 
     void RunTrace(const BitmapView& bitmap);  // once
     TraceResult CollectResults() const;

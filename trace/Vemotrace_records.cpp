@@ -6,6 +6,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace records {
 
 void PutInt32(uint8_t* to, int32_t value) {
@@ -37,12 +41,42 @@ namespace {
 // Large enough that a trace of an A0 scan makes few system calls.
 constexpr std::size_t kWriteBufferSize = 1 << 20;
 
-std::string SystemReason(int error) { return std::strerror(error); }
+constexpr const char* kNotRegularFile = "not a regular file";
+
+// Opens an intermediate file (see the header): no links followed, no
+// waiting on a pipe, and nothing but a regular file with one name. The
+// file is emptied only once it is known to be such a file.
+std::FILE* OpenIntermediate(const std::string& path, bool forWriting) {
+    const int flags = (forWriting ? O_WRONLY | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) throw FileError(path, errno == ELOOP ? std::string(kNotRegularFile) : SystemReason(errno));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError(path, SystemReason(error));
+    }
+    if (!S_ISREG(info.st_mode) || (forWriting && info.st_nlink > 1)) {
+        ::close(fd);
+        throw FileError(path, kNotRegularFile);
+    }
+    if (forWriting && info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError(path, SystemReason(error));
+    }
+    // Regular files never block; the flag only kept a planted pipe from hanging the open.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, forWriting ? "wb" : "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError(path, SystemReason(error));
+    }
+    return file;
+}
 
 }  // namespace
-
-FileError::FileError(std::string path, std::string reason)
-    : std::runtime_error(path + ": " + reason), m_path(std::move(path)), m_reason(std::move(reason)) {}
 
 RecordWriter::RecordWriter(std::string path) : m_path(std::move(path)) {}
 
@@ -52,8 +86,7 @@ RecordWriter::~RecordWriter() {
 
 void RecordWriter::Open() {
     if (m_file != nullptr) return;
-    m_file = std::fopen(m_path.c_str(), "wb");
-    if (m_file == nullptr) throw FileError(m_path, SystemReason(errno));
+    m_file = OpenIntermediate(m_path, true);
     m_buffer.resize(kWriteBufferSize);
     m_used = 0;
 }
@@ -98,8 +131,7 @@ void RecordWriter::Close() {
 }
 
 RecordReader::RecordReader(std::string path) : m_path(std::move(path)) {
-    m_file = std::fopen(m_path.c_str(), "rb");
-    if (m_file == nullptr) throw FileError(m_path, SystemReason(errno));
+    m_file = OpenIntermediate(m_path, false);
 }
 
 RecordReader::~RecordReader() {

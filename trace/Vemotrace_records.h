@@ -14,14 +14,20 @@
 // files are the same on every host. A file that cannot be created, read or
 // written raises FileError naming the file and the system's reason: a
 // short or missing file is never taken for a smaller drawing.
+//
+// The files lie in folders other users may write to, so they are opened
+// without following a symbolic link and must be regular files with a
+// single name: a link planted at temp.lix must not make a trace overwrite
+// the file it points to.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "base/Vemo_fileerror.h"
 
 namespace records {
 
@@ -44,19 +50,6 @@ double GetDouble(const uint8_t* from);
 
 }  // namespace records
 
-// A file of the trace or of an export that could not be created, read or
-// written. what() reads "<path>: <reason>".
-class FileError : public std::runtime_error {
-public:
-    FileError(std::string path, std::string reason);
-    const std::string& Path() const { return m_path; }
-    const std::string& Reason() const { return m_reason; }
-
-private:
-    std::string m_path;
-    std::string m_reason;
-};
-
 // Writes records to one file through a buffer. Nothing touches the disk
 // until Open; every failure, including one only seen when the buffer is
 // flushed or the file closed (a full disk), throws FileError.
@@ -67,7 +60,7 @@ public:
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
 
-    void Open();  // creates or truncates the file
+    void Open();  // creates or empties the file
     bool IsOpen() const { return m_file != nullptr; }
     void PutInt32(int32_t value);
     void PutDouble(double value);

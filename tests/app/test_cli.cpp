@@ -3,6 +3,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include <QImage>
 
 #include <sys/wait.h>
 
@@ -16,10 +20,13 @@ struct Outcome {
     std::string err;
 };
 
-// Runs vemo-trace with `arguments` (already quoted for the shell).
-Outcome RunCli(const TempFolder& folder, const std::string& arguments) {
-    const std::string command = std::string("'") + VEMO_BUILD_DIR + "/vemo-trace' " + arguments + " >'" +
-                                folder.File("stdout") + "' 2>'" + folder.File("stderr") + "'";
+const std::string kVemoTrace = std::string("'") + VEMO_BUILD_DIR + "/vemo-trace'";
+
+// Runs vemo-trace with `arguments` (already quoted for the shell), after
+// the shell commands in `before`.
+Outcome RunCli(const TempFolder& folder, const std::string& arguments, const std::string& before = "") {
+    const std::string command = before + kVemoTrace + " " + arguments + " >'" + folder.File("stdout") + "' 2>'" +
+                                folder.File("stderr") + "'";
     const int status = std::system(command.c_str());
     Outcome outcome;
     outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -77,6 +84,147 @@ TEST(Cli, UsageErrorsAndMissingFilesHaveTheirOwnExitStatus) {
     const Outcome noSettings = RunCli(folder, "--system-folder '" + folder.Path() + "' x.bmp");
     EXPECT_EQ(noSettings.exitStatus, 1);
     EXPECT_NE(noSettings.err.find("Vemoを起動できません。（Vemo.sysがない）"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A drawing of `size` x `size` pixels whose lines depend on `seed`, saved
+// as a 1-bit BMP: big enough that runs started together overlap.
+void WriteGrid(const std::string& path, int size, int seed) {
+    QImage image(size, size, QImage::Format_Mono);
+    image.setColor(0, qRgb(0, 0, 0));
+    image.setColor(1, qRgb(255, 255, 255));
+    image.fill(1);
+    const int step = 23 + 7 * seed;
+    for (int at = step; at < size - 2; at += step) {
+        for (int i = 2; i < size - 2; ++i) {
+            image.setPixel(i, at, 0);
+            image.setPixel(at, i, 0);
+            image.setPixel(i, std::min(size - 3, at + i / step), 0);
+        }
+    }
+    ASSERT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+}
+
+// Catches: runs in one folder at the same time overwriting each other's
+// intermediate files (failed runs, or wrong drawings reported as traced),
+// with and without --keep-temp; and private folders left behind.
+TEST(Cli, ParallelRunsInOneFolderNeverMeet) {
+    TempFolder images;
+    std::filesystem::create_directory(images.File("tmp"));
+    const std::string env = "TMPDIR='" + images.File("tmp") + "' ";
+    constexpr int kRuns = 4;
+    for (int i = 0; i < kRuns; ++i) WriteGrid(images.File("p" + std::to_string(i) + ".bmp"), 1200, i);
+    std::filesystem::create_directory(images.File("alone"));
+    for (int i = 0; i < kRuns; ++i) {
+        const Outcome alone = RunCli(images, "--txt --a10 -o '" + images.File("alone") + "' '" +
+                                                 images.File("p" + std::to_string(i) + ".bmp") + "'", env);
+        ASSERT_EQ(alone.exitStatus, 0) << alone.err;
+    }
+    for (const char* mode : {"--keep-temp", "--no-keep"}) {
+        const std::string out = images.File(std::string("out") + mode);
+        std::filesystem::create_directory(out);
+        std::string script = "cd '" + images.Path() + "'; ";
+        for (int i = 0; i < kRuns; ++i) {
+            script += env + kVemoTrace + " --txt --a10 " + (std::string(mode) == "--keep-temp" ? mode : "") + " -o '" +
+                      out + "' p" + std::to_string(i) + ".bmp >/dev/null 2>&1; echo $? > '" + out + "/rc" +
+                      std::to_string(i) + "' & ";
+        }
+        script += "wait";
+        ASSERT_EQ(std::system(("sh -c \"" + script + "\"").c_str()), 0);
+        for (int i = 0; i < kRuns; ++i) {
+            const std::string n = std::to_string(i);
+            EXPECT_EQ(ReadFile(out + "/rc" + n), "0\n") << mode << " run " << n;
+            for (const char* ext : {".txt", ".A10"}) {
+                EXPECT_EQ(ReadFile(out + "/p" + n + ext), ReadFile(images.File("alone/p" + n + ext))) << mode << n << ext;
+            }
+        }
+    }
+    EXPECT_TRUE(FilesIn(images.File("tmp")).empty());
+}
+
+// Catches: running out of memory on one image ending the whole batch with
+// terminate (later images untraced, intermediate files left).
+TEST(Cli, RunningOutOfMemoryEndsOnlyThatImage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under a small address-space limit";
+#endif
+    TempFolder images;
+    std::filesystem::create_directory(images.File("tmp"));
+    std::filesystem::create_directory(images.File("out"));
+    {
+        // Every 8th row a dotted line: millions of one-pixel squares, more
+        // than the square table can hold within the limit.
+        QImage big(12000, 12000, QImage::Format_Mono);
+        big.setColor(0, qRgb(0, 0, 0));
+        big.setColor(1, qRgb(255, 255, 255));
+        big.fill(1);
+        for (int y = 0; y < big.height(); y += 8) std::memset(big.scanLine(y), 0xAA, big.width() / 8);
+        ASSERT_TRUE(big.save(QString::fromStdString(images.File("big.bmp")), "BMP"));
+    }
+    std::filesystem::copy_file(kSample, images.File("small.bmp"));
+    const Outcome outcome = RunCli(images,
+                                   "--txt -o '" + images.File("out") + "' '" + images.File("big.bmp") + "' '" +
+                                       images.File("small.bmp") + "'",
+                                   "ulimit -v 400000; TMPDIR='" + images.File("tmp") + "' ");
+    EXPECT_EQ(outcome.exitStatus, 1) << outcome.err;
+    EXPECT_NE(outcome.err.find(images.File("big.bmp")), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("メモリーが足りません"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.out.find(images.File("small.bmp") + "をトレースしました。"), std::string::npos) << outcome.out;
+    EXPECT_EQ(FilesIn(images.File("out")), std::vector<std::string>{"small.txt"});
+    EXPECT_TRUE(FilesIn(images.File("tmp")).empty());
+}
+
+// Catches: two images with one output name, the second silently replacing
+// the first one's drawing.
+TEST(Cli, TwoImagesWithOneOutputNameAreRefusedBeforeTracing) {
+    TempFolder folder;
+    for (const char* dir : {"x", "y", "out"}) std::filesystem::create_directory(folder.File(dir));
+    std::filesystem::copy_file(kSample, folder.File("x/plan.bmp"));
+    std::filesystem::copy_file(kSample, folder.File("y/plan.bmp"));
+    std::filesystem::copy_file(kSample, folder.File("x/plan.BMP"));
+    const std::string calls[] = {
+        "--txt -o '" + folder.File("out") + "' '" + folder.File("x/plan.bmp") + "' '" + folder.File("y/plan.bmp") + "'",
+        "--dxf '" + folder.File("x/plan.bmp") + "' '" + folder.File("y/../x/plan.BMP") + "'",
+    };
+    for (const std::string& call : calls) {
+        const Outcome outcome = RunCli(folder, call);
+        EXPECT_EQ(outcome.exitStatus, 2) << call;
+        EXPECT_NE(outcome.err.find("plan.bmp and "), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.out, "") << call;
+    }
+    EXPECT_TRUE(FilesIn(folder.File("out")).empty());
+    EXPECT_EQ(FilesIn(folder.File("y")), std::vector<std::string>{"plan.bmp"});
+}
+
+// Catches: a ratio typo tracing every x to 0, "inf" written into the files,
+// and ratios from Vemo.sys used at a precision the window would not show.
+TEST(Cli, RatiosAreDecimalNumbersAndStoredOnesAreTakenAsShown) {
+    TempFolder folder;
+    std::filesystem::copy_file(kSample, folder.File("plan.bmp"));
+    const std::string image = " '" + folder.File("plan.bmp") + "'";
+    for (const char* bad : {"--x-ratio 2x", "--x-ratio ''", "--y-ratio abc", "--y-ratio 1,5"}) {
+        EXPECT_EQ(RunCli(folder, std::string("--txt ") + bad + image).exitStatus, 2) << bad;
+    }
+    const Outcome infinite = RunCli(folder, "--txt --x-ratio 1e400" + image);
+    EXPECT_EQ(infinite.exitStatus, 1);
+    EXPECT_NE(infinite.err.find("Ｘ倍率「1e400」"), std::string::npos) << infinite.err;
+    EXPECT_FALSE(std::filesystem::exists(folder.File("plan.txt")));
+
+    std::filesystem::copy(VEMO_SYSTEM_DIR, folder.File("Vemosys"));
+    std::string settings = ReadFile(folder.File("Vemosys/Vemo.sys"));
+    const std::size_t at = settings.find("XRATIO=");
+    ASSERT_NE(at, std::string::npos);
+    settings.replace(at, settings.find('\n', at) - at, "XRATIO=1.23456");
+    WriteFile(folder.File("Vemosys/Vemo.sys"), settings);
+    const Outcome stored = RunCli(folder, "--system-folder '" + folder.File("Vemosys") + "' --txt" + image);
+    ASSERT_EQ(stored.exitStatus, 0) << stored.err;
+    const QImage sample(QString::fromStdString(kSample));
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.3f,", sample.width() * 1.235);
+    EXPECT_EQ(ReadFile(folder.File("plan.txt")).rfind(expected, 0), 0u) << ReadFile(folder.File("plan.txt")).substr(0, 30);
 }
 
 }  // namespace

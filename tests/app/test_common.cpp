@@ -44,6 +44,14 @@ TEST(ParseNumber, TextsWithoutADecimalNumberGiveZero) {
     }
 }
 
+// Catches: a command-line ratio that atof reads only in part accepted.
+TEST(IsDecimalNumber, OnlyAWholeNumberCounts) {
+    for (const char* text : {"2.5", " 2.500", "-3", "+.5", "5.", "1E3", "1e400"}) EXPECT_TRUE(IsDecimalNumber(text)) << text;
+    for (const char* text : {"", " ", "2x", "1e", "2,5", "inf", "0x10", "2.5 ", "."}) {
+        EXPECT_FALSE(IsDecimalNumber(text)) << text;
+    }
+}
+
 TEST(Numbers, DecimalPointStaysAPointUnderACommaLocale) {
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     EXPECT_EQ(FormatNumber("%.3lf", 2.5), "2.500");

@@ -2,12 +2,16 @@
 // for every way it can fail.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include <sys/stat.h>
 
 #include <QImage>
 
 #include "app/Vemo_comp.h"
 #include "app/Vemo_sys.h"
+#include "base/Vemo_folderlock.h"
 #include "image/Vemo_susie.h"
 #include "test_support.h"
 
@@ -119,11 +123,11 @@ TEST_F(Job, AnUnwritableOutputFolderIsToldPerFileAndFails) {
     const std::string output = folder.File("not-a-folder");
     EXPECT_EQ(Run(folder.File("plan.bmp"), output, AllFormats()), 1);
     EXPECT_TRUE(written.empty());
-    ASSERT_EQ(collected.messages.size(), 4u);  // three files, then completion
+    ASSERT_EQ(collected.messages.size(), 4u);  // three files, then the failed run
     EXPECT_NE(collected.messages[0].find(output + "/plan.txt"), std::string::npos) << collected.messages[0];
     EXPECT_NE(collected.messages[1].find(output + "/plan.dxf"), std::string::npos) << collected.messages[1];
     EXPECT_NE(collected.messages[2].find(output + "/plan.A10"), std::string::npos) << collected.messages[2];
-    EXPECT_NE(collected.messages[3].find("をトレースしました。"), std::string::npos);
+    EXPECT_EQ(collected.messages[3], folder.File("plan.bmp") + "は処理できません。");
 }
 
 TEST_F(Job, AnIntermediateFileThatCannotBeWrittenStopsTheRun) {
@@ -137,6 +141,101 @@ TEST_F(Job, AnIntermediateFileThatCannotBeWrittenStopsTheRun) {
     EXPECT_FALSE(std::filesystem::exists(folder.File("temp.lix")));
 }
 
+// Catches: an error other than a file error (memory, a damaged template)
+// escaping the run and ending the program.
+TEST_F(Job, AnyErrorInsideARunEndsOnlyThatRun) {
+    WriteDrawing(folder.File("plan.bmp"));
+    TraceOptions options = AllFormats();
+    options.dxfTemplate = {"    1  0 SECTION"};  // lacks the lines the DXF writer needs
+    EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1);
+    ASSERT_EQ(collected.messages.size(), 1u);
+    EXPECT_EQ(collected.messages[0].rfind(folder.File("plan.bmp") + "は処理できません。（", 0), 0u) << collected.messages[0];
+    EXPECT_NE(collected.messages[0].find("DXF template"), std::string::npos) << collected.messages[0];
+    EXPECT_FALSE(std::filesystem::exists(folder.File("plan.A10")));
+    EXPECT_EQ(result.squaresPath, "");
+
+    collected.messages.clear();
+    EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), AllFormats()), 0);
+    EXPECT_TRUE(std::filesystem::exists(folder.File("plan.A10")));
+}
+
+// Catches: an image no plug-in could read traced as an empty drawing, with
+// the completion message, replacing the output of an earlier good run.
+TEST_F(Job, AnImageThePluginCannotReadFailsAndKeepsTheEarlierOutput) {
+    const std::string tiffPlugin = std::string(VEMO_SYSTEM_DIR) + "/vemo_tiff.spi";
+    const std::pair<const char*, std::string> cases[] = {
+        {"plan.png", "not a picture at all"},
+        {"plan.gif", ""},
+        {"plan.tif", "II*\0damaged"},
+    };
+    for (const auto& [name, bytes] : cases) {
+        collected.messages.clear();
+        WriteFile(folder.File(name), bytes);
+        WriteFile(folder.File("plan.txt"), "good drawing\r\n");
+        EXPECT_EQ(Run(folder.File(name), folder.Path(), AllFormats()), 1) << name;
+        EXPECT_EQ(ReadFile(folder.File("plan.txt")), "good drawing\r\n") << name;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("plan.dxf"))) << name;
+        ASSERT_EQ(collected.messages.size(), 2u) << name;
+        EXPECT_NE(collected.messages[0].find(folder.File(name)), std::string::npos) << collected.messages[0];
+        EXPECT_EQ(collected.messages[1], folder.File(name) + "は処理できません。");
+    }
+    EXPECT_TRUE(collected.stages.empty());
+}
+
+// Catches: a link or pipe planted at an intermediate file's name making a
+// trace overwrite the file it points to, or hang.
+TEST_F(Job, PlantedLinksAndPipesAtIntermediateFilesAreRefused) {
+    WriteFile(folder.File("victim"), "secret");
+    ::chmod(folder.File("victim").c_str(), 0600);
+    const std::function<void(const std::string&)> plants[] = {
+        [&](const std::string& dir) { std::filesystem::create_symlink(folder.File("victim"), dir + "/temp.lix"); },
+        [&](const std::string& dir) { std::filesystem::create_hard_link(folder.File("victim"), dir + "/temp.sqr"); },
+        [&](const std::string& dir) { ASSERT_EQ(::mkfifo((dir + "/temp.sqo").c_str(), 0600), 0); },
+    };
+    int index = 0;
+    for (const auto& plant : plants) {
+        const std::string dir = folder.File("shared" + std::to_string(index++));
+        std::filesystem::create_directory(dir);
+        WriteDrawing(dir + "/plan.bmp");
+        plant(dir);
+        collected.messages.clear();
+        EXPECT_EQ(Run(dir + "/plan.bmp", dir, AllFormats()), 1) << dir;
+        ASSERT_EQ(collected.messages.size(), 2u) << dir;
+        EXPECT_NE(collected.messages[0].find(dir + "/temp."), std::string::npos) << collected.messages[0];
+        EXPECT_FALSE(std::filesystem::exists(dir + "/plan.txt")) << dir;
+    }
+    EXPECT_EQ(ReadFile(folder.File("victim")), "secret");
+}
+
+// Catches: a ratio such as 1e400 writing "inf" into every output file.
+TEST_F(Job, ARatioThatIsNotAFiniteNumberEndsTheRunBeforeAnyFile) {
+    WriteDrawing(folder.File("plan.bmp"));
+    TraceOptions options = AllFormats();
+    options.yRatioText = "-1e400";
+    EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1);
+    EXPECT_EQ(collected.messages,
+              std::vector<std::string>{folder.File("plan.bmp") + "は処理できません。（Ｙ倍率「-1e400」は数として扱えません）"});
+    EXPECT_EQ(FilesIn(folder.Path()), std::vector<std::string>{"plan.bmp"});
+}
+
+// Catches: a run writing into a folder whose intermediate files another
+// run (the main window's) holds.
+TEST_F(Job, AFolderHeldByAnotherRunIsBusyOrWaitedFor) {
+    WriteDrawing(folder.File("plan.bmp"));
+    TVemo_folderlock window;
+    ASSERT_TRUE(window.Lock(folder.Path(), TVemo_folderlock::Mode::FailIfBusy));
+    {
+        TVemo_comp job(folder.File("plan.bmp"), folder.Path(), settings, susie, collected.Messages(), collected.Stages());
+        job.SetFolderLock(FolderLockMode::FailIfBusy);
+        EXPECT_EQ(job.Run(AllFormats()), 1);
+        EXPECT_EQ(collected.messages.front(), "フォルダ「" + folder.Path() + "」は他のトレースが使用中です。");
+        EXPECT_FALSE(std::filesystem::exists(folder.File("temp.sqr")));
+    }
+    TVemo_comp held(folder.File("plan.bmp"), folder.Path(), settings, susie, collected.Messages(), collected.Stages());
+    held.SetFolderLock(FolderLockMode::HeldByCaller);
+    EXPECT_EQ(held.Run(AllFormats()), 0);
+}
+
 TEST(JobOptions, FlagsCountOnlyWhenExactlyOneAndEmptyRatiosMeanOne) {
     SettingsRecord settings;
     settings.xAxis = "01";
@@ -144,15 +243,18 @@ TEST(JobOptions, FlagsCountOnlyWhenExactlyOneAndEmptyRatiosMeanOne) {
     settings.expTxt = "yes";
     settings.expDxf = "1";
     settings.xRatio = "";
-    settings.yRatio = "0.5";
+    settings.yRatio = "1.23456";
     const TraceOptions options = OptionsFromSettings(settings);
     EXPECT_FALSE(options.flipX);
     EXPECT_TRUE(options.flipY);
     EXPECT_FALSE(options.exportText);
     EXPECT_TRUE(options.exportDxf);
     EXPECT_FALSE(options.exportA10);
-    EXPECT_EQ(options.xRatioText, "1.0");
-    EXPECT_EQ(options.yRatioText, "0.5");
+    // As the main window would show them, and so run with them.
+    EXPECT_EQ(options.xRatioText, " 1.000");
+    EXPECT_EQ(options.yRatioText, " 1.235");
+    settings.xRatio = "1e400";
+    EXPECT_EQ(OptionsFromSettings(settings).xRatioText, "1e400");  // for the run to refuse
 }
 
 TEST(JobTime, ShowsWholeSecondsAndRoundedMilliseconds) {

@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "app/Vemo_sys.h"
 #include "test_support.h"
 
@@ -43,12 +45,17 @@ TEST(Settings, MissingFileShowsTheStartupMessageAndCreatesNothing) {
     EXPECT_TRUE(FilesIn(folder.Path()).empty());
 }
 
+// Catches: the system folder looked for in the current directory (or
+// anywhere but beside the executable): vemo-trace started from another
+// folder must still find Vemo.sys, the base image and its plug-ins.
 TEST(Settings, SystemFolderLiesBesideTheExecutable) {
-    TVemo_sysF settings(MessageSink{});
-    EXPECT_EQ(settings.SystemFolder(), ExecutableFolder() + "/Vemosys");
-    EXPECT_EQ(settings.SettingsPath(), ExecutableFolder() + "/Vemosys/Vemo.sys");
-    const SettingsRecord record = settings.GetSettings();
-    EXPECT_EQ(record.settingsFileName, "Vemo.sys");
+    TempFolder folder;
+    std::filesystem::copy_file(std::string(VEMO_SOURCE_DIR) + "/samples/plan.bmp", folder.File("plan.bmp"));
+    const std::string command = "cd '" + folder.Path() + "' && '" + VEMO_BUILD_DIR +
+                                "/vemo-trace' --txt --no-dxf --no-a10 plan.bmp >out.log 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << ReadFile(folder.File("out.log"));
+    EXPECT_TRUE(std::filesystem::exists(folder.File("plan.txt")));
+    EXPECT_FALSE(std::filesystem::exists(folder.File("Vemosys")));
 }
 
 TEST(Settings, FileIsReadOnceAndAllFourteenKeysLandInTheirPlaces) {

@@ -1,16 +1,20 @@
 // TVemo_bmpset: the order of the load's checks and their messages, the BMP
 // variants, the colour mapping into the base image's colour table, and BMP
 // files that must be refused rather than half read.
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "ImageTestSupport.h"
 #include "app/Vemo_sys.h"
 #include "app/Vemo_texts.h"
 #include "image/Vemo_bmpset.h"
+#include "image/Vemo_mappedfile.h"
 #include "image/Vemo_spi.h"
 #include "image/Vemo_susie.h"
 
@@ -248,6 +252,19 @@ TEST_F(BmpsetTest, FolderNamedLikeAnImageIsNotAFile) {
     std::filesystem::create_directories(path);
     EXPECT_EQ(Load(path), 1);
     EXPECT_EQ(m_messages, std::vector<std::string>{texts::ImageFileMissing(path)});
+}
+
+// Catches: an image shortened by another program while it is decoded
+// killing the process (SIGBUS on a mapped file) instead of reading short.
+TEST_F(BmpsetTest, FileShortenedWhileItIsReadIsNoCrash) {
+    const std::string path = Image("shrinking.bmp");
+    const std::vector<uint8_t> bytes = DrawingBmp(TestDrawing(), BmpKind::Bits8);
+    WriteBytes(path, bytes);
+    const MappedFile file(path);
+    ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+    ASSERT_TRUE(file.IsOpen());
+    const auto data = file.Data();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), bytes.begin(), bytes.end()));
 }
 
 }  // namespace

@@ -318,9 +318,9 @@ TEST_F(PluginTest, GifFirstFrameOnItsScreen) {
 TEST_F(PluginTest, PluginsRecogniseTheirFormatByContent) {
     const std::string path = m_temp.File("really_png.tif");
     ASSERT_TRUE(DrawingImage(TestDrawing(), QImage::Format_RGB32).save(QString::fromStdString(path), "PNG"));
-    EXPECT_EQ(Load(path), 0);
-    EXPECT_TRUE(m_messages.empty());
-    EXPECT_TRUE(m_working.isNull());
+    EXPECT_EQ(Load(path), 1);
+    EXPECT_EQ(m_messages, std::vector{texts::ImageNotDecodable(
+                              path, texts::ReasonPluginRefuses((m_temp.Path() / "Vemosys" / "vemo_tiff.spi").string()))});
 }
 
 // Catches: a truncated file traced as a half-blank picture, or a library
@@ -346,7 +346,7 @@ TEST_F(PluginTest, BrokenFilesGiveAMessageAndNothingOnStandardError) {
         const std::string broken = m_temp.File("broken" + whole.substr(whole.size() - 4));
         WriteBytes(broken, bytes);
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(Load(broken), 0) << broken;
+        EXPECT_EQ(Load(broken), 1) << broken;
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << broken;
         EXPECT_TRUE(m_working.isNull()) << broken;
         EXPECT_EQ(m_messages,

@@ -1,5 +1,5 @@
 // TVemo_susieF with fake plug-ins: every case of the plug-in loader ends in
-// its designed state (message or none, status 0, working bitmap 0 x 0), the
+// a failed load (status 1) with a message that says what went wrong, the
 // image file is closed again, and blocks from a plug-in are trusted no
 // further than malloc made them.
 #include <filesystem>
@@ -49,18 +49,27 @@ protected:
     QImage m_working;
 };
 
-// Catches: a plug-in case reported the wrong way, counted as a failed load,
-// or leaving a picture behind.
+// Catches: a plug-in case reported the wrong way (a library without the
+// export called "not found"), counted as a successful load of nothing, or
+// leaving a picture behind.
 struct PluginCase {
     const char* mode;
     std::vector<std::string> (*messages)(const std::string& plugin, const std::string& image);
 };
 
 const PluginCase kCases[] = {
-    {"no_issupported", [](const std::string& p, const std::string&) { return std::vector{texts::PluginExportMissing(p)}; }},
-    {"refuses", [](const std::string&, const std::string&) { return std::vector<std::string>{}; }},
+    {"no_issupported",
+     [](const std::string& p, const std::string&) {
+         return std::vector{texts::PluginExportMissing(p, kSpiIsSupportedName)};
+     }},
+    {"refuses",
+     [](const std::string& p, const std::string& i) {
+         return std::vector{texts::ImageNotDecodable(i, texts::ReasonPluginRefuses(p))};
+     }},
     {"no_getpicture",
-     [](const std::string&, const std::string&) { return std::vector<std::string>{texts::kPluginReadFailed}; }},
+     [](const std::string& p, const std::string&) {
+         return std::vector{texts::PluginExportMissing(p, kSpiGetPictureName)};
+     }},
     {"getpicture_fails",
      [](const std::string&, const std::string& i) {
          return std::vector{texts::ImageNotDecodable(i, texts::ReasonPluginFailed(kSpiOutOfOrder))};
@@ -83,24 +92,32 @@ const PluginCase kCases[] = {
      }},
 };
 
-TEST_F(SusieTest, EveryPluginFailureEndsWithAnEmptyWorkingBitmap) {
+TEST_F(SusieTest, EveryPluginFailureIsAFailedLoadWithItsReason) {
     for (const PluginCase& c : kCases) {
         const int before = OpenDescriptors();
-        EXPECT_EQ(LoadThrough(Fake(c.mode)), 0) << c.mode;
-        EXPECT_TRUE(m_working.isNull()) << c.mode;
-        EXPECT_EQ(m_working.width(), 0) << c.mode;
+        EXPECT_EQ(LoadThrough(Fake(c.mode)), 1) << c.mode;
         const std::string plugin = (m_temp.Path() / "Vemosys" / "plugin.spi").string();
         EXPECT_EQ(m_messages, c.messages(plugin, m_image)) << c.mode;
         EXPECT_EQ(OpenDescriptors(), before) << c.mode << ": the image file was left open";
     }
 }
 
-TEST_F(SusieTest, LibraryThatCannotBeLoadedIsSilent) {
+// Catches: a missing or unloadable plug-in passed over in silence, or the
+// two told apart wrongly.
+TEST_F(SusieTest, MissingOrUnloadableLibraryIsNamed) {
     const std::string notALibrary = m_temp.File("text.spi");
     WriteBytes(notALibrary, {'n', 'o', 't', ' ', 'E', 'L', 'F'});
-    EXPECT_EQ(LoadThrough(notALibrary), 0);
-    EXPECT_TRUE(m_working.isNull());
-    EXPECT_TRUE(m_messages.empty());
+    EXPECT_EQ(LoadThrough(notALibrary), 1);
+    const std::string plugin = (m_temp.Path() / "Vemosys" / "plugin.spi").string();
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_NE(m_messages[0].find("「" + plugin + "」を読み込めません"), std::string::npos) << m_messages[0];
+
+    std::vector<std::string> told;
+    QImage target;
+    TVemo_susieF([&](const std::string& text) { told.push_back(text); })
+        .LoadWithPlugin(m_temp.File("gone.spi"), m_image, target);
+    EXPECT_TRUE(target.isNull());
+    EXPECT_EQ(told, std::vector{texts::PluginMissing(m_temp.File("gone.spi"))});
 }
 
 // Catches: IsSupported asked with something other than a descriptor of
@@ -113,9 +130,8 @@ TEST_F(SusieTest, PictureFromThePluginBecomesTheWorkingBitmap) {
     EXPECT_EQ(RowBytes(m_working), (std::vector<uint8_t>{0, 1, 0, 1, 1, 0}));
 
     WriteBytes(m_image, {'N', 'O', 'P', 'E'});
-    EXPECT_EQ(LoadThrough(Fake("three_by_two")), 0);
-    EXPECT_TRUE(m_working.isNull());
-    EXPECT_TRUE(m_messages.empty());
+    EXPECT_EQ(LoadThrough(Fake("three_by_two")), 1);
+    EXPECT_EQ(m_messages.size(), 1u);
 }
 
 // Catches: a failed load overwriting the caller's bitmap.
