@@ -5,13 +5,14 @@
 // completion message of each image to standard output. Exit status: 0 when
 // every image was traced and every file written, 1 when anything failed,
 // 2 for a usage error.
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,13 +21,14 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <unistd.h>
+
 #include "app/Vemo_comp.h"
 #include "app/Vemo_sys.h"
 #include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
 #include "image/Vemo_susie.h"
-
-#include <unistd.h>
+#include "trace/Vemotrace_records.h"
 
 namespace {
 
@@ -59,7 +61,8 @@ const Switch kSwitches[] = {
     {"flip-y", "Mirror Y about the image's height.", "Do not mirror Y.", &TraceOptions::flipY},
 };
 
-const char* const kIntermediateNames[] = {"temp.sqr", "temp.sqo", "temp.pxy", "temp.lix"};
+const char* const kIntermediateNames[] = {records::kSquaresFileName, records::kGroupsFileName,
+                                         records::kPointsFileName, records::kLinesFileName};
 
 // The private folder of the image being traced, for the signal handler:
 // a run stopped with Ctrl-C or kill leaves nothing behind either.
@@ -99,6 +102,7 @@ public:
         std::error_code error;
         std::string pattern = (std::filesystem::temp_directory_path(error) / "vemo-trace-XXXXXX").string();
         if (error) pattern = "/tmp/vemo-trace-XXXXXX";
+        if (pattern.size() >= PATH_MAX) errno = ENAMETOOLONG;
         if (pattern.size() >= PATH_MAX || ::mkdtemp(pattern.data()) == nullptr) {
             m_error = std::strerror(errno);
             m_path = pattern;
