@@ -220,7 +220,7 @@ TEST_F(Job, ARatioThatIsNotAFiniteNumberEndsTheRunBeforeAnyFile) {
 
 // Catches: a run writing into a folder whose intermediate files another
 // run (the main window's) holds.
-TEST_F(Job, AFolderHeldByAnotherRunIsBusyOrWaitedFor) {
+TEST_F(Job, AFolderHeldByAnotherRunIsBusyUnlessTheCallerHoldsIt) {
     WriteDrawing(folder.File("plan.bmp"));
     TVemo_folderlock window;
     ASSERT_TRUE(window.Lock(folder.Path(), TVemo_folderlock::Mode::FailIfBusy));
