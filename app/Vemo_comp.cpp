@@ -91,6 +91,10 @@ int TVemo_comp::Run(const TraceOptions& options) {
             m_result = TraceResult();
             m_timeText.clear();
             Fail(error.what());
+        } catch (...) {
+            m_result = TraceResult();
+            m_timeText.clear();
+            Fail(texts::kReasonUnknownError);
         }
     } catch (...) {
     }

@@ -62,6 +62,7 @@ inline std::string RatioNotFinite(const char* which, const std::string& text) {
 }
 inline constexpr const char* kXRatio = "Ｘ倍率";
 inline constexpr const char* kYRatio = "Ｙ倍率";
+inline constexpr const char* kReasonUnknownError = "原因の分からないエラーです";
 inline constexpr const char* kReasonEmptyImage = "画像が空です（0 × 0 画素）";
 // Another run holds the intermediate files of this folder.
 inline std::string FolderBusy(const std::string& folder) {
