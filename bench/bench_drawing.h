@@ -98,6 +98,42 @@ public:
         return static_cast<bool>(out);
     }
 
+    // A 1-bit BMP (bottom-up rows, colour 0 black, colour 1 white), the
+    // form scanners deliver and vemo-trace reads directly.
+    bool WriteBmp(const std::string& path) const {
+        const uint32_t rowBytes = ((static_cast<uint32_t>(m_width) + 31) / 32) * 4;
+        const uint32_t pixelOffset = 14 + 40 + 8;
+        const uint64_t fileSize = pixelOffset + uint64_t{rowBytes} * static_cast<uint32_t>(m_height);
+        std::vector<char> header(pixelOffset, 0);
+        const auto put = [&header](std::size_t at, uint32_t value, int bytes) {
+            for (int i = 0; i < bytes; ++i) header[at + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+        };
+        header[0] = 'B';
+        header[1] = 'M';
+        put(2, static_cast<uint32_t>(fileSize), 4);
+        put(10, pixelOffset, 4);
+        put(14, 40, 4);
+        put(18, static_cast<uint32_t>(m_width), 4);
+        put(22, static_cast<uint32_t>(m_height), 4);
+        put(26, 1, 2);
+        put(28, 1, 2);
+        put(46, 2, 4);
+        put(58, 0xFFFFFF, 4);  // colour 1: white; colour 0 stays black
+        std::ofstream out(path, std::ios::binary);
+        out.write(header.data(), static_cast<std::streamsize>(header.size()));
+        std::vector<char> row(rowBytes);
+        for (int32_t y = m_height - 1; y >= 0; --y) {
+            std::fill(row.begin(), row.end(), 0);
+            const uint8_t* pixels = m_pixels.data() + static_cast<std::size_t>(y) * m_width;
+            for (int32_t x = 0; x < m_width; ++x) {
+                if (pixels[x] != kInk) row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
+            }
+            out.write(row.data(), static_cast<std::streamsize>(row.size()));
+        }
+        out.close();
+        return static_cast<bool>(out);
+    }
+
     BitmapView View() const { return BitmapView{m_width, m_height, m_pixels.data(), m_width}; }
     int32_t Width() const { return m_width; }
     int32_t Height() const { return m_height; }

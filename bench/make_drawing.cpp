@@ -1,8 +1,9 @@
 // make_drawing: the drawings and our side of bench/compare.sh.
 //
-//   make_drawing draw <width> <height> <seed> <out.pbm>
+//   make_drawing draw <width> <height> <seed> <out.pbm|out.bmp>
 //       Writes the generated line drawing that trace_bench traces
-//       (bench/bench_drawing.h) as a 1-bit binary PBM (P4, 1 = ink). Ink
+//       (bench/bench_drawing.h) as a 1-bit binary PBM (P4, 1 = ink), or as
+//       a 1-bit BMP when the name ends in ".bmp" (seed 0: blank paper). Ink
 //       density and structure are the same at every size, so the cost per
 //       megapixel can be compared from 1 to 100 Mpx.
 //
@@ -33,8 +34,9 @@
 namespace {
 
 int Draw(int32_t width, int32_t height, uint32_t seed, const std::string& path) {
-    const bench::Page page = bench::DrawPlan(width, height, seed);
-    if (!page.WritePbm(path)) {
+    const bench::Page page = seed == 0 ? bench::Page(width, height) : bench::DrawPlan(width, height, seed);
+    const bool bmp = path.size() >= 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
+    if (!(bmp ? page.WriteBmp(path) : page.WritePbm(path))) {
         std::cerr << path << ": cannot write\n";
         return 1;
     }
@@ -139,7 +141,7 @@ int main(int argc, char** argv) {
                     static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), argv[5]);
     }
     if (mode == "trace" && argc == 4) return Trace(argv[2], argv[3]);
-    std::cerr << "usage: make_drawing draw <width> <height> <seed> <out.pbm>\n"
+    std::cerr << "usage: make_drawing draw <width> <height> <seed> <out.pbm|out.bmp>\n"
                  "       make_drawing trace <in.pbm> <work folder>\n";
     return 1;
 }

@@ -5,6 +5,9 @@
 // stage 2 lives only while stages 3 and 4 use it.
 #include "trace/Vemotrace_compv.h"
 
+#include <stdexcept>
+#include <utility>
+
 #include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
 #include "trace/Vemotrace_compv1.h"
@@ -28,10 +31,17 @@ void TVemotrace_compV::ShowStatus(const char* text) const {
 }
 
 void TVemotrace_compV::RunTrace(const BitmapView& bitmap) {
+    if (bitmap.width > 0 && bitmap.height > 0 && bitmap.pixels == nullptr) {
+        throw std::invalid_argument("RunTrace: bitmap without pixels");
+    }
+    RunTrace(PackedBitmap::FromBytes(bitmap));
+}
+
+void TVemotrace_compV::RunTrace(PackedBitmap bitmap) {
     ShowStatus(texts::kStatusAnalysing);
-    m_imageWidth = bitmap.width;
-    m_imageHeight = bitmap.height;
-    m_squareCount = TVemotrace_compV1(m_squaresPath).MakeSquares(bitmap);
+    m_imageWidth = bitmap.Width();
+    m_imageHeight = bitmap.Height();
+    m_squareCount = TVemotrace_compV1(m_squaresPath).MakeSquares(std::move(bitmap));
 
     ShowStatus(texts::kStatusSynthesising);
     {

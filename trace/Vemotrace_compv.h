@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_types.h"
 
 class TVemotrace_compV {
@@ -26,7 +27,9 @@ public:
     explicit TVemotrace_compV(std::string imageFileName, StatusSink status = {},
                               const std::string& intermediateFolder = {});
 
-    void RunTrace(const BitmapView& bitmap);  // once
+    // Once, with either form of the bitmap; both give the same files.
+    void RunTrace(const BitmapView& bitmap);
+    void RunTrace(PackedBitmap bitmap);
     TraceResult CollectResults() const;
 
     // The counts of stages 4 and 5, which TraceResult does not carry.

@@ -21,7 +21,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -41,33 +40,21 @@ constexpr int32_t kFirstGrowthLimit = 64;
 
 constexpr uint64_t kAllBits = ~uint64_t{0};
 
-// Bit i set where byte i of the 8 bytes at `bytes` is 0 (ink).
-uint64_t InkBitsOf8(const uint8_t* bytes) {
-    if constexpr (std::endian::native == std::endian::little) {
-        uint64_t v;
-        std::memcpy(&v, bytes, sizeof v);
-        constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-        // High bit of each byte set exactly where the byte is 0.
-        const uint64_t zero = ~(((v & kLow7) + kLow7) | v | kLow7);
-        // Gathers the eight high bits, byte i to bit i of the top byte.
-        return ((zero >> 7) * 0x0102040810204080ULL) >> 56;
-    } else {
-        uint64_t bits = 0;
-        for (unsigned i = 0; i < 8; ++i) bits |= uint64_t{bytes[i] == 0} << i;
-        return bits;
-    }
-}
-
 }  // namespace
 
 TVemotrace_compV1::TVemotrace_compV1(std::string squaresPath) : m_squaresPath(std::move(squaresPath)) {}
 
 int32_t TVemotrace_compV1::MakeSquares(const BitmapView& bitmap) {
-    m_squareCount = 0;
-    if (bitmap.width <= 0 || bitmap.height <= 0) return 0;
+    if (bitmap.width <= 0 || bitmap.height <= 0) return MakeSquares(PackedBitmap());
     if (bitmap.pixels == nullptr) throw std::invalid_argument("MakeSquares: bitmap without pixels");
+    return MakeSquares(PackedBitmap::FromBytes(bitmap));
+}
 
-    BuildGrid(bitmap);
+int32_t TVemotrace_compV1::MakeSquares(PackedBitmap bitmap) {
+    m_squareCount = 0;
+    if (bitmap.IsEmpty()) return 0;
+
+    BuildGrid(std::move(bitmap));
     m_output = std::make_unique<RecordWriter>(m_squaresPath);  // the file appears with the first square
     BorderPass();
     CornerPass();
@@ -75,32 +62,26 @@ int32_t TVemotrace_compV1::MakeSquares(const BitmapView& bitmap) {
     m_output->Close();
     m_output.reset();
 
-    m_solid = {};
-    m_ink = {};
+    m_solid = PackedBitmap();
+    m_ink = PackedBitmap();
     m_fullWords = {};
     m_inkWords = {};
     return m_squareCount;
 }
 
-void TVemotrace_compV1::BuildGrid(const BitmapView& bitmap) {
-    m_width = bitmap.width;
-    m_height = bitmap.height;
-    m_wordsPerRow = (static_cast<std::size_t>(m_width) + 63) / 64;
-    m_solid.assign(m_wordsPerRow * static_cast<std::size_t>(m_height), 0);
-    for (int32_t y = 0; y < m_height; ++y) {
-        const uint8_t* pixels = bitmap.Row(y);
-        uint64_t* row = m_solid.data() + static_cast<std::size_t>(y) * m_wordsPerRow;
-        int32_t x = 0;
-        for (; x + 8 <= m_width; x += 8) row[x / 64] |= InkBitsOf8(pixels + x) << (x % 64);
-        for (; x < m_width; ++x) row[x / 64] |= uint64_t{pixels[x] == 0} << (x % 64);
-    }
+void TVemotrace_compV1::BuildGrid(PackedBitmap bitmap) {
+    m_width = bitmap.Width();
+    m_height = bitmap.Height();
+    m_wordsPerRow = bitmap.WordsPerRow();
+    m_solid = std::move(bitmap);
     // At the start every cell that is not background is ink.
-    m_ink = m_solid;
+    m_ink = m_solid.Clone();
 
     m_summaryWordsPerRow = (m_wordsPerRow + 63) / 64;
     m_fullWords.assign(m_summaryWordsPerRow * static_cast<std::size_t>(m_height), 0);
     m_inkWords.assign(m_fullWords.size(), 0);
     for (int32_t y = 0; y < m_height; ++y) {
+        if (!m_solid.RowHasInk(y)) continue;
         const uint64_t* row = SolidRow(y);
         uint64_t* full = m_fullWords.data() + static_cast<std::size_t>(y) * m_summaryWordsPerRow;
         uint64_t* ink = InkWordRow(y);
@@ -111,13 +92,9 @@ void TVemotrace_compV1::BuildGrid(const BitmapView& bitmap) {
     }
 }
 
-const uint64_t* TVemotrace_compV1::SolidRow(int32_t y) const {
-    return m_solid.data() + static_cast<std::size_t>(y) * m_wordsPerRow;
-}
+const uint64_t* TVemotrace_compV1::SolidRow(int32_t y) const { return m_solid.Row(y); }
 
-uint64_t* TVemotrace_compV1::InkRow(int32_t y) {
-    return m_ink.data() + static_cast<std::size_t>(y) * m_wordsPerRow;
-}
+uint64_t* TVemotrace_compV1::InkRow(int32_t y) { return m_ink.Row(y); }
 
 const uint64_t* TVemotrace_compV1::FullWordRow(int32_t y) const {
     return m_fullWords.data() + static_cast<std::size_t>(y) * m_summaryWordsPerRow;
@@ -127,13 +104,9 @@ uint64_t* TVemotrace_compV1::InkWordRow(int32_t y) {
     return m_inkWords.data() + static_cast<std::size_t>(y) * m_summaryWordsPerRow;
 }
 
-bool TVemotrace_compV1::IsSolid(int32_t x, int32_t y) const {
-    return (SolidRow(y)[x / 64] >> (x % 64)) & 1;
-}
+bool TVemotrace_compV1::IsSolid(int32_t x, int32_t y) const { return m_solid.RowHasInk(y) && m_solid.IsInk(x, y); }
 
-bool TVemotrace_compV1::IsInk(int32_t x, int32_t y) const {
-    return (m_ink[static_cast<std::size_t>(y) * m_wordsPerRow + x / 64] >> (x % 64)) & 1;
-}
+bool TVemotrace_compV1::IsInk(int32_t x, int32_t y) const { return m_ink.IsInk(x, y); }
 
 // Non-background cells from x rightwards in row y, x included, counted up
 // to `limit`. The spare bits after the last column are 0, so a run ends at
@@ -270,6 +243,7 @@ void TVemotrace_compV1::CornerPass() {
     const std::size_t lastWindowWord = static_cast<std::size_t>(m_width - 1) / 64;
     const uint64_t noWindowAtRightEdge = ~(uint64_t{1} << ((m_width - 1) % 64));
     for (int32_t y = 0; y + 1 < m_height; ++y) {
+        if (!m_solid.RowHasInk(y) && !m_solid.RowHasInk(y + 1)) continue;
         const uint64_t* upper = SolidRow(y);
         const uint64_t* lower = SolidRow(y + 1);
         for (std::size_t word = 0; word < m_wordsPerRow; ++word) {
@@ -307,17 +281,29 @@ void TVemotrace_compV1::CornerPass() {
     }
 }
 
-// Every cell still ink, in reading order, gets the best square at it.
+// Every cell still ink, in reading order, gets the best square at it. The
+// words still holding ink are found through the row's summary, which the
+// squares of this pass keep up to date.
 void TVemotrace_compV1::FillPass() {
     for (int32_t y = 0; y < m_height; ++y) {
+        if (!m_solid.RowHasInk(y)) continue;
         const uint64_t* ink = InkRow(y);
-        for (std::size_t word = 0; word < m_wordsPerRow; ++word) {
-            uint64_t bits = ink[word];
-            while (bits != 0) {
-                const int bit = std::countr_zero(bits);
-                GrowBestSquare(static_cast<int32_t>(word * 64 + bit), y);
-                // The square covered this cell and perhaps more of the word.
-                bits = ink[word] & (kAllBits << bit);
+        const uint64_t* inkWords = InkWordRow(y);
+        for (std::size_t summary = 0; summary < m_summaryWordsPerRow; ++summary) {
+            uint64_t words = inkWords[summary];
+            while (words != 0) {
+                const int offset = std::countr_zero(words);
+                const std::size_t word = summary * 64 + static_cast<std::size_t>(offset);
+                uint64_t bits = ink[word];
+                while (bits != 0) {
+                    const int bit = std::countr_zero(bits);
+                    GrowBestSquare(static_cast<int32_t>(word * 64 + bit), y);
+                    // The square covered this cell and perhaps more of the word.
+                    bits = ink[word] & (kAllBits << bit);
+                }
+                // Squares only ever clear ink, and only this word's is left
+                // to look at; later words of the summary are read afresh.
+                words = inkWords[summary] & (offset == 63 ? 0 : kAllBits << (offset + 1));
             }
         }
     }

@@ -5,7 +5,8 @@
 // column), the corner pass (2 x 2 windows with one non-background cell) and
 // the fill pass (every pixel still uncovered, in reading order).
 //
-// Reads   the bitmap (ink where the byte is 0).
+// Reads   the bitmap: packed (one bit per pixel, Vemotrace_packed) or one
+//         byte per pixel (ink where the byte is 0); both give the same file.
 // Writes  temp.sqr: one 16-byte record per square in the order found
 //         (int32 index, int32 x, int32 y, int32 size); index i is record i.
 //         The file is created when the first square is written, so a
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
 #include "trace/Vemotrace_types.h"
 
@@ -28,9 +30,10 @@ class TVemotrace_compV1 {
 public:
     explicit TVemotrace_compV1(std::string squaresPath);
     int32_t MakeSquares(const BitmapView& bitmap);  // throws FileError
+    int32_t MakeSquares(PackedBitmap bitmap);       // throws FileError
 
 private:
-    void BuildGrid(const BitmapView& bitmap);
+    void BuildGrid(PackedBitmap bitmap);
     void BorderPass();
     void CornerPass();
     void FillPass();
@@ -57,9 +60,10 @@ private:
     // The grid as two bit planes, row by row, bit x % 64 of word x / 64:
     // `solid` marks the cells that are not background (fixed for the run),
     // `ink` the cells not yet covered by a square. Covered = solid && !ink.
+    // Rows without solid cells are skipped by every pass.
     std::size_t m_wordsPerRow = 0;
-    std::vector<uint64_t> m_solid;
-    std::vector<uint64_t> m_ink;
+    PackedBitmap m_solid;
+    PackedBitmap m_ink;
     // One bit per word of a row, so that large solid areas are crossed 64
     // words at a time: `fullWords` marks the solid words without background,
     // `inkWords` the ink words with any cell still uncovered.
