@@ -9,8 +9,6 @@
 #include <new>
 #include <utility>
 
-#include <QImage>
-
 #include "app/Vemo_texts.h"
 #include "base/Vemo_folderlock.h"
 #include "base/Vemo_path.h"
@@ -30,16 +28,6 @@ bool IsSet(const std::string& flag) { return flag == "1"; }
 std::string RatioText(const std::string& stored) {
     const double value = ParseNumber(stored.empty() ? "1.0" : stored);
     return std::isfinite(value) ? FormatNumber(" %.3lf", value) : stored;
-}
-
-BitmapView ViewOf(const QImage& image) {
-    BitmapView view;
-    if (image.isNull()) return view;
-    view.width = image.width();
-    view.height = image.height();
-    view.pixels = image.constBits();
-    view.stride = image.bytesPerLine();
-    return view;
 }
 
 }  // namespace
@@ -116,18 +104,19 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     if (!RatioIsUsable(texts::kXRatio, options.xRatioText, xRatio)) return 1;
     if (!RatioIsUsable(texts::kYRatio, options.yRatioText, yRatio)) return 1;
 
-    QImage bitmap;
+    PackedBitmap bitmap;
     {
-        TVemo_bmpset loader(m_imagePath, m_settings, m_susie, m_messages);
+        // The trace needs only the ink: the loader keeps one bit per pixel.
+        TVemo_bmpset loader(m_imagePath, m_settings, m_susie, m_messages, WorkingForm::Packed);
         if (loader.GetStatus() != 0) {
             m_messages(texts::CannotProcess(m_imagePath));
             return 1;
         }
-        // Shares the pixels with the loader's bitmap, which is released now:
-        // the trace never needs a second copy of an A0 scan.
-        bitmap = *loader.GetWorkingBitmap();
+        // Taken over, not copied: the trace never needs a second copy of an
+        // A0 scan.
+        bitmap = loader.TakePackedBitmap();
     }
-    if (bitmap.isNull() || bitmap.width() < 1 || bitmap.height() < 1) {
+    if (bitmap.IsEmpty()) {
         // The loader reports an empty picture itself; this only guards the
         // output files of an earlier run from a drawing of nothing.
         Fail(texts::kReasonEmptyImage);
@@ -149,9 +138,10 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
 
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
-    pipeline.RunTrace(ViewOf(bitmap));
+    // Handed over: the first stage frees the scan before the others need
+    // their memory.
+    pipeline.RunTrace(std::move(bitmap));
     const auto t1 = std::chrono::steady_clock::now();
-    bitmap = QImage();  // the export needs memory more than the scan now
     m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());
 
     m_result = pipeline.CollectResults();

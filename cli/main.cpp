@@ -5,6 +5,10 @@
 // completion message of each image to standard output. Exit status: 0 when
 // every image was traced and every file written, 1 when anything failed,
 // 2 for a usage error.
+//
+// Links no Qt: scripts start one process per image, and loading the
+// framework's libraries would cost more than tracing a small page.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -16,10 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QStringList>
+#include <vector>
 
 #include <unistd.h>
 
@@ -137,50 +138,123 @@ std::filesystem::path OutputStem(const std::string& folder, const std::string& i
     return where / SplitPath(imagePath).stem;
 }
 
-int UsageError(const QString& text) {
-    std::cerr << "vemo-trace: " << text.toStdString() << "\nTry 'vemo-trace --help'.\n";
+int UsageError(const std::string& text) {
+    std::cerr << "vemo-trace: " << text << "\nTry 'vemo-trace --help'.\n";
     return kExitUsage;
+}
+
+// One option of the command line: "--name", with a one-letter form when
+// `letter` is not 0, taking a value when `value` names it.
+struct OptionSpec {
+    std::string name;
+    char letter;
+    const char* value;
+    std::string help;
+};
+
+// The options given, by long name (the last value counts), and the images.
+struct CommandLine {
+    std::map<std::string, std::string> options;
+    std::vector<std::string> images;
+    bool IsSet(const std::string& name) const { return options.count(name) != 0; }
+    const std::string& Value(const std::string& name) const { return options.at(name); }
+};
+
+// Accepts "--name", "--name=value", "--name value", "-x", "-xvalue" and
+// "-x value"; "--" ends the options, a lone "-" is an image. Returns an
+// error text, empty when the line was understood.
+std::string ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec>& specs, CommandLine& line) {
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            line.images.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const bool isLong = argument[1] == '-';
+        std::string name = isLong ? argument.substr(2) : argument.substr(1, 1);
+        std::optional<std::string> attached;
+        if (isLong && name.find('=') != std::string::npos) {
+            attached = name.substr(name.find('=') + 1);
+            name = name.substr(0, name.find('='));
+        } else if (!isLong && argument.size() > 2) {
+            attached = argument.substr(2);
+        }
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : specs) {
+            if (isLong ? candidate.name == name : (candidate.letter != 0 && name[0] == candidate.letter)) spec = &candidate;
+        }
+        if (spec == nullptr) return "Unknown option '" + name + "'.";
+        if (spec->value == nullptr) {
+            if (attached) return "Unexpected value after '" + argument.substr(0, argument.find('=')) + "'.";
+            line.options[spec->name] = std::string();
+            continue;
+        }
+        if (!attached) {
+            if (i + 1 >= argc) return "Missing value after '" + argument + "'.";
+            attached = argv[++i];
+        }
+        line.options[spec->name] = *attached;
+    }
+    return std::string();
+}
+
+std::string HelpText(const char* program, const std::vector<OptionSpec>& specs) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const OptionSpec& spec : specs) {
+        std::string left = spec.letter != 0 ? std::string("-") + spec.letter + ", --" + spec.name : "--" + spec.name;
+        if (spec.value != nullptr) left += std::string(" <") + spec.value + ">";
+        rows.emplace_back(left, spec.help);
+    }
+    std::size_t width = std::strlen("IMAGE");
+    for (const auto& row : rows) width = std::max(width, row.first.size());
+    const auto line = [width](const std::string& left, const std::string& right) {
+        return "  " + left + std::string(width - left.size() + 2, ' ') + right + "\n";
+    };
+    std::string text = std::string("Usage: ") + program + " [options] IMAGE...\n" + kDescription + "\n\nOptions:\n";
+    for (const auto& row : rows) text += line(row.first, row.second);
+    text += "\nArguments:\n" + line("IMAGE", "Image files to trace.");
+    return text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setApplicationName("vemo-trace");
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
-    parser.addHelpOption();
+    std::vector<OptionSpec> specs = {{"help", 'h', nullptr, "Displays this help."}};
     for (const Switch& option : kSwitches) {
-        parser.addOption(QCommandLineOption(option.name, option.on));
-        parser.addOption(QCommandLineOption(QString("no-") + option.name, option.off));
+        specs.push_back({option.name, 0, nullptr, option.on});
+        specs.push_back({std::string("no-") + option.name, 0, nullptr, option.off});
     }
-    const QCommandLineOption outputOption({"o", "output"}, "Write the output files into DIR.", "DIR");
-    const QCommandLineOption xRatioOption("x-ratio", "Scale X by R (a decimal number).", "R");
-    const QCommandLineOption yRatioOption("y-ratio", "Scale Y by R (a decimal number).", "R");
-    const QCommandLineOption systemOption("system-folder", "Use DIR as the system folder (Vemo.sys, base image, plug-ins).",
-                                          "DIR");
-    const QCommandLineOption keepOption("keep-temp", "Keep the intermediate files.");
-    parser.addOptions({outputOption, xRatioOption, yRatioOption, systemOption, keepOption});
-    parser.addPositionalArgument("IMAGE", "Image files to trace.", "IMAGE...");
+    specs.push_back({"output", 'o', "DIR", "Write the output files into DIR."});
+    specs.push_back({"x-ratio", 0, "R", "Scale X by R (a decimal number)."});
+    specs.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
+    specs.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
+    specs.push_back({"keep-temp", 0, nullptr, "Keep the intermediate files."});
 
-    if (!parser.parse(QCoreApplication::arguments())) return UsageError(parser.errorText());
-    if (parser.isSet("help")) {
-        std::cout << parser.helpText().toStdString();
+    CommandLine parser;
+    const std::string error = ParseCommandLine(argc, argv, specs, parser);
+    if (!error.empty()) return UsageError(error);
+    if (parser.IsSet("help")) {
+        std::cout << HelpText(argc > 0 ? argv[0] : "vemo-trace", specs);
         return 0;
     }
-    if (parser.isSet(outputOption) && parser.value(outputOption).isEmpty()) return UsageError("-o needs a folder");
-    const QStringList images = parser.positionalArguments();
-    if (images.isEmpty()) return UsageError("no image given");
+    if (parser.IsSet("output") && parser.Value("output").empty()) return UsageError("-o needs a folder");
+    const std::vector<std::string>& images = parser.images;
+    if (images.empty()) return UsageError("no image given");
     for (const Switch& option : kSwitches) {
-        if (parser.isSet(option.name) && parser.isSet(QString("no-") + option.name)) {
-            return UsageError(QString("--%1 and --no-%1 contradict each other").arg(option.name));
+        if (parser.IsSet(option.name) && parser.IsSet(std::string("no-") + option.name)) {
+            return UsageError(std::string("--") + option.name + " and --no-" + option.name +
+                              " contradict each other");
         }
     }
 
-    for (const QCommandLineOption* ratio : {&xRatioOption, &yRatioOption}) {
-        if (parser.isSet(*ratio) && !IsDecimalNumber(parser.value(*ratio).toStdString())) {
-            return UsageError(QString("--%1 needs a decimal number, not '%2'").arg(ratio->names().first(), parser.value(*ratio)));
+    for (const char* ratio : {"x-ratio", "y-ratio"}) {
+        if (parser.IsSet(ratio) && !IsDecimalNumber(parser.Value(ratio))) {
+            return UsageError(std::string("--") + ratio + " needs a decimal number, not '" + parser.Value(ratio) + "'");
         }
     }
 
@@ -189,40 +263,35 @@ int main(int argc, char** argv) {
     const StatusSink status = [](std::string_view text) { std::cerr << text << '\n'; };
 
     std::unique_ptr<TVemo_sysF> settings =
-        parser.isSet(systemOption) ? std::make_unique<TVemo_sysF>(parser.value(systemOption).toStdString(), toStandardError)
-                                   : std::make_unique<TVemo_sysF>(toStandardError);
+        parser.IsSet("system-folder") ? std::make_unique<TVemo_sysF>(parser.Value("system-folder"), toStandardError)
+                                      : std::make_unique<TVemo_sysF>(toStandardError);
     if (settings->CheckSettingsFile() != 0) return kExitFailed;
 
     TraceOptions options = OptionsFromSettings(settings->GetSettings());
     for (const Switch& option : kSwitches) {
-        if (parser.isSet(option.name)) options.*option.field = true;
-        if (parser.isSet(QString("no-") + option.name)) options.*option.field = false;
+        if (parser.IsSet(option.name)) options.*option.field = true;
+        if (parser.IsSet(std::string("no-") + option.name)) options.*option.field = false;
     }
-    if (parser.isSet(xRatioOption)) options.xRatioText = parser.value(xRatioOption).toStdString();
-    if (parser.isSet(yRatioOption)) options.yRatioText = parser.value(yRatioOption).toStdString();
+    if (parser.IsSet("x-ratio")) options.xRatioText = parser.Value("x-ratio");
+    if (parser.IsSet("y-ratio")) options.yRatioText = parser.Value("y-ratio");
 
     const auto outputFolderOf = [&](const std::string& imagePath) {
-        return parser.isSet(outputOption) ? parser.value(outputOption).toStdString() : DirectoryOf(imagePath);
+        return parser.IsSet("output") ? parser.Value("output") : DirectoryOf(imagePath);
     };
     if (options.exportText || options.exportDxf || options.exportA10) {
         // The second image's files would silently replace the first one's.
         std::map<std::filesystem::path, std::string> imageByStem;
-        for (const QString& image : images) {
-            const std::string imagePath = image.toStdString();
+        for (const std::string& imagePath : images) {
             const auto [place, added] = imageByStem.emplace(OutputStem(outputFolderOf(imagePath), imagePath), imagePath);
-            if (!added) {
-                return UsageError(QString("%1 and %2 would write the same output files").arg(
-                    QString::fromStdString(place->second), image));
-            }
+            if (!added) return UsageError(place->second + " and " + imagePath + " would write the same output files");
         }
     }
 
     CatchStopSignals();
-    const bool keepTemp = parser.isSet(keepOption);
+    const bool keepTemp = parser.IsSet("keep-temp");
     TVemo_susieF susie(toStandardError);
     int exitStatus = 0;
-    for (const QString& image : images) {
-        const std::string imagePath = image.toStdString();
+    for (const std::string& imagePath : images) {
         status(texts::kStatusLoading);
         TVemo_comp job(imagePath, outputFolderOf(imagePath), *settings, susie, toStandardError, status);
         job.SetCompletionSink(toStandardOutput);

@@ -1,12 +1,12 @@
 // Fuzz target: a BMP file through the image loader's reader and colour
-// mapping, as TVemo_bmpset reads one, and the same bytes as a packed DIB,
-// as the plug-in loader reads one.
+// mapping, as TVemo_bmpset reads one (both forms of the working bitmap,
+// which must agree on the ink), and the same bytes as a packed DIB, as the
+// plug-in loader reads one.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <span>
-
-#include <QImage>
-#include <QList>
+#include <vector>
 
 #include "image/Vemo_colourmap.h"
 #include "image/Vemo_dib.h"
@@ -14,21 +14,27 @@
 namespace {
 
 // The delivered base image's table: black, then white.
-QList<QRgb> BaseColours() {
-    QList<QRgb> colours(256, qRgb(255, 255, 255));
-    colours[0] = qRgb(0, 0, 0);
+std::vector<Rgb> BaseColours() {
+    std::vector<Rgb> colours(256, MakeRgb(255, 255, 255));
+    colours[0] = MakeRgb(0, 0, 0);
     return colours;
+}
+
+void MapRows(TVemo_colourmap& colours, int width, const uint8_t* source) {
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(width));
+    std::vector<uint64_t> ink((static_cast<std::size_t>(width) + 63) / 64);
+    colours.MapRow(source, bytes.data(), width);
+    colours.MapRowToInk(source, ink.data(), width);
+    for (std::size_t x = 0; x < bytes.size(); ++x) {
+        if ((bytes[x] == 0) != (((ink[x / 64] >> (x % 64)) & 1) != 0)) std::abort();
+    }
 }
 
 void MapIntoWorking(const TVemo_dib& dib) {
     if (dib.Error() != DibError::None) return;
-    QImage working(dib.Width(), dib.Height(), QImage::Format_Indexed8);
-    if (working.isNull()) return;
     TVemo_colourmap colours(BaseColours());
     colours.PrepareFor(dib.RowFormat(), dib.Colours());
-    uchar* bits = working.bits();
-    const qsizetype stride = working.bytesPerLine();
-    dib.Decode([&](int y, const uchar* row) { colours.MapRow(row, bits + y * stride, dib.Width()); });
+    dib.Decode([&](int, const uint8_t* row) { MapRows(colours, dib.Width(), row); });
 }
 
 }  // namespace
@@ -39,11 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const TVemo_dib packed = TVemo_dib::FromPackedDib(bytes, bytes);
     DibError error = DibError::None;
-    const QImage picture = packed.ToImage(error);
-    if (!picture.isNull()) {
-        QImage working(picture.width(), picture.height(), QImage::Format_Indexed8);
+    const DibPicture picture = packed.ToPicture(error);
+    if (!picture.IsNull()) {
         TVemo_colourmap colours(BaseColours());
-        colours.MapImage(picture, working);
+        colours.PrepareFor(picture.format, picture.colours);
+        for (int y = 0; y < picture.height; ++y) MapRows(colours, picture.width, picture.Row(y));
     }
     return 0;
 }

@@ -17,8 +17,6 @@
 
 #include <malloc.h>
 
-#include <QImage>
-
 #include "image/Vemo_colourmap.h"
 #include "image/Vemo_dib.h"
 #include "image/Vemo_spi.h"
@@ -75,14 +73,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {static_cast<const uint8_t*>(infoBlock), malloc_usable_size(infoBlock)},
         {static_cast<const uint8_t*>(bitsBlock), malloc_usable_size(bitsBlock)});
     DibError error = DibError::None;
-    const QImage picture = dib.ToImage(error);
+    const DibPicture picture = dib.ToPicture(error);
     if (error != DibError::None) std::abort();
-    QImage working(picture.width(), picture.height(), QImage::Format_Indexed8);
-    QList<QRgb> base(256, qRgb(255, 255, 255));
-    base[0] = qRgb(0, 0, 0);
-    working.setColorTable(base);
+    std::vector<Rgb> base(256, MakeRgb(255, 255, 255));
+    base[0] = MakeRgb(0, 0, 0);
     TVemo_colourmap colours(base);
-    colours.MapImage(picture, working);
+    colours.PrepareFor(picture.format, picture.colours);
+    std::vector<uint8_t> row(static_cast<std::size_t>(picture.width));
+    std::vector<uint64_t> ink((static_cast<std::size_t>(picture.width) + 63) / 64);
+    for (int y = 0; y < picture.height; ++y) {
+        colours.MapRow(picture.Row(y), row.data(), picture.width);
+        colours.MapRowToInk(picture.Row(y), ink.data(), picture.width);
+        // Both forms of the working bitmap must agree on the ink.
+        for (int x = 0; x < picture.width; ++x) {
+            if ((row[static_cast<std::size_t>(x)] == 0) != (((ink[static_cast<std::size_t>(x) / 64] >> (x % 64)) & 1) != 0)) {
+                std::abort();
+            }
+        }
+    }
 
     std::free(bitsBlock);
     std::free(infoBlock);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -32,16 +34,36 @@ std::string UpperAscii(std::string text) {
 
 }  // namespace
 
+bool IndexedBitmap::Allocate(int w, int h, std::vector<Rgb> table) {
+    width = w;
+    height = h;
+    stride = (static_cast<std::ptrdiff_t>(w) + 3) / 4 * 4;
+    colours = std::move(table);
+    // Not value-initialised: every row is written once by the decoder, and
+    // zeroing a scan's worth of memory first would double the cost.
+    pixels.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(stride) * static_cast<std::size_t>(h)]);
+    return !IsNull();
+}
+
 TVemo_bmpset::TVemo_bmpset(const std::string& imageFileName, TVemo_sysF& settings, TVemo_susieF& susie,
-                           MessageSink messages)
-    : m_imageFileName(imageFileName), m_settings(settings.GetSettings()), m_susie(susie),
+                           MessageSink messages, WorkingForm form)
+    : m_form(form), m_imageFileName(imageFileName), m_settings(settings.GetSettings()), m_susie(susie),
       m_messages(std::move(messages)) {
     m_status = ImageLoad();
     if (m_status != 0) {
-        m_baseBitmap = QImage();
-        m_workingBitmap = QImage();
+        m_baseBitmap = IndexedBitmap();
+        m_workingBitmap = IndexedBitmap();
+        m_packedBitmap = PackedBitmap();
     }
 }
+
+TVemo_bmpset::~TVemo_bmpset() = default;
+
+const IndexedBitmap* TVemo_bmpset::GetIndexedBitmap() const {
+    return m_status == 0 && m_form == WorkingForm::Indexed ? &m_workingBitmap : nullptr;
+}
+
+PackedBitmap TVemo_bmpset::TakePackedBitmap() { return std::move(m_packedBitmap); }
 
 std::string TVemo_bmpset::ExtensionOf(const std::string& name) { return SplitPath(name).extension; }
 
@@ -79,7 +101,7 @@ int TVemo_bmpset::ImageLoad() {
     if (m_fileType == ImageFileType::Gif) m_reader = m_settings.systemFolder + "/" + m_settings.gifSpi;
 
     if (m_fileType == ImageFileType::Bmp) return ReadBmp();
-    QImage picture;
+    DibPicture picture;
     m_susie.LoadWithPlugin(m_reader, m_imageFileName, picture);
     return DrawIntoWorking(picture);
 }
@@ -98,27 +120,25 @@ int TVemo_bmpset::LoadBaseImage(const std::string& path) {
         Tell(texts::ImageNotDecodable(path, dib.Reason()));
         return 1;
     }
-    if (dib.DeclaredColours().isEmpty()) {
+    if (dib.DeclaredColours().empty()) {
         Tell(texts::BaseImageNotIndexed(path));
         return 1;
     }
-    QImage base(dib.Width(), dib.Height(), QImage::Format_Indexed8);
-    if (base.isNull()) {
+    IndexedBitmap base;
+    if (!base.Allocate(dib.Width(), dib.Height(), dib.DeclaredColours())) {
         Tell(texts::ImageNotDecodable(path, texts::kReasonNoMemory));
         return 1;
     }
-    base.setColorTable(dib.DeclaredColours());
     const int count = static_cast<int>(dib.DeclaredColours().size());
     const int width = dib.Width();
-    const bool mono = dib.RowFormat() == QImage::Format_Mono;
-    uchar* bits = base.bits();
-    const qsizetype stride = base.bytesPerLine();
-    const DibError error = dib.Decode([&](int y, const uchar* row) {
-        uchar* out = bits + y * stride;
+    const bool mono = dib.RowFormat() == DibRowFormat::Mono;
+    const DibError error = dib.Decode([&](int y, const uint8_t* row) {
+        uint8_t* out = base.Row(y);
         for (int x = 0; x < width; ++x) {
             const int index = mono ? (row[x / 8] >> (7 - x % 8)) & 1 : row[x];
-            out[x] = static_cast<uchar>(index < count ? index : 0);
+            out[x] = static_cast<uint8_t>(index < count ? index : 0);
         }
+        std::fill(out + width, out + base.stride, uint8_t{0});
     });
     if (error != DibError::None) {
         Tell(texts::ImageNotDecodable(path, dib.Reason(error)));
@@ -128,11 +148,18 @@ int TVemo_bmpset::LoadBaseImage(const std::string& path) {
     return 0;
 }
 
+// The working bitmap in the loader's form: all paper or uninitialised, to
+// be written row by row.
 bool TVemo_bmpset::AllocateWorking(int width, int height) {
-    m_workingBitmap = QImage(width, height, QImage::Format_Indexed8);
-    if (m_workingBitmap.isNull()) return false;
-    m_workingBitmap.setColorTable(m_baseBitmap.colorTable());
-    return true;
+    if (m_form == WorkingForm::Packed) {
+        try {
+            m_packedBitmap = PackedBitmap(width, height);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+    return m_workingBitmap.Allocate(width, height, m_baseBitmap.colours);
 }
 
 // The file is read whole and decoded row by row straight into the working
@@ -152,13 +179,9 @@ int TVemo_bmpset::ReadBmp() {
         Tell(texts::ImageNotDecodable(m_imageFileName, texts::kReasonNoMemory));
         return 1;
     }
-    TVemo_colourmap colours(m_baseBitmap.colorTable());
+    TVemo_colourmap colours(m_baseBitmap.colours);
     colours.PrepareFor(dib.RowFormat(), dib.Colours());
-    uchar* bits = m_workingBitmap.bits();
-    const qsizetype stride = m_workingBitmap.bytesPerLine();
-    const int width = dib.Width();
-    const DibError error =
-        dib.Decode([&](int y, const uchar* row) { colours.MapRow(row, bits + y * stride, width); });
+    const DibError error = dib.Decode(RowMapper(colours, dib.Width()));
     if (error != DibError::None) {
         Tell(texts::ImageNotDecodable(m_imageFileName, dib.Reason(error)));
         return 1;
@@ -167,18 +190,36 @@ int TVemo_bmpset::ReadBmp() {
 }
 
 // The working bitmap takes the picture's height and width and keeps the
-// base image's format and colour table. No picture: the plug-in loader has
-// said why.
-int TVemo_bmpset::DrawIntoWorking(const QImage& picture) {
-    if (picture.isNull()) {
-        m_workingBitmap = QImage();
+// base image's colour table. No picture: the plug-in loader has said why.
+int TVemo_bmpset::DrawIntoWorking(const DibPicture& picture) {
+    if (picture.IsNull()) {
+        m_workingBitmap = IndexedBitmap();
+        m_packedBitmap = PackedBitmap();
         return 1;
     }
-    if (!AllocateWorking(picture.width(), picture.height())) {
+    if (!AllocateWorking(picture.width, picture.height)) {
         Tell(texts::ImageNotDecodable(m_imageFileName, texts::kReasonNoMemory));
         return 1;
     }
-    TVemo_colourmap colours(m_baseBitmap.colorTable());
-    colours.MapImage(picture, m_workingBitmap);
+    TVemo_colourmap colours(m_baseBitmap.colours);
+    colours.PrepareFor(picture.format, picture.colours);
+    const DibRowSink mapRow = RowMapper(colours, picture.width);
+    for (int y = 0; y < picture.height; ++y) mapRow(y, picture.Row(y));
     return 0;
+}
+
+// Maps one decoded row into the working bitmap, in whichever form it has.
+DibRowSink TVemo_bmpset::RowMapper(TVemo_colourmap& colours, int width) {
+    if (m_form == WorkingForm::Packed) {
+        auto words = std::make_shared<std::vector<uint64_t>>(m_packedBitmap.WordsPerRow());
+        return [this, &colours, width, words](int y, const uint8_t* row) {
+            colours.MapRowToInk(row, words->data(), width);
+            m_packedBitmap.PutRow(y, words->data());
+        };
+    }
+    return [this, &colours, width](int y, const uint8_t* row) {
+        uint8_t* out = m_workingBitmap.Row(y);
+        colours.MapRow(row, out, width);
+        std::fill(out + width, out + m_workingBitmap.stride, uint8_t{0});
+    };
 }

@@ -1,6 +1,7 @@
 // Vemo_colourmap: nearest base colour through lookup tables (see the header).
 #include "image/Vemo_colourmap.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -12,37 +13,56 @@ namespace {
 constexpr std::size_t kCacheBits = 16;
 constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
 
-QRgb OverWhite(QRgb colour) {
-    const int alpha = qAlpha(colour);
+Rgb OverWhite(Rgb colour) {
+    const int alpha = AlphaOf(colour);
     if (alpha == 255) return colour;
     const auto blend = [alpha](int value) { return (value * alpha + 255 * (255 - alpha) + 127) / 255; };
-    return qRgb(blend(qRed(colour)), blend(qGreen(colour)), blend(qBlue(colour)));
+    return MakeRgb(blend(RedOf(colour)), blend(GreenOf(colour)), blend(BlueOf(colour)));
 }
 
-QRgb ColourAt(const QList<QRgb>& colours, int index) {
+Rgb ColourAt(const std::vector<Rgb>& colours, int index) {
     // An index past the table shows black, as the decoder pads tables.
-    return index < colours.size() ? colours[index] : qRgb(0, 0, 0);
+    return static_cast<std::size_t>(index) < colours.size() ? colours[static_cast<std::size_t>(index)]
+                                                            : MakeRgb(0, 0, 0);
+}
+
+// A 1-bit row holds its first pixel in the top bit of each byte; the ink
+// words want it in the lowest. Reverses the bits of each of the 8 bytes.
+uint64_t ReverseBitsOfEachByte(uint64_t v) {
+    v = ((v >> 1) & 0x5555555555555555ULL) | ((v & 0x5555555555555555ULL) << 1);
+    v = ((v >> 2) & 0x3333333333333333ULL) | ((v & 0x3333333333333333ULL) << 2);
+    v = ((v >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((v & 0x0F0F0F0F0F0F0F0FULL) << 4);
+    return v;
+}
+
+// The 8 bytes at `bytes` as a word whose lowest byte is the first.
+uint64_t LoadLittle(const uint8_t* bytes) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | bytes[i];  // compiles to one load on little-endian hosts
+    return v;
 }
 
 }  // namespace
 
-TVemo_colourmap::TVemo_colourmap(const QList<QRgb>& baseColours) {
-    for (qsizetype i = 0; i < baseColours.size() && i < 256; ++i) {
-        const QRgb c = baseColours[i];
+TVemo_colourmap::TVemo_colourmap(const std::vector<Rgb>& baseColours) {
+    for (std::size_t i = 0; i < baseColours.size() && i < 256; ++i) {
+        const Rgb c = baseColours[i];
         bool seen = false;
-        for (const BaseColour& d : m_distinct) seen = seen || (d.red == qRed(c) && d.green == qGreen(c) && d.blue == qBlue(c));
-        if (!seen) m_distinct.push_back({qRed(c), qGreen(c), qBlue(c), static_cast<uint8_t>(i)});
+        for (const BaseColour& d : m_distinct) {
+            seen = seen || (d.red == RedOf(c) && d.green == GreenOf(c) && d.blue == BlueOf(c));
+        }
+        if (!seen) m_distinct.push_back({RedOf(c), GreenOf(c), BlueOf(c), static_cast<uint8_t>(i)});
     }
 }
 
-uint8_t TVemo_colourmap::Nearest(QRgb colour) const { return NearestOpaque(OverWhite(colour)); }
+uint8_t TVemo_colourmap::Nearest(Rgb colour) const { return NearestOpaque(OverWhite(colour)); }
 
-uint8_t TVemo_colourmap::NearestOpaque(QRgb colour) const {
+uint8_t TVemo_colourmap::NearestOpaque(Rgb colour) const {
     uint8_t best = 0;
     int bestDistance = std::numeric_limits<int>::max();
     for (const BaseColour& d : m_distinct) {
         const int distance =
-            std::abs(qRed(colour) - d.red) + std::abs(qGreen(colour) - d.green) + std::abs(qBlue(colour) - d.blue);
+            std::abs(RedOf(colour) - d.red) + std::abs(GreenOf(colour) - d.green) + std::abs(BlueOf(colour) - d.blue);
         if (distance < bestDistance) {  // strict: the lower index keeps a tie
             bestDistance = distance;
             best = d.index;
@@ -51,7 +71,7 @@ uint8_t TVemo_colourmap::NearestOpaque(QRgb colour) const {
     return best;
 }
 
-uint8_t TVemo_colourmap::Cached(QRgb colour) {
+uint8_t TVemo_colourmap::Cached(Rgb colour) {
     const uint32_t rgb = colour & 0x00FFFFFFu;
     const std::size_t slot = static_cast<uint32_t>(rgb * 2654435761u) >> (32 - kCacheBits);
     if (m_cacheKeys[slot] == rgb + 1) return m_cacheValues[slot];
@@ -61,28 +81,23 @@ uint8_t TVemo_colourmap::Cached(QRgb colour) {
     return index;
 }
 
-void TVemo_colourmap::PrepareFor(QImage::Format format, const QList<QRgb>& colours) {
+void TVemo_colourmap::PrepareFor(DibRowFormat format, const std::vector<Rgb>& colours) {
     m_format = format;
     switch (format) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB: {
+    case DibRowFormat::Mono: {
         const uint8_t zero = Nearest(ColourAt(colours, 0));
         const uint8_t one = Nearest(ColourAt(colours, 1));
+        m_zeroIsInk = zero == 0;
+        m_oneIsInk = one == 0;
         for (int byte = 0; byte < 256; ++byte) {
             uint8_t eight[8];
-            for (int k = 0; k < 8; ++k) {
-                const int bit = format == QImage::Format_Mono ? (byte >> (7 - k)) & 1 : (byte >> k) & 1;
-                eight[k] = bit ? one : zero;
-            }
+            for (int k = 0; k < 8; ++k) eight[k] = (byte >> (7 - k)) & 1 ? one : zero;
             std::memcpy(&m_eightPixels[static_cast<std::size_t>(byte)], eight, 8);
         }
         break;
     }
-    case QImage::Format_Indexed8:
+    case DibRowFormat::Indexed8:
         for (int i = 0; i < 256; ++i) m_byteTable[static_cast<std::size_t>(i)] = Nearest(ColourAt(colours, i));
-        break;
-    case QImage::Format_Grayscale8:
-        for (int i = 0; i < 256; ++i) m_byteTable[static_cast<std::size_t>(i)] = Nearest(qRgb(i, i, i));
         break;
     default:
         m_cacheKeys.assign(kCacheSize, 0);
@@ -91,29 +106,27 @@ void TVemo_colourmap::PrepareFor(QImage::Format format, const QList<QRgb>& colou
     }
 }
 
-void TVemo_colourmap::MapRow(const uchar* source, uchar* target, int width) {
+void TVemo_colourmap::MapRow(const uint8_t* source, uint8_t* target, int width) {
     const std::size_t count = static_cast<std::size_t>(width);
     switch (m_format) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB: {
+    case DibRowFormat::Mono: {
         const std::size_t whole = count / 8;
         for (std::size_t i = 0; i < whole; ++i) std::memcpy(target + 8 * i, &m_eightPixels[source[i]], 8);
         if (count % 8 != 0) std::memcpy(target + 8 * whole, &m_eightPixels[source[whole]], count % 8);
         return;
     }
-    case QImage::Format_Indexed8:
-    case QImage::Format_Grayscale8:
+    case DibRowFormat::Indexed8:
         for (std::size_t x = 0; x < count; ++x) target[x] = m_byteTable[source[x]];
         return;
     default: {
-        const QRgb* pixels = reinterpret_cast<const QRgb*>(source);
-        const bool alpha = m_format == QImage::Format_ARGB32;
+        const Rgb* pixels = reinterpret_cast<const Rgb*>(source);
+        const bool alpha = m_format == DibRowFormat::Argb32;
         // Runs of one colour are the rule in a scan: skip the cache for them.
-        QRgb last = 0;
+        Rgb last = 0;
         uint8_t lastIndex = 0;
         bool haveLast = false;
         for (std::size_t x = 0; x < count; ++x) {
-            const QRgb colour = alpha ? OverWhite(pixels[x]) : (pixels[x] | 0xFF000000u);
+            const Rgb colour = alpha ? OverWhite(pixels[x]) : (pixels[x] | 0xFF000000u);
             if (!haveLast || colour != last) {
                 last = colour;
                 lastIndex = Cached(colour);
@@ -126,24 +139,39 @@ void TVemo_colourmap::MapRow(const uchar* source, uchar* target, int width) {
     }
 }
 
-void TVemo_colourmap::MapImage(const QImage& source, QImage& working) {
-    QImage converted;
-    const QImage* rows = &source;
-    switch (source.format()) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB:
-    case QImage::Format_Indexed8:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        break;
-    default:
-        converted = source.convertToFormat(QImage::Format_ARGB32);
-        rows = &converted;
-        break;
+void TVemo_colourmap::MapRowToInk(const uint8_t* source, uint64_t* target, int width) {
+    const std::size_t count = static_cast<std::size_t>(width);
+    const std::size_t words = (count + 63) / 64;
+    if (m_format != DibRowFormat::Mono) {
+        // Through the byte mapping, a word's worth of pixels at a time.
+        uint8_t indexes[64];
+        for (std::size_t w = 0; w < words; ++w) {
+            const std::size_t first = 64 * w;
+            const std::size_t n = std::min<std::size_t>(64, count - first);
+            MapRow(m_format == DibRowFormat::Indexed8 ? source + first : source + first * sizeof(Rgb), indexes,
+                   static_cast<int>(n));
+            uint64_t bits = 0;
+            for (std::size_t i = 0; i < n; ++i) bits |= uint64_t{indexes[i] == 0} << i;
+            target[w] = bits;
+        }
+        return;
     }
-    PrepareFor(rows->format(), rows->colorTable());
-    uchar* bits = working.bits();
-    const qsizetype stride = working.bytesPerLine();
-    for (int y = 0; y < rows->height(); ++y) MapRow(rows->constScanLine(y), bits + y * stride, rows->width());
+    // A 1-bit row: each word is 8 source bytes with their bits reversed,
+    // then taken as they are, inverted, or replaced, by which colour is ink.
+    const std::size_t bytes = (count + 7) / 8;
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::size_t first = 8 * w;
+        uint64_t v;
+        if (first + 8 <= bytes) {
+            v = LoadLittle(source + first);
+        } else {
+            uint8_t tail[8] = {};
+            std::memcpy(tail, source + first, bytes - first);
+            v = LoadLittle(tail);
+        }
+        const uint64_t ones = ReverseBitsOfEachByte(v);
+        uint64_t ink = m_zeroIsInk ? (m_oneIsInk ? ~uint64_t{0} : ~ones) : (m_oneIsInk ? ones : 0);
+        if (w + 1 == words && count % 64 != 0) ink &= (uint64_t{1} << (count % 64)) - 1;
+        target[w] = ink;
+    }
 }

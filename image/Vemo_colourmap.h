@@ -9,42 +9,41 @@
 // The mapping goes through tables, not through a conversion per pixel:
 // a 256-entry table for 8-bit rows, a table of eight output bytes per input
 // byte for 1-bit rows, and a cache keyed by colour for direct-colour rows
-// (scans repeat few colours). QImage::convertToFormat would be both slower
-// and wrong here: it keeps the source's colour table when the source is
-// already indexed.
+// (scans repeat few colours).
 //
-// Reads: rows in Format_Mono, Format_MonoLSB, Format_Indexed8,
-// Format_Grayscale8, Format_RGB32 or Format_ARGB32 (any other QImage is
-// converted to ARGB32 first). Writes: one byte per pixel, base indexes.
+// Two outputs: one byte per pixel (base indexes, for the windows), or the
+// trace's packed row, one bit per pixel set where the base index is 0 (the
+// ink). Both come from the same nearest-colour decisions, so the trace sees
+// the same ink either way.
+//
+// Reads: rows in one of the four DibRowFormats. Writes: the target row.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include <QImage>
-#include <QList>
+#include "image/Vemo_dib.h"
 
 class TVemo_colourmap {
 public:
-    explicit TVemo_colourmap(const QList<QRgb>& baseColours);
+    explicit TVemo_colourmap(const std::vector<Rgb>& baseColours);
 
     // The base index nearest to `colour`.
-    uint8_t Nearest(QRgb colour) const;
+    uint8_t Nearest(Rgb colour) const;
 
     // Sets up the tables for rows of `format` indexing `colours` (ignored
     // for direct-colour formats).
-    void PrepareFor(QImage::Format format, const QList<QRgb>& colours);
-    // Maps `width` pixels of one source row into `target`.
-    void MapRow(const uchar* source, uchar* target, int width);
-
-    // Maps a whole picture into `working`, a Format_Indexed8 image of the
-    // same size.
-    void MapImage(const QImage& source, QImage& working);
+    void PrepareFor(DibRowFormat format, const std::vector<Rgb>& colours);
+    // Maps `width` pixels of one source row into `target`, one byte each.
+    void MapRow(const uint8_t* source, uint8_t* target, int width);
+    // Maps `width` pixels of one source row into (width + 63) / 64 words of
+    // ink bits: bit x % 64 of word x / 64 for pixel x, spare bits 0.
+    void MapRowToInk(const uint8_t* source, uint64_t* target, int width);
 
 private:
-    uint8_t NearestOpaque(QRgb colour) const;
-    uint8_t Cached(QRgb colour);
+    uint8_t NearestOpaque(Rgb colour) const;
+    uint8_t Cached(Rgb colour);
 
     struct BaseColour {
         int red;
@@ -54,9 +53,12 @@ private:
     };
     std::vector<BaseColour> m_distinct;  // first entry of each colour, in index order
 
-    QImage::Format m_format = QImage::Format_Invalid;
+    DibRowFormat m_format = DibRowFormat::Invalid;
     std::array<uint8_t, 256> m_byteTable{};    // 8-bit rows: source byte -> base index
     std::array<uint64_t, 256> m_eightPixels{};  // 1-bit rows: source byte -> 8 base indexes
+    // 1-bit rows to ink: which of the two colours is ink.
+    bool m_zeroIsInk = false;
+    bool m_oneIsInk = false;
 
     // Direct-colour rows: open hash of recent colours.
     std::vector<uint32_t> m_cacheKeys;  // 0 = empty, else RGB + 1

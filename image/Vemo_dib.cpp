@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "app/Vemo_texts.h"
@@ -197,17 +198,17 @@ std::size_t TVemo_dib::ParseInfo(std::span<const uint8_t> info, std::size_t tabl
             m_error = DibError::Truncated;
             return 0;
         }
-        m_declared.reserve(static_cast<qsizetype>(entries));
+        m_declared.reserve(entries);
         for (std::size_t i = 0; i < entries; ++i) {
             const uint8_t* entry = p + tableStart + i * entrySize;
-            m_declared.append(qRgb(entry[2], entry[1], entry[0]));
+            m_declared.push_back(MakeRgb(entry[2], entry[1], entry[0]));
         }
         m_colours = m_declared;
-        while (m_colours.size() < static_cast<qsizetype>(maxEntries)) m_colours.append(qRgb(0, 0, 0));
+        m_colours.resize(std::max<std::size_t>(m_colours.size(), maxEntries), MakeRgb(0, 0, 0));
         consumed = std::min(info.size(), tableStart + declared * entrySize);
-        m_rowFormat = bits == 1 ? QImage::Format_Mono : QImage::Format_Indexed8;
+        m_rowFormat = bits == 1 ? DibRowFormat::Mono : DibRowFormat::Indexed8;
     } else {
-        m_rowFormat = m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+        m_rowFormat = m_alpha ? DibRowFormat::Argb32 : DibRowFormat::Rgb32;
     }
     return consumed;
 }
@@ -244,7 +245,7 @@ DibError TVemo_dib::DecodeUncompressed(const DibRowSink& sink) const {
 
     std::vector<uint8_t> buffer;
     if (m_bitCount == 4) buffer.resize(width);
-    if (m_bitCount > 8) buffer.resize(width * sizeof(QRgb));
+    if (m_bitCount > 8) buffer.resize(width * sizeof(Rgb));
     const Channel red(m_masks[0]);
     const Channel green(m_masks[1]);
     const Channel blue(m_masks[2]);
@@ -262,15 +263,15 @@ DibError TVemo_dib::DecodeUncompressed(const DibRowSink& sink) const {
             sink(y, buffer.data());
             continue;
         }
-        QRgb* out = reinterpret_cast<QRgb*>(buffer.data());
+        Rgb* out = reinterpret_cast<Rgb*>(buffer.data());
         if (m_bitCount == 24) {
-            for (uint64_t x = 0; x < width; ++x, in += 3) out[x] = qRgb(in[2], in[1], in[0]);
+            for (uint64_t x = 0; x < width; ++x, in += 3) out[x] = MakeRgb(in[2], in[1], in[0]);
         } else {
             const bool wide = m_bitCount == 32;
             for (uint64_t x = 0; x < width; ++x) {
                 const uint32_t pixel = wide ? Get32(in + 4 * x) : Get16(in + 2 * x);
-                out[x] = qRgba(static_cast<int>(red.Of(pixel)), static_cast<int>(green.Of(pixel)),
-                               static_cast<int>(blue.Of(pixel)), m_alpha ? static_cast<int>(alpha.Of(pixel)) : 255);
+                out[x] = MakeRgb(static_cast<int>(red.Of(pixel)), static_cast<int>(green.Of(pixel)),
+                                 static_cast<int>(blue.Of(pixel)), m_alpha ? static_cast<int>(alpha.Of(pixel)) : 255);
             }
         }
         sink(y, buffer.data());
@@ -287,9 +288,9 @@ DibError TVemo_dib::DecodeRle(const DibRowSink& sink) const {
     const std::size_t width = static_cast<std::size_t>(m_width);
     uint8_t paper = 0;
     int bestDistance = std::numeric_limits<int>::max();
-    for (qsizetype i = 0; i < m_declared.size(); ++i) {
-        const QRgb c = m_declared[i];
-        const int distance = (255 - qRed(c)) + (255 - qGreen(c)) + (255 - qBlue(c));
+    for (std::size_t i = 0; i < m_declared.size(); ++i) {
+        const Rgb c = m_declared[i];
+        const int distance = (255 - RedOf(c)) + (255 - GreenOf(c)) + (255 - BlueOf(c));
         if (distance < bestDistance) {
             bestDistance = distance;
             paper = static_cast<uint8_t>(i);
@@ -341,22 +342,35 @@ DibError TVemo_dib::DecodeRle(const DibRowSink& sink) const {
     return DibError::None;
 }
 
-QImage TVemo_dib::ToImage(DibError& error) const {
-    error = m_error;
-    if (error != DibError::None) return QImage();
-    QImage image(m_width, m_height, m_rowFormat);
-    if (image.isNull()) {
-        error = DibError::NoMemory;
-        return QImage();
+std::size_t DibPicture::RowBytes() const {
+    const auto w = static_cast<std::size_t>(std::max(width, 0));
+    switch (format) {
+    case DibRowFormat::Mono: return (w + 7) / 8;
+    case DibRowFormat::Indexed8: return w;
+    case DibRowFormat::Rgb32:
+    case DibRowFormat::Argb32: return w * sizeof(Rgb);
+    case DibRowFormat::Invalid: break;
     }
-    if (m_rowFormat == QImage::Format_Mono || m_rowFormat == QImage::Format_Indexed8) image.setColorTable(m_colours);
-    const std::size_t width = static_cast<std::size_t>(m_width);
-    const std::size_t rowCopy = m_rowFormat == QImage::Format_Mono       ? (width + 7) / 8
-                                : m_rowFormat == QImage::Format_Indexed8 ? width
-                                                                         : width * sizeof(QRgb);
-    uchar* bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
-    error = Decode([&](int y, const uchar* row) { std::memcpy(bits + y * stride, row, rowCopy); });
-    if (error != DibError::None) return QImage();
-    return image;
+    return 0;
+}
+
+DibPicture TVemo_dib::ToPicture(DibError& error) const {
+    error = m_error;
+    if (error != DibError::None) return DibPicture();
+    DibPicture picture;
+    picture.width = m_width;
+    picture.height = m_height;
+    picture.format = m_rowFormat;
+    const std::size_t rowBytes = picture.RowBytes();
+    try {
+        picture.pixels.resize(rowBytes * static_cast<std::size_t>(m_height));
+    } catch (const std::bad_alloc&) {
+        error = DibError::NoMemory;
+        return DibPicture();
+    }
+    if (m_rowFormat == DibRowFormat::Mono || m_rowFormat == DibRowFormat::Indexed8) picture.colours = m_colours;
+    uint8_t* bits = picture.pixels.data();
+    error = Decode([&](int y, const uint8_t* row) { std::memcpy(bits + static_cast<std::size_t>(y) * rowBytes, row, rowBytes); });
+    if (error != DibError::None) return DibPicture();
+    return picture;
 }

@@ -14,11 +14,13 @@
 // other depths (2-bit), JPEG/PNG/Huffman/RLE24 compression, a colour table
 // or pixel data cut short, sizes that make no sense, too many pixels.
 //
-// Rows come out top row first in one of four formats: Format_Mono (1-bit,
-// the file's bits), Format_Indexed8 (4- and 8-bit; indexes into Colours()),
-// Format_RGB32 or Format_ARGB32 (16-, 24- and 32-bit; alpha not
-// pre-multiplied). Pixels that RLE skips are the colour nearest to white:
-// the paper of a drawing.
+// Rows come out top row first in one of four formats: Mono (1-bit, the
+// file's bits, first pixel in the top bit), Indexed8 (4- and 8-bit; indexes
+// into Colours()), Rgb32 or Argb32 (16-, 24- and 32-bit; one native
+// 0xAARRGGBB word per pixel, alpha not pre-multiplied). Pixels that RLE
+// skips are the colour nearest to white: the paper of a drawing.
+//
+// Plain C++: the command line reads images without any GUI library.
 //
 // Reads: the bytes given (not owned; they must outlive the object).
 // Writes: nothing.
@@ -28,9 +30,34 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
-#include <QImage>
-#include <QList>
+// A colour as 0xAARRGGBB (the same values as the framework's colours).
+using Rgb = uint32_t;
+constexpr Rgb MakeRgb(int red, int green, int blue, int alpha = 255) {
+    return (static_cast<Rgb>(alpha & 0xFF) << 24) | (static_cast<Rgb>(red & 0xFF) << 16) |
+           (static_cast<Rgb>(green & 0xFF) << 8) | static_cast<Rgb>(blue & 0xFF);
+}
+constexpr int RedOf(Rgb colour) { return static_cast<int>((colour >> 16) & 0xFF); }
+constexpr int GreenOf(Rgb colour) { return static_cast<int>((colour >> 8) & 0xFF); }
+constexpr int BlueOf(Rgb colour) { return static_cast<int>(colour & 0xFF); }
+constexpr int AlphaOf(Rgb colour) { return static_cast<int>(colour >> 24); }
+
+enum class DibRowFormat { Invalid, Mono, Indexed8, Rgb32, Argb32 };
+
+// A whole decoded picture, rows of RowBytes() bytes in Format, top row
+// first; what a plug-in hands back once its blocks are freed.
+struct DibPicture {
+    int width = 0;
+    int height = 0;
+    DibRowFormat format = DibRowFormat::Invalid;
+    std::vector<Rgb> colours;  // Mono and Indexed8: every index a row can hold
+    std::vector<uint8_t> pixels;
+
+    bool IsNull() const { return width <= 0 || height <= 0; }
+    std::size_t RowBytes() const;
+    const uint8_t* Row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * RowBytes(); }
+};
 
 enum class DibError {
     None,
@@ -45,7 +72,7 @@ enum class DibError {
 };
 
 // Receives one decoded row: y counted from the top, the row in RowFormat().
-using DibRowSink = std::function<void(int y, const uchar* row)>;
+using DibRowSink = std::function<void(int y, const uint8_t* row)>;
 
 class TVemo_dib {
 public:
@@ -63,19 +90,19 @@ public:
     int Width() const { return m_width; }
     int Height() const { return m_height; }
     int BitCount() const { return m_bitCount; }
-    QImage::Format RowFormat() const { return m_rowFormat; }
+    DibRowFormat RowFormat() const { return m_rowFormat; }
     // The colour table as the file gives it; empty for direct colour.
-    const QList<QRgb>& DeclaredColours() const { return m_declared; }
+    const std::vector<Rgb>& DeclaredColours() const { return m_declared; }
     // The table the rows index: the declared table padded with black to
     // 1 << BitCount() entries, so every index a row can hold has a colour.
-    const QList<QRgb>& Colours() const { return m_colours; }
+    const std::vector<Rgb>& Colours() const { return m_colours; }
 
     // Decodes every row once, in file order, and hands it to `sink`.
     // Returns DibError::None, or the fault found in the pixel data.
     DibError Decode(const DibRowSink& sink) const;
-    // The whole picture as a QImage of RowFormat() with Colours(); a null
-    // image when decoding fails (`error` says why).
-    QImage ToImage(DibError& error) const;
+    // The whole picture in RowFormat() with Colours(); a null picture when
+    // decoding fails (`error` says why).
+    DibPicture ToPicture(DibError& error) const;
 
 private:
     TVemo_dib() = default;
@@ -95,8 +122,8 @@ private:
     uint32_t m_compression = 0;
     uint32_t m_masks[4] = {};  // red, green, blue, alpha (16- and 32-bit)
     bool m_alpha = false;
-    QImage::Format m_rowFormat = QImage::Format_Invalid;
-    QList<QRgb> m_declared;
-    QList<QRgb> m_colours;
+    DibRowFormat m_rowFormat = DibRowFormat::Invalid;
+    std::vector<Rgb> m_declared;
+    std::vector<Rgb> m_colours;
     std::span<const uint8_t> m_pixels;
 };

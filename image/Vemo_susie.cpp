@@ -67,7 +67,8 @@ void TVemo_susieF::Tell(const std::string& text) const {
     if (m_messages) m_messages(text);
 }
 
-void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName, QImage& target) {
+void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName,
+                                  DibPicture& target) {
     if (::access(pluginPath.c_str(), F_OK) != 0) {
         Tell(texts::PluginMissing(pluginPath));
         return;
@@ -119,7 +120,7 @@ void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::stri
     }
     const TVemo_dib dib = TVemo_dib::FromPackedDib(WholeBlock(info), WholeBlock(bits));
     DibError error = DibError::None;
-    QImage picture = dib.ToImage(error);
+    DibPicture picture = dib.ToPicture(error);
     if (error != DibError::None) {
         const bool ownFault = error == DibError::TooLarge || error == DibError::NoMemory;
         Tell(texts::ImageNotDecodable(imageFileName, ownFault ? dib.Reason(error) : texts::kReasonPluginData));

@@ -6,16 +6,15 @@
 // of a plug-in stays loaded between loads.
 //
 // Reads: the plug-in and, through it, the image file. Writes: the target
-// QImage (Format_Mono, Format_Indexed8, Format_RGB32 or Format_ARGB32, as
-// the plug-in's bitmap has it), or leaves it untouched. Whenever it leaves
-// the target untouched it has told the user why through the message sink.
+// picture (Mono, Indexed8, Rgb32 or Argb32, as the plug-in's bitmap has
+// it), or leaves it untouched. Whenever it leaves the target untouched it
+// has told the user why through the message sink.
 #pragma once
 
 #include <string>
 
-#include <QImage>
-
 #include "app/Vemo_common.h"
+#include "image/Vemo_dib.h"
 
 class TVemo_susieF {
 public:
@@ -23,7 +22,7 @@ public:
 
     // Fills `target` from `imageFileName` through the plug-in at
     // `pluginPath` (a full path), or leaves it untouched.
-    void LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName, QImage& target);
+    void LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName, DibPicture& target);
 
 private:
     void Tell(const std::string& text) const;

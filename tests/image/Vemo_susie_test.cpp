@@ -113,10 +113,10 @@ TEST_F(SusieTest, MissingOrUnloadableLibraryIsNamed) {
     EXPECT_NE(m_messages[0].find("「" + plugin + "」を読み込めません"), std::string::npos) << m_messages[0];
 
     std::vector<std::string> told;
-    QImage target;
+    DibPicture target;
     TVemo_susieF([&](const std::string& text) { told.push_back(text); })
         .LoadWithPlugin(m_temp.File("gone.spi"), m_image, target);
-    EXPECT_TRUE(target.isNull());
+    EXPECT_TRUE(target.IsNull());
     EXPECT_EQ(told, std::vector{texts::PluginMissing(m_temp.File("gone.spi"))});
 }
 
@@ -136,17 +136,22 @@ TEST_F(SusieTest, PictureFromThePluginBecomesTheWorkingBitmap) {
 
 // Catches: a failed load overwriting the caller's bitmap.
 TEST_F(SusieTest, FailedLoadLeavesTheTargetUntouched) {
-    QImage target(5, 4, QImage::Format_Indexed8);
-    target.setColorCount(1);
-    target.fill(0);
-    const QImage before = target;
+    DibPicture target;
+    target.width = 5;
+    target.height = 4;
+    target.format = DibRowFormat::Indexed8;
+    target.colours = {MakeRgb(0, 0, 0)};
+    target.pixels.assign(20, 0);
     TVemo_susieF susie([](const std::string&) {});
     for (const char* mode : {"refuses", "getpicture_fails", "short_bits"}) {
         susie.LoadWithPlugin(Fake(mode), m_image, target);
-        EXPECT_EQ(target, before) << mode;
+        EXPECT_EQ(target.width, 5) << mode;
+        EXPECT_EQ(target.height, 4) << mode;
+        EXPECT_EQ(target.pixels, std::vector<uint8_t>(20, 0)) << mode;
     }
     susie.LoadWithPlugin(Fake("three_by_two"), m_image, target);
-    EXPECT_EQ(target.size(), QSize(3, 2));
+    EXPECT_EQ(target.width, 3);
+    EXPECT_EQ(target.height, 2);
 }
 
 }  // namespace
