@@ -79,6 +79,7 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing
 	./$(BENCH_BUILD)/bench/trace_bench
 	./bench/compare.sh $(BENCH_BUILD)
+	./bench/compare.sh $(BENCH_BUILD) --pages
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

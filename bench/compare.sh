@@ -2,7 +2,18 @@
 # compare.sh: our whole trace against potrace on the same drawings.
 #
 # Usage:  bench/compare.sh <build folder> [megapixels ...]   (default: 1 4 16 36 64 100)
-#         REPEAT=n (default 3) runs each program n times and keeps the fastest.
+#         bench/compare.sh <build folder> --pages [page ...]
+#             (pages: 75dpi a0-300 a0-600 blank-600; default all four)
+#         REPEAT=n (default 3) runs each program n times and keeps the fastest
+#         (--pages: the median).
+#
+# --pages times the whole vemo-trace process, start-up, image loading and
+# the text file included, on pages of real sizes: a 600 x 800 drawing (a
+# page at 75 dpi, what scripts trace one process per image), the A0 sheet
+# at 300 dpi (14043 x 9933) and at 600 dpi (28086 x 19866), and blank A0
+# paper at 600 dpi. Ours reads the 1-bit BMP, potrace the same bits as
+# PBM. Printed per page: median wall time and peak resident memory of
+# each, and the ratios ours / potrace's.
 #
 # For each size, <build>/bench/make_drawing writes a generated line drawing
 # (a square page, the same kind of drawing at every size) as a 1-bit PBM;
@@ -30,8 +41,13 @@ if [[ $# -lt 1 ]]; then
 fi
 build=$1
 shift
+pages_mode=0
+if [[ ${1:-} == --pages ]]; then
+    pages_mode=1
+    shift
+fi
 sizes=("$@")
-[[ ${#sizes[@]} -gt 0 ]] || sizes=(1 4 16 36 64 100)
+((pages_mode)) || [[ ${#sizes[@]} -gt 0 ]] || sizes=(1 4 16 36 64 100)
 repeat=${REPEAT:-3}
 
 tool=$build/bench/make_drawing
@@ -63,6 +79,43 @@ timed() {
 
 # The value of key=value in the last output.
 field() { tr ' ' '\n' <"$work/out.txt" | sed -n "s/^$1=//p"; }
+
+# The median of the numbers given.
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+if ((pages_mode)); then
+    [[ ${#sizes[@]} -gt 0 ]] || sizes=(75dpi a0-300 a0-600 blank-600)
+    tracer=$build/vemo-trace
+    if [[ ! -x $tracer ]]; then
+        echo "$tracer is missing: build the target vemo-trace" >&2
+        exit 2
+    fi
+    printf "%-10s %7s %9s %9s %7s %9s %9s %7s\n" "page" "Mpx" "ours s" "potrace s" "ratio" "ours MB" "pot MB" "ratio"
+    for page in "${sizes[@]}"; do
+        case $page in
+        75dpi) width=600 height=800 seed=1 ;;
+        a0-300) width=14043 height=9933 seed=1 ;;
+        a0-600) width=28086 height=19866 seed=1 ;;
+        blank-600) width=28086 height=19866 seed=0 ;;
+        *) echo "unknown page $page" >&2; exit 2 ;;
+        esac
+        "$tool" draw "$width" "$height" "$seed" "$work/$page.bmp" >/dev/null
+        "$tool" draw "$width" "$height" "$seed" "$work/$page.pbm" >/dev/null
+        ours_s=() ours_kb=() pot_s=() pot_kb=()
+        for ((r = 0; r < repeat; ++r)); do
+            timed "$tracer" "$work/$page.bmp"
+            ours_s+=("$run_seconds") ours_kb+=("$run_kb")
+            timed potrace -b dxf -o "$work/potrace.dxf" "$work/$page.pbm"
+            pot_s+=("$run_seconds") pot_kb+=("$run_kb")
+        done
+        rm -f "$work/$page".* "$work/potrace.dxf"
+        awk -v p="$page" -v px="$((width * height))" -v os="$(median "${ours_s[@]}")" -v ps="$(median "${pot_s[@]}")" \
+            -v ok="$(median "${ours_kb[@]}")" -v pk="$(median "${pot_kb[@]}")" 'BEGIN {
+            printf "%-10s %7.1f %9.3f %9.3f %7.2f %9.1f %9.1f %7.2f\n",
+                p, px / 1e6, os, ps, os / ps, ok / 1024, pk / 1024, ok / pk }'
+    done
+    exit 0
+fi
 
 rows=()
 for mpx in "${sizes[@]}"; do

@@ -87,31 +87,33 @@ RecordWriter::~RecordWriter() {
 void RecordWriter::Open() {
     if (m_file != nullptr) return;
     m_file = OpenIntermediate(m_path, true);
-    m_buffer.resize(kWriteBufferSize);
+    // Left uninitialised: the block comes as fresh pages that cost nothing
+    // until written, so a small file touches only the pages it fills.
+    if (!m_buffer) m_buffer.reset(new uint8_t[kWriteBufferSize]);
     m_used = 0;
 }
 
 void RecordWriter::Reserve(std::size_t bytes) {
     if (m_file == nullptr) Open();
-    if (m_used + bytes > m_buffer.size()) Flush();
+    if (m_used + bytes > kWriteBufferSize) Flush();
 }
 
 void RecordWriter::PutInt32(int32_t value) {
     Reserve(4);
-    records::PutInt32(m_buffer.data() + m_used, value);
+    records::PutInt32(m_buffer.get() + m_used, value);
     m_used += 4;
 }
 
 void RecordWriter::PutDouble(double value) {
     Reserve(8);
-    records::PutDouble(m_buffer.data() + m_used, value);
+    records::PutDouble(m_buffer.get() + m_used, value);
     m_used += 8;
 }
 
 void RecordWriter::Flush() {
     if (m_used == 0) return;
     errno = 0;
-    if (std::fwrite(m_buffer.data(), 1, m_used, m_file) != m_used) {
+    if (std::fwrite(m_buffer.get(), 1, m_used, m_file) != m_used) {
         throw FileError(m_path, SystemReason(errno != 0 ? errno : EIO));
     }
     m_used = 0;

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,7 @@ private:
 
     std::string m_path;
     std::FILE* m_file = nullptr;
-    std::vector<uint8_t> m_buffer;
+    std::unique_ptr<uint8_t[]> m_buffer;
     std::size_t m_used = 0;
 };
 
