@@ -6,6 +6,7 @@
 #include <cmath>
 #include <clocale>
 #include <cstdio>
+#include <system_error>
 #include <vector>
 
 #include <locale.h>
@@ -31,9 +32,37 @@ private:
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The formats the writers use for every coordinate, " %W.Plf" (leading
+// spaces, an optional width, a precision): std::to_chars gives the same
+// exactly rounded digits as printf (ties to even) without a locale, and an
+// export of an A0 scan formats millions of numbers. Returns false for any
+// other format, and for infinities and NaNs, which printf spells its own way.
+bool FormatFixed(const char* format, double value, std::string& text) {
+    if (!std::isfinite(value)) return false;
+    const char* p = format;
+    std::size_t spaces = 0;
+    while (*p == ' ') ++p, ++spaces;
+    if (*p++ != '%') return false;
+    std::size_t width = 0;
+    while (IsDigit(*p) && width < 100) width = width * 10 + static_cast<std::size_t>(*p++ - '0');
+    if (*p++ != '.' || !IsDigit(*p)) return false;
+    const int precision = *p++ - '0';
+    if (*p == 'l') ++p;
+    if (*p++ != 'f' || *p != '\0') return false;
+    char digits[400];  // the longest finite double in fixed notation, 9 decimals
+    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision);
+    if (result.ec != std::errc()) return false;
+    const auto length = static_cast<std::size_t>(result.ptr - digits);
+    text.assign(spaces + (width > length ? width - length : 0), ' ');
+    text.append(digits, length);
+    return true;
+}
+
 }  // namespace
 
 std::string FormatNumber(const char* format, double value) {
+    std::string fixed;
+    if (FormatFixed(format, value, fixed)) return fixed;
     CLocaleScope cLocale;
     char buffer[32];
     const int length = std::snprintf(buffer, sizeof buffer, format, value);

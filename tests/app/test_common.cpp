@@ -4,6 +4,11 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
 #include <string>
 
 #include "app/Vemo_common.h"
@@ -22,6 +27,33 @@ TEST(FormatNumber, LongNumbersAreReturnedWholeNotCut) {
     EXPECT_EQ(text.size(), 35u);
     EXPECT_EQ(text.substr(text.size() - 4), ".000");
     EXPECT_EQ(text.front(), '1');
+}
+
+// Catches: the fast path for the writers' formats rounding or padding
+// differently from printf (ties, negative zero, tiny and huge values,
+// numbers wider than the field), which would change every output file.
+TEST(FormatNumber, WritersFormatsGiveExactlyWhatPrintfGives) {
+    std::vector<double> values = {0.0, -0.0, 0.5, 1.5, 2.5, 0.0625, 0.0005, 0.0015, 2.0005, -2.0005, 1.0005,
+                                  -0.0004, 999.9995, 1e-320, 5e-324, 1e15, 1e22, 1.7976931348623157e308,
+                                  -123456.78949999, 14043.0 / 3.0};
+    std::mt19937_64 random(20261207);
+    for (int i = 0; i < 20000; ++i) {
+        // Coordinates as the trace gives them (halves, thirds of pixels),
+        // scaled by ratios, and arbitrary bit patterns.
+        const double pixel = static_cast<double>(random() % 60000) / static_cast<double>(1 + random() % 8);
+        values.push_back(pixel * std::ldexp(1.0, static_cast<int>(random() % 9) - 4));
+        double any;
+        const uint64_t bits = random();
+        std::memcpy(&any, &bits, sizeof any);
+        if (std::isfinite(any)) values.push_back(any);
+    }
+    for (const char* format : {"%.3lf", " %.3lf", "%15.3lf", "%10.3lf", "%.0f", "%5.1lf", "%.9f", "%g", "%.3lf%%"}) {
+        for (const double value : values) {
+            char expected[512];
+            std::snprintf(expected, sizeof expected, format, value);
+            ASSERT_EQ(FormatNumber(format, value), expected) << format << " " << value;
+        }
+    }
 }
 
 TEST(ParseNumber, FollowsTheAtofRules) {
