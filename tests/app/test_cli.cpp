@@ -86,6 +86,42 @@ TEST(Cli, UsageErrorsAndMissingFilesHaveTheirOwnExitStatus) {
     EXPECT_NE(noSettings.err.find("Vemoを起動できません。（Vemo.sysがない）"), std::string::npos);
 }
 
+// Catches: the option parser taking an image for a value or a value for an
+// image, or accepting what it should refuse, in the spellings scripts use.
+TEST(Cli, OptionSpellings) {
+    TempFolder images;
+    std::filesystem::copy_file(kSample, images.File("plan.bmp"));
+    std::filesystem::create_directory(images.File("out"));
+    const std::string plan = "'" + images.File("plan.bmp") + "'";
+    const std::string out = images.File("out");
+    struct Case {
+        std::string arguments;
+        int exitStatus;
+        std::string written;  // a file that must then exist, if any
+    };
+    const Case cases[] = {
+        {"--txt --output='" + out + "' " + plan, 0, "out/plan.txt"},
+        {"--txt -o'" + out + "' " + plan, 0, "out/plan.txt"},
+        {"--txt -o '" + out + "' " + plan, 0, "out/plan.txt"},
+        {"--txt --x-ratio 2 --y-ratio=0.5 " + plan, 0, "plan.txt"},
+        {"--txt -- " + plan, 0, "plan.txt"},
+        {"--txt --x-ratio", 2, ""},
+        {"--keep-temp=1 " + plan, 2, ""},
+        {"--txt -q " + plan, 2, ""},
+        {"--txt -o '' " + plan, 2, ""},
+        {"-- --txt", 1, ""},  // after "--" a name, not an option: no such image
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(images.File("plan.txt"));
+        std::filesystem::remove(images.File("out/plan.txt"));
+        const Outcome outcome = RunCli(images, c.arguments);
+        EXPECT_EQ(outcome.exitStatus, c.exitStatus) << c.arguments << "\n" << outcome.err;
+        if (!c.written.empty()) {
+            EXPECT_TRUE(std::filesystem::exists(images.File(c.written))) << c.arguments;
+        }
+    }
+}
+
 }  // namespace
 
 namespace {
