@@ -103,7 +103,7 @@ if ((pages_mode)); then
         "$tool" draw "$width" "$height" "$seed" "$work/$page.pbm" >/dev/null
         ours_s=() ours_kb=() pot_s=() pot_kb=()
         for ((r = 0; r < repeat; ++r)); do
-            timed "$tracer" "$work/$page.bmp"
+            timed "$tracer" "$work/$page.bmp" 2>"$work/stages.txt"  # stage texts
             ours_s+=("$run_seconds") ours_kb+=("$run_kb")
             timed potrace -b dxf -o "$work/potrace.dxf" "$work/$page.pbm"
             pot_s+=("$run_seconds") pot_kb+=("$run_kb")
