@@ -432,6 +432,23 @@ TEST_F(Stage1Test, VeryLargeSolidAreaMatchesTheLiteralCover) {
     EXPECT_EQ(squares, LiteralCover(bitmap).Run());
 }
 
+// Rows wider than 64 words keep more than one word of their summaries: the
+// fill pass must find the words still holding ink in every summary word,
+// and skip the rows of blank paper without missing the ones after them.
+TEST_F(Stage1Test, WideSparseDrawingsMatchTheLiteralCover) {
+    std::mt19937 random(4097);
+    for (const int width : {4095, 4097, 8193, 12345}) {
+        AsciiBitmap bitmap(width, 9);
+        for (int i = 0; i < 300; ++i) {
+            const int x = static_cast<int>(random() % static_cast<unsigned>(width));
+            const int y = static_cast<int>(random() % 9);
+            bitmap.FillBox(x, y, x + static_cast<int>(random() % 70), y + static_cast<int>(random() % 2));
+        }
+        for (int x = 0; x < width; ++x) bitmap.SetInk(x, 4, false);  // a blank row between inked ones
+        EXPECT_EQ(Cover(bitmap), LiteralCover(bitmap).Run()) << "width " << width;
+    }
+}
+
 // A squares file that cannot be created or written ends the stage with an
 // error naming the file, never with a short file taken as a small drawing.
 TEST_F(Stage1Test, UnwritableSquaresFileRaisesFileError) {
