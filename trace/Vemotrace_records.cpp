@@ -10,36 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace records {
-
-void PutInt32(uint8_t* to, int32_t value) {
-    const auto bits = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) to[i] = static_cast<uint8_t>(bits >> (8 * i));
-}
-
-void PutDouble(uint8_t* to, double value) {
-    const auto bits = std::bit_cast<uint64_t>(value);
-    for (int i = 0; i < 8; ++i) to[i] = static_cast<uint8_t>(bits >> (8 * i));
-}
-
-int32_t GetInt32(const uint8_t* from) {
-    uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) bits |= static_cast<uint32_t>(from[i]) << (8 * i);
-    return static_cast<int32_t>(bits);
-}
-
-double GetDouble(const uint8_t* from) {
-    uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(from[i]) << (8 * i);
-    return std::bit_cast<double>(bits);
-}
-
-}  // namespace records
 
 namespace {
-
-// Large enough that a trace of an A0 scan makes few system calls.
-constexpr std::size_t kWriteBufferSize = 1 << 20;
 
 constexpr const char* kNotRegularFile = "not a regular file";
 
@@ -93,21 +65,9 @@ void RecordWriter::Open() {
     m_used = 0;
 }
 
-void RecordWriter::Reserve(std::size_t bytes) {
+void RecordWriter::MakeRoom(std::size_t bytes) {
     if (m_file == nullptr) Open();
     if (m_used + bytes > kWriteBufferSize) Flush();
-}
-
-void RecordWriter::PutInt32(int32_t value) {
-    Reserve(4);
-    records::PutInt32(m_buffer.get() + m_used, value);
-    m_used += 4;
-}
-
-void RecordWriter::PutDouble(double value) {
-    Reserve(8);
-    records::PutDouble(m_buffer.get() + m_used, value);
-    m_used += 8;
 }
 
 void RecordWriter::Flush() {
@@ -134,6 +94,10 @@ void RecordWriter::Close() {
 
 RecordReader::RecordReader(std::string path) : m_path(std::move(path)) {
     m_file = OpenIntermediate(m_path, false);
+    // The stages read value by value: a larger buffer than stdio's page
+    // saves most of the system calls.
+    m_readBuffer.reset(new char[kReadBufferSize]);
+    std::setvbuf(m_file, m_readBuffer.get(), _IOFBF, kReadBufferSize);
 }
 
 RecordReader::~RecordReader() {

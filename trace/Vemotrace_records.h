@@ -21,6 +21,7 @@
 // the file it points to.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -44,10 +45,29 @@ inline constexpr const char* kGroupsFileName = "temp.sqo";
 inline constexpr const char* kPointsFileName = "temp.pxy";
 inline constexpr const char* kLinesFileName = "temp.lix";
 
-void PutInt32(uint8_t* to, int32_t value);
-void PutDouble(uint8_t* to, double value);
-int32_t GetInt32(const uint8_t* from);
-double GetDouble(const uint8_t* from);
+// Inline: the stages pack and unpack millions of values, and the byte
+// loops compile to single loads and stores on little-endian hosts.
+inline void PutInt32(uint8_t* to, int32_t value) {
+    const auto bits = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i) to[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+inline void PutDouble(uint8_t* to, double value) {
+    const auto bits = std::bit_cast<uint64_t>(value);
+    for (int i = 0; i < 8; ++i) to[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+inline int32_t GetInt32(const uint8_t* from) {
+    uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i) bits |= static_cast<uint32_t>(from[i]) << (8 * i);
+    return static_cast<int32_t>(bits);
+}
+
+inline double GetDouble(const uint8_t* from) {
+    uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(from[i]) << (8 * i);
+    return std::bit_cast<double>(bits);
+}
 
 }  // namespace records
 
@@ -63,13 +83,27 @@ public:
 
     void Open();  // creates or empties the file
     bool IsOpen() const { return m_file != nullptr; }
-    void PutInt32(int32_t value);
-    void PutDouble(double value);
+    void PutInt32(int32_t value) {
+        Reserve(4);
+        records::PutInt32(m_buffer.get() + m_used, value);
+        m_used += 4;
+    }
+    void PutDouble(double value) {
+        Reserve(8);
+        records::PutDouble(m_buffer.get() + m_used, value);
+        m_used += 8;
+    }
     void Close();  // flushes and closes; a no-op when never opened
     const std::string& Path() const { return m_path; }
 
 private:
-    void Reserve(std::size_t bytes);
+    // Large enough that a trace of an A0 scan makes few system calls.
+    static constexpr std::size_t kWriteBufferSize = std::size_t{1} << 20;
+
+    void Reserve(std::size_t bytes) {
+        if (m_file == nullptr || m_used + bytes > kWriteBufferSize) MakeRoom(bytes);
+    }
+    void MakeRoom(std::size_t bytes);  // opens the file or flushes the buffer
     void Flush();
 
     std::string m_path;
@@ -98,6 +132,9 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
+    static constexpr std::size_t kReadBufferSize = std::size_t{1} << 16;
+
     std::string m_path;
     std::FILE* m_file = nullptr;
+    std::unique_ptr<char[]> m_readBuffer;  // outlives m_file: closed in the destructor's body
 };
