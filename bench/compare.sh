@@ -12,7 +12,8 @@
 # page at 75 dpi, what scripts trace one process per image), the A0 sheet
 # at 300 dpi (14043 x 9933) and at 600 dpi (28086 x 19866), and blank A0
 # paper at 600 dpi. Ours reads the 1-bit BMP, potrace the same bits as
-# PBM. Printed per page: median wall time and peak resident memory of
+# PBM. Printed per page: median wall time, processor time (user + system:
+# steadier than wall time on a busy machine) and peak resident memory of
 # each, and the ratios ours / potrace's.
 #
 # For each size, <build>/bench/make_drawing writes a generated line drawing
@@ -67,14 +68,16 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-compare-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Runs "$@" once; sets run_seconds (wall) and run_kb (peak resident).
+# Runs "$@" once; sets run_seconds (wall), run_cpu (user + system) and
+# run_kb (peak resident).
 timed() {
     local start end
     start=$EPOCHREALTIME
-    /usr/bin/time -f "%M" -o "$work/time.txt" "$@" >"$work/out.txt"
+    /usr/bin/time -f "%U %S %M" -o "$work/time.txt" "$@" >"$work/out.txt"
     end=$EPOCHREALTIME
     run_seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-    run_kb=$(tail -n 1 "$work/time.txt")
+    run_cpu=$(tail -n 1 "$work/time.txt" | awk '{ printf "%.3f", $1 + $2 }')
+    run_kb=$(tail -n 1 "$work/time.txt" | awk '{ print $3 }')
 }
 
 # The value of key=value in the last output.
@@ -90,7 +93,8 @@ if ((pages_mode)); then
         echo "$tracer is missing: build the target vemo-trace" >&2
         exit 2
     fi
-    printf "%-10s %7s %9s %9s %7s %9s %9s %7s\n" "page" "Mpx" "ours s" "potrace s" "ratio" "ours MB" "pot MB" "ratio"
+    printf "%-10s %6s %8s %8s %6s %8s %8s %6s %8s %8s %6s\n" "page" "Mpx" "ours s" "pot s" "ratio" \
+        "ours cpu" "pot cpu" "ratio" "ours MB" "pot MB" "ratio"
     for page in "${sizes[@]}"; do
         case $page in
         75dpi) width=600 height=800 seed=1 ;;
@@ -101,18 +105,19 @@ if ((pages_mode)); then
         esac
         "$tool" draw "$width" "$height" "$seed" "$work/$page.bmp" >/dev/null
         "$tool" draw "$width" "$height" "$seed" "$work/$page.pbm" >/dev/null
-        ours_s=() ours_kb=() pot_s=() pot_kb=()
+        ours_s=() ours_cpu=() ours_kb=() pot_s=() pot_cpu=() pot_kb=()
         for ((r = 0; r < repeat; ++r)); do
             timed "$tracer" "$work/$page.bmp" 2>"$work/stages.txt"  # stage texts
-            ours_s+=("$run_seconds") ours_kb+=("$run_kb")
+            ours_s+=("$run_seconds") ours_cpu+=("$run_cpu") ours_kb+=("$run_kb")
             timed potrace -b dxf -o "$work/potrace.dxf" "$work/$page.pbm"
-            pot_s+=("$run_seconds") pot_kb+=("$run_kb")
+            pot_s+=("$run_seconds") pot_cpu+=("$run_cpu") pot_kb+=("$run_kb")
         done
         rm -f "$work/$page".* "$work/potrace.dxf"
         awk -v p="$page" -v px="$((width * height))" -v os="$(median "${ours_s[@]}")" -v ps="$(median "${pot_s[@]}")" \
+            -v oc="$(median "${ours_cpu[@]}")" -v pc="$(median "${pot_cpu[@]}")" \
             -v ok="$(median "${ours_kb[@]}")" -v pk="$(median "${pot_kb[@]}")" 'BEGIN {
-            printf "%-10s %7.1f %9.3f %9.3f %7.2f %9.1f %9.1f %7.2f\n",
-                p, px / 1e6, os, ps, os / ps, ok / 1024, pk / 1024, ok / pk }'
+            printf "%-10s %6.1f %8.3f %8.3f %6.2f %8.3f %8.3f %6.2f %8.1f %8.1f %6.2f\n",
+                p, px / 1e6, os, ps, os / ps, oc, pc, (pc > 0 ? oc / pc : 0), ok / 1024, pk / 1024, ok / pk }'
     done
     exit 0
 fi
