@@ -16,6 +16,7 @@
 #include "export/Vemo_dxftemplate.h"
 #include "image/Vemo_bmpset.h"
 #include "trace/Vemotrace_compv.h"
+#include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -139,8 +140,11 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
     // Handed over: the first stage frees the scan before the others need
-    // their memory.
+    // their memory. The join step needs the ink again afterwards, so with it
+    // the job keeps a copy (one bit per pixel).
+    PackedBitmap ink = options.join ? bitmap.Clone() : PackedBitmap();
     pipeline.RunTrace(std::move(bitmap));
+    if (options.join) TVemotrace_join(pipeline.CollectResults().linesPath, ink).JoinLines();
     const auto t1 = std::chrono::steady_clock::now();
     m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());
 

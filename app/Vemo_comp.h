@@ -36,6 +36,9 @@ struct TraceOptions {
     bool exportDxf = false;
     bool exportA10 = false;
     std::vector<std::string> dxfTemplate;  // the numbered template items; empty: the built-in one
+    // Join the traced pieces into clean polylines (TVemotrace_join) before
+    // any format is written.
+    bool join = false;
 };
 
 // The options stored in the settings: a flag counts only when it is exactly

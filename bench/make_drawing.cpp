@@ -7,10 +7,11 @@
 //       density and structure are the same at every size, so the cost per
 //       megapixel can be compared from 1 to 100 Mpx.
 //
-//   make_drawing trace <in.pbm> <work folder>
+//   make_drawing trace <in.pbm> <work folder> [--join]
 //       Reads the PBM into a working bitmap (one byte per pixel, 0 = ink),
 //       runs the whole trace pipeline with its intermediate files in the work
-//       folder and prints one line of key=value figures: the counts, the
+//       folder (with --join, then the join step, inside the timing, whose
+//       own time is join_seconds) and prints one line of key=value figures: the counts, the
 //       trace's wall time, and the peak resident memory during the trace
 //       less that of the program before it read the file, per pixel (so the
 //       one-byte-per-pixel working bitmap counts, the code does not).
@@ -29,6 +30,8 @@
 
 #include "bench/bench_drawing.h"
 #include "trace/Vemotrace_compv.h"
+#include "trace/Vemotrace_join.h"
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -61,7 +64,7 @@ bool ReadToken(std::FILE* file, std::string& token) {
     return !token.empty();  // the single white space after the token is consumed
 }
 
-int Trace(const std::string& pbmPath, const std::string& workFolder) {
+int Trace(const std::string& pbmPath, const std::string& workFolder, bool join) {
     const long rssStart = bench::StatusKb("VmRSS");  // the program alone
     std::FILE* file = std::fopen(pbmPath.c_str(), "rb");
     if (file == nullptr) {
@@ -102,13 +105,29 @@ int Trace(const std::string& pbmPath, const std::string& workFolder) {
     view.pixels = pixels.data();
     view.stride = width;
 
+    // The job keeps the ink for the join step, one bit per pixel.
+    const PackedBitmap ink = join ? PackedBitmap::FromBytes(view) : PackedBitmap();
+
     // Restart the peak so that it covers the trace (with the bitmap) and not
     // the reading of the file.
     { std::ofstream("/proc/self/clear_refs") << "5"; }
     TVemotrace_compV pipeline(workFolder + "/drawing.pbm");
+    int32_t polylines = 0, vertices = 0;
+    double joinSeconds = 0.0;
     const auto start = std::chrono::steady_clock::now();
     try {
         pipeline.RunTrace(view);
+        if (join) {
+            const auto joinStart = std::chrono::steady_clock::now();
+            TVemotrace_join joiner(pipeline.CollectResults().linesPath, ink);
+            joiner.JoinLines();
+            joinSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStart).count();
+            polylines = joiner.PolylineCount();
+            vertices = joiner.VertexCount();
+        } else {
+            polylines = pipeline.PolylineCount();
+            vertices = pipeline.VertexCount();
+        }
     } catch (const FileError& error) {
         std::cerr << error.what() << "\n";
         return 1;
@@ -118,10 +137,10 @@ int Trace(const std::string& pbmPath, const std::string& workFolder) {
     const TraceResult result = pipeline.CollectResults();
     const double pixelCount = static_cast<double>(width) * height;
     std::printf(
-        "pixels=%.0f squares=%d groups=%d links=%d polylines=%d vertices=%d trace_seconds=%.3f "
+        "pixels=%.0f squares=%d groups=%d links=%d polylines=%d vertices=%d trace_seconds=%.3f join_seconds=%.3f "
         "seconds_per_mpx=%.4f program_kb=%ld peak_kb=%ld bytes_per_pixel=%.2f\n",
-        pixelCount, result.squareCount, result.groupCount, pipeline.LinkCount(), pipeline.PolylineCount(),
-        pipeline.VertexCount(), seconds, seconds / (pixelCount / 1e6), rssStart, peak,
+        pixelCount, result.squareCount, result.groupCount, pipeline.LinkCount(), polylines, vertices, seconds,
+        joinSeconds, seconds / (pixelCount / 1e6), rssStart, peak,
         static_cast<double>(peak - rssStart) * 1024.0 / pixelCount);
     return 0;
 }
@@ -140,8 +159,9 @@ int main(int argc, char** argv) {
         return Draw(static_cast<int32_t>(width), static_cast<int32_t>(height),
                     static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), argv[5]);
     }
-    if (mode == "trace" && argc == 4) return Trace(argv[2], argv[3]);
+    if (mode == "trace" && argc == 4) return Trace(argv[2], argv[3], false);
+    if (mode == "trace" && argc == 5 && std::string(argv[4]) == "--join") return Trace(argv[2], argv[3], true);
     std::cerr << "usage: make_drawing draw <width> <height> <seed> <out.pbm|out.bmp>\n"
-                 "       make_drawing trace <in.pbm> <work folder>\n";
+                 "       make_drawing trace <in.pbm> <work folder> [--join]\n";
     return 1;
 }

@@ -234,6 +234,7 @@ int main(int argc, char** argv) {
     specs.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
     specs.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
     specs.push_back({"keep-temp", 0, nullptr, "Keep the intermediate files."});
+    specs.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
 
     CommandLine parser;
     const std::string error = ParseCommandLine(argc, argv, specs, parser);
@@ -274,6 +275,7 @@ int main(int argc, char** argv) {
     }
     if (parser.IsSet("x-ratio")) options.xRatioText = parser.Value("x-ratio");
     if (parser.IsSet("y-ratio")) options.yRatioText = parser.Value("y-ratio");
+    options.join = parser.IsSet("join");
 
     const auto outputFolderOf = [&](const std::string& imagePath) {
         return parser.IsSet("output") ? parser.Value("output") : DirectoryOf(imagePath);

@@ -122,6 +122,41 @@ TEST(Cli, OptionSpellings) {
     }
 }
 
+// Polylines in a text output file: every line but the first "width,height"
+// line is either a point "x,y" or a polyline's point count.
+std::size_t TextPolylines(const std::string& text) {
+    std::size_t polylines = 0, start = text.find('\n') + 1;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (text.substr(start, end - start).find(',') == std::string::npos) ++polylines;
+        start = end + 1;
+    }
+    return polylines;
+}
+
+TEST(Cli, JoinGivesEveryFormatTheFewerJoinedPolylines) {
+    TempFolder images, plain, joined;
+    std::filesystem::copy_file(kSample, images.File("plan.bmp"));
+    const std::string image = " '" + images.File("plan.bmp") + "'";
+    ASSERT_EQ(RunCli(images, "--txt --a10 -o '" + plain.Path() + "'" + image).exitStatus, 0);
+    const Outcome outcome = RunCli(images, "--join --txt --a10 -o '" + joined.Path() + "'" + image);
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.err;
+
+    const std::size_t before = TextPolylines(ReadFile(plain.File("plan.txt")));
+    const std::size_t after = TextPolylines(ReadFile(joined.File("plan.txt")));
+    EXPECT_GT(after, 0u);
+    EXPECT_LT(after, before);
+    // The A10 file heads the k-th polyline with "3000 k n", five columns each.
+    const std::string a10 = ReadFile(joined.File("plan.A10"));
+    const auto head = [](std::size_t k) {
+        char text[16];
+        std::snprintf(text, sizeof text, " 3000%5zu", k);
+        return std::string("\n") + text;
+    };
+    EXPECT_NE(a10.find(head(after)), std::string::npos);
+    EXPECT_EQ(a10.find(head(after + 1)), std::string::npos);
+}
+
 }  // namespace
 
 namespace {

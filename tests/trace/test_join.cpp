@@ -1,0 +1,267 @@
+// The join step: small drawings traced, then joined, with the polylines
+// they must come out as; a property check on random drawings; the lines
+// file's damage and size limits.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ascii_bitmap.h"
+#include "polyline_file.h"
+#include "square_files.h"
+#include "trace/Vemotrace_compv.h"
+#include "trace/Vemotrace_join.h"
+#include "trace/Vemotrace_records.h"
+
+namespace {
+
+using square_files::TempFolder;
+
+// Traces the bitmap in `folder`; returns the lines file's path.
+std::string Trace(const TempFolder& folder, const AsciiBitmap& bitmap) {
+    TVemotrace_compV pipeline(folder.File("drawing.bmp"));
+    pipeline.RunTrace(bitmap.View());
+    return pipeline.CollectResults().linesPath;
+}
+
+std::vector<Polyline> TraceAndJoin(const TempFolder& folder, const AsciiBitmap& bitmap) {
+    const std::string lines = Trace(folder, bitmap);
+    TVemotrace_join joiner(lines, bitmap.View());
+    joiner.JoinLines();
+    std::vector<Polyline> polylines = ReadPolylines(lines);
+    int32_t vertices = 0;
+    for (const Polyline& p : polylines) vertices += static_cast<int32_t>(p.size());
+    EXPECT_EQ(joiner.PolylineCount(), static_cast<int32_t>(polylines.size()));
+    EXPECT_EQ(joiner.VertexCount(), vertices);
+    return polylines;
+}
+
+double Distance(const TracePoint& a, const TracePoint& b) { return std::hypot(a.x - b.x, a.y - b.y); }
+
+double SegmentDistance(const TracePoint& p, const TracePoint& a, const TracePoint& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, squared = dx * dx + dy * dy;
+    const double t = squared > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / squared, 0.0, 1.0) : 0.0;
+    return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
+}
+
+double DistanceToLines(const TracePoint& p, const std::vector<Polyline>& lines) {
+    double best = 1e9;
+    for (const Polyline& line : lines) {
+        for (std::size_t k = 0; k + 1 < line.size(); ++k)
+            best = std::min(best, SegmentDistance(p, line[k], line[k + 1]));
+    }
+    return best;
+}
+
+bool IsClosed(const Polyline& p) { return p.size() > 2 && p.front() == p.back(); }
+
+// One-pixel strokes across a bitmap of the given size, from (x0, y0) to
+// (x1, y1), pixel centres; `thickness` pixels square stamped along it.
+void DrawStroke(AsciiBitmap& bitmap, double x0, double y0, double x1, double y1, int thickness) {
+    const int steps = static_cast<int>(std::max(std::abs(x1 - x0), std::abs(y1 - y0))) * 2 + 1;
+    for (int s = 0; s <= steps; ++s) {
+        const auto x = static_cast<int32_t>(std::lround(x0 + (x1 - x0) * s / steps));
+        const auto y = static_cast<int32_t>(std::lround(y0 + (y1 - y0) * s / steps));
+        bitmap.FillBox(x - thickness / 2, y - thickness / 2, x - thickness / 2 + thickness - 1,
+                       y - thickness / 2 + thickness - 1);
+    }
+}
+
+struct JoinCase {
+    const char* fault;
+    AsciiBitmap bitmap;
+    std::size_t polylines;
+    std::size_t closed;  // how many of them are closed rings
+};
+
+TEST(Join, SmallDrawingsComeOutAsOnePolylinePerStroke) {
+    AsciiBitmap diagonal(24, 24);
+    DrawStroke(diagonal, 2, 2, 21, 21, 1);
+    AsciiBitmap shallow(40, 20);
+    DrawStroke(shallow, 1, 3, 38, 16, 1);  // one-pixel steps that the trace leaves in pieces
+    AsciiBitmap tee(30, 24);
+    DrawStroke(tee, 2, 3, 27, 3, 2);
+    DrawStroke(tee, 14, 4, 14, 21, 2);
+    AsciiBitmap cross(30, 30);
+    DrawStroke(cross, 2, 15, 27, 15, 1);
+    DrawStroke(cross, 15, 2, 15, 27, 1);
+    AsciiBitmap ring(24, 24);
+    for (int a = 0; a < 720; ++a) {
+        const double t = a * 3.14159265358979 / 360;
+        ring.SetInk(static_cast<int32_t>(std::lround(11.5 + 8 * std::cos(t))),
+                    static_cast<int32_t>(std::lround(11.5 + 8 * std::sin(t))));
+    }
+    AsciiBitmap squareRing(20, 20);
+    squareRing.FillBox(3, 3, 16, 16);
+    squareRing.FillBox(6, 6, 13, 13);
+    for (int y = 6; y <= 13; ++y) {
+        for (int x = 6; x <= 13; ++x) squareRing.SetInk(x, y, false);
+    }
+    AsciiBitmap spur(40, 14);  // a thick bar with a bump: its squares grow a spur
+    spur.FillBox(2, 4, 37, 9);
+    spur.FillBox(19, 2, 21, 3);
+    AsciiBitmap smallGap(40, 6);
+    smallGap.FillBox(2, 2, 17, 2);
+    smallGap.FillBox(20, 2, 37, 2);  // two pixels of paper between
+    AsciiBitmap wideGap(40, 6);
+    wideGap.FillBox(2, 2, 15, 2);
+    wideGap.FillBox(21, 2, 37, 2);  // five pixels of paper between
+
+    const std::vector<JoinCase> cases{
+        {"a one-pixel diagonal is left unlinked by the trace", diagonal, 1, 0},
+        {"a shallow one-pixel line breaks at its steps", shallow, 1, 0},
+        {"a T-junction must stay three lines, never joined across", tee, 3, 0},
+        {"a crossing must stay four lines", cross, 4, 0},
+        {"a ring must come out closed", ring, 1, 1},
+        {"a thick square ring must come out closed", squareRing, 1, 1},
+        {"a spur at a bump must go", spur, 1, 0},
+        {"a two-pixel break is bridged", smallGap, 1, 0},
+        {"a five-pixel gap separates two strokes", wideGap, 2, 0},
+    };
+    for (const JoinCase& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + "\n" + c.bitmap.Text());
+        TempFolder folder;
+        const std::vector<Polyline> polylines = TraceAndJoin(folder, c.bitmap);
+        EXPECT_EQ(polylines.size(), c.polylines);
+        EXPECT_EQ(static_cast<std::size_t>(std::count_if(polylines.begin(), polylines.end(), IsClosed)), c.closed);
+        for (const Polyline& p : polylines) EXPECT_GE(p.size(), 2u);
+    }
+}
+
+TEST(Join, ADiagonalRunsFromEndToEndOnItsPixelCentres) {
+    // The trace alone gives nothing at all for a 45-degree one-pixel line.
+    AsciiBitmap diagonal(24, 24);
+    DrawStroke(diagonal, 2, 2, 21, 21, 1);
+    TempFolder folder;
+    const std::vector<Polyline> polylines = TraceAndJoin(folder, diagonal);
+    ASSERT_EQ(polylines.size(), 1u);
+    const TracePoint a = polylines[0].front(), b = polylines[0].back();
+    const TracePoint start{2.5, 2.5}, end{21.5, 21.5};
+    EXPECT_LT(std::min(Distance(a, start) + Distance(b, end), Distance(a, end) + Distance(b, start)), 1.0);
+    EXPECT_EQ(polylines[0].size(), 2u) << "a straight line needs no inner vertices";
+}
+
+// On random drawings of thin and thick strokes: every joined point lies on
+// the ink (within a pixel), and no drawn stroke loses coverage: every part
+// of it within 1.5 pixels of the trace is still near a joined line, allowing
+// for the half pixel by which the join may straighten a line, and for one
+// sample in fifty: a stroke that ends a pixel or two past a junction looks
+// just like a spur there.
+constexpr double kSimplified = 0.5;
+constexpr int kSpurSample = 1;
+TEST(Join, OnRandomDrawingsPointsStayOnTheInkAndNoStrokeLosesCoverage) {
+    std::mt19937 random(20261207);
+    const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    for (int drawing = 0; drawing < 60; ++drawing) {
+        AsciiBitmap bitmap(64, 48);
+        struct Stroke {
+            double x0, y0, x1, y1;
+        };
+        std::vector<Stroke> strokes;
+        for (int s = 0; s < 4; ++s) {
+            const Stroke stroke{uniform(3, 60), uniform(3, 44), uniform(3, 60), uniform(3, 44)};
+            if (std::hypot(stroke.x1 - stroke.x0, stroke.y1 - stroke.y0) < 8) continue;
+            DrawStroke(bitmap, stroke.x0, stroke.y0, stroke.x1, stroke.y1, 1 + static_cast<int>(random() % 4));
+            strokes.push_back(stroke);
+        }
+        SCOPED_TRACE(bitmap.Text());
+        TempFolder folder;
+        const std::string linesPath = Trace(folder, bitmap);
+        const std::vector<Polyline> plain = ReadPolylines(linesPath);
+        TVemotrace_join(linesPath, bitmap.View()).JoinLines();
+        const std::vector<Polyline> joined = ReadPolylines(linesPath);
+
+        for (const Polyline& line : joined) {
+            for (const TracePoint& p : line) {
+                double nearest = 1e9;
+                for (int32_t y = 0; y < bitmap.Height(); ++y) {
+                    for (int32_t x = 0; x < bitmap.Width(); ++x) {
+                        if (bitmap.IsInk(x, y)) nearest = std::min(nearest, Distance(p, {x + 0.5, y + 0.5}));
+                    }
+                }
+                EXPECT_LE(nearest, 1.0) << "point (" << p.x << ", " << p.y << ") off the ink";
+            }
+        }
+        for (const Stroke& s : strokes) {
+            int before = 0, after = 0, samples = 0;
+            for (double t = 0; t <= 1.0; t += 0.02, ++samples) {
+                const TracePoint p{s.x0 + 0.5 + (s.x1 - s.x0) * t, s.y0 + 0.5 + (s.y1 - s.y0) * t};
+                before += DistanceToLines(p, plain) <= 1.5;
+                after += DistanceToLines(p, joined) <= 1.5 + kSimplified;
+            }
+            EXPECT_GE(after + kSpurSample, before)
+                << "stroke (" << s.x0 << ", " << s.y0 << ") - (" << s.x1 << ", " << s.y1 << ")";
+        }
+    }
+}
+
+// Lines files written here byte by byte, as stage 5 writes them.
+void WriteLines(const std::string& path, const std::vector<Polyline>& polylines, std::size_t cut = 0) {
+    std::vector<uint8_t> bytes;
+    const auto put = [&](const void* value, std::size_t size) {
+        const auto* b = static_cast<const uint8_t*>(value);
+        bytes.insert(bytes.end(), b, b + size);  // the hosts we build on are little-endian
+    };
+    for (const Polyline& p : polylines) {
+        const auto n = static_cast<int32_t>(p.size());
+        put(&n, 4);
+        for (const TracePoint& q : p) {
+            put(&q.x, 8);
+            put(&q.y, 8);
+        }
+    }
+    bytes.resize(bytes.size() - cut);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+TEST(Join, ADamagedLinesFileIsReportedAndLeftAsItWas) {
+    TempFolder folder;
+    const std::string path = folder.File("temp.lix");
+    const AsciiBitmap bitmap(16, 16);
+    WriteLines(path, {{{1.5, 1.5}, {9.5, 1.5}}}, 5);  // ends inside the last point
+    const auto size = std::filesystem::file_size(path);
+    EXPECT_THROW(TVemotrace_join(path, bitmap.View()).JoinLines(), FileError);
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+
+    WriteLines(path, {{{1.5, 1.5}, {std::nan(""), 1.5}}});
+    try {
+        TVemotrace_join(path, bitmap.View()).JoinLines();
+        ADD_FAILURE() << "a point that is not a number must be refused";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.Path(), path);
+    }
+    EXPECT_THROW(TVemotrace_join(folder.File("missing.lix"), bitmap.View()).JoinLines(), FileError);
+}
+
+TEST(Join, ALongChainIsSplitWhereThePolylineLimitIs) {
+    // A zigzag that no vertex can be dropped from, as pieces that meet end
+    // to end: one chain of 4001 points (on a blank bitmap, so no point is
+    // moved).
+    const AsciiBitmap bitmap(4100, 12);
+    std::vector<Polyline> pieces;
+    for (int start = 0; start < 4000; start += 500) {
+        Polyline piece;
+        for (int k = start; k <= start + 500; ++k) piece.push_back({10.0 + k, k % 2 == 0 ? 3.0 : 8.0});
+        pieces.push_back(piece);
+    }
+    TempFolder folder;
+    const std::string path = folder.File("temp.lix");
+    WriteLines(path, pieces);
+    TVemotrace_join(path, bitmap.View()).JoinLines();
+    const std::vector<Polyline> joined = ReadPolylines(path);
+    ASSERT_EQ(joined.size(), 3u);
+    for (const Polyline& p : joined) EXPECT_LE(p.size(), TVemotrace_join::kMaxJoinedPoints);
+    EXPECT_EQ(joined[0].back(), joined[1].front());
+    EXPECT_EQ(joined[1].back(), joined[2].front());
+}
+
+}  // namespace

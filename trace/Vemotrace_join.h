@@ -1,0 +1,61 @@
+// Vemotrace_join: the optional clean-up of the final polylines for CAD use.
+//
+// The trace follows the ink exactly but hands out a drawn stroke in pieces:
+// a polyline ends wherever the point graph branches, at every break in the
+// ink and where a chain reaches its point limit, and thick strokes grow
+// short spurs at corners and bumps. This step, run after stage 5 and before
+// the writers when the user asks for it, makes one polyline of each stroke
+// where the drawing allows:
+//  - removes spurs: a short polyline with one free end that hangs off a
+//    point where three or more polylines meet, no longer than the ink is
+//    thick there;
+//  - joins two polylines whose ends lie within a small gap (a break in the
+//    ink of up to about two pixels, plus the thickness of the stroke) and
+//    point towards each other;
+//  - follows chains through points where exactly two polylines meet, so a
+//    closed ring comes out as one closed polyline (last point = first);
+//    it never continues across a point where three or more lines meet;
+//  - drops specks: a lone polyline shorter than kSpeckLength;
+//  - drops vertices that lie within half a pixel of the line through their
+//    neighbours.
+// The bitmap tells how thick the ink is around a point (spur and gap
+// limits) and that a free end may reach further along the ink.
+//
+// Reads   temp.lix in its polyline form (stage 5): per polyline an int32
+//         n >= 2, then n times (double x, double y) in image pixels.
+// Writes  temp.lix anew in the same form; a polyline holds at most
+//         kMaxJoinedPoints points, a longer chain is split there.
+// Returns PolylineCount and VertexCount after JoinLines.
+//
+// JoinLines throws FileError when the lines file cannot be read or written,
+// or ends inside a record; the file is left as it was when it cannot be read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "trace/Vemotrace_types.h"
+
+class TVemotrace_join {
+public:
+    // As many points as stage 5 puts into one polyline, so every reader and
+    // writer sees polylines of the sizes it already handles.
+    static constexpr std::size_t kMaxJoinedPoints = 2000;
+    // A lone polyline shorter than this (pixels), on a lone speck of ink of
+    // a few pixels, is a speck of dirt.
+    static constexpr double kSpeckLength = 2.5;
+
+    // The bitmap must be the one that was traced; it is only read.
+    TVemotrace_join(std::string linesPath, const BitmapView& bitmap);
+
+    void JoinLines();  // once
+    int32_t PolylineCount() const { return m_polylineCount; }
+    int32_t VertexCount() const { return m_vertexCount; }
+
+private:
+    std::string m_linesPath;
+    BitmapView m_bitmap;
+    int32_t m_polylineCount = 0;
+    int32_t m_vertexCount = 0;
+};
