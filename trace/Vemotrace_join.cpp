@@ -12,6 +12,7 @@
 #include "trace/Vemotrace_join.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <numeric>
 #include <vector>
 
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -192,11 +194,11 @@ double polylineLength(const Polylines& lines, int32_t i) {
 
 // Distance from p to the nearest paper pixel centre, or to the image's
 // edge, up to kMaxInkRadius: about half the ink's thickness at p.
-double inkRadius(const BitmapView& bitmap, const Point& p) {
+double inkRadius(const PackedBitmap& bitmap, const Point& p) {
     const int32_t cx = pixelOf(p.x);
     const int32_t cy = pixelOf(p.y);
     const auto isPaper = [&](int32_t x, int32_t y) {
-        return x < 0 || y < 0 || x >= bitmap.width || y >= bitmap.height || !bitmap.IsInk(x, y);
+        return x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y);
     };
     if (isPaper(cx, cy)) return 0.0;
     double best = kMaxInkRadius;
@@ -219,48 +221,43 @@ double inkRadius(const BitmapView& bitmap, const Point& p) {
 // touching corner to corner, becomes a polyline through the pixel centres
 // (a lone pixel is no line); the gap rules then join it to the traced
 // pieces it continues.
-void addDiagonalRuns(Polylines& lines, const BitmapView& bitmap) {
-    const auto isInk = [&](int32_t x, int32_t y) {
-        return x >= 0 && y >= 0 && x < bitmap.width && y < bitmap.height && bitmap.IsInk(x, y);
-    };
-    // For an ink pixel: true when only its corners touch other ink.
-    const auto isCornerOnly = [&](int32_t x, int32_t y) {
-        if (x > 0 && x + 1 < bitmap.width && y > 0 && y + 1 < bitmap.height) {
-            const uint8_t* row = bitmap.Row(y) + x;
-            const uint8_t* above = row - bitmap.stride;
-            const uint8_t* below = row + bitmap.stride;
-            return row[-1] != 0 && row[1] != 0 && above[0] != 0 && below[0] != 0 &&
-                   (above[-1] == 0 || above[1] == 0 || below[-1] == 0 || below[1] == 0);
-        }
-        return !isInk(x - 1, y) && !isInk(x + 1, y) && !isInk(x, y - 1) && !isInk(x, y + 1) &&
-               (isInk(x - 1, y - 1) || isInk(x + 1, y - 1) || isInk(x - 1, y + 1) || isInk(x + 1, y + 1));
-    };
+void addDiagonalRuns(Polylines& lines, const PackedBitmap& bitmap) {
     // Pixel numbers in row order, so a neighbour is found by binary search.
+    // Found 64 pixels at a time: ink with no ink beside, above or below it,
+    // but some at a corner.
     std::vector<int64_t> pixels;
-    for (int32_t y = 0; y < bitmap.height; ++y) {
-        const uint8_t* row = bitmap.Row(y);
-        const uint8_t* end = row + bitmap.width;
-        // Most of a drawing is paper: memchr skips it many bytes at a time.
-        // Only a run of one ink pixel can be touched at its corners alone.
-        for (const uint8_t* at = row;
-             at < end &&
-             (at = static_cast<const uint8_t*>(std::memchr(at, 0, static_cast<std::size_t>(end - at)))) != nullptr;) {
-            const uint8_t* runEnd = at + 1;
-            while (runEnd < end && *runEnd == 0) ++runEnd;
-            const auto x = static_cast<int32_t>(at - row);
-            if (runEnd - at == 1 && isCornerOnly(x, y)) pixels.push_back(int64_t{y} * bitmap.width + x);
-            at = runEnd;
+    const std::size_t words = bitmap.WordsPerRow();
+    const auto wordAt = [&](int32_t y, std::size_t i) -> uint64_t {
+        return y >= 0 && y < bitmap.Height() && bitmap.RowHasInk(y) ? bitmap.Row(y)[i] : 0;
+    };
+    // Each pixel's neighbour to the left (right) moved onto the pixel's bit.
+    const auto left = [&](int32_t y, std::size_t i) {
+        return (wordAt(y, i) << 1) | (i > 0 ? wordAt(y, i - 1) >> 63 : 0);
+    };
+    const auto right = [&](int32_t y, std::size_t i) {
+        return (wordAt(y, i) >> 1) | (i + 1 < words ? wordAt(y, i + 1) << 63 : 0);
+    };
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+        if (!bitmap.RowHasInk(y)) continue;
+        for (std::size_t i = 0; i < words; ++i) {
+            const uint64_t here = wordAt(y, i);
+            if (here == 0) continue;
+            const uint64_t sides = left(y, i) | right(y, i) | wordAt(y - 1, i) | wordAt(y + 1, i);
+            const uint64_t corners = left(y - 1, i) | right(y - 1, i) | left(y + 1, i) | right(y + 1, i);
+            for (uint64_t found = here & ~sides & corners; found != 0; found &= found - 1) {
+                pixels.push_back(int64_t{y} * bitmap.Width() + static_cast<int64_t>(i) * 64 + std::countr_zero(found));
+            }
         }
     }
     const auto indexOf = [&](int32_t x, int32_t y) -> int64_t {
-        if (x < 0 || y < 0 || x >= bitmap.width || y >= bitmap.height) return kNone;
-        const int64_t key = int64_t{y} * bitmap.width + x;
+        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height()) return kNone;
+        const int64_t key = int64_t{y} * bitmap.Width() + x;
         const auto at = std::lower_bound(pixels.begin(), pixels.end(), key);
         return at != pixels.end() && *at == key ? at - pixels.begin() : kNone;
     };
     const auto neighbours = [&](int64_t i, int64_t(&found)[4]) {
-        const auto x = static_cast<int32_t>(pixels[i] % bitmap.width);
-        const auto y = static_cast<int32_t>(pixels[i] / bitmap.width);
+        const auto x = static_cast<int32_t>(pixels[i] % bitmap.Width());
+        const auto y = static_cast<int32_t>(pixels[i] / bitmap.Width());
         int count = 0;
         for (const auto& [dx, dy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
             const int64_t j = indexOf(x + dx, y + dy);
@@ -270,8 +267,8 @@ void addDiagonalRuns(Polylines& lines, const BitmapView& bitmap) {
     };
     std::vector<uint8_t> used(pixels.size(), 0);
     const auto centre = [&](int64_t i) {
-        return Point{static_cast<double>(pixels[i] % bitmap.width) + 0.5,
-                     static_cast<double>(pixels[i] / bitmap.width) + 0.5};
+        return Point{static_cast<double>(pixels[i] % bitmap.Width()) + 0.5,
+                     static_cast<double>(pixels[i] / bitmap.Width()) + 0.5};
     };
     // Walks from pixel i through pixels with exactly two such neighbours.
     const auto walkFrom = [&](int64_t i) {
@@ -307,10 +304,10 @@ void addDiagonalRuns(Polylines& lines, const BitmapView& bitmap) {
 // The distance from p along the unit vector u to the first paper, to a
 // quarter of a pixel; `reach` when there is none that near. Probes every
 // half pixel, then once more between the last ink and the first paper.
-double inkExtent(const BitmapView& bitmap, const Point& p, const Point& u, double reach = kMaxInkRadius) {
+double inkExtent(const PackedBitmap& bitmap, const Point& p, const Point& u, double reach = kMaxInkRadius) {
     const auto isPaper = [&](double t) {
         const double x = std::floor(p.x + t * u.x), y = std::floor(p.y + t * u.y);
-        return !(x >= 0 && y >= 0 && x < bitmap.width && y < bitmap.height) ||
+        return !(x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height()) ||
                !bitmap.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
     };
     for (double t = 2 * kRayStep; t < reach; t += 2 * kRayStep) {
@@ -382,7 +379,7 @@ bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
 // ends each node has, and the partner of each end.
 struct Joiner {
     Polylines& lines;
-    const BitmapView& bitmap;
+    const PackedBitmap& bitmap;
     Nodes nodes;
     std::vector<uint8_t> removed;   // per polyline
     std::vector<int32_t> degree;    // per node: live ends
@@ -392,7 +389,7 @@ struct Joiner {
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds
 
-    Joiner(Polylines& l, const BitmapView& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
+    Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
         partner.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         known.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
@@ -625,7 +622,7 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
 // Points stay where they are on thin ink (the trace is exact there), where
 // the ink reaches much further on one side (a junction, a corner, a blob)
 // and at the chain's ends.
-void recentre(const BitmapView& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
+void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
               std::vector<uint8_t>& movable, const std::vector<Point>& junctions) {
     // Ink less than kThickInk across at a point: both probes that far
     // apart across the line cannot be ink.
@@ -634,7 +631,7 @@ void recentre(const BitmapView& bitmap, std::vector<Point>& chain, std::vector<P
         const double x0 = std::floor(p.x + h * n.x), y0 = std::floor(p.y + h * n.y);
         const double x1 = std::floor(p.x - h * n.x), y1 = std::floor(p.y - h * n.y);
         const auto inside = [&](double x, double y) {
-            return x >= 0 && y >= 0 && x < bitmap.width && y < bitmap.height;
+            return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height();
         };
         return inside(x0, y0) && inside(x1, y1) && bitmap.IsInk(static_cast<int32_t>(x0), static_cast<int32_t>(y0)) &&
                bitmap.IsInk(static_cast<int32_t>(x1), static_cast<int32_t>(y1));
@@ -659,7 +656,7 @@ void recentre(const BitmapView& bitmap, std::vector<Point>& chain, std::vector<P
         anyThick = anyThick || thick;
         // A segment of a trace lies on the image; the bound only keeps a
         // damaged file's count of steps in range.
-        const double longest = static_cast<double>(bitmap.width) + bitmap.height;
+        const double longest = static_cast<double>(bitmap.Width()) + bitmap.Height();
         const int steps = thick ? std::max(1, static_cast<int>(std::min(d, longest) / kRecentreStep)) : 1;
         // Both ends of an off-centre segment may move, and the points
         // inserted along it.
@@ -701,7 +698,7 @@ void recentre(const BitmapView& bitmap, std::vector<Point>& chain, std::vector<P
 // short segments. When the segments before and after are at least twice as
 // long and their lines meet on the ink near the cut, the cut is replaced by
 // that corner.
-void sharpenCorners(const BitmapView& bitmap, std::vector<Point>& line) {
+void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
     std::size_t i = 1;
     while (i + 2 < line.size()) {
         bool sharpened = false;
@@ -736,7 +733,7 @@ void sharpenCorners(const BitmapView& bitmap, std::vector<Point>& line) {
 
 class ChainWriter {
 public:
-    ChainWriter(RecordWriter& writer, const BitmapView& bitmap, int32_t& polylines, int32_t& vertices)
+    ChainWriter(RecordWriter& writer, const PackedBitmap& bitmap, int32_t& polylines, int32_t& vertices)
         : m_writer(writer), m_bitmap(bitmap), m_polylines(polylines), m_vertices(vertices) {}
 
     // Writes the chain simplified, in pieces of at most kMaxJoinedPoints
@@ -770,7 +767,7 @@ public:
 
 private:
     RecordWriter& m_writer;
-    const BitmapView& m_bitmap;
+    const PackedBitmap& m_bitmap;
     int32_t& m_polylines;
     int32_t& m_vertices;
     std::vector<uint8_t> m_keep;
@@ -794,9 +791,9 @@ void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& cha
 
 // True when the ink under p is a lone speck of at most kSpeckPixels pixels
 // (touching at sides or corners), not a piece of a stroke the trace lost.
-bool isSpeck(const BitmapView& bitmap, const Point& p) {
+bool isSpeck(const PackedBitmap& bitmap, const Point& p) {
     const auto isInk = [&](int64_t x, int64_t y) {
-        return x >= 0 && y >= 0 && x < bitmap.width && y < bitmap.height &&
+        return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() &&
                bitmap.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
     };
     std::vector<std::pair<int64_t, int64_t>> found{{pixelOf(p.x), pixelOf(p.y)}};
@@ -822,7 +819,7 @@ double chainLength(const std::vector<Point>& chain) {
 
 }  // namespace
 
-TVemotrace_join::TVemotrace_join(std::string linesPath, const BitmapView& bitmap)
+TVemotrace_join::TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap)
     : m_linesPath(std::move(linesPath)), m_bitmap(bitmap) {}
 
 void TVemotrace_join::JoinLines() {

@@ -35,7 +35,7 @@
 #include <cstdint>
 #include <string>
 
-#include "trace/Vemotrace_types.h"
+#include "trace/Vemotrace_packed.h"
 
 class TVemotrace_join {
 public:
@@ -46,8 +46,9 @@ public:
     // a few pixels, is a speck of dirt.
     static constexpr double kSpeckLength = 2.5;
 
-    // The bitmap must be the one that was traced; it is only read.
-    TVemotrace_join(std::string linesPath, const BitmapView& bitmap);
+    // The bitmap must be the one that was traced; it is only read, and the
+    // caller keeps it alive until JoinLines returns.
+    TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap);
 
     void JoinLines();  // once
     int32_t PolylineCount() const { return m_polylineCount; }
@@ -55,7 +56,7 @@ public:
 
 private:
     std::string m_linesPath;
-    BitmapView m_bitmap;
+    const PackedBitmap& m_bitmap;
     int32_t m_polylineCount = 0;
     int32_t m_vertexCount = 0;
 };

@@ -17,6 +17,7 @@
 #include "square_files.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_join.h"
+#include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -32,7 +33,8 @@ std::string Trace(const TempFolder& folder, const AsciiBitmap& bitmap) {
 
 std::vector<Polyline> TraceAndJoin(const TempFolder& folder, const AsciiBitmap& bitmap) {
     const std::string lines = Trace(folder, bitmap);
-    TVemotrace_join joiner(lines, bitmap.View());
+    const PackedBitmap ink = PackedBitmap::FromBytes(bitmap.View());
+    TVemotrace_join joiner(lines, ink);
     joiner.JoinLines();
     std::vector<Polyline> polylines = ReadPolylines(lines);
     int32_t vertices = 0;
@@ -174,7 +176,7 @@ TEST(Join, OnRandomDrawingsPointsStayOnTheInkAndNoStrokeLosesCoverage) {
         TempFolder folder;
         const std::string linesPath = Trace(folder, bitmap);
         const std::vector<Polyline> plain = ReadPolylines(linesPath);
-        TVemotrace_join(linesPath, bitmap.View()).JoinLines();
+        TVemotrace_join(linesPath, PackedBitmap::FromBytes(bitmap.View())).JoinLines();
         const std::vector<Polyline> joined = ReadPolylines(linesPath);
 
         for (const Polyline& line : joined) {
@@ -229,17 +231,18 @@ TEST(Join, ADamagedLinesFileIsReportedAndLeftAsItWas) {
     const AsciiBitmap bitmap(16, 16);
     WriteLines(path, {{{1.5, 1.5}, {9.5, 1.5}}}, 5);  // ends inside the last point
     const auto size = std::filesystem::file_size(path);
-    EXPECT_THROW(TVemotrace_join(path, bitmap.View()).JoinLines(), FileError);
+    EXPECT_THROW(TVemotrace_join(path, PackedBitmap::FromBytes(bitmap.View())).JoinLines(), FileError);
     EXPECT_EQ(std::filesystem::file_size(path), size);
 
     WriteLines(path, {{{1.5, 1.5}, {std::nan(""), 1.5}}});
     try {
-        TVemotrace_join(path, bitmap.View()).JoinLines();
+        TVemotrace_join(path, PackedBitmap::FromBytes(bitmap.View())).JoinLines();
         ADD_FAILURE() << "a point that is not a number must be refused";
     } catch (const FileError& error) {
         EXPECT_EQ(error.Path(), path);
     }
-    EXPECT_THROW(TVemotrace_join(folder.File("missing.lix"), bitmap.View()).JoinLines(), FileError);
+    EXPECT_THROW(TVemotrace_join(folder.File("missing.lix"), PackedBitmap::FromBytes(bitmap.View())).JoinLines(),
+                 FileError);
 }
 
 TEST(Join, ALongChainIsSplitWhereThePolylineLimitIs) {
@@ -256,7 +259,7 @@ TEST(Join, ALongChainIsSplitWhereThePolylineLimitIs) {
     TempFolder folder;
     const std::string path = folder.File("temp.lix");
     WriteLines(path, pieces);
-    TVemotrace_join(path, bitmap.View()).JoinLines();
+    TVemotrace_join(path, PackedBitmap::FromBytes(bitmap.View())).JoinLines();
     const std::vector<Polyline> joined = ReadPolylines(path);
     ASSERT_EQ(joined.size(), 3u);
     for (const Polyline& p : joined) EXPECT_LE(p.size(), TVemotrace_join::kMaxJoinedPoints);
