@@ -140,11 +140,14 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
     // Handed over: the first stage frees the scan before the others need
-    // their memory. The join step needs the ink again afterwards, so with it
-    // the job keeps a copy (one bit per pixel).
-    PackedBitmap ink = options.join ? bitmap.Clone() : PackedBitmap();
+    // their memory. The join step paints the ink again from the squares.
     pipeline.RunTrace(std::move(bitmap));
-    if (options.join) TVemotrace_join(pipeline.CollectResults().linesPath, ink).JoinLines();
+    if (options.join) {
+        const TraceResult traced = pipeline.CollectResults();
+        const PackedBitmap ink = TVemotrace_join::InkFromSquares(traced.squaresPath, traced.squareCount,
+                                                                 traced.imageWidth, traced.imageHeight);
+        TVemotrace_join(traced.linesPath, ink).JoinLines();
+    }
     const auto t1 = std::chrono::steady_clock::now();
     m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());
 

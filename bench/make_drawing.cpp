@@ -105,9 +105,6 @@ int Trace(const std::string& pbmPath, const std::string& workFolder, bool join) 
     view.pixels = pixels.data();
     view.stride = width;
 
-    // The job keeps the ink for the join step, one bit per pixel.
-    const PackedBitmap ink = join ? PackedBitmap::FromBytes(view) : PackedBitmap();
-
     // Restart the peak so that it covers the trace (with the bitmap) and not
     // the reading of the file.
     { std::ofstream("/proc/self/clear_refs") << "5"; }
@@ -119,7 +116,11 @@ int Trace(const std::string& pbmPath, const std::string& workFolder, bool join) 
         pipeline.RunTrace(view);
         if (join) {
             const auto joinStart = std::chrono::steady_clock::now();
-            TVemotrace_join joiner(pipeline.CollectResults().linesPath, ink);
+            // As the trace job does: the ink painted again from the squares.
+            const TraceResult traced = pipeline.CollectResults();
+            const PackedBitmap ink = TVemotrace_join::InkFromSquares(traced.squaresPath, traced.squareCount,
+                                                                     traced.imageWidth, traced.imageHeight);
+            TVemotrace_join joiner(traced.linesPath, ink);
             joiner.JoinLines();
             joinSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - joinStart).count();
             polylines = joiner.PolylineCount();

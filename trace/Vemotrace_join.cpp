@@ -819,6 +819,42 @@ double chainLength(const std::vector<Point>& chain) {
 
 }  // namespace
 
+PackedBitmap TVemotrace_join::InkFromSquares(const std::string& squaresPath, int32_t squareCount, int32_t width,
+                                             int32_t height) {
+    PackedBitmap ink(width, height);
+    if (squareCount <= 0 || ink.IsEmpty()) return ink;
+    RecordReader reader(squaresPath);
+    std::vector<uint8_t> chunk;
+    for (int32_t done = 0; done < squareCount;) {
+        const int32_t count = std::min(squareCount - done, kReadChunkPoints);
+        chunk.resize(static_cast<std::size_t>(count) * records::kSquareRecordSize);
+        reader.ReadExact(chunk.data(), chunk.size());
+        for (int32_t k = 0; k < count; ++k) {
+            const uint8_t* record = chunk.data() + static_cast<std::size_t>(k) * records::kSquareRecordSize;
+            const int32_t x = records::GetInt32(record + 4);
+            const int32_t y = records::GetInt32(record + 8);
+            const int32_t size = records::GetInt32(record + 12);
+            if (x < 0 || y < 0 || size < 1 || size > width - x || size > height - y) {
+                throw FileError(squaresPath, "a square outside the image");
+            }
+            for (int32_t row = y; row < y + size; ++row) {
+                uint64_t* words = ink.Row(row);
+                for (int32_t c = x; c < x + size;) {
+                    // Whole words at a time where the square spans them.
+                    const int32_t bit = c % 64;
+                    const int32_t span = std::min(64 - bit, x + size - c);
+                    const uint64_t mask = (span == 64 ? ~uint64_t{0} : ((uint64_t{1} << span) - 1)) << bit;
+                    words[c / 64] |= mask;
+                    c += span;
+                }
+                ink.MarkInk(row);
+            }
+        }
+        done += count;
+    }
+    return ink;
+}
+
 TVemotrace_join::TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap)
     : m_linesPath(std::move(linesPath)), m_bitmap(bitmap) {}
 

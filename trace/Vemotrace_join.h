@@ -50,6 +50,14 @@ public:
     // caller keeps it alive until JoinLines returns.
     TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap);
 
+    // The ink of the traced bitmap, painted again from the squares of
+    // stage 1 (temp.sqr, `squareCount` 16-byte records), which cover every
+    // ink pixel and no paper: the trace job has let the scan go by the time
+    // the join step runs. Throws FileError when the file cannot be read or a
+    // square does not lie on a width x height image.
+    static PackedBitmap InkFromSquares(const std::string& squaresPath, int32_t squareCount, int32_t width,
+                                       int32_t height);
+
     void JoinLines();  // once
     int32_t PolylineCount() const { return m_polylineCount; }
     int32_t VertexCount() const { return m_vertexCount; }

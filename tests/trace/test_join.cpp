@@ -267,4 +267,36 @@ TEST(Join, ALongChainIsSplitWhereThePolylineLimitIs) {
     EXPECT_EQ(joined[1].back(), joined[2].front());
 }
 
+TEST(Join, TheInkIsPaintedAgainFromTheSquaresPixelForPixel) {
+    // Catches a square painted a pixel off or cut at a word boundary: the
+    // join step would then measure ink where there is none.
+    std::mt19937 random(7);
+    for (int drawing = 0; drawing < 20; ++drawing) {
+        AsciiBitmap bitmap(150, 40);  // rows of three words, the last one partly used
+        for (int s = 0; s < 6; ++s) {
+            DrawStroke(bitmap, random() % 150, random() % 40, random() % 150, random() % 40,
+                       1 + static_cast<int>(random() % 9));
+        }
+        TempFolder folder;
+        TVemotrace_compV pipeline(folder.File("drawing.bmp"));
+        pipeline.RunTrace(bitmap.View());
+        const TraceResult result = pipeline.CollectResults();
+        const PackedBitmap ink =
+            TVemotrace_join::InkFromSquares(result.squaresPath, result.squareCount, bitmap.Width(), bitmap.Height());
+        for (int32_t y = 0; y < bitmap.Height(); ++y) {
+            for (int32_t x = 0; x < bitmap.Width(); ++x) {
+                ASSERT_EQ(ink.IsInk(x, y), bitmap.IsInk(x, y)) << "(" << x << ", " << y << ")\n" << bitmap.Text();
+            }
+        }
+    }
+    TempFolder folder;
+    const std::string path = folder.File("temp.sqr");
+    const int32_t outside[4] = {0, 140, 10, 11};  // index, x, y, size: 140 + 11 > 150
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(outside, sizeof outside, 1, file);
+    std::fclose(file);
+    EXPECT_THROW(TVemotrace_join::InkFromSquares(path, 1, 150, 40), FileError);
+}
+
 }  // namespace
