@@ -163,6 +163,7 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
         {options.exportText, ExportKind::Text},
         {options.exportDxf, ExportKind::Dxf},
         {options.exportA10, ExportKind::A10},
+        {options.exportSvg, ExportKind::Svg},
     };
     int status = 0;
     for (const auto& [ticked, kind] : kinds) {

@@ -35,6 +35,7 @@ struct TraceOptions {
     bool exportText = false;
     bool exportDxf = false;
     bool exportA10 = false;
+    bool exportSvg = false;  // the command line's own format; the settings have no key for it
     std::vector<std::string> dxfTemplate;  // the numbered template items; empty: the built-in one
     // Join the traced pieces into clean polylines (TVemotrace_join) before
     // any format is written.

@@ -58,6 +58,8 @@ const Switch kSwitches[] = {
     {"txt", "Write the text file.", "Do not write the text file.", &TraceOptions::exportText},
     {"dxf", "Write the DXF drawing.", "Do not write the DXF drawing.", &TraceOptions::exportDxf},
     {"a10", "Write the A10 file.", "Do not write the A10 file.", &TraceOptions::exportA10},
+    {"svg", "Write an SVG drawing (for browsers and Inkscape).", "Do not write the SVG drawing.",
+     &TraceOptions::exportSvg},
     {"flip-x", "Mirror X about the image's width.", "Do not mirror X.", &TraceOptions::flipX},
     {"flip-y", "Mirror Y about the image's height.", "Do not mirror Y.", &TraceOptions::flipY},
 };

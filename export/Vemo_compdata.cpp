@@ -1,5 +1,5 @@
-// Vemo_compdata: squares painting, polyline overlay and the text, DXF and
-// A10 writers (file layouts and failure rules in the header).
+// Vemo_compdata: squares painting, polyline overlay and the text, DXF, A10
+// and SVG writers (file layouts and failure rules in the header).
 #include "export/Vemo_compdata.h"
 
 #include <algorithm>
@@ -162,6 +162,7 @@ std::string OutputFilePath(const std::string& imagePath, const std::string& outp
         case ExportKind::Text: extension = "txt"; break;
         case ExportKind::Dxf: extension = "dxf"; break;
         case ExportKind::A10: extension = "A10"; break;
+        case ExportKind::Svg: extension = "svg"; break;
     }
     if (extension == nullptr) return std::string();
     // The folder is used as the user gave it, so a trailing "/" doubles.
@@ -314,6 +315,7 @@ std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::st
         case ExportKind::Text: WriteText(path); return path;
         case ExportKind::Dxf: WriteDxf(path); return path;
         case ExportKind::A10: WriteA10(path); return path;
+        case ExportKind::Svg: WriteSvg(path); return path;
     }
     return std::nullopt;
 }
@@ -436,5 +438,43 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
         }
     }
     out.Line("99999");
+    out.Commit();
+}
+
+void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
+    PolylineReader lines(m_result.linesPath);
+    SafeOutputFile out(outputPath);
+    const OutputTransform transform{m_result};
+
+    // A negative ratio gives a drawing left of or above the origin; the
+    // viewBox then starts there, because SVG refuses a negative size.
+    const double width = DrawingWidth();
+    const double height = DrawingHeight();
+    const std::string viewBox = Fixed3(std::min(width, 0.0)) + " " + Fixed3(std::min(height, 0.0)) + " " +
+                                Fixed3(std::fabs(width)) + " " + Fixed3(std::fabs(height));
+    // One image pixel wide, the finest line the trace can tell apart.
+    const double strokeWidth = std::max(std::fabs(m_result.xRatio), std::fabs(m_result.yRatio));
+
+    out.Line(R"(<?xml version="1.0" encoding="UTF-8" standalone="no"?>)");
+    out.Line(R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.1" baseProfile="full" width=")" +
+             Fixed3(std::fabs(width)) + R"(" height=")" + Fixed3(std::fabs(height)) + R"(" viewBox=")" + viewBox +
+             R"(">)");
+    out.Line(R"(<g fill="none" stroke="#000000" stroke-width=")" + Fixed3(strokeWidth) +
+             R"(" stroke-linecap="round" stroke-linejoin="round">)");
+    std::vector<Point> points;
+    std::string polyline;
+    while (lines.Next(points)) {
+        polyline = R"(<polyline points=")";
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            if (i > 0) polyline += ' ';
+            polyline += Fixed3(transform.X(points[i].x));
+            polyline += ',';
+            polyline += Fixed3(transform.Y(points[i].y));
+        }
+        polyline += R"("/>)";
+        out.Line(polyline);
+    }
+    out.Line("</g>");
+    out.Line("</svg>");
     out.Commit();
 }

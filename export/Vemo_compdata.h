@@ -1,4 +1,4 @@
-// Vemo_compdata: the line data of one trace run and the three output writers.
+// Vemo_compdata: the line data of one trace run and the output writers.
 //
 // TVemo_compdata is a short-lived object: the trace job makes one per run to
 // write the output files, the viewer makes one per paint to show the squares
@@ -17,6 +17,10 @@
 //   A10   "<name>.A10"  title, the four frame corners, per polyline a head
 //                       line "3000 k n" and fixed-column point lines with
 //                       pen codes (3 first point, 2 the others), "99999"
+//   SVG   "<name>.svg"  SVG 1.1, width, height and viewBox the drawing size,
+//                       one stroked <polyline> per polyline; y downward as
+//                       in the other formats, so the points are the text
+//                       file's points
 //
 // The output transform: x' = (flipX ? imageWidth - x : x) * xRatio, and y'
 // likewise with imageHeight and yRatio. The drawing size is imageWidth *
@@ -43,15 +47,15 @@
 #include "trace/Vemotrace_types.h"
 
 // The output formats, numbered as the settings and the trace job count them.
-enum class ExportKind : int32_t { Text = 0, Dxf = 1, A10 = 2 };
+enum class ExportKind : int32_t { Text = 0, Dxf = 1, A10 = 2, Svg = 3 };
 
 // The file an export of `kind` writes for `imagePath` into `outputFolder`:
 // the image's file name (the text after the last "/") with its extension
-// (from the last "." on) replaced by "txt", "dxf" or "A10", joined to the
-// folder with a "/". A name without "." gets the extension appended after a
-// ".": "scan" gives "scan.txt". The folder is used as it is, so one ending
+// (from the last "." on) replaced by "txt", "dxf", "A10" or "svg", joined
+// to the folder with a "/". A name without "." gets the extension appended
+// after a ".": "scan" gives "scan.txt". The folder is used as it is, so one ending
 // in "/" gives "//", which the file system takes as one. Empty for a kind
-// that is none of the three.
+// that is none of the four.
 std::string OutputFilePath(const std::string& imagePath, const std::string& outputFolder, ExportKind kind);
 
 class TVemo_compdata {
@@ -99,13 +103,14 @@ public:
     // image size, the flips and the ratios) and of the DXF template.
     void SetExportParams(const TraceResult& result, std::vector<std::string> dxfTemplate = DxfTemplate());
     // Writes the file of `kind` for `imagePath` into `outputFolder` and
-    // returns its path; nothing for a kind that is none of the three.
+    // returns its path; nothing for a kind that is none of the four.
     // Throws FileError when the lines file or the output file fails.
     std::optional<std::string> Export(ExportKind kind, const std::string& imagePath,
                                       const std::string& outputFolder) const;
     void WriteText(const std::string& outputPath) const;
     void WriteDxf(const std::string& outputPath) const;
     void WriteA10(const std::string& outputPath) const;
+    void WriteSvg(const std::string& outputPath) const;
 
     // Template slices: each selected template line gives two texts, its
     // group code field (three characters) and its value. The header slice

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     TVemo_compdata data_store;
     data_store.SetExportParams(result);
-    for (ExportKind kind : {ExportKind::Text, ExportKind::Dxf, ExportKind::A10}) {
+    for (ExportKind kind : {ExportKind::Text, ExportKind::Dxf, ExportKind::A10, ExportKind::Svg}) {
         try {
             data_store.Export(kind, folder + "/plan.bmp", folder);
         } catch (const FileError&) {

@@ -42,18 +42,19 @@ TEST(OutputFilePath, ReplacesOnlyTheLastExtensionOfTheFileName) {
     EXPECT_EQ(OutputFilePath("/scan/plan.bmp", "/out", ExportKind::Text), "/out/plan.txt");
     EXPECT_EQ(OutputFilePath("/scan/plan.bmp", "/out", ExportKind::Dxf), "/out/plan.dxf");
     EXPECT_EQ(OutputFilePath("/scan/plan.bmp", "/out", ExportKind::A10), "/out/plan.A10");
+    EXPECT_EQ(OutputFilePath("/scan/plan.bmp", "/out", ExportKind::Svg), "/out/plan.svg");
     EXPECT_EQ(OutputFilePath("/scan/a.b.bmp", "/out", ExportKind::Text), "/out/a.b.txt");
     EXPECT_EQ(OutputFilePath("/scan/scan", "/out", ExportKind::Text), "/out/scan.txt");
     EXPECT_EQ(OutputFilePath("/scan.v2/scan", "/out", ExportKind::A10), "/out/scan.A10");
     EXPECT_EQ(OutputFilePath("plan.bmp", "/out/", ExportKind::Text), "/out//plan.txt");
-    EXPECT_EQ(OutputFilePath("/scan/plan.bmp", "/out", static_cast<ExportKind>(3)), "");
+    EXPECT_EQ(OutputFilePath("/scan/plan.bmp", "/out", static_cast<ExportKind>(4)), "");
 }
 
 TEST(Export, UnknownKindWritesNothing) {
     ScratchFolder scratch;
     TVemo_compdata data;
     data.SetExportParams(TracedRun(scratch, {{{1, 1}, {2, 2}}}));
-    EXPECT_FALSE(data.Export(static_cast<ExportKind>(3), "plan.bmp", scratch.Path()).has_value());
+    EXPECT_FALSE(data.Export(static_cast<ExportKind>(4), "plan.bmp", scratch.Path()).has_value());
     EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"temp.lix"});
 }
 
@@ -152,7 +153,7 @@ TEST(Writers, RefuseALinesFileThatEndsInsideARecord) {
         WriteFile(scratch / "plan.txt", "earlier output");
         TVemo_compdata data;
         data.SetExportParams(result);
-        for (ExportKind kind : {ExportKind::Text, ExportKind::Dxf, ExportKind::A10}) {
+        for (ExportKind kind : {ExportKind::Text, ExportKind::Dxf, ExportKind::A10, ExportKind::Svg}) {
             try {
                 data.Export(kind, "plan.bmp", scratch.Path());
                 ADD_FAILURE() << "no error for kind " << static_cast<int>(kind) << ", " << damaged.size() << " bytes";
