@@ -72,6 +72,16 @@ inline std::string Traced(const std::string& imagePath, const std::string& timeT
     return imagePath + "をトレースしました。 " + timeText;
 }
 
+// vemo-trace's batches: an image whose trace process could not be started
+// (a process or memory limit), or that ended without finishing (a crash, a
+// signal, memory running out).
+inline std::string TraceNotStarted(const std::string& imagePath, const std::string& reason) {
+    return imagePath + "のトレースを開始できません。（" + reason + "）";
+}
+inline std::string TraceAborted(const std::string& imagePath, const std::string& reason) {
+    return imagePath + "のトレースが途中で終了しました。（" + reason + "）";
+}
+
 // A file the trace or an export could not create, read or write.
 inline std::string FileFailed(const std::string& path, const std::string& reason) {
     return "ファイル「" + path + "」を処理できません。（" + reason + "）";
