@@ -13,10 +13,12 @@ FUZZ_SECONDS ?= 600
 
 PACKAGES = g++ make cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
            libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all
+# Tools the tests run: an SVG renderer, GNU parallel for the README's recipe.
+TEST_PACKAGES  = librsvg2-bin parallel
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
 BENCH_PACKAGES = potrace time
 
-.PHONY: all deps build run test test-asan fuzz fuzz-deps bench clean
+.PHONY: all deps test-deps build run test test-asan fuzz fuzz-deps bench clean
 
 all: build
 
@@ -41,6 +43,9 @@ endef
 deps:
 	$(call install_missing,$(PACKAGES))
 
+test-deps: deps
+	$(call install_missing,$(TEST_PACKAGES))
+
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -51,13 +56,13 @@ run: build
 	@./tools/first-run.sh $(BUILD)
 
 # Tests build with -Werror: here the compiler is the one we know.
-test: deps $(BUILD)/CMakeCache.txt
+test: deps test-deps $(BUILD)/CMakeCache.txt
 	cmake -S . -B $(BUILD) -DVEMO_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) test-asan
 
-test-asan: deps
+test-asan: test-deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVEMO_SANITIZE=ON -DVEMO_WERROR=ON
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
