@@ -81,11 +81,12 @@ fuzz: fuzz-deps
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing quality
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing quality vemo-trace
 	./$(BENCH_BUILD)/bench/trace_bench
 	./bench/compare.sh $(BENCH_BUILD)
 	./bench/compare.sh $(BENCH_BUILD) --pages
 	./$(BENCH_BUILD)/bench/quality
+	./bench/batch.sh $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
