@@ -251,7 +251,11 @@ void TVemo_batch::DrawProgress() {
         const double left = elapsed / static_cast<double>(m_finished) * static_cast<double>(m_images.size() - m_finished);
         line += ", about " + Clock(left) + " left";
     }
+    // Children wake the parent for every text they send; the line is only
+    // redrawn when it reads differently.
+    if (m_progressShown && line == m_progressLine) return;
     WriteAll(STDERR_FILENO, line);
+    m_progressLine = std::move(line);
     m_progressShown = true;
 }
 

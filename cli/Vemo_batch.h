@@ -70,5 +70,6 @@ private:
     std::size_t m_printed = 0;
     std::size_t m_failed = 0;
     bool m_progressShown = false;
+    std::string m_progressLine;
     std::chrono::steady_clock::time_point m_start;
 };
