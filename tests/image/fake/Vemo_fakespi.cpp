@@ -5,6 +5,7 @@
 // Where IsSupported answers at all, it answers 1 only when the handle it is
 // given reads "FAKE" at offset 0: that proves the host passes a descriptor
 // of the image file, open for reading.
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -64,7 +65,13 @@ VEMO_SPI_EXPORT int IsSupported(char*, SpiDword dw) {
 #if !defined(VEMO_FAKE_NO_GETPICTURE)
 VEMO_SPI_EXPORT int GetPicture(char*, SpiLong, unsigned int, SpiHandle* pHBInfo, SpiHandle* pHBm,
                                SpiProgressCallback, SpiLong) {
-#if defined(VEMO_FAKE_GETPICTURE_FAILS)
+#if defined(VEMO_FAKE_KILLED)
+    // As the kernel ends a process when memory runs out: no handler runs.
+    (void)pHBInfo;
+    (void)pHBm;
+    ::kill(::getpid(), SIGKILL);
+    return kSpiOutOfOrder;
+#elif defined(VEMO_FAKE_GETPICTURE_FAILS)
     // Handles it never filled: a host that frees them crashes.
     *pHBInfo = reinterpret_cast<SpiHandle>(0x10);
     *pHBm = reinterpret_cast<SpiHandle>(0x20);
