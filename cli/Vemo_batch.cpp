@@ -98,7 +98,8 @@ TVemo_batch::TVemo_batch(std::vector<std::string> images, int jobs, bool showPro
 
 std::size_t TVemo_batch::Run(const TraceOne& traceOne) {
     m_start = std::chrono::steady_clock::now();
-    // Writing to a pipe whose child is gone must give EPIPE, not end the batch.
+    // Standard output closed early (a pipe into head) must not end the
+    // batch half way: the files are what matters, and the exit status.
     const auto previousPipeHandler = std::signal(SIGPIPE, SIG_IGN);
     std::size_t next = 0;
     DrawProgress();
