@@ -107,7 +107,8 @@ TEST(Cli, OptionSpellings) {
         {"--txt -- " + plan, 0, "plan.txt"},
         {"--txt --x-ratio", 2, ""},
         {"--keep-temp=1 " + plan, 2, ""},
-        {"--txt -q " + plan, 2, ""},
+        {"--txt -z " + plan, 2, ""},
+        {"--txt -j1 --quiet --jobs=3 " + plan, 0, "plan.txt"},
         {"--txt -o '' " + plan, 2, ""},
         {"-- --txt", 1, ""},  // after "--" a name, not an option: no such image
     };
