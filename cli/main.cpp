@@ -32,6 +32,7 @@
 #include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
 #include "cli/Vemo_batch.h"
+#include "cli/Vemo_privatefolder.h"
 #include "image/Vemo_susie.h"
 #include "trace/Vemotrace_records.h"
 
@@ -75,74 +76,6 @@ const Switch kSwitches[] = {
      &TraceOptions::exportSvg},
     {"flip-x", "Mirror X about the image's width.", "Do not mirror X.", &TraceOptions::flipX},
     {"flip-y", "Mirror Y about the image's height.", "Do not mirror Y.", &TraceOptions::flipY},
-};
-
-const char* const kIntermediateNames[] = {records::kSquaresFileName, records::kGroupsFileName,
-                                         records::kPointsFileName, records::kLinesFileName};
-
-// The private folder of the image being traced, for the signal handler:
-// a run stopped with Ctrl-C or kill leaves nothing behind either.
-char g_privateFolder[PATH_MAX];
-volatile sig_atomic_t g_privateFolderSet = 0;
-
-void RemovePrivateFolderOnSignal(int signalNumber) {
-    if (g_privateFolderSet != 0) {
-        char path[PATH_MAX + 16];
-        for (const char* name : kIntermediateNames) {
-            // Only async-signal-safe calls here: no snprintf, no allocation.
-            std::size_t length = 0;
-            for (const char* c = g_privateFolder; *c != '\0' && length < PATH_MAX; ++c) path[length++] = *c;
-            path[length++] = '/';
-            for (const char* c = name; *c != '\0'; ++c) path[length++] = *c;
-            path[length] = '\0';
-            ::unlink(path);
-        }
-        ::rmdir(g_privateFolder);
-    }
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);
-}
-
-void CatchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = RemovePrivateFolderOnSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signalNumber, &action, nullptr);
-}
-
-// A folder of this run's own for the intermediate files of one image,
-// removed with everything in it when the image is done, traced or not.
-class PrivateFolder {
-public:
-    PrivateFolder() {
-        std::error_code error;
-        std::string pattern = (std::filesystem::temp_directory_path(error) / "vemo-trace-XXXXXX").string();
-        if (error) pattern = "/tmp/vemo-trace-XXXXXX";
-        if (pattern.size() >= PATH_MAX) errno = ENAMETOOLONG;
-        if (pattern.size() >= PATH_MAX || ::mkdtemp(pattern.data()) == nullptr) {
-            m_error = std::strerror(errno);
-            m_path = pattern;
-            return;
-        }
-        m_path = pattern;
-        std::memcpy(g_privateFolder, m_path.c_str(), m_path.size() + 1);
-        g_privateFolderSet = 1;
-    }
-    ~PrivateFolder() {
-        if (!m_error.empty()) return;
-        g_privateFolderSet = 0;
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    PrivateFolder(const PrivateFolder&) = delete;
-    PrivateFolder& operator=(const PrivateFolder&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    const std::string& Error() const { return m_error; }
-
-private:
-    std::string m_path;
-    std::string m_error;
 };
 
 // The output folder and stem an image's files get, as one comparable path.
@@ -316,7 +249,7 @@ int main(int argc, char** argv) {
     const bool keepTemp = parser.IsSet("keep-temp");
     // In a batch each image's process catches the signals for its own
     // private folder; the batch's children get them with the whole group.
-    CatchStopSignals();
+    TVemo_privatefolder::CatchStopSignals();
 
     // One image's whole run; in a batch, in the image's own process.
     const auto traceOne = [&](const std::string& imagePath, const MessageSink& errors, const MessageSink& output) {
@@ -327,7 +260,7 @@ int main(int argc, char** argv) {
         status(texts::kStatusLoading);
         TVemo_comp job(imagePath, outputFolderOf(imagePath), *settings, susie, errors, status);
         job.SetCompletionSink(output);
-        std::optional<PrivateFolder> privateFolder;
+        std::optional<TVemo_privatefolder> privateFolder;
         if (!keepTemp) {
             privateFolder.emplace();
             if (!privateFolder->Error().empty()) {
@@ -336,6 +269,7 @@ int main(int argc, char** argv) {
                 return kExitFailed;
             }
             job.SetIntermediateFolder(privateFolder->Path());
+            job.SetFolderLock(FolderLockMode::HeldByCaller);
         }
         const int result = job.Run(options) == 0 ? 0 : kExitFailed;
         status(texts::kStatusFinished);

@@ -1,14 +1,21 @@
 // vemo-trace: exit status, where the texts go, and what stays on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 #include <QImage>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -297,6 +304,74 @@ TEST(Cli, RatiosAreDecimalNumbersAndStoredOnesAreTakenAsShown) {
     char expected[64];
     std::snprintf(expected, sizeof expected, "%.3f,", sample.width() * 1.235);
     EXPECT_EQ(ReadFile(folder.File("plan.txt")).rfind(expected, 0), 0u) << ReadFile(folder.File("plan.txt")).substr(0, 30);
+}
+
+}  // namespace
+
+namespace {
+
+void MakeOld(const std::string& path) {
+    const timespec old[2] = {{std::time(nullptr) - 120, 0}, {std::time(nullptr) - 120, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// Catches: private folders of runs killed outright (SIGKILL, the OOM
+// killer) piling up in the temporary folder for ever; and a sweep that
+// takes a living run's folder, a fresh one, a link or a link's target.
+TEST(Cli, FoldersLeftByKilledRunsAreRemovedByTheNextRun) {
+    TempFolder images;
+    const std::string tmp = images.File("tmp");
+    std::filesystem::create_directory(tmp);
+    const std::string env = "TMPDIR='" + tmp + "' ";
+
+    // A real run killed in the middle of its trace.
+    WriteGrid(images.File("big.bmp"), 6000, 0);
+    const std::string script = "cd '" + images.Path() + "'; " + env + "exec " + kVemoTrace + " --txt big.bmp >/dev/null 2>&1";
+    const pid_t run = ::fork();
+    ASSERT_GE(run, 0);
+    if (run == 0) {
+        ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string killedFolder;
+    for (int waited = 0; killedFolder.empty() && waited < 20000; ++waited) {
+        for (const std::string& name : FilesIn(tmp)) {
+            if (std::filesystem::exists(tmp + "/" + name + "/temp.sqr")) killedFolder = name;
+        }
+        if (killedFolder.empty()) ::usleep(500);
+    }
+    ::kill(run, SIGKILL);
+    int status = 0;
+    ::waitpid(run, &status, 0);
+    ASSERT_FALSE(killedFolder.empty()) << "the run never wrote its first intermediate file";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed";
+    MakeOld(tmp + "/" + killedFolder);
+
+    // Folders and links that must stay.
+    WriteFile(images.File("precious"), "keep");
+    std::filesystem::create_directory(tmp + "/vemo-trace-dead01");
+    std::filesystem::create_symlink(images.File("precious"), tmp + "/vemo-trace-dead01/temp.lix");
+    MakeOld(tmp + "/vemo-trace-dead01");
+    std::filesystem::create_directory(tmp + "/vemo-trace-live01");
+    MakeOld(tmp + "/vemo-trace-live01");
+    const int held = ::open((tmp + "/vemo-trace-live01").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    std::filesystem::create_directory(tmp + "/vemo-trace-new001");
+    std::filesystem::create_directory(images.File("target"));
+    WriteFile(images.File("target/temp.sqr"), "keep");
+    std::filesystem::create_directory_symlink(images.File("target"), tmp + "/vemo-trace-link01");
+    MakeOld(tmp + "/vemo-trace-link01");
+    std::filesystem::create_directory(tmp + "/other-folder");
+    MakeOld(tmp + "/other-folder");
+
+    const Outcome next = RunCli(images, "--txt '" + kSample + "' -o '" + images.Path() + "'", env);
+    ::close(held);
+    EXPECT_EQ(next.exitStatus, 0) << next.err;
+    std::vector<std::string> left = FilesIn(tmp);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"other-folder", "vemo-trace-link01", "vemo-trace-live01", "vemo-trace-new001"}));
+    EXPECT_EQ(ReadFile(images.File("precious")), "keep");
+    EXPECT_EQ(ReadFile(images.File("target/temp.sqr")), "keep");
 }
 
 }  // namespace
