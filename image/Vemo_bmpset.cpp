@@ -162,15 +162,24 @@ bool TVemo_bmpset::AllocateWorking(int width, int height) {
     return m_workingBitmap.Allocate(width, height, m_baseBitmap.colours);
 }
 
-// The file is read whole and decoded row by row straight into the working
-// bitmap: the decoded picture never exists twice.
+// The file's headers are read first, then its rows a block at a time,
+// decoded and mapped straight into the working bitmap: neither the file
+// nor the decoded picture is ever held whole. A file that shrinks while it
+// is read ends a read early, which the decoder reports as cut off.
 int TVemo_bmpset::ReadBmp() {
-    const MappedFile file(m_imageFileName);
+    ReadOnlyFile file(m_imageFileName);
     if (!file.IsOpen()) {
         Tell(texts::ImageNotDecodable(m_imageFileName, file.Error()));
         return 1;
     }
-    const TVemo_dib dib = TVemo_dib::FromBmpFile(file.Data());
+    // Enough for every header and the largest colour table.
+    uint8_t head[4096];
+    const std::size_t headSize = file.ReadAt(0, head, sizeof head);
+    if (!file.IsOpen()) {
+        Tell(texts::ImageNotDecodable(m_imageFileName, file.Error()));
+        return 1;
+    }
+    const TVemo_dib dib = TVemo_dib::FromBmpFile(std::span<const uint8_t>(head, headSize));
     if (dib.Error() != DibError::None) {
         Tell(texts::ImageNotDecodable(m_imageFileName, dib.Reason()));
         return 1;
@@ -181,7 +190,14 @@ int TVemo_bmpset::ReadBmp() {
     }
     TVemo_colourmap colours(m_baseBitmap.colours);
     colours.PrepareFor(dib.RowFormat(), dib.Colours());
-    const DibError error = dib.Decode(RowMapper(colours, dib.Width()));
+    const DibFileReader read = [&file](uint64_t offset, uint8_t* into, std::size_t bytes) {
+        return file.ReadAt(offset, into, bytes);
+    };
+    const DibError error = dib.DecodeStreamed(read, file.Size(), RowMapper(colours, dib.Width()));
+    if (!file.IsOpen()) {
+        Tell(texts::ImageNotDecodable(m_imageFileName, file.Error()));
+        return 1;
+    }
     if (error != DibError::None) {
         Tell(texts::ImageNotDecodable(m_imageFileName, dib.Reason(error)));
         return 1;

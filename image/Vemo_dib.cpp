@@ -73,6 +73,7 @@ TVemo_dib TVemo_dib::FromBmpFile(std::span<const uint8_t> file) {
     // wrong (pointing into the headers) get the bytes after the colour table.
     std::size_t start = kFileHeaderSize + tableEnd;
     if (pixelOffset >= kFileHeaderSize + dib.m_headerSize) start = pixelOffset;
+    dib.m_pixelStart = start;
     dib.m_pixels = file.subspan(std::min(start, file.size()));
     return dib;
 }
@@ -232,49 +233,94 @@ std::string TVemo_dib::Reason(DibError error) const {
 
 DibError TVemo_dib::Decode(const DibRowSink& sink) const {
     if (m_error != DibError::None) return m_error;
-    if (m_compression == kDibRle8 || m_compression == kDibRle4) return DecodeRle(sink);
-    return DecodeUncompressed(sink);
+    if (m_compression == kDibRle8 || m_compression == kDibRle4) return DecodeRle(m_pixels, sink);
+    return DecodeUncompressed(nullptr, 0, sink);
 }
 
-DibError TVemo_dib::DecodeUncompressed(const DibRowSink& sink) const {
+DibError TVemo_dib::DecodeStreamed(const DibFileReader& read, uint64_t fileSize, const DibRowSink& sink) const {
+    if (m_error != DibError::None) return m_error;
+    if (m_compression != kDibRle8 && m_compression != kDibRle4) return DecodeUncompressed(&read, fileSize, sink);
+    // Run-length data is read whole: it is small, and its rows have no
+    // fixed place in the file.
+    const uint64_t size = fileSize > m_pixelStart ? fileSize - m_pixelStart : 0;
+    if (size > std::numeric_limits<std::size_t>::max()) return DibError::NoMemory;
+    std::vector<uint8_t> pixels;
+    try {
+        pixels.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        return DibError::NoMemory;
+    }
+    const std::size_t got = read(m_pixelStart, pixels.data(), pixels.size());
+    return DecodeRle(std::span<const uint8_t>(pixels.data(), got), sink);
+}
+
+DibError TVemo_dib::DecodeUncompressed(const DibFileReader* read, uint64_t fileSize, const DibRowSink& sink) const {
     const uint64_t width = static_cast<uint64_t>(m_width);
+    const uint64_t height = static_cast<uint64_t>(m_height);
     const uint64_t rowBytes = DibRowBytes(width, static_cast<uint64_t>(m_bitCount));
     const uint64_t usedBytes = (width * static_cast<uint64_t>(m_bitCount) + 7) / 8;
     // The last row's padding may be missing; its pixels may not.
-    if (m_pixels.size() < rowBytes * (static_cast<uint64_t>(m_height) - 1) + usedBytes) return DibError::Truncated;
+    const uint64_t needed = rowBytes * (height - 1) + usedBytes;
+    const uint64_t available = read ? (fileSize > m_pixelStart ? fileSize - m_pixelStart : 0) : m_pixels.size();
+    if (available < needed) return DibError::Truncated;
 
+    // Read from a file, the rows pass through one block of a few hundred
+    // kilobytes, which stays in the cache between the read and the sink.
+    uint64_t rowsPerBlock = height;
+    std::vector<uint8_t> block;
     std::vector<uint8_t> buffer;
-    if (m_bitCount == 4) buffer.resize(width);
-    if (m_bitCount > 8) buffer.resize(width * sizeof(Rgb));
+    try {
+        if (read) {
+            rowsPerBlock = std::clamp<uint64_t>(kStreamBlockBytes / rowBytes, 1, height);
+            block.resize(rowsPerBlock * rowBytes);
+        }
+        if (m_bitCount == 4) buffer.resize(width);
+        if (m_bitCount > 8) buffer.resize(width * sizeof(Rgb));
+    } catch (const std::bad_alloc&) {
+        return DibError::NoMemory;
+    }
     const Channel red(m_masks[0]);
     const Channel green(m_masks[1]);
     const Channel blue(m_masks[2]);
     const Channel alpha(m_masks[3]);
 
-    for (int s = 0; s < m_height; ++s) {
-        const uint8_t* in = m_pixels.data() + static_cast<uint64_t>(s) * rowBytes;
-        const int y = m_topDown ? s : m_height - 1 - s;
-        if (m_bitCount == 1 || m_bitCount == 8) {
-            sink(y, in);
-            continue;
-        }
-        if (m_bitCount == 4) {
-            for (uint64_t x = 0; x < width; ++x) buffer[x] = (x & 1) ? (in[x / 2] & 0x0F) : (in[x / 2] >> 4);
-            sink(y, buffer.data());
-            continue;
-        }
-        Rgb* out = reinterpret_cast<Rgb*>(buffer.data());
-        if (m_bitCount == 24) {
-            for (uint64_t x = 0; x < width; ++x, in += 3) out[x] = MakeRgb(in[2], in[1], in[0]);
+    for (uint64_t first = 0; first < height; first += rowsPerBlock) {
+        const uint64_t count = std::min(rowsPerBlock, height - first);
+        const uint64_t offset = first * rowBytes;
+        const uint8_t* data = block.data();
+        if (read) {
+            const std::size_t bytes = static_cast<std::size_t>(std::min(count * rowBytes, needed - offset));
+            if ((*read)(m_pixelStart + offset, block.data(), bytes) < bytes) return DibError::Truncated;
         } else {
-            const bool wide = m_bitCount == 32;
-            for (uint64_t x = 0; x < width; ++x) {
-                const uint32_t pixel = wide ? Get32(in + 4 * x) : Get16(in + 2 * x);
-                out[x] = MakeRgb(static_cast<int>(red.Of(pixel)), static_cast<int>(green.Of(pixel)),
-                                 static_cast<int>(blue.Of(pixel)), m_alpha ? static_cast<int>(alpha.Of(pixel)) : 255);
-            }
+            data = m_pixels.data() + offset;
         }
-        sink(y, buffer.data());
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint8_t* in = data + i * rowBytes;
+            const uint64_t s = first + i;
+            const int y = static_cast<int>(m_topDown ? s : height - 1 - s);
+            if (m_bitCount == 1 || m_bitCount == 8) {
+                sink(y, in);
+                continue;
+            }
+            if (m_bitCount == 4) {
+                for (uint64_t x = 0; x < width; ++x) buffer[x] = (x & 1) ? (in[x / 2] & 0x0F) : (in[x / 2] >> 4);
+                sink(y, buffer.data());
+                continue;
+            }
+            Rgb* out = reinterpret_cast<Rgb*>(buffer.data());
+            if (m_bitCount == 24) {
+                for (uint64_t x = 0; x < width; ++x, in += 3) out[x] = MakeRgb(in[2], in[1], in[0]);
+            } else {
+                const bool wide = m_bitCount == 32;
+                for (uint64_t x = 0; x < width; ++x) {
+                    const uint32_t pixel = wide ? Get32(in + 4 * x) : Get16(in + 2 * x);
+                    out[x] = MakeRgb(static_cast<int>(red.Of(pixel)), static_cast<int>(green.Of(pixel)),
+                                     static_cast<int>(blue.Of(pixel)),
+                                     m_alpha ? static_cast<int>(alpha.Of(pixel)) : 255);
+                }
+            }
+            sink(y, buffer.data());
+        }
     }
     return DibError::None;
 }
@@ -283,7 +329,7 @@ DibError TVemo_dib::DecodeUncompressed(const DibRowSink& sink) const {
 // a line, (0, 1) ends the picture, (0, 2, dx, dy) moves right and up
 // (forward in the file's row order), (0, n) is followed by n literal pixels
 // padded to an even byte count. Runs past the end of a line are cut off.
-DibError TVemo_dib::DecodeRle(const DibRowSink& sink) const {
+DibError TVemo_dib::DecodeRle(std::span<const uint8_t> pixels, const DibRowSink& sink) const {
     const bool rle8 = m_compression == kDibRle8;
     const std::size_t width = static_cast<std::size_t>(m_width);
     uint8_t paper = 0;
@@ -297,8 +343,8 @@ DibError TVemo_dib::DecodeRle(const DibRowSink& sink) const {
         }
     }
     std::vector<uint8_t> row(width, paper);
-    const uint8_t* data = m_pixels.data();
-    const std::size_t size = m_pixels.size();
+    const uint8_t* data = pixels.data();
+    const std::size_t size = pixels.size();
     std::size_t pos = 0;
     int s = 0;            // row in file order
     std::size_t x = 0;    // column, at most width

@@ -22,8 +22,13 @@
 //
 // Plain C++: the command line reads images without any GUI library.
 //
-// Reads: the bytes given (not owned; they must outlive the object).
-// Writes: nothing.
+// A BMP file need not be in memory: FromBmpFile can be given only its
+// first bytes (headers and colour table) and DecodeStreamed then reads the
+// pixel data through a callback, uncompressed rows a bounded block at a
+// time, so that a scan is never held twice.
+//
+// Reads: the bytes given (not owned; they must outlive the object), or
+// through the reader given to DecodeStreamed. Writes: nothing.
 #pragma once
 
 #include <cstdint>
@@ -73,10 +78,13 @@ enum class DibError {
 
 // Receives one decoded row: y counted from the top, the row in RowFormat().
 using DibRowSink = std::function<void(int y, const uint8_t* row)>;
+// Reads up to `bytes` bytes of a BMP file from `offset` into `into`;
+// returns how many it read, fewer only where the data ends or fails.
+using DibFileReader = std::function<std::size_t(uint64_t offset, uint8_t* into, std::size_t bytes)>;
 
 class TVemo_dib {
 public:
-    // A whole BMP file in memory.
+    // A whole BMP file in memory, or its start for DecodeStreamed.
     static TVemo_dib FromBmpFile(std::span<const uint8_t> file);
     // A packed DIB: the information block (header, masks, colour table) and
     // the bits in blocks of their own, each no longer than given.
@@ -100,6 +108,12 @@ public:
     // Decodes every row once, in file order, and hands it to `sink`.
     // Returns DibError::None, or the fault found in the pixel data.
     DibError Decode(const DibRowSink& sink) const;
+    // The same for a BMP file of `fileSize` bytes read through `read`:
+    // uncompressed rows in blocks of about kStreamBlockBytes, run-length
+    // data whole. A block read short is reported as Truncated before any
+    // of its rows reaches `sink`.
+    DibError DecodeStreamed(const DibFileReader& read, uint64_t fileSize, const DibRowSink& sink) const;
+    static constexpr std::size_t kStreamBlockBytes = std::size_t{256} << 10;
     // The whole picture in RowFormat() with Colours(); a null picture when
     // decoding fails (`error` says why).
     DibPicture ToPicture(DibError& error) const;
@@ -110,8 +124,9 @@ private:
     // the bytes the colour table may use (a BMP file's pixel offset).
     // Sets m_error and returns the bytes consumed.
     std::size_t ParseInfo(std::span<const uint8_t> info, std::size_t tableLimit);
-    DibError DecodeUncompressed(const DibRowSink& sink) const;
-    DibError DecodeRle(const DibRowSink& sink) const;
+    // From m_pixels, or from the file through `read` when it is given.
+    DibError DecodeUncompressed(const DibFileReader* read, uint64_t fileSize, const DibRowSink& sink) const;
+    DibError DecodeRle(std::span<const uint8_t> pixels, const DibRowSink& sink) const;
 
     DibError m_error = DibError::None;
     uint32_t m_headerSize = 0;
@@ -126,4 +141,5 @@ private:
     std::vector<Rgb> m_declared;
     std::vector<Rgb> m_colours;
     std::span<const uint8_t> m_pixels;
+    uint64_t m_pixelStart = 0;  // where a BMP file's pixel data starts
 };
