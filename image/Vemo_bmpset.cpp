@@ -229,8 +229,8 @@ DibRowSink TVemo_bmpset::RowMapper(TVemo_colourmap& colours, int width) {
     if (m_form == WorkingForm::Packed) {
         auto words = std::make_shared<std::vector<uint64_t>>(m_packedBitmap.WordsPerRow());
         return [this, &colours, width, words](int y, const uint8_t* row) {
-            colours.MapRowToInk(row, words->data(), width);
-            m_packedBitmap.PutRow(y, words->data());
+            // A row of paper is left as the bitmap starts: all paper.
+            if (colours.MapRowToInk(row, words->data(), width)) m_packedBitmap.PutRow(y, words->data());
         };
     }
     return [this, &colours, width](int y, const uint8_t* row) {

@@ -2,6 +2,7 @@
 #include "image/Vemo_colourmap.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -38,7 +39,12 @@ uint64_t ReverseBitsOfEachByte(uint64_t v) {
 // The 8 bytes at `bytes` as a word whose lowest byte is the first.
 uint64_t LoadLittle(const uint8_t* bytes) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | bytes[i];  // compiles to one load on little-endian hosts
+    if constexpr (std::endian::native == std::endian::little) {
+        // One load: the byte loop below is not merged into one by g++ -O2.
+        std::memcpy(&v, bytes, sizeof v);
+    } else {
+        for (int i = 7; i >= 0; --i) v = (v << 8) | bytes[i];
+    }
     return v;
 }
 
@@ -139,12 +145,13 @@ void TVemo_colourmap::MapRow(const uint8_t* source, uint8_t* target, int width) 
     }
 }
 
-void TVemo_colourmap::MapRowToInk(const uint8_t* source, uint64_t* target, int width) {
+bool TVemo_colourmap::MapRowToInk(const uint8_t* source, uint64_t* target, int width) {
     const std::size_t count = static_cast<std::size_t>(width);
     const std::size_t words = (count + 63) / 64;
     if (m_format != DibRowFormat::Mono) {
         // Through the byte mapping, a word's worth of pixels at a time.
         uint8_t indexes[64];
+        uint64_t any = 0;
         for (std::size_t w = 0; w < words; ++w) {
             const std::size_t first = 64 * w;
             const std::size_t n = std::min<std::size_t>(64, count - first);
@@ -153,25 +160,32 @@ void TVemo_colourmap::MapRowToInk(const uint8_t* source, uint64_t* target, int w
             uint64_t bits = 0;
             for (std::size_t i = 0; i < n; ++i) bits |= uint64_t{indexes[i] == 0} << i;
             target[w] = bits;
+            any |= bits;
         }
-        return;
+        return any != 0;
     }
-    // A 1-bit row: each word is 8 source bytes with their bits reversed,
-    // then taken as they are, inverted, or replaced, by which colour is ink.
+    // A 1-bit row: each word is 8 source bytes, taken as they are, inverted,
+    // or replaced, by which colour is ink, then with the bits of each byte
+    // reversed (the order does not matter: both act on every bit alike).
+    // Most rows of a drawing are paper, so a first pass only looks for ink
+    // in the file's bits; a row without any is cleared, not reversed.
     const std::size_t bytes = (count + 7) / 8;
-    for (std::size_t w = 0; w < words; ++w) {
-        const std::size_t first = 8 * w;
-        uint64_t v;
-        if (first + 8 <= bytes) {
-            v = LoadLittle(source + first);
-        } else {
-            uint8_t tail[8] = {};
-            std::memcpy(tail, source + first, bytes - first);
-            v = LoadLittle(tail);
-        }
-        const uint64_t ones = ReverseBitsOfEachByte(v);
-        uint64_t ink = m_zeroIsInk ? (m_oneIsInk ? ~uint64_t{0} : ~ones) : (m_oneIsInk ? ones : 0);
-        if (w + 1 == words && count % 64 != 0) ink &= (uint64_t{1} << (count % 64)) - 1;
-        target[w] = ink;
+    const std::size_t full = count / 64;  // words whose 64 pixels all lie in the row
+    const uint64_t oneMask = m_oneIsInk ? ~uint64_t{0} : 0;
+    const uint64_t zeroMask = m_zeroIsInk ? ~uint64_t{0} : 0;
+    const auto inkInFileOrder = [oneMask, zeroMask](uint64_t v) { return (v & oneMask) | (~v & zeroMask); };
+    uint64_t any = 0;
+    if (full < words) {
+        uint8_t tail[8] = {};
+        std::memcpy(tail, source + 8 * full, bytes - 8 * full);
+        target[full] = ReverseBitsOfEachByte(inkInFileOrder(LoadLittle(tail))) & ((uint64_t{1} << (count % 64)) - 1);
+        any = target[full];
     }
+    for (std::size_t w = 0; w < full; ++w) any |= inkInFileOrder(LoadLittle(source + 8 * w));
+    if (any == 0) {
+        std::fill_n(target, full, uint64_t{0});
+        return false;
+    }
+    for (std::size_t w = 0; w < full; ++w) target[w] = ReverseBitsOfEachByte(inkInFileOrder(LoadLittle(source + 8 * w)));
+    return true;
 }

@@ -39,7 +39,8 @@ public:
     void MapRow(const uint8_t* source, uint8_t* target, int width);
     // Maps `width` pixels of one source row into (width + 63) / 64 words of
     // ink bits: bit x % 64 of word x / 64 for pixel x, spare bits 0.
-    void MapRowToInk(const uint8_t* source, uint64_t* target, int width);
+    // Returns whether any pixel is ink (false: every word is 0).
+    bool MapRowToInk(const uint8_t* source, uint64_t* target, int width);
 
 private:
     uint8_t NearestOpaque(Rgb colour) const;
