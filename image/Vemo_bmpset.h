@@ -17,7 +17,9 @@
 // The trace needs only the ink, so a loader made for it (WorkingForm::
 // Packed) keeps the working bitmap as one bit per pixel instead, set where
 // the byte would be 0: built straight from the file's rows, an A0 scan never
-// exists at a byte per pixel. The windows take the one-byte form as a
+// exists at a byte per pixel. A BMP's rows are read a block at a time
+// (run-length data whole), so the file is never held whole either, and
+// rows of paper cost no more than reading them. The windows take the one-byte form as a
 // QImage (Format_Indexed8, GetWorkingBitmap); that accessor lives in the
 // small Qt library vemo_image_qt, so that the command line needs no GUI
 // library at all.
