@@ -250,7 +250,7 @@ DibError TVemo_dib::DecodeStreamed(const DibFileReader& read, uint64_t fileSize,
     } catch (const std::bad_alloc&) {
         return DibError::NoMemory;
     }
-    const std::size_t got = read(m_pixelStart, pixels.data(), pixels.size());
+    const std::size_t got = pixels.empty() ? 0 : read(m_pixelStart, pixels.data(), pixels.size());
     return DecodeRle(std::span<const uint8_t>(pixels.data(), got), sink);
 }
 

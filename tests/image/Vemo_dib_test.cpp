@@ -164,6 +164,22 @@ TEST(DibStreamTest, ShortFileIsRefusedBeforeAnyRow) {
     const Streamed result = DecodeThrough(p, {file.data(), 2048}, file.size(), read);
     EXPECT_EQ(result.error, DibError::Truncated);
     EXPECT_TRUE(result.rowsSeen.empty());
+
+    // Run-length data that is not there at all: cut off, and nothing read
+    // into a buffer that does not exist.
+    std::vector<uint8_t> rle = PatternBmp({8, 4, 2, false, false});
+    rle[30] = 1;  // RLE8
+    rle.resize(14 + 40 + 4 * 256);
+    bool emptyRead = false;
+    const TVemo_dib dib = TVemo_dib::FromBmpFile(rle);
+    const DibError error = dib.DecodeStreamed(
+        [&](uint64_t, uint8_t* into, std::size_t bytes) {
+            emptyRead = emptyRead || into == nullptr || bytes == 0;
+            return std::size_t{0};
+        },
+        rle.size(), [](int, const uint8_t*) {});
+    EXPECT_EQ(error, DibError::Truncated);
+    EXPECT_FALSE(emptyRead);
 }
 
 }  // namespace
