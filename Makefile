@@ -1,5 +1,9 @@
 # Quick start on Debian 12:  make run   |   make test
 #
+# make run opens the desktop program (or, without a display, traces the
+# sample drawing with vemo-trace); make test also runs the window tests on
+# a virtual X server (xvfb-run).
+#
 # Both first install the Debian packages that are missing (as root; any
 # other user is shown the apt-get command to run), then configure and
 # build in build/.
@@ -12,9 +16,10 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 
 PACKAGES = g++ make cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all
-# Tools the tests run: an SVG renderer, GNU parallel for the README's recipe.
-TEST_PACKAGES  = librsvg2-bin parallel
+           libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all fonts-ipafont-gothic
+# Tools the tests run: an SVG renderer, GNU parallel for the README's recipe,
+# a virtual X server for the window test.
+TEST_PACKAGES  = librsvg2-bin parallel xvfb xauth
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
 BENCH_PACKAGES = potrace time
 

@@ -17,6 +17,15 @@ inline constexpr const char* kStatusSynthesising = "3.画像合成";
 inline constexpr const char* kStatusAdjusting = "4.線分調整";
 inline constexpr const char* kStatusFinished = "トレース完了";
 
+// Main window.
+inline constexpr const char* kMainCaption = "Vemo Ver1.006";
+inline constexpr const char* kNoImageGiven = "画像ファイルを指定して下さい。";
+inline constexpr const char* kNoOutputFolderGiven = "出力フォルダを指定して下さい。";
+inline std::string CannotDisplay(const std::string& imagePath) {
+    return imagePath + "は表示できません。";
+}
+inline constexpr const char* kChooseFolderTitle = "フォルダを選択して下さい。";
+
 // Settings holder.
 inline std::string NoSettingsFile(const std::string& fileName) {
     return "Vemoを起動できません。（" + fileName + "がない）";

@@ -1,0 +1,294 @@
+// Vemo_main: the main window.
+#include "app/Vemo_main.h"
+
+#include <filesystem>
+#include <string_view>
+#include <utility>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+
+#include "app/Vemo_common.h"
+#include "app/Vemo_texts.h"
+#include "app/Vemo_viewarestub.h"
+#include "app/Vemodirectory_box.h"
+#include "export/Vemo_dxftemplate.h"
+#include "ui_Vemo_main.h"
+
+// Holds the lock on the folder of the window's intermediate files from a
+// run until they are no longer the window's (next run, other image, close).
+class TVemo_runlock {
+public:
+    bool Take(const std::string& folder) {
+        m_folder = folder;
+        return true;
+    }
+    void Release() { m_folder.clear(); }
+
+private:
+    std::string m_folder;
+};
+
+namespace {
+
+// The folder part of a path: "/data" for "/data/plan.bmp", "/" for "/plan.bmp".
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string TextOf(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+std::string FlagOf(const QCheckBox* box) { return box->isChecked() ? "1" : "0"; }
+
+// The ratio as the window shows it: a space, then three decimals.
+QString DisplayedRatio(const std::string& stored) {
+    return QString::fromStdString(FormatNumber(" %.3lf", ParseNumber(stored)));
+}
+
+}  // namespace
+
+void ShowMessage(QWidget* owner, const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok, owner);
+    box.exec();
+}
+
+void MapWindowFont() { QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")); }
+
+TVemo_mainF::TVemo_mainF(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_ui(std::make_unique<Ui::TVemo_mainF>()),
+      m_runLock(std::make_unique<TVemo_runlock>()) {
+    m_ui->setupUi(this);
+    m_messages = [this](const std::string& text) { ShowMessage(this, text); };
+    m_chooseImageFile = [this] { return QFileDialog::getOpenFileName(this); };
+    m_chooseFolder = ChooseFolder;
+
+    connect(m_ui->Edit1, &QLineEdit::textChanged, this, &TVemo_mainF::Edit1Change);
+    connect(m_ui->Button1, &QPushButton::clicked, this, &TVemo_mainF::Button1Click);
+    connect(m_ui->Button2, &QPushButton::clicked, this, &TVemo_mainF::Button2Click);
+    connect(m_ui->Button3, &QPushButton::clicked, this, &TVemo_mainF::Button3Click);
+    connect(m_ui->Button4, &QPushButton::clicked, this, &TVemo_mainF::Button4Click);
+    connect(m_ui->Button5, &QPushButton::clicked, this, &TVemo_mainF::Button5Click);
+    connect(m_ui->Button6, &QPushButton::clicked, this, &TVemo_mainF::Button6Click);
+    FormCreate();
+}
+
+TVemo_mainF::~TVemo_mainF() = default;
+
+void TVemo_mainF::Attach(TVemo_viewareF& viewer, TVemo_sysF& settings, TVemo_susieF& susie) {
+    m_viewer = &viewer;
+    m_settingsHolder = &settings;
+    m_susie = &susie;
+}
+
+void TVemo_mainF::SetMessageSink(MessageSink messages) { m_messages = std::move(messages); }
+
+MessageSink TVemo_mainF::Messages() const {
+    return [this](const std::string& text) { Tell(text); };
+}
+
+void TVemo_mainF::SetImageFileChooser(std::function<QString()> chooser) { m_chooseImageFile = std::move(chooser); }
+
+void TVemo_mainF::SetFolderChooser(std::function<std::string(QWidget*, const std::string&)> chooser) {
+    m_chooseFolder = std::move(chooser);
+}
+
+void TVemo_mainF::Tell(const std::string& text) const {
+    if (m_messages) m_messages(text);
+}
+
+void TVemo_mainF::FormCreate() {
+    m_skipSave = 0;
+    setFixedSize(size());
+    m_ui->Panel5->setBackgroundRole(QPalette::Highlight);
+    m_ui->Panel5->setForegroundRole(QPalette::HighlightedText);
+    if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
+    // The template travels as bytes (its line-type texts hold single 0xA5
+    // bytes); Latin-1 carries every byte through the list unchanged.
+    for (const std::string& item : DxfTemplate()) {
+        m_ui->ListBox1->addItem(QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size())));
+    }
+}
+
+void TVemo_mainF::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous() || m_shown) return;
+    m_shown = true;
+    FormShow();
+}
+
+void TVemo_mainF::FormShow() {
+    setWindowTitle(QString::fromUtf8(texts::kMainCaption));
+    m_settings = LoadFromSettings();
+    m_ui->Edit1->setText(QString::fromStdString(m_settings.defData));
+    m_ui->Edit2->setText(QString::fromStdString(m_settings.defFld));
+    m_resultsCurrent = 0;
+    QWidget* panel = m_ui->Panel4;
+    panel->hide();
+    panel->move(width() / 2 - panel->width() / 2, height() / 2 - panel->height() / 2);
+}
+
+SettingsRecord TVemo_mainF::LoadFromSettings() {
+    SettingsRecord record;
+    if (m_settingsHolder->CheckSettingsFile() == 1) {
+        // Start-up failed: end the program without writing anything. The
+        // close waits for the event loop, since the window is being shown.
+        m_skipSave = 1;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    } else {
+        record = m_settingsHolder->GetSettings();
+    }
+    const std::pair<const std::string*, QCheckBox*> flags[] = {
+        {&record.xAxis, m_ui->CheckBox1}, {&record.yAxis, m_ui->CheckBox2}, {&record.expTxt, m_ui->CheckBox3},
+        {&record.expDxf, m_ui->CheckBox4}, {&record.expA10, m_ui->CheckBox5},
+    };
+    for (const auto& [value, box] : flags) {
+        if (*value == "1") box->setChecked(true);
+    }
+    if (record.xRatio.empty()) record.xRatio = "1.0";
+    if (record.yRatio.empty()) record.yRatio = "1.0";
+    m_ui->Edit3->setText(DisplayedRatio(record.xRatio));
+    m_ui->Edit4->setText(DisplayedRatio(record.yRatio));
+    return record;
+}
+
+void TVemo_mainF::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+void TVemo_mainF::FormClose() {
+    if (m_skipSave == 0) SaveToSettings();
+    if (m_resultsCurrent == 1) DeleteIntermediateFiles();
+    m_runLock->Release();
+}
+
+void TVemo_mainF::DeleteIntermediateFiles() {
+    for (const std::string* path :
+         {&m_lastResult.squaresPath, &m_lastResult.groupsPath, &m_lastResult.pointsPath, &m_lastResult.linesPath}) {
+        std::error_code ignored;
+        if (!path->empty()) std::filesystem::remove(*path, ignored);
+    }
+}
+
+void TVemo_mainF::SaveToSettings() {
+    m_settings.defData = TextOf(m_ui->Edit1);
+    m_settings.defFld = TextOf(m_ui->Edit2);
+    m_settings.xAxis = FlagOf(m_ui->CheckBox1);
+    m_settings.yAxis = FlagOf(m_ui->CheckBox2);
+    m_settings.expTxt = FlagOf(m_ui->CheckBox3);
+    m_settings.expDxf = FlagOf(m_ui->CheckBox4);
+    m_settings.expA10 = FlagOf(m_ui->CheckBox5);
+    m_settings.xRatio = FormatNumber("%.3lf", ParseNumber(TextOf(m_ui->Edit3)));
+    m_settings.yRatio = FormatNumber("%.3lf", ParseNumber(TextOf(m_ui->Edit4)));
+    m_settingsHolder->SaveSettings(m_settings);
+}
+
+void TVemo_mainF::Edit1Change() {
+    m_resultsCurrent = 0;
+    // The last run's files are no longer the window's to keep.
+    m_runLock->Release();
+}
+
+void TVemo_mainF::Button1Click() {
+    const QString chosen = m_chooseImageFile ? m_chooseImageFile() : QString();
+    if (chosen.isEmpty()) return;
+    m_ui->Edit1->setText(chosen);
+    m_ui->Edit2->setText(QString::fromStdString(FolderOf(chosen.toStdString())));
+}
+
+void TVemo_mainF::Button2Click() {
+    const std::string chosen = m_chooseFolder(this, TextOf(m_ui->Edit2));
+    if (!chosen.empty()) m_ui->Edit2->setText(QString::fromStdString(chosen));
+}
+
+TraceOptions TVemo_mainF::CollectOptions() const {
+    TraceOptions options;
+    options.flipX = m_ui->CheckBox1->isChecked();
+    options.flipY = m_ui->CheckBox2->isChecked();
+    options.xRatioText = TextOf(m_ui->Edit3);
+    options.yRatioText = TextOf(m_ui->Edit4);
+    options.exportText = m_ui->CheckBox3->isChecked();
+    options.exportDxf = m_ui->CheckBox4->isChecked();
+    options.exportA10 = m_ui->CheckBox5->isChecked();
+    for (int i = 0; i < m_ui->ListBox1->count(); ++i) {
+        options.dxfTemplate.push_back(m_ui->ListBox1->item(i)->text().toLatin1().toStdString());
+    }
+    return options;
+}
+
+void TVemo_mainF::SetStatusText(const QString& text) {
+    m_ui->Panel5->setText(text);
+    // The run blocks the event loop; paint now so that each stage shows.
+    m_ui->Panel5->repaint();
+}
+
+void TVemo_mainF::Button3Click() {
+    const std::string imagePath = TextOf(m_ui->Edit1);
+    const std::string outputFolder = TextOf(m_ui->Edit2);
+    if (imagePath.empty()) {
+        Tell(texts::kNoImageGiven);
+        return;
+    }
+    if (outputFolder.empty()) {
+        Tell(texts::kNoOutputFolderGiven);
+        return;
+    }
+    m_runLock->Release();
+    if (!m_runLock->Take(FolderOf(imagePath))) return;
+
+    m_ui->Panel4->show();
+    m_ui->Panel4->raise();
+    SetStatusText(QString::fromUtf8(texts::kStatusLoading));
+
+    const StatusSink status = [this](std::string_view text) {
+        SetStatusText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    };
+    TVemo_comp job(imagePath, outputFolder, *m_settingsHolder, *m_susie, Messages(), status);
+    job.Run(CollectOptions());
+
+    SetStatusText(QString::fromUtf8(texts::kStatusFinished));
+    m_ui->Panel4->hide();
+    m_resultsCurrent = 1;
+    m_lastResult = job.GetResult();
+}
+
+void TVemo_mainF::Button4Click() { close(); }
+
+void TVemo_mainF::Button5Click() {
+    const std::string imagePath = TextOf(m_ui->Edit1);
+    if (m_viewer->OpenImage(imagePath, m_lastResult) == 1) {
+        Tell(texts::CannotDisplay(imagePath));
+        return;
+    }
+    m_viewer->exec();
+}
+
+void TVemo_mainF::Button6Click() {
+    // Whether a browser opened is not checked: without one, nothing happens.
+    const std::string document = m_settings.systemFolder + "/help/Vemo_help.htm";
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(document)));
+}
+
+void TVemo_mainF::BringToFront() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}

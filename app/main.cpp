@@ -1,0 +1,89 @@
+// vemo: the desktop program.
+//
+// Start-up: refuse a second instance (it brings the running window to the
+// front and ends with exit code -1 before creating anything), then create
+// the long-lived objects in their fixed order (main window, viewer,
+// settings holder, plug-in loader), run the event loop and end with 0. The
+// main window reads the settings when it is first shown; without
+// "Vemo.sys" it says so and the program ends.
+//
+// An error raised inside an event handler is shown in a message box and
+// the program carries on; one that escapes start-up is shown the same way
+// and ends the program with exit code 1.
+#include <exception>
+#include <new>
+#include <string>
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/Vemo_instance.h"
+#include "app/Vemo_main.h"
+#include "app/Vemo_sys.h"
+#include "app/Vemo_texts.h"
+#include "app/Vemo_viewarestub.h"
+#include "image/Vemo_susie.h"
+
+namespace {
+
+constexpr int kExitPreviousInstance = -1;
+constexpr int kExitFailedStart = 1;
+
+std::string ErrorText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        return texts::kReasonNoMemory;
+    } catch (const std::exception& known) {
+        return known.what();
+    } catch (...) {
+        return std::string();
+    }
+}
+
+void ShowError(const std::string& text) {
+    QMessageBox::critical(nullptr, kApplicationTitle, QString::fromStdString(text));
+}
+
+// Qt cannot carry an exception out of an event handler; this stops it at
+// the handler, tells the user and lets the program carry on.
+class VemoApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (...) {
+            ShowError(ErrorText(std::current_exception()));
+            return false;
+        }
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TVemo_instance instance;
+    if (instance.FindPreviousInstance()) return kExitPreviousInstance;
+
+    VemoApplication application(argc, argv);
+    QApplication::setApplicationName(kApplicationTitle);
+    MapWindowFont();
+    try {
+        TVemo_mainF mainF;
+        TVemo_viewareF viewareF(mainF);
+        TVemo_sysF sysF(mainF.Messages());
+        TVemo_susieF susieF(mainF.Messages());
+        mainF.Attach(viewareF, sysF, susieF);
+        viewareF.Attach(sysF, susieF);
+        instance.Listen([&mainF] { mainF.BringToFront(); });
+
+        mainF.show();
+        QApplication::exec();
+        return 0;
+    } catch (...) {
+        ShowError(ErrorText(std::current_exception()));
+        return kExitFailedStart;
+    }
+}
