@@ -55,9 +55,12 @@ TVemo_instance::TVemo_instance(std::string runtimeFolder) {
 }
 
 TVemo_instance::~TVemo_instance() {
-    m_server.reset();  // removes the socket file while the lock still guards it
+    StopListening();
     if (m_lockFile >= 0) close(m_lockFile);
 }
+
+// The socket file goes while the lock still guards it.
+void TVemo_instance::StopListening() { m_server.reset(); }
 
 bool TVemo_instance::FindPreviousInstance() {
     if (m_lockPath.empty()) return false;

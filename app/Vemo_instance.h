@@ -36,6 +36,9 @@ public:
     // Answers later starts by calling `bringToFront`. Needs the
     // application object; call after FindPreviousInstance gave false.
     void Listen(std::function<void()> bringToFront);
+    // Stops answering and removes the socket file; call while the
+    // application object still exists.
+    void StopListening();
 
     const std::string& SocketPath() const { return m_socketPath; }
 

@@ -81,8 +81,10 @@ int main(int argc, char** argv) {
 
         mainF.show();
         QApplication::exec();
+        instance.StopListening();
         return 0;
     } catch (...) {
+        instance.StopListening();
         ShowError(ErrorText(std::current_exception()));
         return kExitFailedStart;
     }
