@@ -2,6 +2,7 @@
 #include "app/Vemo_main.h"
 
 #include <filesystem>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -66,6 +67,20 @@ void ShowMessage(QWidget* owner, const std::string& text) {
     box.exec();
 }
 
+void ShowError(QWidget* owner, std::exception_ptr error) {
+    std::string text;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::bad_alloc&) {
+        text = texts::kReasonNoMemory;
+    } catch (const std::exception& known) {
+        text = known.what();
+    } catch (...) {
+        // An error of an unknown kind has no text to show.
+    }
+    QMessageBox::critical(owner, kApplicationTitle, QString::fromStdString(text));
+}
+
 void MapWindowFont() { QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")); }
 
 TVemo_mainF::TVemo_mainF(QWidget* parent)
@@ -79,12 +94,22 @@ TVemo_mainF::TVemo_mainF(QWidget* parent)
     m_chooseFolder = ChooseFolder;
 
     connect(m_ui->Edit1, &QLineEdit::textChanged, this, &TVemo_mainF::Edit1Change);
-    connect(m_ui->Button1, &QPushButton::clicked, this, &TVemo_mainF::Button1Click);
-    connect(m_ui->Button2, &QPushButton::clicked, this, &TVemo_mainF::Button2Click);
-    connect(m_ui->Button3, &QPushButton::clicked, this, &TVemo_mainF::Button3Click);
-    connect(m_ui->Button4, &QPushButton::clicked, this, &TVemo_mainF::Button4Click);
-    connect(m_ui->Button5, &QPushButton::clicked, this, &TVemo_mainF::Button5Click);
-    connect(m_ui->Button6, &QPushButton::clicked, this, &TVemo_mainF::Button6Click);
+    const std::pair<QPushButton*, void (TVemo_mainF::*)()> buttons[] = {
+        {m_ui->Button1, &TVemo_mainF::Button1Click}, {m_ui->Button2, &TVemo_mainF::Button2Click},
+        {m_ui->Button3, &TVemo_mainF::Button3Click}, {m_ui->Button4, &TVemo_mainF::Button4Click},
+        {m_ui->Button5, &TVemo_mainF::Button5Click}, {m_ui->Button6, &TVemo_mainF::Button6Click},
+    };
+    for (const auto& [button, handler] : buttons) {
+        // An error must not unwind through Qt's event code: it stops here,
+        // is shown, and the window carries on.
+        connect(button, &QPushButton::clicked, this, [this, handler = handler] {
+            try {
+                (this->*handler)();
+            } catch (...) {
+                ShowError(this, std::current_exception());
+            }
+        });
+    }
     FormCreate();
 }
 

@@ -17,6 +17,7 @@
 // (Edit1, CheckBox3, Panel5, ...): tests and the viewer find them by name.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,6 +42,9 @@ inline constexpr const char* kApplicationTitle = "Vemo";
 // Shows `text` in a plain modal message box: application title, one OK
 // button, no icon.
 void ShowMessage(QWidget* owner, const std::string& text);
+
+// Shows an error that stopped an operation: its text in an error box.
+void ShowError(QWidget* owner, std::exception_ptr error);
 
 // The window definitions name the font their captions were laid out with;
 // this maps it to the proportional Japanese Gothic that Debian ships, so

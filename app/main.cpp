@@ -10,17 +10,11 @@
 // An error raised inside an event handler is shown in a message box and
 // the program carries on; one that escapes start-up is shown the same way
 // and ends the program with exit code 1.
-#include <exception>
-#include <new>
-#include <string>
-
 #include <QApplication>
-#include <QMessageBox>
 
 #include "app/Vemo_instance.h"
 #include "app/Vemo_main.h"
 #include "app/Vemo_sys.h"
-#include "app/Vemo_texts.h"
 #include "app/Vemo_viewarestub.h"
 #include "image/Vemo_susie.h"
 
@@ -29,24 +23,8 @@ namespace {
 constexpr int kExitPreviousInstance = -1;
 constexpr int kExitFailedStart = 1;
 
-std::string ErrorText(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::bad_alloc&) {
-        return texts::kReasonNoMemory;
-    } catch (const std::exception& known) {
-        return known.what();
-    } catch (...) {
-        return std::string();
-    }
-}
-
-void ShowError(const std::string& text) {
-    QMessageBox::critical(nullptr, kApplicationTitle, QString::fromStdString(text));
-}
-
-// Qt cannot carry an exception out of an event handler; this stops it at
-// the handler, tells the user and lets the program carry on.
+// The last resort for an error raised by any other event handler: it is
+// shown and the program carries on.
 class VemoApplication : public QApplication {
 public:
     using QApplication::QApplication;
@@ -55,7 +33,7 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (...) {
-            ShowError(ErrorText(std::current_exception()));
+            ShowError(nullptr, std::current_exception());
             return false;
         }
     }
@@ -85,7 +63,7 @@ int main(int argc, char** argv) {
         return 0;
     } catch (...) {
         instance.StopListening();
-        ShowError(ErrorText(std::current_exception()));
+        ShowError(nullptr, std::current_exception());
         return kExitFailedStart;
     }
 }

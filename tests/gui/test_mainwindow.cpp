@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -319,6 +320,26 @@ private slots:
         QTest::mouseClick(Find<QPushButton>(program.mainF, "Button5"), Qt::LeftButton);
         QCOMPARE(program.messages.size(), std::size_t(2));
         QCOMPARE(program.messages[1], missing + "は表示できません。");
+    }
+
+    // An error inside a handler must not unwind through Qt: it is shown in
+    // an error box and the window carries on.
+    void errorInsideAHandlerIsShownAndTheWindowCarriesOn() {
+        ScratchFolder scratch;
+        Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0")));
+        program.mainF.show();
+        program.mainF.SetMessageSink([](const std::string&) { throw std::runtime_error("disk on fire"); });
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
+        QCOMPARE(shown, QString("disk on fire"));
+        QVERIFY(program.mainF.isVisible());
+        QCOMPARE(program.mainF.IsResultsCurrent(), 0);
     }
 
     void helpOpensTheDocumentInTheSystemFolder() {
