@@ -4,58 +4,27 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
-
+#include <QEvent>
 #include <QImage>
+#include <QLabel>
 #include <QString>
+#include <QStringList>
 
 #include "app/Vemo_main.h"
 #include "app/Vemo_sys.h"
 #include "app/Vemo_viewarestub.h"
 #include "image/Vemo_susie.h"
-
-inline std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-// A fresh folder under the system's temporary folder, removed at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vemo-gui-XXXXXX").string();
-        m_path = mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::string Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+#include "app/test_support.h"
 
 // A copy of the delivered system folder (base image, plug-ins) in
 // `folder`/Vemosys, with `settings` as its Vemo.sys.
-inline std::string MakeSystemFolder(const ScratchFolder& folder, const std::string& settings) {
+inline std::string MakeSystemFolder(const TempFolder& folder, const std::string& settings) {
     const std::string system = folder.File("Vemosys");
     std::filesystem::copy(VEMO_SYSTEM_DIR, system, std::filesystem::copy_options::recursive);
-    WriteBytes(system + "/Vemo.sys", settings);
+    WriteFile(system + "/Vemo.sys", settings);
     return system;
 }
 
@@ -96,3 +65,27 @@ struct Program {
 };
 
 inline const char* kIntermediateNames[] = {"temp.sqr", "temp.sqo", "temp.pxy", "temp.lix"};
+
+// A control of the window definition, by name.
+template <typename T>
+T* Find(QWidget& window, const char* name) {
+    T* control = window.findChild<T*>(name);
+    if (control == nullptr) qFatal("no control %s", name);
+    return control;
+}
+
+// Collects the text of `label` each time it is painted with a new text.
+class PaintRecorder : public QObject {
+public:
+    PaintRecorder(QLabel* label, QStringList& texts) : m_label(label), m_texts(texts) { label->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_label && event->type() == QEvent::Paint && m_texts.value(m_texts.size() - 1) != m_label->text()) {
+            m_texts.append(m_label->text());
+        }
+        return false;
+    }
+
+private:
+    QLabel* m_label;
+    QStringList& m_texts;
+};

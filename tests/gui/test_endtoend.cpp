@@ -23,34 +23,12 @@ const std::string kSettings =
     "PNGSPI=vemo_png.spi\nGIFSPI=vemo_gif.spi\n[CV1FLG]\nXAXIS=0\nYAXIS=0\n[CV2FLG]\nEXPTXT=0\nEXPDXF=0\n"
     "EXPA10=0\n[CV3FLG]\nXRATIO=1.000\nYRATIO=1.000\n";
 
-template <typename T>
-T* Find(QWidget& window, const char* name) {
-    T* control = window.findChild<T*>(name);
-    if (control == nullptr) qFatal("no control %s", name);
-    return control;
-}
-
 void SaveScreenshot(QWidget& window, const char* suffix) {
     const QString prefix = qEnvironmentVariable("VEMO_SCREENSHOT");
     if (prefix.isEmpty()) return;
     std::filesystem::create_directories(std::filesystem::path(prefix.toStdString()).parent_path());
     QVERIFY(window.grab().save(prefix + suffix));
 }
-
-class PaintRecorder : public QObject {
-public:
-    PaintRecorder(QLabel* label, QStringList& texts) : m_label(label), m_texts(texts) { label->installEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_label && event->type() == QEvent::Paint && m_texts.value(m_texts.size() - 1) != m_label->text()) {
-            m_texts.append(m_label->text());
-        }
-        return false;
-    }
-
-private:
-    QLabel* m_label;
-    QStringList& m_texts;
-};
 
 }  // namespace
 
@@ -61,7 +39,7 @@ private slots:
     void initTestCase() { MapWindowFont(); }
 
     void traceFromTheWindow() {
-        ScratchFolder scratch;
+        TempFolder scratch;
         Program program(MakeSystemFolder(scratch, kSettings));
         const std::string image = scratch.File("plan.bmp");
         std::filesystem::copy_file(VEMO_SOURCE_DIR "/samples/plan.bmp", image);
@@ -110,7 +88,7 @@ private slots:
 
         QTest::mouseClick(Find<QPushButton>(window, "Button4"), Qt::LeftButton);
         for (const char* name : kIntermediateNames) QVERIFY2(!std::filesystem::exists(scratch.File(name)), name);
-        QVERIFY(ReadBytes(scratch.File("Vemosys/Vemo.sys")).find("EXPA10=1") != std::string::npos);
+        QVERIFY(ReadFile(scratch.File("Vemosys/Vemo.sys")).find("EXPA10=1") != std::string::npos);
     }
 
 private:

@@ -44,10 +44,10 @@ class InstanceTest : public QObject {
 
 private slots:
     void secondStartRaisesTheFirstWindowAndEnds() {
-        ScratchFolder runtime;
-        ScratchFolder scratch;
+        TempFolder runtime;
+        TempFolder scratch;
         const std::string system = MakeSystemFolder(scratch, kSettings);
-        const std::string settingsBefore = ReadBytes(VEMO_SYSTEM_DIR "/Vemo.sys");
+        const std::string settingsBefore = ReadFile(VEMO_SYSTEM_DIR "/Vemo.sys");
 
         TVemo_instance first(runtime.Path());
         QVERIFY(!first.FindPreviousInstance());
@@ -69,12 +69,12 @@ private slots:
         QVERIFY(!program.mainF.isMinimized());
         QVERIFY(program.mainF.isVisible());
         // It ended before its settings holder existed: nothing read or written.
-        QCOMPARE(ReadBytes(VEMO_SYSTEM_DIR "/Vemo.sys"), settingsBefore);
+        QCOMPARE(ReadFile(VEMO_SYSTEM_DIR "/Vemo.sys"), settingsBefore);
     }
 
     void killedInstanceDoesNotBlockTheNextStart() {
-        ScratchFolder runtime;
-        ScratchFolder install;
+        TempFolder runtime;
+        TempFolder install;
         MakeSystemFolder(install, kSettings);
         const std::string program = install.File("vemo");
         std::filesystem::copy_file(VEMO_BUILD_DIR "/vemo", program);
