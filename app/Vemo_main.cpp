@@ -24,32 +24,12 @@
 #include "app/Vemo_texts.h"
 #include "app/Vemo_viewarestub.h"
 #include "app/Vemodirectory_box.h"
+#include "base/Vemo_fileerror.h"
+#include "base/Vemo_path.h"
 #include "export/Vemo_dxftemplate.h"
 #include "ui_Vemo_main.h"
 
-// Holds the lock on the folder of the window's intermediate files from a
-// run until they are no longer the window's (next run, other image, close).
-class TVemo_runlock {
-public:
-    bool Take(const std::string& folder) {
-        m_folder = folder;
-        return true;
-    }
-    void Release() { m_folder.clear(); }
-
-private:
-    std::string m_folder;
-};
-
 namespace {
-
-// The folder part of a path: "/data" for "/data/plan.bmp", "/" for "/plan.bmp".
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return std::string();
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 std::string TextOf(const QLineEdit* edit) { return edit->text().toStdString(); }
 
@@ -86,8 +66,7 @@ void MapWindowFont() { QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴ�
 TVemo_mainF::TVemo_mainF(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      m_ui(std::make_unique<Ui::TVemo_mainF>()),
-      m_runLock(std::make_unique<TVemo_runlock>()) {
+      m_ui(std::make_unique<Ui::TVemo_mainF>()) {
     m_ui->setupUi(this);
     m_messages = [this](const std::string& text) { ShowMessage(this, text); };
     m_chooseImageFile = [this] { return QFileDialog::getOpenFileName(this); };
@@ -201,7 +180,7 @@ void TVemo_mainF::closeEvent(QCloseEvent* event) {
 void TVemo_mainF::FormClose() {
     if (m_skipSave == 0) SaveToSettings();
     if (m_resultsCurrent == 1) DeleteIntermediateFiles();
-    m_runLock->Release();
+    m_folderLock.Unlock();
 }
 
 void TVemo_mainF::DeleteIntermediateFiles() {
@@ -228,14 +207,14 @@ void TVemo_mainF::SaveToSettings() {
 void TVemo_mainF::Edit1Change() {
     m_resultsCurrent = 0;
     // The last run's files are no longer the window's to keep.
-    m_runLock->Release();
+    m_folderLock.Unlock();
 }
 
 void TVemo_mainF::Button1Click() {
     const QString chosen = m_chooseImageFile ? m_chooseImageFile() : QString();
     if (chosen.isEmpty()) return;
     m_ui->Edit1->setText(chosen);
-    m_ui->Edit2->setText(QString::fromStdString(FolderOf(chosen.toStdString())));
+    m_ui->Edit2->setText(QString::fromStdString(SplitPath(chosen.toStdString()).folder));
 }
 
 void TVemo_mainF::Button2Click() {
@@ -275,8 +254,22 @@ void TVemo_mainF::Button3Click() {
         Tell(texts::kNoOutputFolderGiven);
         return;
     }
-    m_runLock->Release();
-    if (!m_runLock->Take(FolderOf(imagePath))) return;
+    // The window keeps the lock on the folder of its run's files; a folder
+    // that cannot be opened is left to the job, whose load reports it.
+    const std::string folder = SplitPath(imagePath).folder;
+    bool lockHeld = false;
+    try {
+        if (!m_folderLock.IsHeld() || m_folderLock.Folder() != folder) {
+            m_folderLock.Unlock();
+            if (!m_folderLock.Lock(folder, TVemo_folderlock::Mode::FailIfBusy)) {
+                Tell(texts::FolderBusy(folder));
+                return;
+            }
+        }
+        lockHeld = true;
+    } catch (const FileError&) {
+        m_folderLock.Unlock();
+    }
 
     m_ui->Panel4->show();
     m_ui->Panel4->raise();
@@ -286,6 +279,7 @@ void TVemo_mainF::Button3Click() {
         SetStatusText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     };
     TVemo_comp job(imagePath, outputFolder, *m_settingsHolder, *m_susie, Messages(), status);
+    if (lockHeld) job.SetFolderLock(FolderLockMode::HeldByCaller);
     job.Run(CollectOptions());
 
     SetStatusText(QString::fromUtf8(texts::kStatusFinished));

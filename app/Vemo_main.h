@@ -27,11 +27,11 @@
 
 #include "app/Vemo_comp.h"
 #include "app/Vemo_sys.h"
+#include "base/Vemo_folderlock.h"
 #include "trace/Vemotrace_types.h"
 
 class TVemo_susieF;
 class TVemo_viewareF;
-class TVemo_runlock;
 namespace Ui {
 class TVemo_mainF;
 }
@@ -111,7 +111,9 @@ private:
     TVemo_viewareF* m_viewer = nullptr;
     TVemo_sysF* m_settingsHolder = nullptr;
     TVemo_susieF* m_susie = nullptr;
-    std::unique_ptr<TVemo_runlock> m_runLock;
+    // Held from a run until its files are no longer the window's: another
+    // run in that folder would replace them under the viewer.
+    TVemo_folderlock m_folderLock;
 
     SettingsRecord m_settings;
     TraceResult m_lastResult;

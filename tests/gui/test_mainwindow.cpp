@@ -14,6 +14,7 @@
 
 #include "app/Vemo_comp.h"
 #include "app/Vemodirectory_box.h"
+#include "base/Vemo_folderlock.h"
 #include "gui_support.h"
 
 namespace {
@@ -301,6 +302,41 @@ private slots:
             QCOMPARE(std::filesystem::exists(scratch.File("second") + "/" + name), editAfterRun);
         }
         QVERIFY(std::filesystem::exists(scratch.File("second") + "/plan.txt"));
+    }
+
+    // The window holds the lock on its run's folder until the files are no
+    // longer its own, and says so instead of running where another run is.
+    void runFolderIsLockedWhileItsFilesAreTheWindows() {
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0")));
+        program.mainF.show();
+        const std::string folder = scratch.File("plans");
+        std::filesystem::create_directory(folder);
+        WriteDrawing(folder + "/plan.bmp");
+        Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(folder + "/plan.bmp"));
+        Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(folder));
+        auto otherRunCanLock = [&] {
+            TVemo_folderlock other;
+            return other.Lock(folder, TVemo_folderlock::Mode::FailIfBusy);
+        };
+
+        {
+            TVemo_folderlock other;
+            QVERIFY(other.Lock(folder, TVemo_folderlock::Mode::FailIfBusy));
+            QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
+            QCOMPARE(program.messages, std::vector<std::string>{"フォルダ「" + folder + "」は他のトレースが使用中です。"});
+            QCOMPARE(program.mainF.IsResultsCurrent(), 0);
+            QVERIFY(!std::filesystem::exists(folder + "/temp.lix"));
+        }
+        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
+        QCOMPARE(program.mainF.IsResultsCurrent(), 1);
+        QVERIFY(!otherRunCanLock());
+        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);  // same folder again
+        QCOMPARE(program.messages.size(), std::size_t(3));
+        QVERIFY(!otherRunCanLock());
+        QVERIFY(program.mainF.close());
+        QVERIFY(otherRunCanLock());
+        QVERIFY(!std::filesystem::exists(folder + "/temp.lix"));
     }
 
     void viewerTellsWhenTheImageCannotBeShown() {
