@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -83,6 +84,29 @@ int32_t ClampToInt32(int64_t value) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
 }
+
+// The two reads the overlay makes, from a lines file already in memory.
+class MemoryRecordReader {
+public:
+    explicit MemoryRecordReader(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
+
+    bool TryInt32(int32_t& value) {
+        if (m_bytes.size() < 4) return false;
+        value = records::GetInt32(m_bytes.data());
+        m_bytes = m_bytes.subspan(4);
+        return true;
+    }
+
+    std::size_t ReadUpTo(uint8_t* to, std::size_t bytes) {
+        const std::size_t got = std::min(bytes, m_bytes.size());
+        if (got > 0) std::memcpy(to, m_bytes.data(), got);
+        m_bytes = m_bytes.subspan(got);
+        return got;
+    }
+
+private:
+    std::span<const uint8_t> m_bytes;
+};
 
 struct Point {
     double x = 0.0;
@@ -273,27 +297,37 @@ void TVemo_compdata::FreeGroups() {
 // --- Polyline overlay --------------------------------------------------------
 
 void TVemo_compdata::DrawLines(const std::string& linesPath, TVemo_canvas& canvas, double zoom) const {
-    canvas.SetPenColour(CanvasColour{0, 0, 0});
     try {
         RecordReader reader(linesPath);
-        for (std::size_t polyline = 1;; ++polyline) {
-            int32_t count = 0;
-            if (!reader.TryInt32(count)) return;
-            canvas.SetPenColour(m_colours[polyline % kDrawingColours]);
-            for (int32_t i = 0; i < count; ++i) {
-                uint8_t pointBytes[records::kVertexSize];
-                if (reader.ReadUpTo(pointBytes, sizeof pointBytes) != sizeof pointBytes) return;
-                const int32_t x = ToPixel(records::GetDouble(pointBytes) * zoom);
-                const int32_t y = ToPixel(records::GetDouble(pointBytes + 8) * zoom);
-                if (i == 0) {
-                    canvas.MoveTo(x, y);
-                } else {
-                    canvas.LineTo(x, y);
-                }
-            }
-        }
+        DrawPolylines(reader, canvas, zoom);
     } catch (const FileError&) {
         // The overlay shows what could be read; see the header.
+    }
+}
+
+void TVemo_compdata::DrawLines(std::span<const uint8_t> lines, TVemo_canvas& canvas, double zoom) const {
+    MemoryRecordReader reader(lines);
+    DrawPolylines(reader, canvas, zoom);
+}
+
+template <typename Reader>
+void TVemo_compdata::DrawPolylines(Reader& reader, TVemo_canvas& canvas, double zoom) const {
+    canvas.SetPenColour(CanvasColour{0, 0, 0});
+    for (std::size_t polyline = 1;; ++polyline) {
+        int32_t count = 0;
+        if (!reader.TryInt32(count)) return;
+        canvas.SetPenColour(m_colours[polyline % kDrawingColours]);
+        for (int32_t i = 0; i < count; ++i) {
+            uint8_t pointBytes[records::kVertexSize];
+            if (reader.ReadUpTo(pointBytes, sizeof pointBytes) != sizeof pointBytes) return;
+            const int32_t x = ToPixel(records::GetDouble(pointBytes) * zoom);
+            const int32_t y = ToPixel(records::GetDouble(pointBytes + 8) * zoom);
+            if (i == 0) {
+                canvas.MoveTo(x, y);
+            } else {
+                canvas.LineTo(x, y);
+            }
+        }
     }
 }
 

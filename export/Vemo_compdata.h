@@ -39,6 +39,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,9 @@ public:
     // stops quietly where the file ends, also inside a record, and a file
     // that cannot be opened draws nothing.
     void DrawLines(const std::string& linesPath, TVemo_canvas& canvas, double zoom) const;
+    // The same from the bytes of a lines file read beforehand (the viewer
+    // reads temp.lix once per opening, not at every repaint).
+    void DrawLines(std::span<const uint8_t> lines, TVemo_canvas& canvas, double zoom) const;
 
     // The table entry at `index`; black outside 0 to 255.
     CanvasColour Colour(int index) const;
@@ -122,6 +126,8 @@ public:
     std::vector<std::string> ReadTemplateRange(int32_t lowest, int32_t highest) const;
 
 private:
+    template <typename Reader>
+    void DrawPolylines(Reader& reader, TVemo_canvas& canvas, double zoom) const;
     double DrawingWidth() const;
     double DrawingHeight() const;
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 
 namespace {
 
@@ -34,8 +36,11 @@ TVemo_qtcanvas::TVemo_qtcanvas(QPainter& painter) : m_painter(&painter) { Prepar
 
 TVemo_qtcanvas::TVemo_qtcanvas(QImage& image) {
     const QImage::Format format = image.format();
-    if (format == QImage::Format_Indexed8 || format == QImage::Format_Mono || format == QImage::Format_MonoLSB) {
-        image.convertTo(QImage::Format_RGB32);
+    if (format == QImage::Format_Mono || format == QImage::Format_MonoLSB) image.convertTo(QImage::Format_Indexed8);
+    if (image.format() == QImage::Format_Indexed8) {
+        m_indexed = &image;
+        m_visible = image.rect();
+        return;
     }
     m_ownPainter.emplace(&image);
     m_painter = &*m_ownPainter;
@@ -43,6 +48,7 @@ TVemo_qtcanvas::TVemo_qtcanvas(QImage& image) {
 }
 
 TVemo_qtcanvas::~TVemo_qtcanvas() {
+    if (m_indexed) return;
     FlushPoints();
     if (m_ownPainter) m_ownPainter->end();
 }
@@ -72,17 +78,30 @@ void TVemo_qtcanvas::Prepare() {
     m_visible = area.adjusted(-spare, -spare, spare, spare);
 }
 
-void TVemo_qtcanvas::SetBrushColour(CanvasColour colour) { m_brush = ToQColor(colour); }
+void TVemo_qtcanvas::SetBrushColour(CanvasColour colour) {
+    m_brush = ToQColor(colour);
+    if (m_indexed) m_brushIndex = IndexFor(colour);
+}
 
 void TVemo_qtcanvas::FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
-    if (!m_painter->isActive()) return;
     const QRect rect = Clipped(left, top, right, bottom, m_visible);
     if (rect.isEmpty()) return;
+    if (m_indexed) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            std::memset(m_indexed->scanLine(y) + rect.left(), m_brushIndex, static_cast<std::size_t>(rect.width()));
+        }
+        return;
+    }
+    if (!m_painter->isActive()) return;
     FlushPoints();  // what was drawn first stays underneath
     m_painter->fillRect(rect, m_brush);
 }
 
 void TVemo_qtcanvas::SetPenColour(CanvasColour colour) {
+    if (m_indexed) {
+        m_penIndex = IndexFor(colour);
+        return;
+    }
     const QColor pen = ToQColor(colour);
     if (pen == m_pen) return;
     FlushPoints();
@@ -95,7 +114,7 @@ void TVemo_qtcanvas::LineTo(int32_t x, int32_t y) {
     const int64_t x0 = m_position.x();
     const int64_t y0 = m_position.y();
     m_position = QPoint(x, y);
-    if (!m_painter->isActive()) return;
+    if (!m_indexed && !m_painter->isActive()) return;
 
     const int64_t dx = int64_t{x} - x0;
     const int64_t dy = int64_t{y} - y0;
@@ -132,6 +151,10 @@ void TVemo_qtcanvas::LineTo(int32_t x, int32_t y) {
         const int64_t along = majorStart + majorSign * i;
         const int64_t across = minorStart + minorSign * offset;
         if (across < minorLow || across > minorHigh) continue;
+        if (m_indexed) {
+            m_indexed->scanLine(static_cast<int>(xMajor ? across : along))[xMajor ? along : across] = m_penIndex;
+            continue;
+        }
         m_points.append(xMajor ? QPoint(static_cast<int>(along), static_cast<int>(across))
                                : QPoint(static_cast<int>(across), static_cast<int>(along)));
         if (m_points.size() >= kPointBatch) FlushPoints();
@@ -147,4 +170,44 @@ void TVemo_qtcanvas::FlushPoints() {
         m_painter->drawPoints(m_points.constData(), static_cast<int>(m_points.size()));
     }
     m_points.clear();
+}
+
+uchar TVemo_qtcanvas::IndexFor(CanvasColour colour) {
+    const QRgb wanted = qRgb(colour.red, colour.green, colour.blue);
+    QList<QRgb> table = m_indexed->colorTable();
+    for (qsizetype i = 0; i < table.size(); ++i) {
+        if ((table[i] & 0xFFFFFF) == (wanted & 0xFFFFFF)) return static_cast<uchar>(i);
+    }
+    if (table.size() < 256) {
+        table.append(wanted);
+        m_indexed->setColorTable(table);
+        return static_cast<uchar>(table.size() - 1);
+    }
+    if (m_usedIndexes.empty()) {
+        uchar used[256] = {};
+        for (int y = 0; y < m_indexed->height(); ++y) {
+            const uchar* row = m_indexed->constScanLine(y);
+            for (int x = 0; x < m_indexed->width(); ++x) used[row[x]] = 1;
+        }
+        m_usedIndexes.assign(std::begin(used), std::end(used));
+    }
+    // From the top down: base tables keep their own colours at the bottom.
+    for (int i = 255; i >= 0; --i) {
+        if (m_usedIndexes[static_cast<std::size_t>(i)]) continue;
+        m_usedIndexes[static_cast<std::size_t>(i)] = true;
+        table[i] = wanted;
+        m_indexed->setColorTable(table);
+        return static_cast<uchar>(i);
+    }
+    int nearest = 0;
+    int nearestDistance = std::numeric_limits<int>::max();
+    for (int i = 0; i < 256; ++i) {
+        const int distance = std::abs(qRed(table[i]) - colour.red) + std::abs(qGreen(table[i]) - colour.green) +
+                             std::abs(qBlue(table[i]) - colour.blue);
+        if (distance < nearestDistance) {
+            nearest = i;
+            nearestDistance = distance;
+        }
+    }
+    return static_cast<uchar>(nearest);
 }

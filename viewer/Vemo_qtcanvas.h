@@ -7,8 +7,16 @@
 // its longer axis and only its part inside the painter's visible area is
 // visited, so a deep zoom costs no more than the visible pixels.
 //
-// Reads and writes nothing but the painter's device. Coordinates are the
-// painter's logical coordinates; antialiasing is not used.
+// An indexed image (the viewer's image bitmap) is painted in place, byte by
+// byte, and stays at one byte per pixel: a colour the image's colour table
+// lacks is put into the table, in a free entry or in an entry that no pixel
+// uses; only when neither exists does the nearest table colour stand in.
+// Converting the image to 32-bit colour instead would take four times its
+// memory, about 2 GB for an A0 scan at 600 dpi.
+//
+// Reads and writes nothing but the painter's device or the image.
+// Coordinates are the painter's logical coordinates or the image's pixels;
+// antialiasing is not used.
 #pragma once
 
 #include <QColor>
@@ -18,6 +26,7 @@
 #include <QRect>
 #include <QVector>
 #include <optional>
+#include <vector>
 
 #include "export/Vemo_canvas.h"
 
@@ -26,9 +35,9 @@ public:
     // Draws with `painter`, which must stay active for the canvas's life.
     // The pen's width is kept; only its colour is set.
     explicit TVemo_qtcanvas(QPainter& painter);
-    // Draws into `image` with a painter of its own. An indexed image (the
-    // working bitmap, whose colour table holds only ink and paper) is first
-    // converted to 32-bit RGB in place, so the group colours can show.
+    // Draws into `image`: an 8-bit indexed image in place, keeping its
+    // format (a 1-bit image becomes 8-bit indexed first); any other format
+    // with a painter of its own.
     explicit TVemo_qtcanvas(QImage& image);
     ~TVemo_qtcanvas() override;
 
@@ -44,6 +53,13 @@ public:
 private:
     void Prepare();
     void FlushPoints();
+    // The table index that shows `colour` in m_indexed (see the banner).
+    uchar IndexFor(CanvasColour colour);
+
+    QImage* m_indexed = nullptr;    // the image painted byte by byte, or none
+    std::vector<bool> m_usedIndexes;  // filled on first need: indexes some pixel holds
+    uchar m_brushIndex = 0;
+    uchar m_penIndex = 0;
 
     std::optional<QPainter> m_ownPainter;
     QPainter* m_painter = nullptr;

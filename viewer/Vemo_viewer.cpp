@@ -1,0 +1,304 @@
+// Vemo_viewer: TVemo_viewareF (behaviour in the header).
+#include "viewer/Vemo_viewer.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "export/Vemo_compdata.h"
+#include "image/Vemo_bmpset.h"
+#include "ui_Vemo_viewer.h"
+#include "viewer/Vemo_qtcanvas.h"
+
+namespace {
+
+constexpr double kZoomInFactor = 1.5;
+constexpr double kZoomOutFactor = 0.75;
+constexpr double kSmallestZoom = 0.01;
+// Image pixels that stay visible across and down at the largest zoom.
+constexpr double kFewestVisiblePixels = 5.0;
+// Screen pixels per image pixel that one scroll-bar line step moves.
+constexpr double kLineStepPixels = 8.0;
+
+// The whole of a regular file, or nothing. Links are not followed and
+// anything but a regular file (a FIFO, a device) reads as empty, so a
+// planted temp.lix can neither hang the window nor fill its memory.
+std::vector<uint8_t> ReadRegularFile(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return bytes;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        try {
+            bytes.resize(static_cast<std::size_t>(status.st_size));
+        } catch (const std::bad_alloc&) {
+            bytes.clear();  // no overlay rather than no program
+        }
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);  // a file cut short draws what it holds
+    }
+    ::close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+TVemo_viewareF::TVemo_viewareF(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      m_ui(std::make_unique<Ui::TVemo_viewareF>()) {
+    m_ui->setupUi(this);
+    setFixedSize(size());
+    m_ui->CheckBox1->setVisible(false);
+
+    // PaintBox2 lies over the visible part of the scroll box, so it lives on
+    // the viewport rather than on the scrolled surface. Wheel events pass
+    // through it to the scroll box.
+    m_ui->PaintBox2->setParent(m_ui->ScrollBox1->viewport());
+    m_ui->PaintBox2->raise();
+    m_ui->PaintBox2->show();
+    // The surface is painted whole at every paint: no background first.
+    m_ui->PaintBox1->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_ui->PaintBox1->installEventFilter(this);
+    m_ui->PaintBox2->installEventFilter(this);
+    m_ui->ScrollBox1->viewport()->installEventFilter(this);
+
+    connect(m_ui->Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(m_ui->Button2, &QPushButton::clicked, this, [this] { Button2Click(m_ui->Button2); });
+    connect(m_ui->Button3, &QPushButton::clicked, this, [this] { Button2Click(m_ui->Button3); });
+    // As the check boxes' click events, these run on every change of state,
+    // also one made by the program.
+    connect(m_ui->CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+    connect(m_ui->CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(); });
+
+    m_resetting = 0;
+}
+
+TVemo_viewareF::~TVemo_viewareF() = default;
+
+void TVemo_viewareF::SetContext(ViewerContext context) { m_context = std::move(context); }
+
+int TVemo_viewareF::OpenImage(const std::string& imagePath, const TraceResult& result) {
+    m_imagePath = imagePath;
+    m_result = result;
+    m_lines.clear();
+    m_linesRead = false;
+    // The last image is not needed whatever happens (a failed opening is
+    // not shown), and two A0 scans at once may not fit in memory.
+    m_image.SetImage(QImage());
+    if (LoadImage() != 0) return 1;
+    ResetView();
+    return 0;
+}
+
+int TVemo_viewareF::LoadImage() {
+    if (!m_context.settings || !m_context.plugins) return 1;
+    QImage image;
+    QImage base;
+    {
+        const TVemo_bmpset loader(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages);
+        if (loader.GetStatus() == 1) return 1;
+        image = *loader.GetWorkingBitmap();
+        base = *loader.GetBaseBitmap();
+    }
+    // A picture of no pixels has nothing to show and no zoom that fits it.
+    if (image.isNull() || image.width() < 1 || image.height() < 1 || image.format() != QImage::Format_Indexed8) {
+        return 1;
+    }
+    // The loader is gone, so the image has no other owner and painting
+    // squares into it copies nothing.
+    m_image.SetImage(std::move(image));
+    m_baseCopy = base;
+    m_viewport = base;
+    return 0;
+}
+
+void TVemo_viewareF::ResetView() {
+    m_ui->ScrollBox1->horizontalScrollBar()->setValue(0);
+    m_ui->ScrollBox1->verticalScrollBar()->setValue(0);
+    m_ui->PaintBox1->setGeometry(0, 0, 100, 100);
+    m_ui->PaintBox2->setGeometry(0, 0, 100, 100);
+    const QSize client = ClientSize();
+    m_zoom = static_cast<double>(client.width()) / m_image.Width();
+    const double byHeight = static_cast<double>(client.height()) / m_image.Height();
+    if (m_zoom > byHeight) m_zoom = byHeight;
+    ApplyZoom();
+}
+
+void TVemo_viewareF::ApplyZoom() {
+    // Updates stay off while the surface changes size, so the scroll box
+    // does not paint the steps in between.
+    m_ui->ScrollBox1->setUpdatesEnabled(false);
+    const auto width = static_cast<int>(m_image.Width() * m_zoom);
+    const auto height = static_cast<int>(m_image.Height() * m_zoom);
+    m_ui->PaintBox1->resize(std::max(width, 1), std::max(height, 1));
+    const QSize client = ClientSize();
+    const int visibleWidth = std::max(1, std::min(client.width(), width));
+    const int visibleHeight = std::max(1, std::min(client.height(), height));
+    if (m_viewport.width() != visibleWidth || m_viewport.height() != visibleHeight) {
+        m_viewport = QImage(visibleWidth, visibleHeight, QImage::Format_Indexed8);
+        m_viewport.setColorTable(m_baseCopy.colorTable());
+    }
+    const int step = std::max(1, static_cast<int>(m_zoom * kLineStepPixels));
+    m_ui->ScrollBox1->horizontalScrollBar()->setSingleStep(step);
+    m_ui->ScrollBox1->verticalScrollBar()->setSingleStep(step);
+    m_ui->ScrollBox1->setUpdatesEnabled(true);
+}
+
+QSize TVemo_viewareF::ClientSize() {
+    // The scroll box lays out its scroll bars and viewport only later: from
+    // a queued call once the scroll range changes, and not at all while the
+    // window is hidden (OpenImage runs before it is shown), when Qt holds
+    // back resize events. Lay it out now, twice, because the bars depend on
+    // the viewport and the viewport on the bars.
+    ensurePolished();
+    QWidget* surface = m_ui->PaintBox1;
+    QScrollArea* box = m_ui->ScrollBox1;
+    for (int pass = 0; pass < 2; ++pass) {
+        QResizeEvent surfaceResize(surface->size(), surface->size());
+        QCoreApplication::sendEvent(surface, &surfaceResize);
+        QResizeEvent boxResize(box->size(), box->size());
+        QCoreApplication::sendEvent(box, &boxResize);
+    }
+    return m_ui->ScrollBox1->viewport()->size();
+}
+
+void TVemo_viewareF::PlaceClickSurface() {
+    m_ui->PaintBox2->setGeometry(QRect(QPoint(0, 0), m_ui->ScrollBox1->viewport()->size()));
+}
+
+void TVemo_viewareF::FormShow() {
+    m_resetting = 1;
+    m_ui->CheckBox1->setChecked(false);
+    m_ui->CheckBox2->setChecked(false);
+    m_resetting = 0;
+    const bool current = m_context.isResultsCurrent && m_context.isResultsCurrent() != 0;
+    m_ui->CheckBox1->setEnabled(current);
+    m_ui->CheckBox2->setEnabled(current);
+}
+
+void TVemo_viewareF::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) return;  // restored from the task bar, not opened
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    FormShow();
+}
+
+bool TVemo_viewareF::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->PaintBox1 && event->type() == QEvent::Paint) {
+        PaintBox1Paint(static_cast<QPaintEvent*>(event));
+        return true;
+    }
+    if (watched == m_ui->PaintBox2) {
+        if (event->type() == QEvent::MouseButtonPress) return true;  // so the release comes here
+        if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint at = mouse->position().toPoint();
+            PaintBox2MouseUp(mouse->button(), at.x(), at.y());
+            return true;
+        }
+    }
+    if (watched == m_ui->ScrollBox1->viewport() && event->type() == QEvent::Resize) PlaceClickSurface();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
+    setWindowTitle(QString::fromStdString("VemoViewer-" + m_imagePath + "\u3000" +
+                                          FormatNumber("%.3lf", m_zoom * 100.0) + "%"));
+    const int h = m_ui->ScrollBox1->horizontalScrollBar()->value();
+    const int v = m_ui->ScrollBox1->verticalScrollBar()->value();
+    QPainter painter(m_ui->PaintBox1);
+    if (m_image.Width() > 0) {
+        m_image.Render(m_viewport, m_zoom, h, v);
+        painter.drawImage(QPoint(h, v), m_viewport);
+    }
+    if (m_ui->CheckBox2->isChecked()) {
+        TVemo_compdata data;
+        TVemo_qtcanvas canvas(painter);
+        data.DrawLines(std::span<const uint8_t>(Lines()), canvas, m_zoom);
+    }
+    PlaceClickSurface();
+}
+
+const std::vector<uint8_t>& TVemo_viewareF::Lines() {
+    if (!m_linesRead) {
+        m_lines = ReadRegularFile(m_result.linesPath);
+        m_linesRead = true;
+    }
+    return m_lines;
+}
+
+void TVemo_viewareF::PaintBox2MouseUp(Qt::MouseButton button, int x, int y) {
+    if (button != Qt::LeftButton) return;
+    QScrollBar* horizontal = m_ui->ScrollBox1->horizontalScrollBar();
+    QScrollBar* vertical = m_ui->ScrollBox1->verticalScrollBar();
+    const double dx = x - m_ui->PaintBox2->width() * 0.5;
+    const double dy = y - m_ui->PaintBox2->height() * 0.5;
+    const double newHorizontal = std::min<double>(horizontal->value() + dx, horizontal->maximum());
+    const double newVertical = std::min<double>(vertical->value() + dy, vertical->maximum());
+    horizontal->setValue(static_cast<int>(newHorizontal));
+    vertical->setValue(static_cast<int>(newVertical));
+}
+
+void TVemo_viewareF::Button2Click(QObject* sender) {
+    const double factor = sender == m_ui->Button3 ? kZoomOutFactor : kZoomInFactor;
+    const double newZoom = m_zoom * factor;
+    if (newZoom < kSmallestZoom) return;
+    if (m_viewport.width() / newZoom < kFewestVisiblePixels || m_viewport.height() / newZoom < kFewestVisiblePixels) {
+        return;
+    }
+    QScrollBar* horizontal = m_ui->ScrollBox1->horizontalScrollBar();
+    QScrollBar* vertical = m_ui->ScrollBox1->verticalScrollBar();
+    // The image point at the centre of the view stays there.
+    const auto cx = static_cast<int64_t>((m_viewport.width() * 0.5 + horizontal->value()) / m_zoom);
+    const auto cy = static_cast<int64_t>((m_viewport.height() * 0.5 + vertical->value()) / m_zoom);
+    m_zoom = factor * m_zoom;
+    ApplyZoom();
+    horizontal->setValue(static_cast<int>(cx * m_zoom - m_viewport.width() * 0.5));
+    vertical->setValue(static_cast<int>(cy * m_zoom - m_viewport.height() * 0.5));
+    m_ui->PaintBox1->update();
+}
+
+void TVemo_viewareF::CheckBox1Click() {
+    if (m_resetting == 1) return;
+    if (m_ui->CheckBox1->isChecked()) {
+        TVemo_compdata data;
+        data.LoadSquares(m_result.squaresPath, m_result.squareCount);
+        data.LoadGroups(m_result.groupsPath, m_result.groupCount, m_result.memberCount);
+        {
+            TVemo_qtcanvas canvas(m_image.Image());
+            data.PaintSquares(canvas);
+        }
+        data.FreeSquares();
+        data.FreeGroups();
+        m_image.Rebuild();
+    } else if (LoadImage() == 0) {
+        ApplyZoom();
+    }
+    m_ui->PaintBox1->update();
+}
+
+void TVemo_viewareF::CheckBox2Click() { m_ui->PaintBox1->update(); }
+
+void TVemo_viewareF::Button1Click() { close(); }

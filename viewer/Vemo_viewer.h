@@ -1,0 +1,112 @@
+// Vemo_viewer: the viewer window TVemo_viewareF.
+//
+// A modal window that shows one image file at an adjustable zoom, scrolled
+// in ScrollBox1; a left click on the visible part brings the clicked point
+// to its centre. After a trace of that image it can draw the traced
+// polylines over it ("線画"), one colour per polyline, and (hidden option
+// "正方形化") paint the trace's squares in their groups' colours.
+//
+// Zoom is screen pixels per image pixel. It starts so that the whole image
+// fits; "+" multiplies it by 1.5 and "-" by 0.75, refused below 0.01 or when
+// fewer than 5 image pixels would stay visible across or down.
+//
+// Memory: the image is kept at one byte per pixel (the loader's working
+// bitmap) with small reduced copies (Vemo_viewimage); only a bitmap of the
+// visible size exists at screen resolution. The lines file is read once per
+// opening, when the overlay is first drawn: it cannot change while the
+// modal window is open.
+//
+// Reads: the image file (through TVemo_bmpset), temp.lix for the overlay,
+// temp.sqr and temp.sqo for the squares view. Writes nothing.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Vemo_common.h"
+#include "trace/Vemotrace_types.h"
+#include "viewer/Vemo_viewimage.h"
+
+class QAbstractButton;
+class TVemo_sysF;
+class TVemo_susieF;
+
+namespace Ui {
+class TVemo_viewareF;
+}
+
+// What the viewer needs from the program around it; whoever creates the
+// viewer fills it in (the main window at start-up, tests with their own).
+// The creator also gives the viewer its font (setFont).
+struct ViewerContext {
+    TVemo_sysF* settings = nullptr;  // for the image loader
+    TVemo_susieF* plugins = nullptr;
+    MessageSink messages;  // the loader's messages to the user
+    // The main window's IsResultsCurrent: non-zero while its last trace
+    // belongs to the image in its image field.
+    std::function<int()> isResultsCurrent;
+};
+
+class TVemo_viewareF : public QDialog {
+    Q_OBJECT
+
+public:
+    // FormCreate.
+    explicit TVemo_viewareF(QWidget* parent = nullptr);
+    // FormDestroy.
+    ~TVemo_viewareF() override;
+
+    void SetContext(ViewerContext context);
+
+    // Loads `imagePath` and gets the window ready to be shown: fit zoom,
+    // scrolled to the top-left corner. 0 when ready; 1 when the image
+    // cannot be shown (the loader has told the user why, unless the loader
+    // gave an empty picture). Keeps a copy of `result` for the overlay and
+    // the squares view.
+    int OpenImage(const std::string& imagePath, const TraceResult& result);
+
+    double Zoom() const { return m_zoom; }
+
+    // Event handlers, named as in the window definition.
+    void Button1Click();
+    void Button2Click(QObject* sender);
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void PaintBox2MouseUp(Qt::MouseButton button, int x, int y);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormShow();
+    void PaintBox1Paint(QPaintEvent* event);
+    // Step 2 of OpenImage: 0 when the bitmaps hold the image, 1 when the
+    // load failed (the bitmaps are then as they were).
+    int LoadImage();
+    void ResetView();
+    void ApplyZoom();
+    // ScrollBox1's client area as it is with PaintBox1's present size.
+    QSize ClientSize();
+    void PlaceClickSurface();
+    const std::vector<uint8_t>& Lines();
+
+    std::unique_ptr<Ui::TVemo_viewareF> m_ui;
+    ViewerContext m_context;
+
+    TVemo_viewimage m_image;  // the image bitmap, with its reduced copies
+    QImage m_baseCopy;        // the base image: pixel format and colour table
+    QImage m_viewport;        // the visible part of the zoomed image
+    std::string m_imagePath;
+    TraceResult m_result;
+    double m_zoom = 1.0;
+    int m_resetting = 0;  // 1 while FormShow resets the check boxes
+
+    std::vector<uint8_t> m_lines;  // temp.lix, read at the first overlay
+    bool m_linesRead = false;
+};
