@@ -88,6 +88,7 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing quality vemo-trace
 	./$(BENCH_BUILD)/bench/trace_bench
+	./$(BENCH_BUILD)/bench/viewer_bench
 	./bench/compare.sh $(BENCH_BUILD)
 	./bench/compare.sh $(BENCH_BUILD) --pages
 	./$(BENCH_BUILD)/bench/quality

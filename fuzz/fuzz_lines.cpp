@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 
 #include <unistd.h>
@@ -14,13 +15,21 @@
 
 namespace {
 
-class NullCanvas : public TVemo_canvas {
+// Sums up every call, so that two drawings can be compared.
+class TallyCanvas : public TVemo_canvas {
 public:
     void SetBrushColour(CanvasColour) override {}
     void FillRect(int32_t, int32_t, int32_t, int32_t) override {}
-    void SetPenColour(CanvasColour) override {}
-    void MoveTo(int32_t, int32_t) override {}
-    void LineTo(int32_t, int32_t) override {}
+    void SetPenColour(CanvasColour colour) override { Add(1, colour.red, colour.green * 256 + colour.blue); }
+    void MoveTo(int32_t x, int32_t y) override { Add(2, x, y); }
+    void LineTo(int32_t x, int32_t y) override { Add(3, x, y); }
+    uint64_t Tally() const { return m_tally; }
+
+private:
+    void Add(uint64_t kind, int64_t a, int64_t b) {
+        m_tally = (m_tally * 1000003u) ^ (kind + 7u * static_cast<uint64_t>(a) + 131u * static_cast<uint64_t>(b));
+    }
+    uint64_t m_tally = 0;
 };
 
 }  // namespace
@@ -50,7 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // A damaged lines file is refused; that is the expected outcome.
         }
     }
-    NullCanvas canvas;
-    data_store.DrawLines(linesPath, canvas, 1.5);
+    // The overlay from the file and from its bytes in memory (as the viewer
+    // reads it once per opening) must draw the same.
+    TallyCanvas fromFile, fromMemory;
+    data_store.DrawLines(linesPath, fromFile, 1.5);
+    data_store.DrawLines(std::span<const uint8_t>(data, size), fromMemory, 1.5);
+    Require(fromFile.Tally() == fromMemory.Tally(), "the overlay draws the same from the file and from memory");
     return 0;
 }

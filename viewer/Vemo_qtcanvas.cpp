@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 
 namespace {
 
@@ -34,21 +35,26 @@ QRect Clipped(int64_t left, int64_t top, int64_t right, int64_t bottom, const QR
 
 TVemo_qtcanvas::TVemo_qtcanvas(QPainter& painter) : m_painter(&painter) { Prepare(); }
 
-TVemo_qtcanvas::TVemo_qtcanvas(QImage& image) {
+TVemo_qtcanvas::TVemo_qtcanvas(QImage& image, QPoint origin) : m_origin(origin) {
     const QImage::Format format = image.format();
     if (format == QImage::Format_Mono || format == QImage::Format_MonoLSB) image.convertTo(QImage::Format_Indexed8);
-    if (image.format() == QImage::Format_Indexed8) {
-        m_indexed = &image;
-        m_visible = image.rect();
+    if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_RGB32 ||
+        image.format() == QImage::Format_ARGB32) {
+        m_direct = &image;
+        m_indexedTarget = image.format() == QImage::Format_Indexed8;
+        m_visible = image.rect().translated(origin);
+        m_penPixel = PixelFor(CanvasColour{0, 0, 0});
+        m_brushPixel = m_penPixel;
         return;
     }
+    if (!origin.isNull()) throw std::invalid_argument("TVemo_qtcanvas: an origin needs a directly written image");
     m_ownPainter.emplace(&image);
     m_painter = &*m_ownPainter;
     Prepare();
 }
 
 TVemo_qtcanvas::~TVemo_qtcanvas() {
-    if (m_indexed) return;
+    if (m_direct) return;
     FlushPoints();
     if (m_ownPainter) m_ownPainter->end();
 }
@@ -80,15 +86,22 @@ void TVemo_qtcanvas::Prepare() {
 
 void TVemo_qtcanvas::SetBrushColour(CanvasColour colour) {
     m_brush = ToQColor(colour);
-    if (m_indexed) m_brushIndex = IndexFor(colour);
+    if (m_direct) m_brushPixel = PixelFor(colour);
 }
 
 void TVemo_qtcanvas::FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
     const QRect rect = Clipped(left, top, right, bottom, m_visible);
     if (rect.isEmpty()) return;
-    if (m_indexed) {
-        for (int y = rect.top(); y <= rect.bottom(); ++y) {
-            std::memset(m_indexed->scanLine(y) + rect.left(), m_brushIndex, static_cast<std::size_t>(rect.width()));
+    if (m_direct) {
+        const QRect target = rect.translated(-m_origin);
+        for (int y = target.top(); y <= target.bottom(); ++y) {
+            uchar* row = m_direct->scanLine(y);
+            if (m_indexedTarget) {
+                std::memset(row + target.left(), static_cast<uchar>(m_brushPixel), static_cast<std::size_t>(target.width()));
+            } else {
+                auto* pixels = reinterpret_cast<uint32_t*>(row) + target.left();
+                std::fill(pixels, pixels + target.width(), m_brushPixel);
+            }
         }
         return;
     }
@@ -98,8 +111,8 @@ void TVemo_qtcanvas::FillRect(int32_t left, int32_t top, int32_t right, int32_t 
 }
 
 void TVemo_qtcanvas::SetPenColour(CanvasColour colour) {
-    if (m_indexed) {
-        m_penIndex = IndexFor(colour);
+    if (m_direct) {
+        m_penPixel = PixelFor(colour);
         return;
     }
     const QColor pen = ToQColor(colour);
@@ -114,7 +127,7 @@ void TVemo_qtcanvas::LineTo(int32_t x, int32_t y) {
     const int64_t x0 = m_position.x();
     const int64_t y0 = m_position.y();
     m_position = QPoint(x, y);
-    if (!m_indexed && !m_painter->isActive()) return;
+    if (!m_direct && !m_painter->isActive()) return;
 
     const int64_t dx = int64_t{x} - x0;
     const int64_t dy = int64_t{y} - y0;
@@ -151,8 +164,8 @@ void TVemo_qtcanvas::LineTo(int32_t x, int32_t y) {
         const int64_t along = majorStart + majorSign * i;
         const int64_t across = minorStart + minorSign * offset;
         if (across < minorLow || across > minorHigh) continue;
-        if (m_indexed) {
-            m_indexed->scanLine(static_cast<int>(xMajor ? across : along))[xMajor ? along : across] = m_penIndex;
+        if (m_direct) {
+            xMajor ? Plot(along, across) : Plot(across, along);
             continue;
         }
         m_points.append(xMajor ? QPoint(static_cast<int>(along), static_cast<int>(across))
@@ -172,22 +185,23 @@ void TVemo_qtcanvas::FlushPoints() {
     m_points.clear();
 }
 
-uchar TVemo_qtcanvas::IndexFor(CanvasColour colour) {
+uint32_t TVemo_qtcanvas::PixelFor(CanvasColour colour) {
     const QRgb wanted = qRgb(colour.red, colour.green, colour.blue);
-    QList<QRgb> table = m_indexed->colorTable();
+    if (!m_indexedTarget) return wanted;
+    QList<QRgb> table = m_direct->colorTable();
     for (qsizetype i = 0; i < table.size(); ++i) {
         if ((table[i] & 0xFFFFFF) == (wanted & 0xFFFFFF)) return static_cast<uchar>(i);
     }
     if (table.size() < 256) {
         table.append(wanted);
-        m_indexed->setColorTable(table);
+        m_direct->setColorTable(table);
         return static_cast<uchar>(table.size() - 1);
     }
     if (m_usedIndexes.empty()) {
         uchar used[256] = {};
-        for (int y = 0; y < m_indexed->height(); ++y) {
-            const uchar* row = m_indexed->constScanLine(y);
-            for (int x = 0; x < m_indexed->width(); ++x) used[row[x]] = 1;
+        for (int y = 0; y < m_direct->height(); ++y) {
+            const uchar* row = m_direct->constScanLine(y);
+            for (int x = 0; x < m_direct->width(); ++x) used[row[x]] = 1;
         }
         m_usedIndexes.assign(std::begin(used), std::end(used));
     }
@@ -196,7 +210,7 @@ uchar TVemo_qtcanvas::IndexFor(CanvasColour colour) {
         if (m_usedIndexes[static_cast<std::size_t>(i)]) continue;
         m_usedIndexes[static_cast<std::size_t>(i)] = true;
         table[i] = wanted;
-        m_indexed->setColorTable(table);
+        m_direct->setColorTable(table);
         return static_cast<uchar>(i);
     }
     int nearest = 0;

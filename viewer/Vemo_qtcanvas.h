@@ -7,8 +7,11 @@
 // its longer axis and only its part inside the painter's visible area is
 // visited, so a deep zoom costs no more than the visible pixels.
 //
-// An indexed image (the viewer's image bitmap) is painted in place, byte by
-// byte, and stays at one byte per pixel: a colour the image's colour table
+// Images in 8-bit indexed or 32-bit RGB format are written pixel by pixel,
+// without a painter: a painter costs a state change per polyline, since
+// every polyline has its own colour, and the viewer draws a hundred
+// thousand of them on an A0 drawing. An indexed image (the viewer's image
+// bitmap) stays at one byte per pixel: a colour the image's colour table
 // lacks is put into the table, in a free entry or in an entry that no pixel
 // uses; only when neither exists does the nearest table colour stand in.
 // Converting the image to 32-bit colour instead would take four times its
@@ -35,10 +38,12 @@ public:
     // Draws with `painter`, which must stay active for the canvas's life.
     // The pen's width is kept; only its colour is set.
     explicit TVemo_qtcanvas(QPainter& painter);
-    // Draws into `image`: an 8-bit indexed image in place, keeping its
-    // format (a 1-bit image becomes 8-bit indexed first); any other format
-    // with a painter of its own.
-    explicit TVemo_qtcanvas(QImage& image);
+    // Draws into `image`: an 8-bit indexed or 32-bit RGB image pixel by
+    // pixel, keeping its format (a 1-bit image becomes 8-bit indexed first);
+    // any other format with a painter of its own. The canvas point `origin`
+    // lands on the image's top-left pixel, so an image of the visible part
+    // of a larger surface takes the surface's coordinates.
+    explicit TVemo_qtcanvas(QImage& image, QPoint origin = QPoint(0, 0));
     ~TVemo_qtcanvas() override;
 
     TVemo_qtcanvas(const TVemo_qtcanvas&) = delete;
@@ -53,13 +58,25 @@ public:
 private:
     void Prepare();
     void FlushPoints();
-    // The table index that shows `colour` in m_indexed (see the banner).
-    uchar IndexFor(CanvasColour colour);
+    // The value that shows `colour` in m_direct: a colour, or for an
+    // indexed image a table index (see the banner).
+    uint32_t PixelFor(CanvasColour colour);
+    void Plot(int64_t x, int64_t y) {
+        uchar* row = m_direct->scanLine(static_cast<int>(y - m_origin.y()));
+        const int64_t column = x - m_origin.x();
+        if (m_indexedTarget) {
+            row[column] = static_cast<uchar>(m_penPixel);
+        } else {
+            reinterpret_cast<uint32_t*>(row)[column] = m_penPixel;
+        }
+    }
 
-    QImage* m_indexed = nullptr;    // the image painted byte by byte, or none
+    QImage* m_direct = nullptr;  // the image written pixel by pixel, or none
+    bool m_indexedTarget = false;
+    QPoint m_origin;
     std::vector<bool> m_usedIndexes;  // filled on first need: indexes some pixel holds
-    uchar m_brushIndex = 0;
-    uchar m_penIndex = 0;
+    uint32_t m_brushPixel = 0;
+    uint32_t m_penPixel = 0;
 
     std::optional<QPainter> m_ownPainter;
     QPainter* m_painter = nullptr;

@@ -229,14 +229,21 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
     const int h = m_ui->ScrollBox1->horizontalScrollBar()->value();
     const int v = m_ui->ScrollBox1->verticalScrollBar()->value();
     QPainter painter(m_ui->PaintBox1);
-    if (m_image.Width() > 0) {
-        m_image.Render(m_viewport, m_zoom, h, v);
-        painter.drawImage(QPoint(h, v), m_viewport);
-    }
+    if (m_image.Width() > 0) m_image.Render(m_viewport, m_zoom, h, v);
     if (m_ui->CheckBox2->isChecked()) {
-        TVemo_compdata data;
-        TVemo_qtcanvas canvas(painter);
-        data.DrawLines(std::span<const uint8_t>(Lines()), canvas, m_zoom);
+        // The lines go onto a colour copy of the visible part, not onto the
+        // surface: what lies outside it is not drawn in any case, and
+        // pixels written straight into an image cost far less than a
+        // painter's pen change for every polyline.
+        QImage visible = m_viewport.convertToFormat(QImage::Format_RGB32);
+        {
+            TVemo_compdata data;
+            TVemo_qtcanvas canvas(visible, QPoint(h, v));
+            data.DrawLines(std::span<const uint8_t>(Lines()), canvas, m_zoom);
+        }
+        painter.drawImage(QPoint(h, v), visible);
+    } else {
+        painter.drawImage(QPoint(h, v), m_viewport);
     }
     PlaceClickSurface();
 }

@@ -264,6 +264,13 @@ private slots:
         QCOMPARE(Colour(drawn, 44, 4), kRed);     // last pixel before x 45
         QCOMPARE(Colour(drawn, 45, 4), kBlack);   // the end point stays undrawn
         QCOMPARE(Colour(drawn, 16, 7), kWhite);   // image row 4: paper
+        // Scrolled, the lines stay on the image.
+        ScrollBox(viewer)->horizontalScrollBar()->setValue(10);
+        ScrollBox(viewer)->verticalScrollBar()->setValue(2);
+        const QImage scrolled = Surface(viewer)->grab(QRect(0, 0, 60, 12)).toImage();
+        QCOMPARE(Colour(scrolled, 16, 4), kRed);
+        QCOMPARE(Colour(scrolled, 15, 4), kBlack);
+        QCOMPARE(Colour(scrolled, 45, 4), kBlack);
         Check(viewer, "CheckBox2")->setChecked(false);
         QCOMPARE(Colour(Surface(viewer)->grab(QRect(0, 0, 60, 12)).toImage(), 16, 4), kBlack);
     }
