@@ -9,8 +9,10 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 
 #include <fcntl.h>
@@ -212,6 +214,15 @@ bool TVemo_viewareF::eventFilter(QObject* watched, QEvent* event) {
     }
     if (watched == m_ui->PaintBox2) {
         if (event->type() == QEvent::MouseButtonPress) return true;  // so the release comes here
+        if (event->type() == QEvent::Wheel) {
+            // Ctrl + wheel zooms about the point under the cursor; the
+            // plain wheel goes on to the scroll box, which scrolls.
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            if (wheel->modifiers() & Qt::ControlModifier) {
+                WheelZoom(*wheel);
+                return true;
+            }
+        }
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint at = mouse->position().toPoint();
@@ -270,21 +281,41 @@ void TVemo_viewareF::PaintBox2MouseUp(Qt::MouseButton button, int x, int y) {
 
 void TVemo_viewareF::Button2Click(QObject* sender) {
     const double factor = sender == m_ui->Button3 ? kZoomOutFactor : kZoomInFactor;
+    // The image point at the centre of the view stays there.
+    ZoomAbout(factor, std::nullopt);
+}
+
+bool TVemo_viewareF::ZoomAbout(double factor, std::optional<QPoint> anchor) {
     const double newZoom = m_zoom * factor;
-    if (newZoom < kSmallestZoom) return;
+    if (newZoom < kSmallestZoom) return false;
     if (m_viewport.width() / newZoom < kFewestVisiblePixels || m_viewport.height() / newZoom < kFewestVisiblePixels) {
-        return;
+        return false;
     }
     QScrollBar* horizontal = m_ui->ScrollBox1->horizontalScrollBar();
     QScrollBar* vertical = m_ui->ScrollBox1->verticalScrollBar();
-    // The image point at the centre of the view stays there.
-    const auto cx = static_cast<int64_t>((m_viewport.width() * 0.5 + horizontal->value()) / m_zoom);
-    const auto cy = static_cast<int64_t>((m_viewport.height() * 0.5 + vertical->value()) / m_zoom);
+    const double anchorX = anchor ? anchor->x() : m_viewport.width() * 0.5;
+    const double anchorY = anchor ? anchor->y() : m_viewport.height() * 0.5;
+    const auto cx = static_cast<int64_t>((anchorX + horizontal->value()) / m_zoom);
+    const auto cy = static_cast<int64_t>((anchorY + vertical->value()) / m_zoom);
     m_zoom = factor * m_zoom;
     ApplyZoom();
-    horizontal->setValue(static_cast<int>(cx * m_zoom - m_viewport.width() * 0.5));
-    vertical->setValue(static_cast<int>(cy * m_zoom - m_viewport.height() * 0.5));
+    // The centre is that of the new visible area, which the scroll bars
+    // that come or go with the zoom may have changed.
+    horizontal->setValue(static_cast<int>(cx * m_zoom - (anchor ? anchorX : m_viewport.width() * 0.5)));
+    vertical->setValue(static_cast<int>(cy * m_zoom - (anchor ? anchorY : m_viewport.height() * 0.5)));
     m_ui->PaintBox1->update();
+    return true;
+}
+
+void TVemo_viewareF::WheelZoom(const QWheelEvent& wheel) {
+    // Touch pads send many small steps: a zoom step per notch of a wheel.
+    constexpr int kNotch = 120;
+    m_wheelAngle += wheel.angleDelta().y();
+    while (std::abs(m_wheelAngle) >= kNotch) {
+        const bool in = m_wheelAngle > 0;
+        m_wheelAngle += in ? -kNotch : kNotch;
+        ZoomAbout(in ? kZoomInFactor : kZoomOutFactor, wheel.position().toPoint());
+    }
 }
 
 void TVemo_viewareF::CheckBox1Click() {

@@ -8,7 +8,9 @@
 //
 // Zoom is screen pixels per image pixel. It starts so that the whole image
 // fits; "+" multiplies it by 1.5 and "-" by 0.75, refused below 0.01 or when
-// fewer than 5 image pixels would stay visible across or down.
+// fewer than 5 image pixels would stay visible across or down. Ctrl + wheel
+// zooms the same way about the point under the cursor; the plain wheel
+// scrolls.
 //
 // Memory: the image is kept at one byte per pixel (the loader's working
 // bitmap) with small reduced copies (Vemo_viewimage); only a bitmap of the
@@ -22,9 +24,11 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QPoint>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,7 +36,7 @@
 #include "trace/Vemotrace_types.h"
 #include "viewer/Vemo_viewimage.h"
 
-class QAbstractButton;
+class QWheelEvent;
 class TVemo_sysF;
 class TVemo_susieF;
 
@@ -91,6 +95,11 @@ private:
     int LoadImage();
     void ResetView();
     void ApplyZoom();
+    // Multiplies the zoom by `factor` within the limits of "+" and "-",
+    // keeping the image point at `anchor` of the visible area (its centre
+    // when none) in place. False when the limits refuse it.
+    bool ZoomAbout(double factor, std::optional<QPoint> anchor);
+    void WheelZoom(const QWheelEvent& wheel);
     // ScrollBox1's client area as it is with PaintBox1's present size.
     QSize ClientSize();
     void PlaceClickSurface();
@@ -109,4 +118,5 @@ private:
 
     std::vector<uint8_t> m_lines;  // temp.lix, read at the first overlay
     bool m_linesRead = false;
+    int m_wheelAngle = 0;  // Ctrl + wheel turns not yet taken as zoom steps
 };

@@ -187,6 +187,35 @@ private slots:
         QCOMPARE(viewer.Zoom(), expected);
     }
 
+    // Ctrl + wheel zooms about the point under the cursor, within the
+    // limits of the buttons; the plain wheel scrolls and leaves the zoom.
+    void wheel() {
+        const QSize client = PlainClient();
+        const QString path = Path("wheel.bmp");
+        WriteImage(path, client.width(), client.height());
+        TVemo_viewareF viewer;
+        Connect(viewer);
+        QCOMPARE(viewer.OpenImage(path.toStdString(), {}), 0);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        const auto turn = [&](int angle, Qt::KeyboardModifiers modifiers) {
+            QWheelEvent event(QPointF(200, 100), QPointF(), QPoint(), QPoint(0, angle), Qt::NoButton, modifiers,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(ClickSurface(viewer), &event);
+        };
+        turn(120, Qt::ControlModifier);
+        QCOMPARE(viewer.Zoom(), 1.5);
+        QCOMPARE(Scroll(viewer), QPoint(100, 50));  // image point (200, 100) stays under the cursor
+        turn(60, Qt::ControlModifier);              // half a notch: nothing yet
+        QCOMPARE(viewer.Zoom(), 1.5);
+        turn(-180, Qt::ControlModifier);            // the half notch back, then one out
+        QCOMPARE(viewer.Zoom(), 1.125);
+        const int before = Scroll(viewer).y();
+        turn(-120, Qt::NoModifier);
+        QCOMPARE(viewer.Zoom(), 1.125);
+        QVERIFY(Scroll(viewer).y() > before);
+    }
+
     // A left click brings the clicked point to the centre as far as the
     // scroll range allows; other buttons do nothing.
     void clickToRecentre_data() {
