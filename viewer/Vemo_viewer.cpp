@@ -216,12 +216,16 @@ bool TVemo_viewareF::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::MouseButtonPress) return true;  // so the release comes here
         if (event->type() == QEvent::Wheel) {
             // Ctrl + wheel zooms about the point under the cursor; the
-            // plain wheel goes on to the scroll box, which scrolls.
+            // plain wheel is handed to the scroll box, which scrolls. (Qt
+            // passes a wheel event on to the parent only when it comes
+            // from the system.)
             const auto* wheel = static_cast<QWheelEvent*>(event);
             if (wheel->modifiers() & Qt::ControlModifier) {
                 WheelZoom(*wheel);
-                return true;
+            } else {
+                QCoreApplication::sendEvent(m_ui->ScrollBox1->viewport(), event);
             }
+            return true;
         }
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
