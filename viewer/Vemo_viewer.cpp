@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/Vemo_texts.h"
 #include "export/Vemo_compdata.h"
 #include "image/Vemo_bmpset.h"
 #include "ui_Vemo_viewer.h"
@@ -112,24 +113,33 @@ int TVemo_viewareF::OpenImage(const std::string& imagePath, const TraceResult& r
 
 int TVemo_viewareF::LoadImage() {
     if (!m_context.settings || !m_context.plugins) return 1;
-    QImage image;
-    QImage base;
-    {
-        const TVemo_bmpset loader(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages);
-        if (loader.GetStatus() == 1) return 1;
-        image = *loader.GetWorkingBitmap();
-        base = *loader.GetBaseBitmap();
-    }
-    // A picture of no pixels has nothing to show and no zoom that fits it.
-    if (image.isNull() || image.width() < 1 || image.height() < 1 || image.format() != QImage::Format_Indexed8) {
+    try {
+        QImage image;
+        QImage base;
+        {
+            const TVemo_bmpset loader(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages);
+            if (loader.GetStatus() == 1) return 1;
+            image = *loader.GetWorkingBitmap();
+            base = *loader.GetBaseBitmap();
+        }
+        // A picture of no pixels has nothing to show and no zoom that fits it.
+        if (image.isNull() || image.width() < 1 || image.height() < 1 ||
+            image.format() != QImage::Format_Indexed8) {
+            return 1;
+        }
+        // The loader is gone, so the image has no other owner and painting
+        // squares into it copies nothing.
+        m_image.SetImage(std::move(image));
+        m_baseCopy = base;
+        m_viewport = base;
+        return 0;
+    } catch (const std::bad_alloc&) {
+        // The reduced copies did not fit beside the image: no viewer rather
+        // than no program.
+        m_image.SetImage(QImage());
+        if (m_context.messages) m_context.messages(texts::ImageNotDecodable(m_imagePath, texts::kReasonNoMemory));
         return 1;
     }
-    // The loader is gone, so the image has no other owner and painting
-    // squares into it copies nothing.
-    m_image.SetImage(std::move(image));
-    m_baseCopy = base;
-    m_viewport = base;
-    return 0;
 }
 
 void TVemo_viewareF::ResetView() {
