@@ -304,6 +304,38 @@ private slots:
         QCOMPARE(Colour(Surface(viewer)->grab(QRect(0, 0, 60, 12)).toImage(), 16, 4), kBlack);
     }
 
+    // Deep in and scrolled, an image pixel (c, r) covers the surface from
+    // (c, r) * zoom to (c + 1, r + 1) * zoom, where the overlay puts the
+    // points inside it: cutting the view out at whole image pixels and
+    // stretching it would shift the image against the lines.
+    void enlargedImageStaysUnderTheLines() {
+        const QSize client = PlainClient();
+        const QString path = Path("deepline.bmp");
+        WriteImage(path, client.width(), client.height(), {{100, 80}});
+        TVemo_viewareF viewer;
+        Connect(viewer);
+        QCOMPARE(viewer.OpenImage(path.toStdString(), WriteTrace({{100.5, 80.5}, {100.5, 95.0}})), 0);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        for (int i = 0; i < 4; ++i) Button(viewer, "Button2")->click();
+        // Column 100 spans 506.25 to 511.31: screen columns 506 to 510 have
+        // their centres in it. Row 80 spans 405 to 410.06: rows 405 to 409.
+        QCOMPARE(viewer.Zoom(), 5.0625);
+        ScrollBox(viewer)->horizontalScrollBar()->setValue(403);
+        ScrollBox(viewer)->verticalScrollBar()->setValue(301);
+        Check(viewer, "CheckBox2")->setChecked(true);
+        const QImage shown = Surface(viewer)->grab(QRect(500, 400, 20, 20)).toImage();
+        QCOMPARE(Colour(shown, 505 - 500, 406 - 400), kWhite);
+        QCOMPARE(Colour(shown, 506 - 500, 406 - 400), kBlack);
+        QCOMPARE(Colour(shown, 510 - 500, 406 - 400), kBlack);
+        QCOMPARE(Colour(shown, 511 - 500, 406 - 400), kWhite);
+        QCOMPARE(Colour(shown, 507 - 500, 404 - 400), kWhite);
+        QCOMPARE(Colour(shown, 507 - 500, 405 - 400), kBlack);
+        QCOMPARE(Colour(shown, 507 - 500, 409 - 400), kBlack);
+        QCOMPARE(Colour(shown, 507 - 500, 410 - 400), kWhite);
+        QCOMPARE(Colour(shown, 508 - 500, 407 - 400), kRed);  // (100.5, 80.5) * 5.0625
+    }
+
     // Both check boxes start unticked at every opening and are offered only
     // while the main window's results belong to the image.
     void checkBoxesAtOpening_data() {
