@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cstring>
+#include <sys/stat.h>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -443,6 +444,23 @@ private slots:
         QCOMPARE(Colour(shown, column - 4, 0), kWhite);
         QCOMPARE(Colour(shown, column + 4, row + 2), kWhite);
         for (int x = 0; x < client.width() - 1; x += 97) QVERIFY(blackNear(x, row));
+    }
+
+    // A lines file that is not a regular file (a FIFO planted at temp.lix
+    // never ends) draws nothing instead of hanging the window.
+    void overlayFromAFifo() {
+        WriteImage(Path("fifo.bmp"), 50, 40);
+        const QString fifo = Path("fifo.lix");
+        QCOMPARE(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        TraceResult result;
+        result.linesPath = fifo.toStdString();
+        TVemo_viewareF viewer;
+        Connect(viewer);
+        QCOMPARE(viewer.OpenImage(Path("fifo.bmp").toStdString(), result), 0);
+        viewer.show();
+        Check(viewer, "CheckBox2")->setChecked(true);
+        const QImage shown = Surface(viewer)->grab().toImage();
+        QCOMPARE(Colour(shown, 10, 10), kWhite);
     }
 
     // An image that cannot be loaded opens nothing and the loader says why.
