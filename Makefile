@@ -86,7 +86,7 @@ fuzz: fuzz-deps
 bench: deps
 	$(call install_missing,$(BENCH_PACKAGES))
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing quality vemo-trace
+	cmake --build $(BENCH_BUILD) -j $(JOBS) --target trace_bench make_drawing quality vemo-trace viewer_bench
 	./$(BENCH_BUILD)/bench/trace_bench
 	./$(BENCH_BUILD)/bench/viewer_bench
 	./bench/compare.sh $(BENCH_BUILD)
