@@ -22,7 +22,7 @@
 
 #include "app/Vemo_common.h"
 #include "app/Vemo_texts.h"
-#include "app/Vemo_viewarestub.h"
+#include "viewer/Vemo_viewer.h"
 #include "app/Vemodirectory_box.h"
 #include "base/Vemo_fileerror.h"
 #include "base/Vemo_path.h"
@@ -98,6 +98,11 @@ void TVemo_mainF::Attach(TVemo_viewareF& viewer, TVemo_sysF& settings, TVemo_sus
     m_viewer = &viewer;
     m_settingsHolder = &settings;
     m_susie = &susie;
+    // The viewer loads through the same holder and plug-ins, tells the user
+    // through this window and offers its line drawing while this window's
+    // results belong to the image.
+    viewer.SetContext({&settings, &susie, Messages(), [this] { return IsResultsCurrent(); }});
+    viewer.setFont(font());
 }
 
 void TVemo_mainF::SetMessageSink(MessageSink messages) { m_messages = std::move(messages); }

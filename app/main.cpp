@@ -15,7 +15,7 @@
 #include "app/Vemo_instance.h"
 #include "app/Vemo_main.h"
 #include "app/Vemo_sys.h"
-#include "app/Vemo_viewarestub.h"
+#include "viewer/Vemo_viewer.h"
 #include "image/Vemo_susie.h"
 
 namespace {
@@ -50,11 +50,10 @@ int main(int argc, char** argv) {
     MapWindowFont();
     try {
         TVemo_mainF mainF;
-        TVemo_viewareF viewareF(mainF);
+        TVemo_viewareF viewareF(&mainF);
         TVemo_sysF sysF(mainF.Messages());
         TVemo_susieF susieF(mainF.Messages());
         mainF.Attach(viewareF, sysF, susieF);
-        viewareF.Attach(sysF, susieF);
         instance.Listen([&mainF] { mainF.BringToFront(); });
 
         mainF.show();

@@ -15,7 +15,7 @@
 
 #include "app/Vemo_main.h"
 #include "app/Vemo_sys.h"
-#include "app/Vemo_viewarestub.h"
+#include "viewer/Vemo_viewer.h"
 #include "image/Vemo_susie.h"
 #include "app/test_support.h"
 
@@ -48,9 +48,8 @@ inline void WriteDrawing(const std::string& path) {
 // The start-up objects in their order, messages collected.
 struct Program {
     explicit Program(const std::string& systemFolder)
-        : viewer(mainF), settings(systemFolder, Sink()), susie(Sink()) {
+        : viewer(&mainF), settings(systemFolder, Sink()), susie(Sink()) {
         mainF.Attach(viewer, settings, susie);
-        viewer.Attach(settings, susie);
         mainF.SetMessageSink(Sink());
     }
     MessageSink Sink() {

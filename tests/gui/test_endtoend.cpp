@@ -2,9 +2,10 @@
 // them, the fields typed in, the formats ticked, one click on "トレース実行".
 // Checks the three output files, the stage texts painted in the status
 // panel, that the window font resolved to the Japanese Gothic and that no
-// caption is wider than its control. Saves screenshots of the window
-// (before the run and while the status panel shows) as
-// $VEMO_SCREENSHOT-*.png.
+// caption is wider than its control; then opens the viewer on the traced
+// image, zooms in, clicks, ticks "線画" and closes it. Saves screenshots of
+// the window (before the run and while the status panel shows) and of the
+// viewer as $VEMO_SCREENSHOT-*.png.
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QFontInfo>
@@ -12,7 +13,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <cmath>
 
 #include "gui_support.h"
 
@@ -29,6 +34,55 @@ void SaveScreenshot(QWidget& window, const char* suffix) {
     std::filesystem::create_directories(std::filesystem::path(prefix.toStdString()).parent_path());
     QVERIFY(window.grab().save(prefix + suffix));
 }
+
+// What the end-to-end test does inside the modal viewer, and what it saw.
+// It runs from the viewer's own event loop and always closes the viewer,
+// so a failure cannot leave the test waiting on a modal window.
+struct ViewerVisit {
+    QString error;
+    QString fitCaption;
+    QString caption;
+    bool zoomedIn = false;
+    bool scrolled = false;
+    int redPixels = 0;
+
+    void Run() {
+        auto* viewer = qobject_cast<TVemo_viewareF*>(QApplication::activeModalWidget());
+        if (viewer == nullptr) {
+            error = "the viewer is not the modal window";
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<QDialog*>(top); dialog != nullptr && dialog->isVisible()) dialog->close();
+            }
+            return;
+        }
+        if (!QTest::qWaitForWindowExposed(viewer)) error = "the viewer was not shown";
+        QWidget* surface = Find<QWidget>(*viewer, "PaintBox1");
+        surface->repaint();
+        fitCaption = viewer->windowTitle();
+        const double fit = viewer->Zoom();
+        QTest::mouseClick(Find<QPushButton>(*viewer, "Button2"), Qt::LeftButton);
+        zoomedIn = std::abs(viewer->Zoom() - fit * 1.5) < 1e-9;
+
+        auto* box = Find<QScrollArea>(*viewer, "ScrollBox1");
+        const auto position = [box] { return QPoint(box->horizontalScrollBar()->value(), box->verticalScrollBar()->value()); };
+        const QPoint before = position();
+        QWidget* clicks = Find<QWidget>(*viewer, "PaintBox2");
+        QTest::mouseClick(clicks, Qt::LeftButton, {}, QPoint(clicks->width() * 3 / 4, clicks->height() * 3 / 4));
+        scrolled = position() != before && position().x() > 0 && position().y() > 0;
+
+        auto* lines = Find<QCheckBox>(*viewer, "CheckBox2");
+        QTest::mouseClick(lines, Qt::LeftButton, {}, QPoint(6, lines->height() / 2));
+        if (!lines->isChecked()) error = "線画 could not be ticked";
+        surface->repaint();
+        caption = viewer->windowTitle();
+        const QImage shot = viewer->grab().toImage();
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) redPixels += (shot.pixel(x, y) & 0xFFFFFF) == 0xFF0000;
+        }
+        SaveScreenshot(*viewer, "-viewer.png");
+        QTest::mouseClick(Find<QPushButton>(*viewer, "Button1"), Qt::LeftButton);
+    }
+};
 
 }  // namespace
 
@@ -85,6 +139,20 @@ private slots:
             QVERIFY2(std::filesystem::file_size(output + "/" + name) > 1000, name);
         }
         QCOMPARE(window.IsResultsCurrent(), 1);
+
+        // On into the viewer on the traced image: "+", a click to recentre,
+        // "線画", a screenshot; "閉じる" ends the modal display.
+        ViewerVisit visit;
+        QTimer::singleShot(0, [&visit] { visit.Run(); });
+        QTest::mouseClick(Find<QPushButton>(window, "Button5"), Qt::LeftButton);
+        QVERIFY2(visit.error.isEmpty(), qPrintable(visit.error));
+        const QString captionStart = "VemoViewer-" + QString::fromStdString(image) + QChar(0x3000);
+        QVERIFY2(visit.fitCaption.startsWith(captionStart) && visit.fitCaption.endsWith("%"), qPrintable(visit.fitCaption));
+        QVERIFY2(visit.caption.startsWith(captionStart) && visit.caption != visit.fitCaption, qPrintable(visit.caption));
+        QVERIFY(visit.zoomedIn);
+        QVERIFY(visit.scrolled);
+        QVERIFY2(visit.redPixels > 50, qPrintable(QString::number(visit.redPixels)));  // the first polyline is red
+        QVERIFY(!program.viewer.isVisible());
 
         QTest::mouseClick(Find<QPushButton>(window, "Button4"), Qt::LeftButton);
         for (const char* name : kIntermediateNames) QVERIFY2(!std::filesystem::exists(scratch.File(name)), name);
