@@ -106,12 +106,16 @@ double distance(const Point& a, const Point& b) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
-double segmentDistance(const Point& p, const Point& a, const Point& b) {
+double segmentDistanceSquared(const Point& p, const Point& a, const Point& b) {
     const double dx = b.x - a.x, dy = b.y - a.y;
     const double squared = dx * dx + dy * dy;
     const double t = squared > 0.0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / squared, 0.0, 1.0) : 0.0;
     const double ex = p.x - (a.x + t * dx), ey = p.y - (a.y + t * dy);
-    return std::sqrt(ex * ex + ey * ey);
+    return ex * ex + ey * ey;
+}
+
+double segmentDistance(const Point& p, const Point& a, const Point& b) {
+    return std::sqrt(segmentDistanceSquared(p, a, b));
 }
 
 // All polylines in one array: polyline i holds points[begin[i]] up to,
@@ -201,17 +205,32 @@ double inkRadius(const PackedBitmap& bitmap, const Point& p) {
         return x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y);
     };
     if (isPaper(cx, cy)) return 0.0;
-    double best = kMaxInkRadius;
-    for (int32_t r = 1; r <= kMaxInkRadius && r - 1 < best; ++r) {
+    // The nearest paper is found by its squared distance and rooted once:
+    // the root keeps the order, so it is the same value as the nearest of
+    // the roots. Every pixel of ring r lies at least r - 0.5 from p.
+    double bestSquared = double{kMaxInkRadius} * kMaxInkRadius;
+    for (int32_t r = 1; r <= kMaxInkRadius && (r - 0.5) * (r - 0.5) < bestSquared; ++r) {
         for (int32_t dy = -r; dy <= r; ++dy) {
             const int32_t step = (dy == -r || dy == r) ? 1 : 2 * r;
             for (int32_t dx = -r; dx <= r; dx += step) {
                 if (!isPaper(cx + dx, cy + dy)) continue;
-                best = std::min(best, distance(p, {cx + dx + 0.5, cy + dy + 0.5}));
+                const double ex = cx + dx + 0.5 - p.x, ey = cy + dy + 0.5 - p.y;
+                bestSquared = std::min(bestSquared, ex * ex + ey * ey);
             }
         }
     }
-    return best;
+    return std::sqrt(bestSquared);
+}
+
+// Asks the processor for the bitmap's words around p (three rows), ahead
+// of reading them, kFetchAhead items before they are needed.
+constexpr std::size_t kFetchAhead = 8;
+void prefetchAround(const PackedBitmap& bitmap, const Point& p) {
+    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
+    if (x < 0 || x >= bitmap.Width()) return;
+    for (int32_t row = std::max(y - 1, 0); row <= y + 1 && row < bitmap.Height(); ++row) {
+        __builtin_prefetch(bitmap.Row(row) + x / 64);
+    }
 }
 
 // Adds the diagonal runs of one-pixel strokes that the trace leaves out: a
@@ -227,23 +246,28 @@ void addDiagonalRuns(Polylines& lines, const PackedBitmap& bitmap) {
     // but some at a corner.
     std::vector<int64_t> pixels;
     const std::size_t words = bitmap.WordsPerRow();
-    const auto wordAt = [&](int32_t y, std::size_t i) -> uint64_t {
-        return y >= 0 && y < bitmap.Height() && bitmap.RowHasInk(y) ? bitmap.Row(y)[i] : 0;
+    // Rows without ink (and those beyond the image) read as this one.
+    const std::vector<uint64_t> paper(words, 0);
+    const auto rowAt = [&](int32_t y) {
+        return y >= 0 && y < bitmap.Height() && bitmap.RowHasInk(y) ? bitmap.Row(y) : paper.data();
     };
     // Each pixel's neighbour to the left (right) moved onto the pixel's bit.
-    const auto left = [&](int32_t y, std::size_t i) {
-        return (wordAt(y, i) << 1) | (i > 0 ? wordAt(y, i - 1) >> 63 : 0);
+    const auto left = [&](const uint64_t* row, std::size_t i) {
+        return (row[i] << 1) | (i > 0 ? row[i - 1] >> 63 : 0);
     };
-    const auto right = [&](int32_t y, std::size_t i) {
-        return (wordAt(y, i) >> 1) | (i + 1 < words ? wordAt(y, i + 1) << 63 : 0);
+    const auto right = [&](const uint64_t* row, std::size_t i) {
+        return (row[i] >> 1) | (i + 1 < words ? row[i + 1] << 63 : 0);
     };
     for (int32_t y = 0; y < bitmap.Height(); ++y) {
         if (!bitmap.RowHasInk(y)) continue;
+        const uint64_t* above = rowAt(y - 1);
+        const uint64_t* row = bitmap.Row(y);
+        const uint64_t* below = rowAt(y + 1);
         for (std::size_t i = 0; i < words; ++i) {
-            const uint64_t here = wordAt(y, i);
+            const uint64_t here = row[i];
             if (here == 0) continue;
-            const uint64_t sides = left(y, i) | right(y, i) | wordAt(y - 1, i) | wordAt(y + 1, i);
-            const uint64_t corners = left(y - 1, i) | right(y - 1, i) | left(y + 1, i) | right(y + 1, i);
+            const uint64_t sides = left(row, i) | right(row, i) | above[i] | below[i];
+            const uint64_t corners = left(above, i) | right(above, i) | left(below, i) | right(below, i);
             for (uint64_t found = here & ~sides & corners; found != 0; found &= found - 1) {
                 pixels.push_back(int64_t{y} * bitmap.Width() + static_cast<int64_t>(i) * 64 + std::countr_zero(found));
             }
@@ -324,22 +348,33 @@ struct Nodes {
     std::vector<int32_t> first;
 };
 
+// An integer that orders finite doubles as they compare (-0 as 0), so
+// the sort compares integers.
+uint64_t orderKey(double v) {
+    const auto bits = std::bit_cast<uint64_t>(v + 0.0);
+    return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+}
+
 Nodes findNodes(const Polylines& lines) {
     struct Place {
-        Point at;
+        uint64_t x;
+        uint64_t y;
         int32_t end;
     };
     const int32_t ends = 2 * lines.count();
     std::vector<Place> places(static_cast<std::size_t>(ends));
-    for (int32_t end = 0; end < ends; ++end) places[end] = {lines.endPoint(end), end};
+    for (int32_t end = 0; end < ends; ++end) {
+        const Point& at = lines.endPoint(end);
+        places[end] = {orderKey(at.x), orderKey(at.y), end};
+    }
     std::sort(places.begin(), places.end(), [](const Place& p, const Place& q) {
-        return p.at.x != q.at.x ? p.at.x < q.at.x : p.at.y != q.at.y ? p.at.y < q.at.y : p.end < q.end;
+        return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
     });
     Nodes nodes;
     nodes.order.resize(static_cast<std::size_t>(ends));
     nodes.nodeOf.resize(static_cast<std::size_t>(ends));
     for (int32_t k = 0; k < ends; ++k) {
-        if (k == 0 || !(places[k].at == places[k - 1].at)) nodes.first.push_back(k);
+        if (k == 0 || places[k].x != places[k - 1].x || places[k].y != places[k - 1].y) nodes.first.push_back(k);
         nodes.order[k] = places[k].end;
         nodes.nodeOf[places[k].end] = static_cast<int32_t>(nodes.first.size() - 1);
     }
@@ -425,6 +460,12 @@ struct Joiner {
         std::vector<Spur> spurs;
         const auto nodeCount = static_cast<int32_t>(degree.size());
         for (int32_t v = 0; v < nodeCount; ++v) {
+            // As for the free ends in bridgeGaps: the ink of a junction a
+            // few nodes on is fetched meanwhile.
+            const int32_t ahead = v + static_cast<int32_t>(kFetchAhead);
+            if (ahead < nodeCount && degree[ahead] >= 3) {
+                prefetchAround(bitmap, lines.endPoint(nodes.order[nodes.first[ahead]]));
+            }
             if (degree[v] < 3) continue;
             const Point& at = lines.endPoint(nodes.order[nodes.first[v]]);
             const double radius = inkRadius(bitmap, at);
@@ -544,10 +585,21 @@ struct Joiner {
     // With `movedOnly`, only pairs with an end moved by extendFreeEnds are
     // new: the others were weighed before.
     void bridgeGaps(bool movedOnly = false) {
-        std::vector<FreeEnd> free;
+        std::vector<int32_t> ends;
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
-            free.push_back(freeEnd(end));
+            ends.push_back(end);
+        }
+        // Measuring an end reads the bitmap around it, and the ends lie far
+        // apart in it: the rows of an end a few places on are fetched while
+        // this one is measured.
+        std::vector<FreeEnd> free;
+        free.reserve(ends.size());
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            if (k + kFetchAhead < ends.size() && known[ends[k + kFetchAhead]] == kNone) {
+                prefetchAround(bitmap, lines.endPoint(ends[k + kFetchAhead]));
+            }
+            free.push_back(freeEnd(ends[k]));
         }
         if (free.size() < 2) return;
 
@@ -603,10 +655,15 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
         const auto [from, to] = spans.back();
         spans.pop_back();
         double worst = kVertexTolerance;
+        // Points clearly within `worst` skip the root; the margin is far
+        // wider than its rounding, so the same vertex wins.
+        double clearlyWithin = worst * worst * (1.0 - 1e-9);
         std::size_t at = 0;
         for (std::size_t k = from + 1; k < to; ++k) {
-            const double e = segmentDistance(chain[k], chain[from], chain[to]);
-            if (e > worst) worst = e, at = k;
+            const double squared = segmentDistanceSquared(chain[k], chain[from], chain[to]);
+            if (squared <= clearlyWithin) continue;
+            const double e = std::sqrt(squared);
+            if (e > worst) worst = e, at = k, clearlyWithin = worst * worst * (1.0 - 1e-9);
         }
         if (at == 0) continue;
         keep[at] = 1;
