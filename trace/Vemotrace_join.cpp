@@ -617,6 +617,13 @@ struct Joiner {
         // Buckets are sorted row by row, so the ends after a that can pair
         // with it lie in its own bucket, the next one, and three buckets of
         // the next row; the rows before were searched from there.
+        // Most ends met in the buckets lie further apart than any bridge
+        // reaches; they are passed over before the full test.
+        constexpr double kLongestBridge = kGapWidth + 2.0 * kMaxGapRadius;
+        const auto near = [&](std::size_t a, std::size_t b) {
+            const double dx = free[b].at.x - free[a].at.x, dy = free[b].at.y - free[a].at.y;
+            return dx * dx + dy * dy <= kLongestBridge * kLongestBridge;
+        };
         const auto consider = [&](std::size_t a, std::size_t b) {
             if (movedOnly && !movedEnd[free[a].end] && !movedEnd[free[b].end]) return;
             if (bridgeable(free[a], free[b]))
@@ -625,12 +632,16 @@ struct Joiner {
         for (std::size_t a = 0; a < free.size(); ++a) {
             const int64_t bucket = free[a].bucket;
             std::size_t b = a + 1;
-            for (; b < free.size() && free[b].bucket <= bucket + 1; ++b) consider(a, b);
+            for (; b < free.size() && free[b].bucket <= bucket + 1; ++b) {
+                if (near(a, b)) consider(a, b);
+            }
             b = static_cast<std::size_t>(
                 std::lower_bound(free.begin() + static_cast<std::ptrdiff_t>(b), free.end(), bucket + kBucketRow - 1,
                                  [](const FreeEnd& e, int64_t key) { return e.bucket < key; }) -
                 free.begin());
-            for (; b < free.size() && free[b].bucket <= bucket + kBucketRow + 1; ++b) consider(a, b);
+            for (; b < free.size() && free[b].bucket <= bucket + kBucketRow + 1; ++b) {
+                if (near(a, b)) consider(a, b);
+            }
         }
         std::sort(pairs.begin(), pairs.end(), [](const Pair& p, const Pair& q) { return p.gap < q.gap; });
         for (const Pair& pair : pairs) {
