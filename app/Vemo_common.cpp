@@ -107,26 +107,10 @@ bool IsDecimalNumber(std::string_view text) {
 }
 
 double ParseNumber(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    const std::size_t start = i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    std::size_t digits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
-    }
-    if (digits == 0) return 0.0;
-    std::size_t end = i;
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-        if (j < text.size() && IsDigit(text[j])) {
-            while (j < text.size() && IsDigit(text[j])) ++j;
-            end = j;
-        }
-    }
+    const std::size_t end = NumberLength(text);
+    if (end == 0) return 0.0;
+    std::size_t start = 0;
+    while (std::isspace(static_cast<unsigned char>(text[start]))) ++start;
     // from_chars neither accepts a leading '+' nor depends on the locale.
     std::size_t from = start;
     if (text[from] == '+') ++from;

@@ -28,23 +28,6 @@ struct Collected {
     }
 };
 
-// A drawing with a cross and a square outline, saved as a 1-bit BMP.
-void WriteDrawing(const std::string& path) {
-    QImage image(60, 40, QImage::Format_Mono);
-    image.setColor(0, qRgb(0, 0, 0));
-    image.setColor(1, qRgb(255, 255, 255));
-    image.fill(1);
-    for (int x = 5; x < 55; ++x) image.setPixel(x, 20, 0);
-    for (int y = 5; y < 35; ++y) image.setPixel(30, y, 0);
-    for (int i = 10; i < 20; ++i) {
-        image.setPixel(i, 5, 0);
-        image.setPixel(i, 14, 0);
-        image.setPixel(10, i - 5, 0);
-        image.setPixel(19, i - 5, 0);
-    }
-    ASSERT_TRUE(image.save(QString::fromStdString(path), "BMP"));
-}
-
 TraceOptions AllFormats() {
     TraceOptions options;
     options.xRatioText = "1.0";
@@ -74,7 +57,7 @@ protected:
 };
 
 TEST_F(Job, TracesAndWritesTheTickedFormatsInOrder) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     TraceOptions options = AllFormats();
     options.flipY = true;
     options.xRatioText = " 2.500";
@@ -105,7 +88,7 @@ TEST_F(Job, MissingImageTellsTwiceAndWritesNothing) {
 }
 
 TEST_F(Job, NoFormatTickedStillTracesAndCompletes) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     TraceOptions options = AllFormats();
     options.exportText = options.exportDxf = options.exportA10 = false;
     options.xRatioText = "abc";
@@ -118,7 +101,7 @@ TEST_F(Job, NoFormatTickedStillTracesAndCompletes) {
 }
 
 TEST_F(Job, AnUnwritableOutputFolderIsToldPerFileAndFails) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     WriteFile(folder.File("not-a-folder"), "");
     const std::string output = folder.File("not-a-folder");
     EXPECT_EQ(Run(folder.File("plan.bmp"), output, AllFormats()), 1);
@@ -131,7 +114,7 @@ TEST_F(Job, AnUnwritableOutputFolderIsToldPerFileAndFails) {
 }
 
 TEST_F(Job, AnIntermediateFileThatCannotBeWrittenStopsTheRun) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     std::filesystem::create_directory(folder.File("temp.sqr"));  // cannot be opened as a file
     EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), AllFormats()), 1);
     ASSERT_EQ(collected.messages.size(), 2u);
@@ -144,7 +127,7 @@ TEST_F(Job, AnIntermediateFileThatCannotBeWrittenStopsTheRun) {
 // Catches: an error other than a file error (memory, a damaged template)
 // escaping the run and ending the program.
 TEST_F(Job, AnyErrorInsideARunEndsOnlyThatRun) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     TraceOptions options = AllFormats();
     options.dxfTemplate = {"    1  0 SECTION"};  // lacks the lines the DXF writer needs
     EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1);
@@ -196,7 +179,7 @@ TEST_F(Job, PlantedLinksAndPipesAtIntermediateFilesAreRefused) {
     for (const auto& plant : plants) {
         const std::string dir = folder.File("shared" + std::to_string(index++));
         std::filesystem::create_directory(dir);
-        WriteDrawing(dir + "/plan.bmp");
+        ASSERT_TRUE(WriteDrawing(dir + "/plan.bmp"));
         plant(dir);
         collected.messages.clear();
         EXPECT_EQ(Run(dir + "/plan.bmp", dir, AllFormats()), 1) << dir;
@@ -209,7 +192,7 @@ TEST_F(Job, PlantedLinksAndPipesAtIntermediateFilesAreRefused) {
 
 // Catches: a ratio such as 1e400 writing "inf" into every output file.
 TEST_F(Job, ARatioThatIsNotAFiniteNumberEndsTheRunBeforeAnyFile) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     TraceOptions options = AllFormats();
     options.yRatioText = "-1e400";
     EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1);
@@ -221,7 +204,7 @@ TEST_F(Job, ARatioThatIsNotAFiniteNumberEndsTheRunBeforeAnyFile) {
 // Catches: a run writing into a folder whose intermediate files another
 // run (the main window's) holds.
 TEST_F(Job, AFolderHeldByAnotherRunIsBusyUnlessTheCallerHoldsIt) {
-    WriteDrawing(folder.File("plan.bmp"));
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     TVemo_folderlock window;
     ASSERT_TRUE(window.Lock(folder.Path(), TVemo_folderlock::Mode::FailIfBusy));
     {

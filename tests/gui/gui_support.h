@@ -28,23 +28,6 @@ inline std::string MakeSystemFolder(const TempFolder& folder, const std::string&
     return system;
 }
 
-// A cross and a small square outline, as a 1-bit BMP.
-inline void WriteDrawing(const std::string& path) {
-    QImage image(60, 40, QImage::Format_Mono);
-    image.setColor(0, qRgb(0, 0, 0));
-    image.setColor(1, qRgb(255, 255, 255));
-    image.fill(1);
-    for (int x = 5; x < 55; ++x) image.setPixel(x, 20, 0);
-    for (int y = 5; y < 35; ++y) image.setPixel(30, y, 0);
-    for (int i = 10; i < 20; ++i) {
-        image.setPixel(i, 5, 0);
-        image.setPixel(i, 14, 0);
-        image.setPixel(10, i - 5, 0);
-        image.setPixel(19, i - 5, 0);
-    }
-    image.save(QString::fromStdString(path), "BMP");
-}
-
 // The start-up objects in their order, messages collected.
 struct Program {
     explicit Program(const std::string& systemFolder)

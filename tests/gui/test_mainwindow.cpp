@@ -240,7 +240,7 @@ private slots:
         const std::string drawings = scratch.File("drawings");
         std::filesystem::create_directories(drawings + "/gui");
         std::filesystem::create_directories(drawings + "/job");
-        WriteDrawing(drawings + "/plan.bmp");
+        QVERIFY(WriteDrawing(drawings + "/plan.bmp"));
         Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
         Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
         Find<QLineEdit>(program.mainF, "Edit3")->setText(" 2.500");
@@ -289,7 +289,7 @@ private slots:
         program.mainF.show();
         for (const char* sub : {"first", "second"}) {
             std::filesystem::create_directory(scratch.File(sub));
-            WriteDrawing(scratch.File(sub) + "/plan.bmp");
+            QVERIFY(WriteDrawing(scratch.File(sub) + "/plan.bmp"));
             Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(scratch.File(sub) + "/plan.bmp"));
             Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(scratch.File(sub)));
             QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
@@ -312,7 +312,7 @@ private slots:
         program.mainF.show();
         const std::string folder = scratch.File("plans");
         std::filesystem::create_directory(folder);
-        WriteDrawing(folder + "/plan.bmp");
+        QVERIFY(WriteDrawing(folder + "/plan.bmp"));
         Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(folder + "/plan.bmp"));
         Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(folder));
         auto otherRunCanLock = [&] {
