@@ -93,7 +93,7 @@ int UsageError(const std::string& text) {
 
 // One option of the command line: "--name", with a one-letter form when
 // `letter` is not 0, taking a value when `value` names it.
-struct OptionSpec {
+struct OptionRule {
     std::string name;
     char letter;
     const char* value;
@@ -111,7 +111,7 @@ struct CommandLine {
 // Accepts "--name", "--name=value", "--name value", "-x", "-xvalue" and
 // "-x value"; "--" ends the options, a lone "-" is an image. Returns an
 // error text, empty when the line was understood.
-std::string ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec>& specs, CommandLine& line) {
+std::string ParseCommandLine(int argc, char** argv, const std::vector<OptionRule>& rules, CommandLine& line) {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -132,31 +132,31 @@ std::string ParseCommandLine(int argc, char** argv, const std::vector<OptionSpec
         } else if (!isLong && argument.size() > 2) {
             attached = argument.substr(2);
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : specs) {
-            if (isLong ? candidate.name == name : (candidate.letter != 0 && name[0] == candidate.letter)) spec = &candidate;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& candidate : rules) {
+            if (isLong ? candidate.name == name : (candidate.letter != 0 && name[0] == candidate.letter)) rule = &candidate;
         }
-        if (spec == nullptr) return "Unknown option '" + name + "'.";
-        if (spec->value == nullptr) {
+        if (rule == nullptr) return "Unknown option '" + name + "'.";
+        if (rule->value == nullptr) {
             if (attached) return "Unexpected value after '" + argument.substr(0, argument.find('=')) + "'.";
-            line.options[spec->name] = std::string();
+            line.options[rule->name] = std::string();
             continue;
         }
         if (!attached) {
             if (i + 1 >= argc) return "Missing value after '" + argument + "'.";
             attached = argv[++i];
         }
-        line.options[spec->name] = *attached;
+        line.options[rule->name] = *attached;
     }
     return std::string();
 }
 
-std::string HelpText(const char* program, const std::vector<OptionSpec>& specs) {
+std::string HelpText(const char* program, const std::vector<OptionRule>& rules) {
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const OptionSpec& spec : specs) {
-        std::string left = spec.letter != 0 ? std::string("-") + spec.letter + ", --" + spec.name : "--" + spec.name;
-        if (spec.value != nullptr) left += std::string(" <") + spec.value + ">";
-        rows.emplace_back(left, spec.help);
+    for (const OptionRule& rule : rules) {
+        std::string left = rule.letter != 0 ? std::string("-") + rule.letter + ", --" + rule.name : "--" + rule.name;
+        if (rule.value != nullptr) left += std::string(" <") + rule.value + ">";
+        rows.emplace_back(left, rule.help);
     }
     std::size_t width = std::strlen("IMAGE");
     for (const auto& row : rows) width = std::max(width, row.first.size());
@@ -172,25 +172,25 @@ std::string HelpText(const char* program, const std::vector<OptionSpec>& specs) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<OptionSpec> specs = {{"help", 'h', nullptr, "Displays this help."}};
+    std::vector<OptionRule> rules = {{"help", 'h', nullptr, "Displays this help."}};
     for (const Switch& option : kSwitches) {
-        specs.push_back({option.name, 0, nullptr, option.on});
-        specs.push_back({std::string("no-") + option.name, 0, nullptr, option.off});
+        rules.push_back({option.name, 0, nullptr, option.on});
+        rules.push_back({std::string("no-") + option.name, 0, nullptr, option.off});
     }
-    specs.push_back({"output", 'o', "DIR", "Write the output files into DIR."});
-    specs.push_back({"x-ratio", 0, "R", "Scale X by R (a decimal number)."});
-    specs.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
-    specs.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
-    specs.push_back({"keep-temp", 0, nullptr, "Keep the intermediate files."});
-    specs.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
-    specs.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
-    specs.push_back({"quiet", 'q', nullptr, "No stage texts and no progress line."});
+    rules.push_back({"output", 'o', "DIR", "Write the output files into DIR."});
+    rules.push_back({"x-ratio", 0, "R", "Scale X by R (a decimal number)."});
+    rules.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
+    rules.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
+    rules.push_back({"keep-temp", 0, nullptr, "Keep the intermediate files."});
+    rules.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
+    rules.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
+    rules.push_back({"quiet", 'q', nullptr, "No stage texts and no progress line."});
 
     CommandLine parser;
-    const std::string error = ParseCommandLine(argc, argv, specs, parser);
+    const std::string error = ParseCommandLine(argc, argv, rules, parser);
     if (!error.empty()) return UsageError(error);
     if (parser.IsSet("help")) {
-        std::cout << HelpText(argc > 0 ? argv[0] : "vemo-trace", specs);
+        std::cout << HelpText(argc > 0 ? argv[0] : "vemo-trace", rules);
         return 0;
     }
     if (parser.IsSet("output") && parser.Value("output").empty()) return UsageError("-o needs a folder");
