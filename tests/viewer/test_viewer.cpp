@@ -74,6 +74,11 @@ private:
         return viewer.findChild<QPushButton*>(name);
     }
     static QCheckBox* Check(TVemo_viewareF& viewer, const char* name) { return viewer.findChild<QCheckBox*>(name); }
+    // Shows the viewer and waits until it is on screen.
+    static bool Shown(TVemo_viewareF& viewer) {
+        viewer.show();
+        return QTest::qWaitForWindowExposed(&viewer);
+    }
     static QPoint Scroll(TVemo_viewareF& viewer) {
         return {ScrollBox(viewer)->horizontalScrollBar()->value(), ScrollBox(viewer)->verticalScrollBar()->value()};
     }
@@ -197,8 +202,7 @@ private slots:
         TVemo_viewareF viewer;
         Connect(viewer);
         QCOMPARE(viewer.OpenImage(path.toStdString(), {}), 0);
-        viewer.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        QVERIFY(Shown(viewer));
         const auto turn = [&](int angle, Qt::KeyboardModifiers modifiers) {
             QWheelEvent event(QPointF(200, 100), QPointF(), QPoint(), QPoint(0, angle), Qt::NoButton, modifiers,
                               Qt::NoScrollPhase, false);
@@ -236,8 +240,7 @@ private slots:
         TVemo_viewareF viewer;
         Connect(viewer);
         QCOMPARE(viewer.OpenImage(path.toStdString(), {}), 0);
-        viewer.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        QVERIFY(Shown(viewer));
         for (int i = 0; i < 4; ++i) Button(viewer, "Button2")->click();  // zoom 5.0625
         QScrollBar* horizontal = ScrollBox(viewer)->horizontalScrollBar();
         QScrollBar* vertical = ScrollBox(viewer)->verticalScrollBar();
@@ -278,8 +281,7 @@ private slots:
         Connect(viewer);
         m_resultsCurrent = 1;
         QCOMPARE(viewer.OpenImage(path.toStdString(), result), 0);
-        viewer.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        QVERIFY(Shown(viewer));
         Button(viewer, "Button2")->click();
         QCOMPARE(viewer.Zoom(), 1.5);
         ScrollBox(viewer)->horizontalScrollBar()->setValue(0);
@@ -316,8 +318,7 @@ private slots:
         TVemo_viewareF viewer;
         Connect(viewer);
         QCOMPARE(viewer.OpenImage(path.toStdString(), WriteTrace({{100.5, 80.5}, {100.5, 95.0}})), 0);
-        viewer.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        QVERIFY(Shown(viewer));
         for (int i = 0; i < 4; ++i) Button(viewer, "Button2")->click();
         // Column 100 spans 506.25 to 511.31: screen columns 506 to 510 have
         // their centres in it. Row 80 spans 405 to 410.06: rows 405 to 409.
