@@ -75,6 +75,11 @@ constexpr double kCentred = 0.5;
 // lines must meet at more than kCornerSine (the sine of 30 degrees).
 constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
+constexpr std::size_t kCornerCutSegments = 4;
+// A tip line left in a sharp thick corner is at most kTipFactor times the
+// ink's half width at its knot plus kTipSlack pixels long.
+constexpr double kTipFactor = 3.0;
+constexpr double kTipSlack = 2.0;
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
@@ -521,6 +526,111 @@ struct Joiner {
         partner[found[1]] = found[0];
     }
 
+    // Where thick ink turns a sharp corner, the squares leave a knot inside
+    // the corner: the two legs bend into a three-way point short of the
+    // corner, and a short third line runs on from there into the tip. When
+    // the legs' straight courses meet near the end of that tip line, the
+    // tip line goes and the legs are led straight on to where they meet.
+    void restoreTips() {
+        const auto nodeCount = static_cast<int32_t>(degree.size());
+        for (int32_t v = 0; v < nodeCount; ++v) {
+            if (degree[v] != 3) continue;
+            int32_t ends[3];
+            int32_t n = 0;
+            for (int32_t k = nodes.first[v]; k < nodes.first[v + 1] && n < 3; ++k) {
+                if (!removed[nodes.order[k] / 2]) ends[n++] = nodes.order[k];
+            }
+            if (n != 3) continue;
+            const Point at = lines.endPoint(ends[0]);
+            const double radius = inkRadius(bitmap, at);
+            if (2.0 * radius < kThickInk) continue;
+            for (int t = 0; t < 3; ++t) {
+                const int32_t tip = ends[t];
+                const double tipLength = lengths[tip / 2];
+                if (tipLength > kTipFactor * radius + kTipSlack || partner[tip] != kNone || partner[tip ^ 1] != kNone ||
+                    !isFree(tip ^ 1)) {
+                    continue;
+                }
+                if (leadLegsToTip(ends[(t + 1) % 3], ends[(t + 2) % 3], lines.endPoint(tip ^ 1), tipLength, radius)) {
+                    remove(tip / 2);
+                    pairAt(v);
+                    break;
+                }
+            }
+        }
+    }
+
+    // The point `length` pixels along polyline end/2 from `end`, or the
+    // polyline's far end when it is shorter.
+    Point along(int32_t end, double length) const {
+        const int32_t i = end / 2;
+        const std::size_t count = lines.size(i);
+        const auto point = [&](std::size_t k) -> const Point& {
+            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        };
+        double walked = 0.0;
+        for (std::size_t k = 1; k < count; ++k) {
+            const double step = distance(point(k - 1), point(k));
+            if (walked + step >= length && step > 0.0) {
+                const double f = (length - walked) / step;
+                return {point(k - 1).x + (point(k).x - point(k - 1).x) * f,
+                        point(k - 1).y + (point(k).y - point(k - 1).y) * f};
+            }
+            walked += step;
+        }
+        return point(count - 1);
+    }
+
+    // The legs ending at `a` and `b` are straight beyond the knot; where
+    // their lines cross must lie on the ink near the tip line's far end.
+    // If so, each leg's points within the knot are laid on the straight way
+    // to the crossing, which both legs then end on.
+    bool leadLegsToTip(int32_t a, int32_t b, const Point& tipEnd, double tipLength, double radius) {
+        const double knot = tipLength + radius;  // how far the legs bend
+        const double reach = knot + std::max(2.0 * radius, kDirectionLength);
+        if (lengths[a / 2] < reach || lengths[b / 2] < reach) return false;
+        const Point a0 = along(a, knot), a1 = along(a, reach);
+        const Point b0 = along(b, knot), b1 = along(b, reach);
+        const Point u{a0.x - a1.x, a0.y - a1.y}, w{b0.x - b1.x, b0.y - b1.y};
+        const double lu = std::hypot(u.x, u.y), lw = std::hypot(w.x, w.y);
+        if (lu < 1e-9 || lw < 1e-9) return false;
+        const double sine = (u.x * w.y - u.y * w.x) / (lu * lw);
+        if (std::abs(sine) < kCornerSine) return false;
+        // a0 + s u = b0 + r w
+        const double s = ((b0.x - a0.x) * w.y - (b0.y - a0.y) * w.x) / (u.x * w.y - u.y * w.x);
+        const double r = ((b0.x - a0.x) * u.y - (b0.y - a0.y) * u.x) / (u.x * w.y - u.y * w.x);
+        if (s <= 0.0 || r <= 0.0) return false;
+        const Point x{a0.x + s * u.x, a0.y + s * u.y};
+        if (!std::isfinite(x.x) || !std::isfinite(x.y) || distance(x, tipEnd) > radius + 1.0 ||
+            inkRadius(bitmap, x) <= 0.0) {
+            return false;
+        }
+        layStraight(a, knot, a0, x);
+        layStraight(b, knot, b0, x);
+        return true;
+    }
+
+    // Moves the points of polyline end/2 that lie within `knot` of `end`
+    // on to the way from `from` (at `knot`) to `to` (the new end), in order.
+    void layStraight(int32_t end, double knot, const Point& from, const Point& to) {
+        const int32_t i = end / 2;
+        const std::size_t count = lines.size(i);
+        const auto point = [&](std::size_t k) -> Point& {
+            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        };
+        double walked = 0.0;
+        Point previous = point(0);
+        point(0) = to;
+        for (std::size_t k = 1; k < count; ++k) {
+            walked += distance(previous, point(k));
+            if (walked >= knot) break;
+            previous = point(k);
+            const double f = walked / knot;
+            point(k) = {to.x + (from.x - to.x) * f, to.y + (from.y - to.y) * f};
+        }
+        lengths[i] = polylineLength(lines, i);
+    }
+
     // Where exactly two live ends meet, each continues the other.
     void pairMeetingEnds() {
         const auto nodeCount = static_cast<int32_t>(degree.size());
@@ -762,15 +872,15 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     }
 }
 
-// Where thick ink turns a corner, the trace cuts across it with one or two
-// short segments. When the segments before and after are at least twice as
+// Where thick ink turns a corner, the trace cuts across it with up to
+// kCornerCutSegments short segments. When the segments before and after are at least twice as
 // long and their lines meet on the ink near the cut, the cut is replaced by
 // that corner.
 void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
     std::size_t i = 1;
     while (i + 2 < line.size()) {
         bool sharpened = false;
-        for (std::size_t j = i + 1; j <= i + 2 && j + 1 < line.size() && !sharpened; ++j) {
+        for (std::size_t j = i + 1; j <= i + kCornerCutSegments && j + 1 < line.size() && !sharpened; ++j) {
             const Point& a = line[i - 1];
             const Point& b = line[i];
             const Point& c = line[j];
@@ -933,6 +1043,7 @@ void TVemotrace_join::JoinLines() {
     joiner.pairMeetingEnds();
     joiner.bridgeGaps();
     joiner.removeSpurs();
+    joiner.restoreTips();
     // Thick free ends reach their gaps only once moved on.
     joiner.extendFreeEnds();
     joiner.bridgeGaps(true);
