@@ -76,6 +76,7 @@ constexpr double kCentred = 0.5;
 constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
 constexpr std::size_t kCornerCutSegments = 4;
+constexpr double kCornerLegs = 1.0;
 // A tip line left in a sharp thick corner is at most kTipFactor times the
 // ink's half width at its knot plus kTipSlack pixels long.
 constexpr double kTipFactor = 3.0;
@@ -887,14 +888,15 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
             const Point& d = line[j + 1];
             const double cut = distance(b, c);
             const double before = distance(a, b), after = distance(c, d);
-            if (before < 2.0 * cut || after < 2.0 * cut || cut < 1e-9) continue;
+            if (before < kCornerLegs * cut || after < kCornerLegs * cut || cut < 1e-9) continue;
             // The lines a-b and c-d; their crossing x = b + t (b - a).
             const Point u{(b.x - a.x) / before, (b.y - a.y) / before};
             const Point v{(d.x - c.x) / after, (d.y - c.y) / after};
             const double sine = u.x * v.y - u.y * v.x;
             if (std::abs(sine) < kCornerSine) continue;
-            const Point middle{(b.x + c.x) / 2, (b.y + c.y) / 2};
-            const double radius = inkRadius(bitmap, middle);
+            // The cut runs near the inner side of the corner; the legs tell
+            // how thick the stroke is.
+            const double radius = std::max(inkRadius(bitmap, b), inkRadius(bitmap, c));
             if (radius * 2.0 < kThickInk || cut > kCornerCut * radius + 1.0) continue;
             const double t = ((c.x - b.x) * v.y - (c.y - b.y) * v.x) / sine;
             const Point x{b.x + t * u.x, b.y + t * u.y};
