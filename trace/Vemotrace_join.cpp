@@ -77,10 +77,12 @@ constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
 constexpr std::size_t kCornerCutSegments = 4;
 constexpr double kCornerLegs = 1.0;
+constexpr double kSharpestHalfSine = 0.25;
 // A tip line left in a sharp thick corner is at most kTipFactor times the
 // ink's half width at its knot plus kTipSlack pixels long.
 constexpr double kTipFactor = 3.0;
 constexpr double kTipSlack = 2.0;
+constexpr double kTipReach = 1.5;
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
@@ -602,7 +604,7 @@ struct Joiner {
         const double r = ((b0.x - a0.x) * u.y - (b0.y - a0.y) * u.x) / (u.x * w.y - u.y * w.x);
         if (s <= 0.0 || r <= 0.0) return false;
         const Point x{a0.x + s * u.x, a0.y + s * u.y};
-        if (!std::isfinite(x.x) || !std::isfinite(x.y) || distance(x, tipEnd) > radius + 1.0 ||
+        if (!std::isfinite(x.x) || !std::isfinite(x.y) || distance(x, tipEnd) > kTipReach * radius + 1.0 ||
             inkRadius(bitmap, x) <= 0.0) {
             return false;
         }
@@ -901,7 +903,11 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
             const double t = ((c.x - b.x) * v.y - (c.y - b.y) * v.x) / sine;
             const Point x{b.x + t * u.x, b.y + t * u.y};
             const double back = (c.x - x.x) * v.x + (c.y - x.y) * v.y;  // x lies before c on c-d
-            if (t < 0.0 || back < 0.0 || t > kCornerCut * radius + 1.0 || inkRadius(bitmap, x) <= 0.0) continue;
+            // The sharper the corner, the further its tip lies beyond the
+            // cut: the stroke's half width over the sine of half its angle.
+            const double halfAngleSine = std::sqrt(std::max(0.0, (1.0 + u.x * v.x + u.y * v.y) / 2.0));
+            const double limit = (kCornerCut * radius + 1.0) / std::max(halfAngleSine, kSharpestHalfSine);
+            if (t < 0.0 || back < 0.0 || t > limit || inkRadius(bitmap, x) <= 0.0) continue;
             line[i] = x;
             line.erase(line.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                        line.begin() + static_cast<std::ptrdiff_t>(j) + 1);
