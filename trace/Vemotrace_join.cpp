@@ -83,6 +83,10 @@ constexpr double kSharpestHalfSine = 0.25;
 constexpr double kTipFactor = 3.0;
 constexpr double kTipSlack = 2.0;
 constexpr double kTipReach = 1.5;
+// A free end's last step of at most kHookLength pixels that turns aside by
+// more than 60 degrees (cosine kHookCosine) is a hook on to edge noise.
+constexpr double kHookLength = 1.5;
+constexpr double kHookCosine = 0.5;
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
@@ -634,6 +638,51 @@ struct Joiner {
         lengths[i] = polylineLength(lines, i);
     }
 
+    // A pixel of edge noise beside a thin stroke can be where the trace
+    // ends it: the polyline's last step turns aside on to the bump, and the
+    // free end then points away from the piece that continues the stroke.
+    // Free ends still without a partner are laid back from such a hook on
+    // to the point before it and weighed for a gap once more; an end that
+    // finds no partner there gets its hook back (the one-pixel steps of a
+    // clean thin stroke look the same).
+    void bridgeFromHooks() {
+        struct Hook {
+            int32_t end;
+            std::size_t at;
+            Point was;
+        };
+        std::vector<Hook> hooks;
+        std::fill(movedEnd.begin(), movedEnd.end(), 0);
+        for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+            const int32_t i = end / 2;
+            if (removed[i] || lines.size(i) < 3 || partner[end] != kNone || !isFree(end)) continue;
+            const std::size_t tip = end % 2 == 0 ? lines.begin[i] : lines.begin[i + 1] - 1;
+            const std::size_t before = end % 2 == 0 ? tip + 1 : tip - 1;
+            const std::size_t further = end % 2 == 0 ? tip + 2 : tip - 2;
+            const Point& p = lines.points[tip];
+            const Point& q = lines.points[before];
+            const Point& r = lines.points[further];
+            const double hook = distance(p, q), leg = distance(q, r);
+            if (hook > kHookLength || hook < 1e-9 || leg < 1e-9 || inkRadius(bitmap, q) > 1.0) continue;
+            const double turn = ((p.x - q.x) * (q.x - r.x) + (p.y - q.y) * (q.y - r.y)) / (hook * leg);
+            if (turn > kHookCosine) continue;
+            hooks.push_back({end, tip, p});
+            lines.points[tip] = q;
+            known[end] = kNone;
+            movedEnd[end] = 1;
+        }
+        if (hooks.empty()) return;
+        bridgeGaps(true);
+        for (const Hook& h : hooks) {
+            if (partner[h.end] == kNone) {
+                lines.points[h.at] = h.was;
+                known[h.end] = kNone;
+            } else {
+                lengths[h.end / 2] = polylineLength(lines, h.end / 2);
+            }
+        }
+    }
+
     // Where exactly two live ends meet, each continues the other.
     void pairMeetingEnds() {
         const auto nodeCount = static_cast<int32_t>(degree.size());
@@ -1055,6 +1104,7 @@ void TVemotrace_join::JoinLines() {
     // Thick free ends reach their gaps only once moved on.
     joiner.extendFreeEnds();
     joiner.bridgeGaps(true);
+    joiner.bridgeFromHooks();
 
     m_polylineCount = 0;
     m_vertexCount = 0;
