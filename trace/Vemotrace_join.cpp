@@ -87,6 +87,9 @@ constexpr double kTipReach = 1.5;
 // more than 60 degrees (cosine kHookCosine) is a hook on to edge noise.
 constexpr double kHookLength = 1.5;
 constexpr double kHookCosine = 0.5;
+// Two free ends on thin ink within kNeighbourDistance of each other and
+// with no other free end within kLoneDistance meet at a corner.
+constexpr double kLoneDistance = 3.0;
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
@@ -683,6 +686,43 @@ struct Joiner {
         }
     }
 
+    // A thin stroke that turns a sharp corner is often cut there: the two
+    // legs end on pixels that touch, pointing apart. Two free ends that
+    // close together on thin ink, with no third free end near, are such a
+    // corner whichever way they point.
+    void joinThinCorners() {
+        std::vector<FreeEnd> free;
+        for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+            if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
+            const FreeEnd& e = freeEnd(end);
+            if (e.radius <= 1.0) free.push_back(e);
+        }
+        // Sorted by x, so the ends near one lie next to it.
+        std::sort(free.begin(), free.end(), [](const FreeEnd& a, const FreeEnd& b) { return a.at.x < b.at.x; });
+        const auto nearest = [&](std::size_t a, std::size_t& count) {
+            std::size_t found = a;
+            count = 0;
+            for (std::size_t b = a; b-- > 0 && free[a].at.x - free[b].at.x <= kLoneDistance;) {
+                if (distance(free[a].at, free[b].at) <= kLoneDistance) ++count, found = b;
+            }
+            for (std::size_t b = a + 1; b < free.size() && free[b].at.x - free[a].at.x <= kLoneDistance; ++b) {
+                if (distance(free[a].at, free[b].at) <= kLoneDistance) ++count, found = b;
+            }
+            return found;
+        };
+        for (std::size_t a = 0; a < free.size(); ++a) {
+            std::size_t count = 0, back = 0;
+            const std::size_t b = nearest(a, count);
+            if (count != 1 || b < a) continue;
+            nearest(b, back);
+            if (back != 1 || distance(free[a].at, free[b].at) > kNeighbourDistance) continue;
+            const int32_t ea = free[a].end, eb = free[b].end;
+            if (partner[ea] != kNone || partner[eb] != kNone || ea / 2 == eb / 2) continue;
+            partner[ea] = eb;
+            partner[eb] = ea;
+        }
+    }
+
     // Where exactly two live ends meet, each continues the other.
     void pairMeetingEnds() {
         const auto nodeCount = static_cast<int32_t>(degree.size());
@@ -1105,6 +1145,7 @@ void TVemotrace_join::JoinLines() {
     joiner.extendFreeEnds();
     joiner.bridgeGaps(true);
     joiner.bridgeFromHooks();
+    joiner.joinThinCorners();
 
     m_polylineCount = 0;
     m_vertexCount = 0;
