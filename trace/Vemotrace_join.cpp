@@ -988,14 +988,15 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
             // The cut runs near the inner side of the corner; the legs tell
             // how thick the stroke is.
             const double radius = std::max(inkRadius(bitmap, b), inkRadius(bitmap, c));
-            if (radius * 2.0 < kThickInk || cut > kCornerCut * radius + 1.0) continue;
+            // The sharper the corner, the longer the cut and the further the
+            // tip beyond it: the stroke's half width over the sine of half
+            // the corner's angle.
+            const double halfAngleSine = std::sqrt(std::max(0.0, (1.0 + u.x * v.x + u.y * v.y) / 2.0));
+            const double limit = (kCornerCut * radius + 1.0) / std::max(halfAngleSine, kSharpestHalfSine);
+            if (radius * 2.0 < kThickInk || cut > limit) continue;
             const double t = ((c.x - b.x) * v.y - (c.y - b.y) * v.x) / sine;
             const Point x{b.x + t * u.x, b.y + t * u.y};
             const double back = (c.x - x.x) * v.x + (c.y - x.y) * v.y;  // x lies before c on c-d
-            // The sharper the corner, the further its tip lies beyond the
-            // cut: the stroke's half width over the sine of half its angle.
-            const double halfAngleSine = std::sqrt(std::max(0.0, (1.0 + u.x * v.x + u.y * v.y) / 2.0));
-            const double limit = (kCornerCut * radius + 1.0) / std::max(halfAngleSine, kSharpestHalfSine);
             if (t < 0.0 || back < 0.0 || t > limit || inkRadius(bitmap, x) <= 0.0) continue;
             line[i] = x;
             line.erase(line.begin() + static_cast<std::ptrdiff_t>(i) + 1,
