@@ -77,12 +77,17 @@ constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
 constexpr std::size_t kCornerCutSegments = 4;
 constexpr double kCornerLegs = 1.0;
+constexpr double kEndCornerLegs = 2.0;
 constexpr double kSharpestHalfSine = 0.25;
 // A tip line left in a sharp thick corner is at most kTipFactor times the
 // ink's half width at its knot plus kTipSlack pixels long.
 constexpr double kTipFactor = 3.0;
 constexpr double kTipSlack = 2.0;
 constexpr double kTipReach = 1.5;
+// The legs of such a corner meet at less than 100 degrees (cosine), and the
+// tip line runs within 30 degrees of the middle between them.
+constexpr double kTipCornerCosine = -0.17;
+constexpr double kTipAimCosine = 0.866;
 // A free end's last step of at most kHookLength pixels that turns aside by
 // more than 60 degrees (cosine kHookCosine) is a hook on to edge noise.
 constexpr double kHookLength = 1.5;
@@ -606,6 +611,17 @@ struct Joiner {
         if (lu < 1e-9 || lw < 1e-9) return false;
         const double sine = (u.x * w.y - u.y * w.x) / (lu * lw);
         if (std::abs(sine) < kCornerSine) return false;
+        // Only a sharp corner leaves a tip line, and it runs into the corner
+        // between the legs.
+        if ((u.x * w.x + u.y * w.y) / (lu * lw) < kTipCornerCosine) return false;
+        const Point middle{u.x / lu + w.x / lw, u.y / lu + w.y / lw};
+        const Point& knotAt = lines.endPoint(a);
+        const double tipWay = distance(knotAt, tipEnd), middleLength = std::hypot(middle.x, middle.y);
+        if (tipWay < 1e-9 || middleLength < 1e-9 ||
+            ((tipEnd.x - knotAt.x) * middle.x + (tipEnd.y - knotAt.y) * middle.y) / (tipWay * middleLength) <
+                kTipAimCosine) {
+            return false;
+        }
         // a0 + s u = b0 + r w
         const double s = ((b0.x - a0.x) * w.y - (b0.y - a0.y) * w.x) / (u.x * w.y - u.y * w.x);
         const double r = ((b0.x - a0.x) * u.y - (b0.y - a0.y) * u.x) / (u.x * w.y - u.y * w.x);
@@ -964,6 +980,18 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     }
 }
 
+// True when every point of the segment a-b, every half pixel, is on ink.
+bool onInk(const PackedBitmap& bitmap, const Point& a, const Point& b) {
+    const double length = distance(a, b);
+    const int steps = static_cast<int>(std::min(length, 4.0 * kMaxInkRadius) * 2.0) + 1;
+    for (int s = 0; s <= steps; ++s) {
+        const double t = static_cast<double>(s) / steps;
+        const int32_t x = pixelOf(a.x + (b.x - a.x) * t), y = pixelOf(a.y + (b.y - a.y) * t);
+        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y)) return false;
+    }
+    return true;
+}
+
 // Where thick ink turns a corner, the trace cuts across it with up to
 // kCornerCutSegments short segments. When the segments before and after are at least twice as
 // long and their lines meet on the ink near the cut, the cut is replaced by
@@ -979,7 +1007,11 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
             const Point& d = line[j + 1];
             const double cut = distance(b, c);
             const double before = distance(a, b), after = distance(c, d);
-            if (before < kCornerLegs * cut || after < kCornerLegs * cut || cut < 1e-9) continue;
+            // A leg that ends the line is where a thick stroke ends, and
+            // bends there: it must be longer to tell a corner.
+            const double legsBefore = i == 1 ? kEndCornerLegs : kCornerLegs;
+            const double legsAfter = j + 2 == line.size() ? kEndCornerLegs : kCornerLegs;
+            if (before < legsBefore * cut || after < legsAfter * cut || cut < 1e-9) continue;
             // The lines a-b and c-d; their crossing x = b + t (b - a).
             const Point u{(b.x - a.x) / before, (b.y - a.y) / before};
             const Point v{(d.x - c.x) / after, (d.y - c.y) / after};
@@ -997,7 +1029,13 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
             const double t = ((c.x - b.x) * v.y - (c.y - b.y) * v.x) / sine;
             const Point x{b.x + t * u.x, b.y + t * u.y};
             const double back = (c.x - x.x) * v.x + (c.y - x.y) * v.y;  // x lies before c on c-d
-            if (t < 0.0 || back < 0.0 || t > limit || inkRadius(bitmap, x) <= 0.0) continue;
+            if (t < 0.0 || back < 0.0 || t > limit || !onInk(bitmap, b, x) || !onInk(bitmap, x, c)) continue;
+            // The cut must be the corner's, not a way across other ink.
+            bool nearCorner = true;
+            for (std::size_t k = i + 1; k < j && nearCorner; ++k) {
+                nearCorner = std::min(segmentDistance(line[k], b, x), segmentDistance(line[k], x, c)) <= radius + 1.0;
+            }
+            if (!nearCorner) continue;
             line[i] = x;
             line.erase(line.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                        line.begin() + static_cast<std::ptrdiff_t>(j) + 1);
