@@ -95,6 +95,8 @@ constexpr double kHookCosine = 0.5;
 // Two free ends on thin ink within kNeighbourDistance of each other and
 // with no other free end within kLoneDistance meet at a corner.
 constexpr double kLoneDistance = 3.0;
+// Ink counts as thin up to this half width: three pixels across at most.
+constexpr double kThinRadius = 2.0;
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
@@ -703,39 +705,84 @@ struct Joiner {
     }
 
     // A thin stroke that turns a sharp corner is often cut there: the two
-    // legs end on pixels that touch, pointing apart. Two free ends that
-    // close together on thin ink, with no third free end near, are such a
-    // corner whichever way they point.
+    // legs end on pixels that touch, pointing apart, or on either side of a
+    // scrap of line left at the tip. Two free ends close together on thin
+    // ink, with no third free end near, are such a corner whichever way
+    // they point; so are a scrap with both ends free and the two other free
+    // ends near it, which the scrap then links.
     void joinThinCorners() {
         std::vector<FreeEnd> free;
+        const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kLoneDistance)); };
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
-            const FreeEnd& e = freeEnd(end);
-            if (e.radius <= 1.0) free.push_back(e);
+            FreeEnd e = freeEnd(end);
+            if (e.radius > kThinRadius) continue;
+            e.bucket = cellOf(e.at.y) * kBucketRow + cellOf(e.at.x);
+            free.push_back(e);
         }
-        // Sorted by x, so the ends near one lie next to it.
-        std::sort(free.begin(), free.end(), [](const FreeEnd& a, const FreeEnd& b) { return a.at.x < b.at.x; });
-        const auto nearest = [&](std::size_t a, std::size_t& count) {
-            std::size_t found = a;
-            count = 0;
-            for (std::size_t b = a; b-- > 0 && free[a].at.x - free[b].at.x <= kLoneDistance;) {
-                if (distance(free[a].at, free[b].at) <= kLoneDistance) ++count, found = b;
+        std::sort(free.begin(), free.end(), [](const FreeEnd& a, const FreeEnd& b) { return a.bucket < b.bucket; });
+        // The free ends within kLoneDistance of free[a], other than itself.
+        std::vector<std::size_t> near;
+        const auto findNear = [&](std::size_t a) {
+            near.clear();
+            for (int64_t row = -1; row <= 1; ++row) {
+                const int64_t key = free[a].bucket + row * kBucketRow - 1;
+                auto b = static_cast<std::size_t>(
+                    std::lower_bound(free.begin(), free.end(), key,
+                                     [](const FreeEnd& e, int64_t k) { return e.bucket < k; }) -
+                    free.begin());
+                for (; b < free.size() && free[b].bucket <= key + 2; ++b) {
+                    if (b != a && distance(free[a].at, free[b].at) <= kLoneDistance) near.push_back(b);
+                }
             }
-            for (std::size_t b = a + 1; b < free.size() && free[b].at.x - free[a].at.x <= kLoneDistance; ++b) {
-                if (distance(free[a].at, free[b].at) <= kLoneDistance) ++count, found = b;
-            }
-            return found;
         };
-        for (std::size_t a = 0; a < free.size(); ++a) {
-            std::size_t count = 0, back = 0;
-            const std::size_t b = nearest(a, count);
-            if (count != 1 || b < a) continue;
-            nearest(b, back);
-            if (back != 1 || distance(free[a].at, free[b].at) > kNeighbourDistance) continue;
-            const int32_t ea = free[a].end, eb = free[b].end;
-            if (partner[ea] != kNone || partner[eb] != kNone || ea / 2 == eb / 2) continue;
+        const auto link = [&](int32_t ea, int32_t eb) {
             partner[ea] = eb;
             partner[eb] = ea;
+        };
+        const auto open = [&](std::size_t k) { return partner[free[k].end] == kNone; };
+        // free[a] is the first end of a scrap; `near` holds the ends near it.
+        const auto linkScrap = [&](std::size_t a) {
+            const int32_t ea = free[a].end;
+            std::vector<std::size_t> others;
+            std::size_t scrapEnd = a;
+            for (std::size_t k : near) {
+                if (free[k].end == (ea ^ 1)) {
+                    scrapEnd = k;
+                } else {
+                    others.push_back(k);
+                }
+            }
+            if (scrapEnd == a || !open(scrapEnd)) return;
+            findNear(scrapEnd);
+            for (std::size_t k : near) {
+                if (k != a && std::find(others.begin(), others.end(), k) == others.end()) others.push_back(k);
+            }
+            if (others.size() != 2 || !open(others[0]) || !open(others[1]) ||
+                free[others[0]].end / 2 == free[others[1]].end / 2) {
+                return;
+            }
+            const FreeEnd& p = free[others[0]];
+            const FreeEnd& q = free[others[1]];
+            const bool straight = distance(p.at, free[a].at) + distance(q.at, free[scrapEnd].at) <=
+                                  distance(p.at, free[scrapEnd].at) + distance(q.at, free[a].at);
+            link(p.end, straight ? ea : ea ^ 1);
+            link(q.end, straight ? ea ^ 1 : ea);
+        };
+        for (std::size_t a = 0; a < free.size(); ++a) {
+            if (!open(a)) continue;
+            findNear(a);
+            const int32_t ea = free[a].end;
+            if (ea % 2 == 0 && lengths[ea / 2] <= kLoneDistance) {
+                linkScrap(a);
+                continue;
+            }
+            if (near.size() != 1) continue;
+            const std::size_t b = near[0];
+            const int32_t eb = free[b].end;
+            if (!open(b) || ea / 2 == eb / 2 || distance(free[a].at, free[b].at) > kNeighbourDistance) continue;
+            findNear(b);
+            if (near.size() == 1) link(ea, eb);
         }
     }
 
