@@ -111,6 +111,10 @@ TEST(Join, SmallDrawingsComeOutAsOnePolylinePerStroke) {
     AsciiBitmap smallGap(40, 6);
     smallGap.FillBox(2, 2, 17, 2);
     smallGap.FillBox(20, 2, 37, 2);  // two pixels of paper between
+    AsciiBitmap bump(40, 20);  // a pixel of edge noise where the line steps
+    DrawStroke(bump, 1, 3, 38, 16, 1);
+    bump.SetInk(13, 6);
+    bump.SetInk(23, 12);
     AsciiBitmap wideGap(40, 6);
     wideGap.FillBox(2, 2, 15, 2);
     wideGap.FillBox(21, 2, 37, 2);  // five pixels of paper between
@@ -124,6 +128,7 @@ TEST(Join, SmallDrawingsComeOutAsOnePolylinePerStroke) {
         {"a thick square ring must come out closed", squareRing, 1, 1},
         {"a spur at a bump must go", spur, 1, 0},
         {"a two-pixel break is bridged", smallGap, 1, 0},
+        {"edge noise on a thin line turns its pieces' ends aside", bump, 1, 0},
         {"a five-pixel gap separates two strokes", wideGap, 2, 0},
     };
     for (const JoinCase& c : cases) {
@@ -147,6 +152,47 @@ TEST(Join, ADiagonalRunsFromEndToEndOnItsPixelCentres) {
     const TracePoint start{2.5, 2.5}, end{21.5, 21.5};
     EXPECT_LT(std::min(Distance(a, start) + Distance(b, end), Distance(a, end) + Distance(b, start)), 1.0);
     EXPECT_EQ(polylines[0].size(), 2u) << "a straight line needs no inner vertices";
+}
+
+// Ink wherever a pixel's centre lies within half of `width` of the
+// polyline: a round pen, as drawings are inked.
+void DrawPen(AsciiBitmap& bitmap, const std::vector<TracePoint>& points, double width) {
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+        for (int32_t x = 0; x < bitmap.Width(); ++x) {
+            for (std::size_t k = 0; k + 1 < points.size(); ++k) {
+                if (SegmentDistance({x + 0.5, y + 0.5}, points[k], points[k + 1]) <= width / 2) bitmap.SetInk(x, y);
+            }
+        }
+    }
+}
+
+struct CornerCase {
+    const char* fault;
+    std::vector<TracePoint> drawn;  // the pen's way; its inner points are the corners
+    double width;
+};
+
+TEST(Join, CornersComeOutAsOneLineThroughTheCorner) {
+    const std::vector<CornerCase> cases{
+        {"a sharp thick corner leaves a knot and a tip line", {{8, 8}, {60, 34}, {8, 60}}, 12},
+        {"a right-angled thick corner is cut across", {{8, 12}, {58, 12}, {58, 62}}, 12},
+        {"a sharp one-pixel corner breaks where its legs touch", {{4, 4}, {40, 14}, {4, 24}}, 1},
+    };
+    for (const CornerCase& c : cases) {
+        AsciiBitmap bitmap(110, 72);
+        DrawPen(bitmap, c.drawn, c.width);
+        SCOPED_TRACE(std::string(c.fault) + "\n" + bitmap.Text());
+        TempFolder folder;
+        const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
+        EXPECT_EQ(polylines.size(), 1u);
+        if (polylines.size() != 1) continue;
+        for (std::size_t k = 1; k + 1 < c.drawn.size(); ++k) {
+            const TracePoint corner{c.drawn[k].x, c.drawn[k].y};
+            double nearest = 1e9;
+            for (const TracePoint& p : polylines[0]) nearest = std::min(nearest, Distance(p, corner));
+            EXPECT_LE(nearest, 1.5) << "corner (" << corner.x << ", " << corner.y << ")";
+        }
+    }
 }
 
 // On random drawings of thin and thick strokes: every joined point lies on
