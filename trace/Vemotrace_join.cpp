@@ -604,10 +604,13 @@ struct Joiner {
     // to the crossing, which both legs then end on.
     bool leadLegsToTip(int32_t a, int32_t b, const Point& tipEnd, double tipLength, double radius) {
         const double knot = tipLength + radius;  // how far the legs bend
+        // The legs' courses are taken over 2 half widths past the knot, or
+        // as much of that as a short leg (the sides of an A) has.
         const double reach = knot + std::max(2.0 * radius, kDirectionLength);
-        if (lengths[a / 2] < reach || lengths[b / 2] < reach) return false;
-        const Point a0 = along(a, knot), a1 = along(a, reach);
-        const Point b0 = along(b, knot), b1 = along(b, reach);
+        const double reachA = std::min(reach, lengths[a / 2]), reachB = std::min(reach, lengths[b / 2]);
+        if (reachA < knot + kDirectionLength || reachB < knot + kDirectionLength) return false;
+        const Point a0 = along(a, knot), a1 = along(a, reachA);
+        const Point b0 = along(b, knot), b1 = along(b, reachB);
         const Point u{a0.x - a1.x, a0.y - a1.y}, w{b0.x - b1.x, b0.y - b1.y};
         const double lu = std::hypot(u.x, u.y), lw = std::hypot(w.x, w.y);
         if (lu < 1e-9 || lw < 1e-9) return false;
