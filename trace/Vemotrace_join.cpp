@@ -666,17 +666,17 @@ struct Joiner {
     // ends it: the polyline's last step turns aside on to the bump, and the
     // free end then points away from the piece that continues the stroke.
     // Free ends still without a partner are laid back from such a hook on
-    // to the point before it and weighed for a gap once more; an end that
-    // finds no partner there gets its hook back (the one-pixel steps of a
-    // clean thin stroke look the same).
-    void bridgeFromHooks() {
-        struct Hook {
-            int32_t end;
-            std::size_t at;
-            Point was;
-        };
+    // to the point before it, to be weighed for a gap once more (as moved
+    // ends); restoreHooks gives the hook back to an end that found no
+    // partner there (the one-pixel steps of a clean thin stroke look the
+    // same).
+    struct Hook {
+        int32_t end;
+        std::size_t at;
+        Point was;
+    };
+    std::vector<Hook> layBackHooks() {
         std::vector<Hook> hooks;
-        std::fill(movedEnd.begin(), movedEnd.end(), 0);
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             const int32_t i = end / 2;
             if (removed[i] || lines.size(i) < 3 || partner[end] != kNone || !isFree(end)) continue;
@@ -687,16 +687,18 @@ struct Joiner {
             const Point& q = lines.points[before];
             const Point& r = lines.points[further];
             const double hook = distance(p, q), leg = distance(q, r);
-            if (hook > kHookLength || hook < 1e-9 || leg < 1e-9 || inkRadius(bitmap, q) > 1.0) continue;
+            if (hook > kHookLength || hook < 1e-9 || leg < 1e-9) continue;
             const double turn = ((p.x - q.x) * (q.x - r.x) + (p.y - q.y) * (q.y - r.y)) / (hook * leg);
-            if (turn > kHookCosine) continue;
+            if (turn > kHookCosine || inkRadius(bitmap, q) > 1.0) continue;
             hooks.push_back({end, tip, p});
             lines.points[tip] = q;
             known[end] = kNone;
             movedEnd[end] = 1;
         }
-        if (hooks.empty()) return;
-        bridgeGaps(true);
+        return hooks;
+    }
+
+    void restoreHooks(const std::vector<Hook>& hooks) {
         for (const Hook& h : hooks) {
             if (partner[h.end] == kNone) {
                 lines.points[h.at] = h.was;
@@ -1232,8 +1234,9 @@ void TVemotrace_join::JoinLines() {
     joiner.restoreTips();
     // Thick free ends reach their gaps only once moved on.
     joiner.extendFreeEnds();
+    const auto hooks = joiner.layBackHooks();
     joiner.bridgeGaps(true);
-    joiner.bridgeFromHooks();
+    joiner.restoreHooks(hooks);
     joiner.joinThinCorners();
 
     m_polylineCount = 0;
