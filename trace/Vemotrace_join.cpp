@@ -558,16 +558,22 @@ struct Joiner {
                 if (!removed[nodes.order[k] / 2]) ends[n++] = nodes.order[k];
             }
             if (n != 3) continue;
-            const Point at = lines.endPoint(ends[0]);
-            const double radius = inkRadius(bitmap, at);
+            // Most junctions have no short line with a free end: they are
+            // passed over before the ink is read.
+            const auto isTipLine = [&](int32_t end, double radius) {
+                return lengths[end / 2] <= kTipFactor * radius + kTipSlack && partner[end] == kNone &&
+                       partner[end ^ 1] == kNone && isFree(end ^ 1);
+            };
+            if (!isTipLine(ends[0], kMaxInkRadius) && !isTipLine(ends[1], kMaxInkRadius) &&
+                !isTipLine(ends[2], kMaxInkRadius)) {
+                continue;
+            }
+            const double radius = inkRadius(bitmap, lines.endPoint(ends[0]));
             if (2.0 * radius < kThickInk) continue;
             for (int t = 0; t < 3; ++t) {
                 const int32_t tip = ends[t];
                 const double tipLength = lengths[tip / 2];
-                if (tipLength > kTipFactor * radius + kTipSlack || partner[tip] != kNone || partner[tip ^ 1] != kNone ||
-                    !isFree(tip ^ 1)) {
-                    continue;
-                }
+                if (!isTipLine(tip, radius)) continue;
                 if (leadLegsToTip(ends[(t + 1) % 3], ends[(t + 2) % 3], lines.endPoint(tip ^ 1), tipLength, radius)) {
                     remove(tip / 2);
                     pairAt(v);
