@@ -70,9 +70,13 @@ constexpr double kRecentreReach = 12.0;
 constexpr double kMaxImbalance = 2.0;
 // Edges this close to equally far on both sides (pixels) mean the middle.
 constexpr double kCentred = 0.5;
-// A corner cut is at most kCornerCut times the ink's half width (plus a
-// pixel) long, and so is the way from the cut to the restored corner; the
-// lines must meet at more than kCornerSine (the sine of 30 degrees).
+// A corner cut is at most kCornerCutSegments segments and kCornerCut times
+// the ink's half width (plus a pixel) long, over the sine of half the
+// corner's angle (at least kSharpestHalfSine), and so is the way from the
+// cut to the restored corner; the lines must meet at more than kCornerSine
+// (the sine of 30 degrees). The legs before and after are at least
+// kCornerLegs times as long as the cut, kEndCornerLegs where a leg ends
+// the line.
 constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
 constexpr std::size_t kCornerCutSegments = 4;
@@ -80,7 +84,8 @@ constexpr double kCornerLegs = 1.0;
 constexpr double kEndCornerLegs = 2.0;
 constexpr double kSharpestHalfSine = 0.25;
 // A tip line left in a sharp thick corner is at most kTipFactor times the
-// ink's half width at its knot plus kTipSlack pixels long.
+// ink's half width at its knot plus kTipSlack pixels long, and the corner
+// restored lies within kTipReach half widths (plus a pixel) of its end.
 constexpr double kTipFactor = 3.0;
 constexpr double kTipSlack = 2.0;
 constexpr double kTipReach = 1.5;
