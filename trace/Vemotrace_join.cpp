@@ -32,6 +32,9 @@ constexpr double kGapWidth = 2.5;
 // Ink counts as at most this thick (half width, pixels) for a gap: strokes
 // are rarely wider than 16 pixels, and blobs are not to be joined.
 constexpr double kMaxGapRadius = 8.0;
+// Along a bridge between two ends, a break of kGapWidth crosses up to this
+// much paper: the pixels at its edges add to it.
+constexpr double kBreakAlongBridge = kGapWidth + 0.5;
 // Two ends are joined only when each points at the other within this angle
 // (cosine of 35 degrees), or, when they almost touch, the two ends point
 // against each other within the wider kTouchingCosine (45 degrees).
@@ -53,6 +56,15 @@ constexpr double kDirectionLength = 4.0;
 // pixel or two past a junction.
 constexpr double kSpurSlack = 1.0;
 constexpr double kSpurFactor = 1.0;
+// Where a thick stroke ends flat (cut across by a break, or drawn with a
+// square pen), its squares fork towards the end's two corners: branches of
+// up to kForkFactor times the ink's half width plus kSpurSlack, which is as
+// far as a corner lies from the middle of the last square. Only where all
+// lines at a node but one are that short does the node count as such an end.
+constexpr double kForkFactor = 2.0;
+// Thinner strokes fork no further than a spur reaches; there such short
+// lines are the strokes of small letters.
+constexpr double kForkHalfWidth = 2.5;
 // The ink's thickness is looked for this far; thicker ink counts as this
 // (strokes up to 16 pixels wide are measured, thicker ink is a blob).
 constexpr int32_t kMaxInkRadius = 8;
@@ -410,6 +422,23 @@ bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     return aimA >= kAimCosine && aimB >= kAimCosine;
 }
 
+// Two ends that point at each other further apart than bridgeable allows,
+// because the trace stops short of where thick ink ends, are joined when
+// the way between them crosses no more paper than a break.
+bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeEnd& b) {
+    const double gap = distance(a.at, b.at);
+    if (gap < kTouchingDistance) return false;
+    const Point u{(b.at.x - a.at.x) / gap, (b.at.y - a.at.y) / gap};
+    if (a.aim.x * u.x + a.aim.y * u.y < kAimCosine || -(b.aim.x * u.x + b.aim.y * u.y) < kAimCosine) return false;
+    double paper = 0.0;
+    for (double t = kRayStep / 2; t < gap; t += kRayStep) {
+        const int32_t x = pixelOf(a.at.x + t * u.x), y = pixelOf(a.at.y + t * u.y);
+        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y)) paper += kRayStep;
+        if (paper > kBreakAlongBridge) return false;
+    }
+    return true;
+}
+
 // The state of the join: which polylines are still there, how many live
 // ends each node has, and the partner of each end.
 struct Joiner {
@@ -422,13 +451,15 @@ struct Joiner {
     std::vector<double> lengths;    // per polyline
     std::vector<FreeEnd> measured;  // free ends measured so far
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
-    std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds
+    std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
+    std::vector<double> halfWidth;  // per end: the ink's half width across it, where extendFreeEnds measured it
 
     Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
         partner.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         known.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         movedEnd.assign(static_cast<std::size_t>(2 * lines.count()), 0);
+        halfWidth.assign(static_cast<std::size_t>(2 * lines.count()), 0.0);
         lengths.resize(static_cast<std::size_t>(lines.count()));
         for (int32_t i = 0; i < lines.count(); ++i) lengths[i] = polylineLength(lines, i);
         degree.assign(nodes.first.size() - 1, 0);
@@ -469,6 +500,7 @@ struct Joiner {
             if (degree[v] < 3) continue;
             const Point& at = lines.endPoint(nodes.order[nodes.first[v]]);
             const double radius = inkRadius(bitmap, at);
+            if (2.0 * radius >= kThickInk && removeEndFork(v, radius)) continue;
             const double limit = kSpurSlack + kSpurFactor * radius;
             spurs.clear();
             for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
@@ -484,16 +516,73 @@ struct Joiner {
         }
     }
 
+    // At node v, the end of a thick stroke whose squares fork towards the
+    // corners of a flat end (see kForkFactor): the branches, short chains
+    // that end free or come back to v as a small loop, are removed, so the
+    // stroke ends free at v and can be moved on and bridged across a break.
+    // True when it did so.
+    // `radius`: the ink's half width at v.
+    bool removeEndFork(int32_t v, double radius) {
+        // First with the limit of the thickest ink measured, to find the
+        // one long line; then with the limit of the ink across it.
+        constexpr double kMostBranch = kSpurSlack + kForkFactor * kMaxInkRadius;
+        int32_t stroke = kNone;
+        double longestBranch = 0.0;
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (removed[end / 2]) continue;
+            // A loop runs to both corners and back: it counts half.
+            const double length = spurLength(end, 2.0 * kMostBranch, v);
+            const double branch = isLoop(end, v) ? length / 2.0 : length;
+            if (branch <= kMostBranch) {
+                longestBranch = std::max(longestBranch, branch);
+            } else if (stroke != kNone) {
+                return false;
+            } else {
+                stroke = end;
+            }
+        }
+        if (stroke == kNone) return false;
+        // The stroke's direction into v, and its half width a little before
+        // v: at v other lines' ink may widen it.
+        const double reach = std::max(kDirectionLength, 2.0 * radius);
+        const Point aim = direction(stroke, reach);
+        if ((aim.x == 0.0 && aim.y == 0.0) || lengths[stroke / 2] < reach) return false;
+        const Point& tip = lines.endPoint(stroke);
+        const Point at{tip.x - reach / 2 * aim.x, tip.y - reach / 2 * aim.y};
+        const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
+        if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (end != stroke && !removed[end / 2]) removeChain(end);
+        }
+        // A free end that the first bridging has not weighed.
+        movedEnd[stroke] = 1;
+        return true;
+    }
+
+    // True when the chain that starts with `end` at node v comes back to v.
+    bool isLoop(int32_t end, int32_t v) const {
+        for (int32_t steps = 0; steps < lines.count(); ++steps) {
+            const int32_t far = end ^ 1;
+            const int32_t next = partner[far];
+            if (next == kNone) return nodes.nodeOf[far] == v;
+            end = next;
+        }
+        return false;
+    }
+
     // The length of the chain that starts with `end`, if it ends free
-    // within `limit`; more than `limit` otherwise.
-    double spurLength(int32_t end, double limit) const {
+    // within `limit` (or, given `home`, comes back to node `home` within
+    // it); more than `limit` otherwise.
+    double spurLength(int32_t end, double limit, int32_t home = kNone) const {
         double length = 0.0;
         for (int32_t steps = 0; steps < lines.count(); ++steps) {
             const int32_t far = end ^ 1;
             length += lengths[end / 2];
             if (length > limit) break;
             const int32_t next = partner[far];
-            if (next == kNone) return isFree(far) ? length : limit + 1.0;
+            if (next == kNone) return isFree(far) || nodes.nodeOf[far] == home ? length : limit + 1.0;
             length += distance(lines.endPoint(far), lines.endPoint(next));
             end = next;
         }
@@ -559,8 +648,16 @@ struct Joiner {
             Point& tip = lines.points[end % 2 == 0 ? lines.begin[end / 2] : lines.begin[end / 2 + 1] - 1];
             const double across =
                 (inkExtent(bitmap, tip, {-aim.y, aim.x}) + inkExtent(bitmap, tip, {aim.y, -aim.x})) / 2;
+            if (2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
+            // Near a flat end the nearest paper is the end, not the edges:
+            // a gap there is bridged by the stroke's half width.
+            if (across > info.radius) {
+                halfWidth[end] = across;
+                known[end] = kNone;
+                movedEnd[end] = 1;
+            }
             const double reach = inkExtent(bitmap, tip, aim) - across;
-            if (!(reach > 0.0) || 2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
+            if (!(reach > 0.0)) continue;
             const Point moved{tip.x + reach * aim.x, tip.y + reach * aim.y};
             if (!std::isfinite(moved.x) || !std::isfinite(moved.y)) continue;
             tip = moved;
@@ -573,7 +670,7 @@ struct Joiner {
     const FreeEnd& freeEnd(int32_t end) {
         if (known[end] == kNone) {
             const Point& at = lines.endPoint(end);
-            const double radius = inkRadius(bitmap, at);
+            const double radius = std::max(inkRadius(bitmap, at), halfWidth[end]);
             known[end] = static_cast<int32_t>(measured.size());
             measured.push_back({end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0});
         }
@@ -626,7 +723,7 @@ struct Joiner {
         };
         const auto consider = [&](std::size_t a, std::size_t b) {
             if (movedOnly && !movedEnd[free[a].end] && !movedEnd[free[b].end]) return;
-            if (bridgeable(free[a], free[b]))
+            if (bridgeable(free[a], free[b]) || bridgeableOverInk(bitmap, free[a], free[b]))
                 pairs.push_back({distance(free[a].at, free[b].at), free[a].end, free[b].end});
         };
         for (std::size_t a = 0; a < free.size(); ++a) {
