@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <unordered_map>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -408,6 +409,11 @@ struct FreeEnd {
 // spans more than any image's width.
 constexpr double kGapCell = kGapWidth + 2.0 * kMaxGapRadius;
 constexpr int64_t kBucketRow = int64_t{1} << 32;
+// Untraced ink beyond a break is looked for this far (pixels): a stroke's
+// end of up to about twice its width; a longer piece has squares enough to
+// be traced.
+constexpr double kUntracedPiece = 4.0 * kMaxInkRadius;
+constexpr double kEndCell = 8.0;
 
 bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
@@ -452,14 +458,13 @@ struct Joiner {
     std::vector<FreeEnd> measured;  // free ends measured so far
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
-    std::vector<double> halfWidth;  // per end: the ink's half width across it, where extendFreeEnds measured it
+    std::unordered_map<int64_t, std::vector<int32_t>> endCells;  // see anyEndNear
 
     Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
         partner.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         known.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         movedEnd.assign(static_cast<std::size_t>(2 * lines.count()), 0);
-        halfWidth.assign(static_cast<std::size_t>(2 * lines.count()), 0.0);
         lengths.resize(static_cast<std::size_t>(lines.count()));
         for (int32_t i = 0; i < lines.count(); ++i) lengths[i] = polylineLength(lines, i);
         degree.assign(nodes.first.size() - 1, 0);
@@ -547,9 +552,10 @@ struct Joiner {
         // v: at v other lines' ink may widen it.
         const double reach = std::max(kDirectionLength, 2.0 * radius);
         const Point aim = direction(stroke, reach);
-        if ((aim.x == 0.0 && aim.y == 0.0) || lengths[stroke / 2] < reach) return false;
+        if (aim.x == 0.0 && aim.y == 0.0) return false;
         const Point& tip = lines.endPoint(stroke);
-        const Point at{tip.x - reach / 2 * aim.x, tip.y - reach / 2 * aim.y};
+        const double back = std::min(reach, lengths[stroke / 2]) / 2;
+        const Point at{tip.x - back * aim.x, tip.y - back * aim.y};
         const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
         if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
         for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
@@ -648,15 +654,13 @@ struct Joiner {
             Point& tip = lines.points[end % 2 == 0 ? lines.begin[end / 2] : lines.begin[end / 2 + 1] - 1];
             const double across =
                 (inkExtent(bitmap, tip, {-aim.y, aim.x}) + inkExtent(bitmap, tip, {aim.y, -aim.x})) / 2;
+            const double toEnd = inkExtent(bitmap, tip, aim);
+            double reach = toEnd - across;
             if (2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
-            // Near a flat end the nearest paper is the end, not the edges:
-            // a gap there is bridged by the stroke's half width.
-            if (across > info.radius) {
-                halfWidth[end] = across;
-                known[end] = kNone;
-                movedEnd[end] = 1;
+            if (toEnd < kMaxInkRadius) {
+                const double further = untracedInkBeyond(tip, aim, toEnd, across);
+                if (further > 0.0) reach = further - across;
             }
-            const double reach = inkExtent(bitmap, tip, aim) - across;
             if (!(reach > 0.0)) continue;
             const Point moved{tip.x + reach * aim.x, tip.y + reach * aim.y};
             if (!std::isfinite(moved.x) || !std::isfinite(moved.y)) continue;
@@ -666,11 +670,54 @@ struct Joiner {
         }
     }
 
+    // The trace leaves out a piece of thick ink that one square covers,
+    // such as the end of a stroke beyond a break. Where the ink along `aim`
+    // from `tip` ends `toEnd` on, and after a break goes on with a piece
+    // that no polyline ends in, the distance from `tip` to that piece's
+    // far end; zero otherwise.
+    double untracedInkBeyond(const Point& tip, const Point& aim, double toEnd, double across) {
+        const auto isInk = [&](double t) {
+            const int32_t x = pixelOf(tip.x + t * aim.x), y = pixelOf(tip.y + t * aim.y);
+            return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
+        };
+        double t = toEnd + kRayStep;
+        while (t <= toEnd + kBreakAlongBridge && !isInk(t)) t += kRayStep;
+        if (!isInk(t)) return 0.0;
+        const Point start{tip.x + t * aim.x, tip.y + t * aim.y};
+        const double length = inkExtent(bitmap, start, aim, kUntracedPiece);
+        if (length >= kUntracedPiece || length <= across) return 0.0;
+        const Point middle{start.x + length / 2 * aim.x, start.y + length / 2 * aim.y};
+        return anyEndNear(middle, length / 2 + across) ? 0.0 : t + length;
+    }
+
+    // True when a polyline that is still there ends within `radius` of p.
+    // The ends are put in cells of kEndCell pixels square on the first call.
+    bool anyEndNear(const Point& p, double radius) {
+        const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kEndCell)); };
+        if (endCells.empty()) {
+            for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+                if (removed[end / 2]) continue;
+                const Point& at = lines.endPoint(end);
+                endCells[cellOf(at.y) * kBucketRow + cellOf(at.x)].push_back(end);
+            }
+        }
+        for (int64_t cy = cellOf(p.y - radius); cy <= cellOf(p.y + radius); ++cy) {
+            for (int64_t cx = cellOf(p.x - radius); cx <= cellOf(p.x + radius); ++cx) {
+                const auto found = endCells.find(cy * kBucketRow + cx);
+                if (found == endCells.end()) continue;
+                for (const int32_t end : found->second) {
+                    if (!removed[end / 2] && distance(lines.endPoint(end), p) <= radius) return true;
+                }
+            }
+        }
+        return false;
+    }
+
     // What bridging needs to know of a free end, measured once.
     const FreeEnd& freeEnd(int32_t end) {
         if (known[end] == kNone) {
             const Point& at = lines.endPoint(end);
-            const double radius = std::max(inkRadius(bitmap, at), halfWidth[end]);
+            const double radius = inkRadius(bitmap, at);
             known[end] = static_cast<int32_t>(measured.size());
             measured.push_back({end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0});
         }
