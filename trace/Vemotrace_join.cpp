@@ -66,6 +66,11 @@ constexpr double kForkFactor = 2.0;
 // Thinner strokes fork no further than a spur reaches; there such short
 // lines are the strokes of small letters.
 constexpr double kForkHalfWidth = 2.5;
+// A stroke's end that turns by more than this (cosine of 30 degrees) within
+// a fork's reach of its tip hooks off to a corner.
+constexpr double kHookCosine = 0.866;
+// A hook's tip lies near a corner of the ink: paper this near (pixels).
+constexpr double kCornerInk = 3.0;
 // The ink's thickness is looked for this far; thicker ink counts as this
 // (strokes up to 16 pixels wide are measured, thicker ink is a blob).
 constexpr int32_t kMaxInkRadius = 8;
@@ -558,6 +563,17 @@ struct Joiner {
         const Point at{tip.x - back * aim.x, tip.y - back * aim.y};
         const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
         if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
+        // The branches end on the stroke's own ink ahead of v, where it
+        // ends: a short stroke that crosses there leaves it.
+        const double ahead = inkExtent(bitmap, tip, aim, kMostBranch) + 0.5;
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (end == stroke || removed[end / 2]) continue;
+            const Point& far = lines.endPoint(chainEnd(end));
+            const double along = (far.x - tip.x) * aim.x + (far.y - tip.y) * aim.y;
+            const double aside = std::abs((far.x - tip.x) * aim.y - (far.y - tip.y) * aim.x);
+            if (along < -1.0 || along > ahead || aside > across + 0.5) return false;
+        }
         for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
             const int32_t end = nodes.order[k];
             if (end != stroke && !removed[end / 2]) removeChain(end);
@@ -567,16 +583,18 @@ struct Joiner {
         return true;
     }
 
-    // True when the chain that starts with `end` at node v comes back to v.
-    bool isLoop(int32_t end, int32_t v) const {
+    // The far end of the chain that starts with `end`.
+    int32_t chainEnd(int32_t end) const {
         for (int32_t steps = 0; steps < lines.count(); ++steps) {
-            const int32_t far = end ^ 1;
-            const int32_t next = partner[far];
-            if (next == kNone) return nodes.nodeOf[far] == v;
+            const int32_t next = partner[end ^ 1];
+            if (next == kNone) break;
             end = next;
         }
-        return false;
+        return end ^ 1;
     }
+
+    // True when the chain that starts with `end` at node v comes back to v.
+    bool isLoop(int32_t end, int32_t v) const { return nodes.nodeOf[chainEnd(end)] == v; }
 
     // The length of the chain that starts with `end`, if it ends free
     // within `limit` (or, given `home`, comes back to node `home` within
@@ -647,6 +665,7 @@ struct Joiner {
     void extendFreeEnds() {
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
+            if (trimEndHook(end)) known[end] = kNone;
             const FreeEnd& info = freeEnd(end);
             // Ink two pixels wide or less has its trace on the pixel centres.
             if (info.radius <= 1.0 || (info.aim.x == 0.0 && info.aim.y == 0.0)) continue;
@@ -670,6 +689,48 @@ struct Joiner {
         }
     }
 
+    // At a flat end of thick ink the trace may turn off to one of the end's
+    // corners rather than fork to both. Such a hook, no longer than a fork's
+    // branch, is cut off where it turns away (its points are moved there),
+    // so the end points along the stroke again. True when it did so.
+    bool trimEndHook(int32_t end) {
+        const int32_t i = end / 2;
+        const std::size_t count = lines.size(i);
+        const auto point = [&](std::size_t k) -> Point& {
+            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        };
+        constexpr double kMostHook = kSpurSlack + kForkFactor * kMaxInkRadius;
+        double hook = 0.0;
+        for (std::size_t k = 1; k + 1 < count; ++k) {
+            hook += distance(point(k - 1), point(k));
+            if (hook > kMostHook) return false;
+            // The stroke's direction up to point k, over kDirectionLength.
+            const Point& bend = point(k);
+            std::size_t j = k + 1;
+            while (j + 1 < count && distance(point(j), bend) < kDirectionLength) ++j;
+            const double before = distance(point(j), bend);
+            if (before < kDirectionLength) return false;
+            const Point u{(bend.x - point(j).x) / before, (bend.y - point(j).y) / before};
+            const Point& tip = point(0);
+            const double off = distance(bend, tip);
+            if ((tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y >= kHookCosine * off) continue;
+            const double across = (inkExtent(bitmap, bend, {-u.y, u.x}) + inkExtent(bitmap, bend, {u.y, -u.x})) / 2;
+            if (across < kForkHalfWidth || hook > kSpurSlack + kForkFactor * across) continue;
+            // The tip must lie on the stroke's own ink, where it ends: a
+            // short stroke that turns away leaves it.
+            const double along = (tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y;
+            const double aside = std::abs((tip.x - bend.x) * u.y - (tip.y - bend.y) * u.x);
+            if (aside < across / 2 || aside > across + 0.5) continue;
+            if (along > inkExtent(bitmap, bend, u, kMostHook) + 0.5) continue;
+            // A tip in the middle of the ink is the round end of a curve.
+            if (inkRadius(bitmap, tip) > kCornerInk) continue;
+            for (std::size_t h = 0; h < k; ++h) point(h) = bend;
+            lengths[i] -= hook;
+            return true;
+        }
+        return false;
+    }
+
     // The trace leaves out a piece of thick ink that one square covers,
     // such as the end of a stroke beyond a break. Where the ink along `aim`
     // from `tip` ends `toEnd` on, and after a break goes on with a piece
@@ -686,7 +747,12 @@ struct Joiner {
         const Point start{tip.x + t * aim.x, tip.y + t * aim.y};
         const double length = inkExtent(bitmap, start, aim, kUntracedPiece);
         if (length >= kUntracedPiece || length <= across) return 0.0;
+        // As wide as the stroke: not a stroke across its way.
         const Point middle{start.x + length / 2 * aim.x, start.y + length / 2 * aim.y};
+        const double side = across + kCornerInk;
+        if (inkExtent(bitmap, middle, {-aim.y, aim.x}) > side || inkExtent(bitmap, middle, {aim.y, -aim.x}) > side) {
+            return 0.0;
+        }
         return anyEndNear(middle, length / 2 + across) ? 0.0 : t + length;
     }
 
