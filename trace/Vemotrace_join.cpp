@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <unordered_map>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -32,6 +33,9 @@ constexpr double kGapWidth = 2.5;
 // Ink counts as at most this thick (half width, pixels) for a gap: strokes
 // are rarely wider than 16 pixels, and blobs are not to be joined.
 constexpr double kMaxGapRadius = 8.0;
+// Along a bridge between two ends, a break of kGapWidth crosses up to this
+// much paper: the pixels at its edges add to it.
+constexpr double kBreakAlongBridge = kGapWidth + 0.5;
 // Two ends are joined only when each points at the other within this angle
 // (cosine of 35 degrees), or, when they almost touch, the two ends point
 // against each other within the wider kTouchingCosine (45 degrees).
@@ -53,6 +57,20 @@ constexpr double kDirectionLength = 4.0;
 // pixel or two past a junction.
 constexpr double kSpurSlack = 1.0;
 constexpr double kSpurFactor = 1.0;
+// Where a thick stroke ends flat (cut across by a break, or drawn with a
+// square pen), its squares fork towards the end's two corners: branches of
+// up to kForkFactor times the ink's half width plus kSpurSlack, which is as
+// far as a corner lies from the middle of the last square. Only where all
+// lines at a node but one are that short does the node count as such an end.
+constexpr double kForkFactor = 2.0;
+// Thinner strokes fork no further than a spur reaches; there such short
+// lines are the strokes of small letters.
+constexpr double kForkHalfWidth = 2.5;
+// A stroke's end that turns by more than this (cosine of 30 degrees) within
+// a fork's reach of its tip hooks off to a corner.
+constexpr double kHookCosine = 0.866;
+// A hook's tip lies near a corner of the ink: paper this near (pixels).
+constexpr double kCornerInk = 3.0;
 // The ink's thickness is looked for this far; thicker ink counts as this
 // (strokes up to 16 pixels wide are measured, thicker ink is a blob).
 constexpr int32_t kMaxInkRadius = 8;
@@ -423,6 +441,11 @@ struct FreeEnd {
 // spans more than any image's width.
 constexpr double kGapCell = kGapWidth + 2.0 * kMaxGapRadius;
 constexpr int64_t kBucketRow = int64_t{1} << 32;
+// Untraced ink beyond a break is looked for this far (pixels): a stroke's
+// end of up to about twice its width; a longer piece has squares enough to
+// be traced.
+constexpr double kUntracedPiece = 4.0 * kMaxInkRadius;
+constexpr double kEndCell = 8.0;
 
 bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
@@ -437,6 +460,23 @@ bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     return aimA >= kAimCosine && aimB >= kAimCosine;
 }
 
+// Two ends that point at each other further apart than bridgeable allows,
+// because the trace stops short of where thick ink ends, are joined when
+// the way between them crosses no more paper than a break.
+bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeEnd& b) {
+    const double gap = distance(a.at, b.at);
+    if (gap < kTouchingDistance) return false;
+    const Point u{(b.at.x - a.at.x) / gap, (b.at.y - a.at.y) / gap};
+    if (a.aim.x * u.x + a.aim.y * u.y < kAimCosine || -(b.aim.x * u.x + b.aim.y * u.y) < kAimCosine) return false;
+    double paper = 0.0;
+    for (double t = kRayStep / 2; t < gap; t += kRayStep) {
+        const int32_t x = pixelOf(a.at.x + t * u.x), y = pixelOf(a.at.y + t * u.y);
+        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y)) paper += kRayStep;
+        if (paper > kBreakAlongBridge) return false;
+    }
+    return true;
+}
+
 // The state of the join: which polylines are still there, how many live
 // ends each node has, and the partner of each end.
 struct Joiner {
@@ -449,7 +489,8 @@ struct Joiner {
     std::vector<double> lengths;    // per polyline
     std::vector<FreeEnd> measured;  // free ends measured so far
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
-    std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds
+    std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
+    std::unordered_map<int64_t, std::vector<int32_t>> endCells;  // see anyEndNear
 
     Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
@@ -496,6 +537,7 @@ struct Joiner {
             if (degree[v] < 3) continue;
             const Point& at = lines.endPoint(nodes.order[nodes.first[v]]);
             const double radius = inkRadius(bitmap, at);
+            if (2.0 * radius >= kThickInk && removeEndFork(v, radius)) continue;
             const double limit = kSpurSlack + kSpurFactor * radius;
             spurs.clear();
             for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
@@ -511,16 +553,87 @@ struct Joiner {
         }
     }
 
+    // At node v, the end of a thick stroke whose squares fork towards the
+    // corners of a flat end (see kForkFactor): the branches, short chains
+    // that end free or come back to v as a small loop, are removed, so the
+    // stroke ends free at v and can be moved on and bridged across a break.
+    // True when it did so.
+    // `radius`: the ink's half width at v.
+    bool removeEndFork(int32_t v, double radius) {
+        // First with the limit of the thickest ink measured, to find the
+        // one long line; then with the limit of the ink across it.
+        constexpr double kMostBranch = kSpurSlack + kForkFactor * kMaxInkRadius;
+        int32_t stroke = kNone;
+        double longestBranch = 0.0;
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (removed[end / 2]) continue;
+            // A loop runs to both corners and back: it counts half.
+            const double length = spurLength(end, 2.0 * kMostBranch, v);
+            const double branch = isLoop(end, v) ? length / 2.0 : length;
+            if (branch <= kMostBranch) {
+                longestBranch = std::max(longestBranch, branch);
+            } else if (stroke != kNone) {
+                return false;
+            } else {
+                stroke = end;
+            }
+        }
+        if (stroke == kNone) return false;
+        // The stroke's direction into v, and its half width a little before
+        // v: at v other lines' ink may widen it.
+        const double reach = std::max(kDirectionLength, 2.0 * radius);
+        const Point aim = direction(stroke, reach);
+        if (aim.x == 0.0 && aim.y == 0.0) return false;
+        const Point& tip = lines.endPoint(stroke);
+        const double back = std::min(reach, lengths[stroke / 2]) / 2;
+        const Point at{tip.x - back * aim.x, tip.y - back * aim.y};
+        const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
+        if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
+        // The branches end on the stroke's own ink ahead of v, where it
+        // ends: a short stroke that crosses there leaves it.
+        const double ahead = inkExtent(bitmap, tip, aim, kMostBranch) + 0.5;
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (end == stroke || removed[end / 2]) continue;
+            const Point& far = lines.endPoint(chainEnd(end));
+            const double along = (far.x - tip.x) * aim.x + (far.y - tip.y) * aim.y;
+            const double aside = std::abs((far.x - tip.x) * aim.y - (far.y - tip.y) * aim.x);
+            if (along < -1.0 || along > ahead || aside > across + 0.5) return false;
+        }
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (end != stroke && !removed[end / 2]) removeChain(end);
+        }
+        // A free end that the first bridging has not weighed.
+        movedEnd[stroke] = 1;
+        return true;
+    }
+
+    // The far end of the chain that starts with `end`.
+    int32_t chainEnd(int32_t end) const {
+        for (int32_t steps = 0; steps < lines.count(); ++steps) {
+            const int32_t next = partner[end ^ 1];
+            if (next == kNone) break;
+            end = next;
+        }
+        return end ^ 1;
+    }
+
+    // True when the chain that starts with `end` at node v comes back to v.
+    bool isLoop(int32_t end, int32_t v) const { return nodes.nodeOf[chainEnd(end)] == v; }
+
     // The length of the chain that starts with `end`, if it ends free
-    // within `limit`; more than `limit` otherwise.
-    double spurLength(int32_t end, double limit) const {
+    // within `limit` (or, given `home`, comes back to node `home` within
+    // it); more than `limit` otherwise.
+    double spurLength(int32_t end, double limit, int32_t home = kNone) const {
         double length = 0.0;
         for (int32_t steps = 0; steps < lines.count(); ++steps) {
             const int32_t far = end ^ 1;
             length += lengths[end / 2];
             if (length > limit) break;
             const int32_t next = partner[far];
-            if (next == kNone) return isFree(far) ? length : limit + 1.0;
+            if (next == kNone) return isFree(far) || nodes.nodeOf[far] == home ? length : limit + 1.0;
             length += distance(lines.endPoint(far), lines.endPoint(next));
             end = next;
         }
@@ -833,6 +946,7 @@ struct Joiner {
     void extendFreeEnds() {
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
+            if (trimEndHook(end)) known[end] = kNone;
             const FreeEnd& info = freeEnd(end);
             // Ink two pixels wide or less has its trace on the pixel centres.
             if (info.radius <= 1.0 || (info.aim.x == 0.0 && info.aim.y == 0.0)) continue;
@@ -840,14 +954,110 @@ struct Joiner {
             Point& tip = lines.points[end % 2 == 0 ? lines.begin[end / 2] : lines.begin[end / 2 + 1] - 1];
             const double across =
                 (inkExtent(bitmap, tip, {-aim.y, aim.x}) + inkExtent(bitmap, tip, {aim.y, -aim.x})) / 2;
-            const double reach = inkExtent(bitmap, tip, aim) - across;
-            if (!(reach > 0.0) || 2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
+            const double toEnd = inkExtent(bitmap, tip, aim);
+            double reach = toEnd - across;
+            if (2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
+            if (toEnd < kMaxInkRadius) {
+                const double further = untracedInkBeyond(tip, aim, toEnd, across);
+                if (further > 0.0) reach = further - across;
+            }
+            if (!(reach > 0.0)) continue;
             const Point moved{tip.x + reach * aim.x, tip.y + reach * aim.y};
             if (!std::isfinite(moved.x) || !std::isfinite(moved.y)) continue;
             tip = moved;
             known[end] = kNone;  // to be measured again where it is now
             movedEnd[end] = 1;
         }
+    }
+
+    // At a flat end of thick ink the trace may turn off to one of the end's
+    // corners rather than fork to both. Such a hook, no longer than a fork's
+    // branch, is cut off where it turns away (its points are moved there),
+    // so the end points along the stroke again. True when it did so.
+    bool trimEndHook(int32_t end) {
+        const int32_t i = end / 2;
+        const std::size_t count = lines.size(i);
+        const auto point = [&](std::size_t k) -> Point& {
+            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        };
+        constexpr double kMostHook = kSpurSlack + kForkFactor * kMaxInkRadius;
+        double hook = 0.0;
+        for (std::size_t k = 1; k + 1 < count; ++k) {
+            hook += distance(point(k - 1), point(k));
+            if (hook > kMostHook) return false;
+            // The stroke's direction up to point k, over kDirectionLength.
+            const Point& bend = point(k);
+            std::size_t j = k + 1;
+            while (j + 1 < count && distance(point(j), bend) < kDirectionLength) ++j;
+            const double before = distance(point(j), bend);
+            if (before < kDirectionLength) return false;
+            const Point u{(bend.x - point(j).x) / before, (bend.y - point(j).y) / before};
+            const Point& tip = point(0);
+            const double off = distance(bend, tip);
+            if ((tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y >= kHookCosine * off) continue;
+            const double across = (inkExtent(bitmap, bend, {-u.y, u.x}) + inkExtent(bitmap, bend, {u.y, -u.x})) / 2;
+            if (across < kForkHalfWidth || hook > kSpurSlack + kForkFactor * across) continue;
+            // The tip must lie on the stroke's own ink, where it ends: a
+            // short stroke that turns away leaves it.
+            const double along = (tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y;
+            const double aside = std::abs((tip.x - bend.x) * u.y - (tip.y - bend.y) * u.x);
+            if (aside < across / 2 || aside > across + 0.5) continue;
+            if (along > inkExtent(bitmap, bend, u, kMostHook) + 0.5) continue;
+            // A tip in the middle of the ink is the round end of a curve.
+            if (inkRadius(bitmap, tip) > kCornerInk) continue;
+            for (std::size_t h = 0; h < k; ++h) point(h) = bend;
+            lengths[i] -= hook;
+            return true;
+        }
+        return false;
+    }
+
+    // The trace leaves out a piece of thick ink that one square covers,
+    // such as the end of a stroke beyond a break. Where the ink along `aim`
+    // from `tip` ends `toEnd` on, and after a break goes on with a piece
+    // that no polyline ends in, the distance from `tip` to that piece's
+    // far end; zero otherwise.
+    double untracedInkBeyond(const Point& tip, const Point& aim, double toEnd, double across) {
+        const auto isInk = [&](double t) {
+            const int32_t x = pixelOf(tip.x + t * aim.x), y = pixelOf(tip.y + t * aim.y);
+            return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
+        };
+        double t = toEnd + kRayStep;
+        while (t <= toEnd + kBreakAlongBridge && !isInk(t)) t += kRayStep;
+        if (!isInk(t)) return 0.0;
+        const Point start{tip.x + t * aim.x, tip.y + t * aim.y};
+        const double length = inkExtent(bitmap, start, aim, kUntracedPiece);
+        if (length >= kUntracedPiece || length <= across) return 0.0;
+        // As wide as the stroke: not a stroke across its way.
+        const Point middle{start.x + length / 2 * aim.x, start.y + length / 2 * aim.y};
+        const double side = across + kCornerInk;
+        if (inkExtent(bitmap, middle, {-aim.y, aim.x}) > side || inkExtent(bitmap, middle, {aim.y, -aim.x}) > side) {
+            return 0.0;
+        }
+        return anyEndNear(middle, length / 2 + across) ? 0.0 : t + length;
+    }
+
+    // True when a polyline that is still there ends within `radius` of p.
+    // The ends are put in cells of kEndCell pixels square on the first call.
+    bool anyEndNear(const Point& p, double radius) {
+        const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kEndCell)); };
+        if (endCells.empty()) {
+            for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+                if (removed[end / 2]) continue;
+                const Point& at = lines.endPoint(end);
+                endCells[cellOf(at.y) * kBucketRow + cellOf(at.x)].push_back(end);
+            }
+        }
+        for (int64_t cy = cellOf(p.y - radius); cy <= cellOf(p.y + radius); ++cy) {
+            for (int64_t cx = cellOf(p.x - radius); cx <= cellOf(p.x + radius); ++cx) {
+                const auto found = endCells.find(cy * kBucketRow + cx);
+                if (found == endCells.end()) continue;
+                for (const int32_t end : found->second) {
+                    if (!removed[end / 2] && distance(lines.endPoint(end), p) <= radius) return true;
+                }
+            }
+        }
+        return false;
     }
 
     // What bridging needs to know of a free end, measured once.
@@ -907,7 +1117,7 @@ struct Joiner {
         };
         const auto consider = [&](std::size_t a, std::size_t b) {
             if (movedOnly && !movedEnd[free[a].end] && !movedEnd[free[b].end]) return;
-            if (bridgeable(free[a], free[b]))
+            if (bridgeable(free[a], free[b]) || bridgeableOverInk(bitmap, free[a], free[b]))
                 pairs.push_back({distance(free[a].at, free[b].at), free[a].end, free[b].end});
         };
         for (std::size_t a = 0; a < free.size(); ++a) {

@@ -9,9 +9,14 @@
 //  - removes spurs: a short polyline with one free end that hangs off a
 //    point where three or more polylines meet, no longer than the ink is
 //    thick there;
+//  - removes the fork, loop or hook by which a thick stroke's trace runs
+//    to the corners of a flat end (a break cut across it), so the stroke
+//    ends free there;
 //  - joins two polylines whose ends lie within a small gap (a break in the
-//    ink of up to about two pixels, plus the thickness of the stroke) and
-//    point towards each other;
+//    ink of up to about two pixels, plus the thickness of the stroke), or
+//    whose way to each other crosses no more paper than that break, and
+//    point towards each other; a free end of thick ink reaches on across
+//    such a break into a stroke's end that the trace left without a line;
 //  - follows chains through points where exactly two polylines meet, so a
 //    closed ring comes out as one closed polyline (last point = first);
 //    it never continues across a point where three or more lines meet;

@@ -75,6 +75,19 @@ void DrawStroke(AsciiBitmap& bitmap, double x0, double y0, double x1, double y1,
     }
 }
 
+// Clears a break `gap` pixels wide straight across the stroke from (x0, y0)
+// to (x1, y1), `at` pixels along it from (x0, y0).
+void CutAcross(AsciiBitmap& bitmap, double x0, double y0, double x1, double y1, double at, double gap) {
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    const double ux = (x1 - x0) / length, uy = (y1 - y0) / length;
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+        for (int32_t x = 0; x < bitmap.Width(); ++x) {
+            const double t = (x - x0) * ux + (y - y0) * uy;
+            if (std::abs(t - at) <= gap / 2) bitmap.SetInk(x, y, false);
+        }
+    }
+}
+
 struct JoinCase {
     const char* fault;
     AsciiBitmap bitmap;
@@ -118,6 +131,9 @@ TEST(Join, SmallDrawingsComeOutAsOnePolylinePerStroke) {
     AsciiBitmap wideGap(40, 6);
     wideGap.FillBox(2, 2, 15, 2);
     wideGap.FillBox(21, 2, 37, 2);  // five pixels of paper between
+    AsciiBitmap thickWideGap(64, 16);  // thick ink is bridged over ink, never over more paper
+    thickWideGap.FillBox(2, 3, 27, 12);
+    thickWideGap.FillBox(33, 3, 61, 12);
 
     const std::vector<JoinCase> cases{
         {"a one-pixel diagonal is left unlinked by the trace", diagonal, 1, 0},
@@ -130,6 +146,7 @@ TEST(Join, SmallDrawingsComeOutAsOnePolylinePerStroke) {
         {"a two-pixel break is bridged", smallGap, 1, 0},
         {"edge noise on a thin line turns its pieces' ends aside", bump, 1, 0},
         {"a five-pixel gap separates two strokes", wideGap, 2, 0},
+        {"a five-pixel gap in thick ink separates two strokes", thickWideGap, 2, 0},
     };
     for (const JoinCase& c : cases) {
         SCOPED_TRACE(std::string(c.fault) + "\n" + c.bitmap.Text());
@@ -138,6 +155,40 @@ TEST(Join, SmallDrawingsComeOutAsOnePolylinePerStroke) {
         EXPECT_EQ(polylines.size(), c.polylines);
         EXPECT_EQ(static_cast<std::size_t>(std::count_if(polylines.begin(), polylines.end(), IsClosed)), c.closed);
         for (const Polyline& p : polylines) EXPECT_GE(p.size(), 2u);
+    }
+}
+
+TEST(Join, AThickStrokeRunsAcrossItsBreaksFromEndToEnd) {
+    // The ink ends flat at a break, where the trace forks or hooks to its
+    // corners, and a short end beyond a break may be one square that the
+    // trace leaves without a line.
+    struct BreakCase {
+        const char* fault;
+        double x0, y0, x1, y1;
+        int thickness;
+        double breakAt;  // pixels along the stroke
+    };
+    const std::vector<BreakCase> cases{
+        {"a slanting ten-pixel stroke forks at both sides of its break", 8, 8, 80, 40, 10, 40},
+        {"an eight-pixel stroke ends in a loop at its break", 8, 8, 80, 40, 8, 45},
+        {"a steep nine-pixel stroke hooks to a corner on both sides of its break", 10, 8, 45, 80, 9, 50},
+        {"the end beyond a break is one square with no trace", 20, 8, 20, 80, 12, 12},
+    };
+    for (const BreakCase& c : cases) {
+        AsciiBitmap bitmap(static_cast<int32_t>(std::max(c.x0, c.x1)) + 12,
+                           static_cast<int32_t>(std::max(c.y0, c.y1)) + 12);
+        DrawStroke(bitmap, c.x0, c.y0, c.x1, c.y1, c.thickness);
+        CutAcross(bitmap, c.x0, c.y0, c.x1, c.y1, c.breakAt, 2.0);
+        SCOPED_TRACE(std::string(c.fault) + "\n" + bitmap.Text());
+        TempFolder folder;
+        const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
+        EXPECT_EQ(polylines.size(), 1u);
+        if (polylines.size() != 1) continue;
+        const TracePoint a = polylines[0].front(), b = polylines[0].back();
+        const TracePoint start{c.x0 + 0.5, c.y0 + 0.5}, end{c.x1 + 0.5, c.y1 + 0.5};
+        const double reach = c.thickness / 2.0 + 1.0;
+        EXPECT_LT(std::min(Distance(a, start), Distance(b, start)), reach);
+        EXPECT_LT(std::min(Distance(a, end), Distance(b, end)), reach);
     }
 }
 
