@@ -76,6 +76,15 @@ constexpr double kCentred = 0.5;
 constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
 
+// A junction's short link (a knot) is at most kKnotLink times the ink's
+// half width there (plus a pixel) long. An arm's straight part strays at
+// most kArmStraightness pixels from its line, and the arms' lines must
+// spread at least kMinSpread (the smallest eigenvalue of the sum of their
+// normals' outer products: 1 - cos of the angle for two lines).
+constexpr double kKnotLink = 2.0;
+constexpr double kArmStraightness = 1.0;
+constexpr double kMinSpread = 0.1;
+
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
 
@@ -683,6 +692,205 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
     }
 }
 
+// Where thick strokes cross or meet, the squares that cover the ink place
+// the junction off the strokes' centre lines, often as two three-way points
+// with a short link between them (a knot), and the arms bend towards it for
+// about a stroke width. Each junction on thick ink, with the junctions its
+// short links reach, is moved to the point nearest to the straight
+// continuations of its arms (least squares), the links go, and each arm
+// runs straight from there to where it leaves the junction's ink.
+//
+// One arm, seen from the junction: polyline end `end` and how far its
+// straight part begins (`cut`, pixels along it).
+struct Arm {
+    int32_t end;
+    double cut;
+};
+
+// The point at `length` pixels along polyline `end / 2` from `end`, and the
+// index (counted from `end`) of the vertex at or before it.
+Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t& vertex) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto at = [&](std::size_t k) -> const Point& {
+        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+    };
+    double done = 0.0;
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        const double step = distance(at(k), at(k + 1));
+        if (done + step >= length && step > 0.0) {
+            const double t = (length - done) / step;
+            vertex = k;
+            return {at(k).x + (at(k + 1).x - at(k).x) * t, at(k).y + (at(k + 1).y - at(k).y) * t};
+        }
+        done += step;
+    }
+    vertex = count - 1;
+    return at(count - 1);
+}
+
+// The line through the arm's points from `from` to `to` pixels along it,
+// sampled every pixel: a point on it and its unit direction. False when
+// the points stray more than kArmStraightness from it (a curve or a corner).
+bool fitArm(const Polylines& lines, int32_t end, double from, double to, Point& centre, Point& along) {
+    std::vector<Point> samples;
+    std::size_t vertex = 0;
+    for (double s = from; s <= to + 1e-9; s += 1.0) samples.push_back(pointAlong(lines, end, s, vertex));
+    if (samples.size() < 3) return false;
+    Point mean{};
+    for (const Point& p : samples) mean.x += p.x, mean.y += p.y;
+    mean.x /= static_cast<double>(samples.size());
+    mean.y /= static_cast<double>(samples.size());
+    double xx = 0.0, xy = 0.0, yy = 0.0;
+    for (const Point& p : samples) {
+        const double dx = p.x - mean.x, dy = p.y - mean.y;
+        xx += dx * dx, xy += dx * dy, yy += dy * dy;
+    }
+    const double angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
+    const Point u{std::cos(angle), std::sin(angle)};
+    for (const Point& p : samples) {
+        if (std::abs((p.x - mean.x) * u.y - (p.y - mean.y) * u.x) > kArmStraightness) return false;
+    }
+    centre = mean;
+    along = u;
+    return true;
+}
+
+// After the other steps: moves junctions on thick ink onto their arms'
+// continuations (see Arm). The nodes of a group become one: every end
+// there is given the first node's number and the degree is summed; from
+// here on only nodeOf and degree tell the nodes.
+void straightenJunctions(Joiner& joiner) {
+    Polylines& lines = joiner.lines;
+    const PackedBitmap& bitmap = joiner.bitmap;
+    Nodes& nodes = joiner.nodes;
+    const auto nodeCount = static_cast<int32_t>(joiner.degree.size());
+    const auto nodePoint = [&](int32_t v) { return lines.endPoint(nodes.order[nodes.first[v]]); };
+    std::vector<double> radius(static_cast<std::size_t>(nodeCount), -1.0);
+    const auto radiusAt = [&](int32_t v) {
+        if (radius[v] < 0.0) radius[v] = inkRadius(bitmap, nodePoint(v));
+        return radius[v];
+    };
+    std::vector<int32_t> group(static_cast<std::size_t>(nodeCount));
+    std::iota(group.begin(), group.end(), 0);
+    const auto find = [&](int32_t v) {
+        while (group[v] != v) v = group[v] = group[group[v]];
+        return v;
+    };
+    // The junctions on thick ink, and those that a short link joins.
+    std::vector<int32_t> members;
+    for (int32_t v = 0; v < nodeCount; ++v) {
+        if (joiner.degree[v] >= 3 && 2.0 * radiusAt(v) >= kThickInk) members.push_back(v);
+    }
+    if (members.empty()) return;
+    std::vector<int32_t> links;
+    for (int32_t i = 0; i < lines.count(); ++i) {
+        if (joiner.removed[i]) continue;
+        const int32_t a = nodes.nodeOf[2 * i], b = nodes.nodeOf[2 * i + 1];
+        if (joiner.degree[a] < 3 || joiner.degree[b] < 3) continue;
+        const double r = std::max(radiusAt(a), radiusAt(b));
+        if (2.0 * r < kThickInk || joiner.lengths[i] > kKnotLink * r + 1.0) continue;
+        links.push_back(i);
+        group[find(a)] = find(b);
+        members.push_back(a);
+        members.push_back(b);
+    }
+    for (const int32_t i : links) joiner.remove(i);
+    std::vector<std::pair<int32_t, int32_t>> byGroup;
+    byGroup.reserve(members.size());
+    for (const int32_t v : members) byGroup.push_back({find(v), v});
+    std::sort(byGroup.begin(), byGroup.end());
+    byGroup.erase(std::unique(byGroup.begin(), byGroup.end()), byGroup.end());
+
+    std::vector<Arm> arms;
+    for (std::size_t first = 0; first < byGroup.size();) {
+        std::size_t last = first;
+        while (last < byGroup.size() && byGroup[last].first == byGroup[first].first) ++last;
+        arms.clear();
+        Point old{};
+        double reach = 0.0;
+        for (std::size_t k = first; k < last; ++k) {
+            const int32_t v = byGroup[k].second;
+            const Point& at = nodePoint(v);
+            old.x += at.x, old.y += at.y;
+            reach = std::max(reach, radiusAt(v));
+            for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
+                if (!joiner.removed[nodes.order[e] / 2]) arms.push_back({nodes.order[e], 0.0});
+            }
+        }
+        old.x /= static_cast<double>(last - first);
+        old.y /= static_cast<double>(last - first);
+        // Least squares: the point p that minimises the sum of squared
+        // distances to the arms' lines solves A p = b.
+        double axx = 0.0, axy = 0.0, ayy = 0.0, bx = 0.0, by = 0.0;
+        int fitted = 0;
+        for (Arm& arm : arms) {
+            const double length = joiner.lengths[arm.end / 2];
+            std::size_t vertex = 0;
+            const Point probe = pointAlong(lines, arm.end, std::min(0.5 * length, 2.0 * reach), vertex);
+            const Point ahead = pointAlong(lines, arm.end, std::min(0.5 * length, 2.0 * reach) + 1.0, vertex);
+            const double d = distance(probe, ahead);
+            double half = reach;
+            if (d > 0.0) {
+                const Point n{-(ahead.y - probe.y) / d, (ahead.x - probe.x) / d};
+                half = std::min(reach, (inkExtent(bitmap, probe, n) + inkExtent(bitmap, probe, {-n.x, -n.y})) / 2);
+            }
+            const double from = reach + half + 1.0;
+            const double to = from + std::max(4.0, 3.0 * half);
+            arm.cut = std::min(from, 0.5 * length);
+            if (length < from + std::max(3.0, 2.0 * half)) continue;
+            Point c, u;
+            if (!fitArm(lines, arm.end, from, std::min(to, length - 1.0), c, u)) continue;
+            const double nx = -u.y, ny = u.x;
+            axx += nx * nx, axy += nx * ny, ayy += ny * ny;
+            const double along = nx * c.x + ny * c.y;
+            bx += nx * along, by += ny * along;
+            ++fitted;
+        }
+        const std::size_t groupFirst = first;
+        first = last;
+        if (fitted < 2) continue;
+        const double det = axx * ayy - axy * axy;
+        const double trace = axx + ayy;
+        const double smallest = (trace - std::sqrt(std::max(0.0, trace * trace - 4.0 * det))) / 2;
+        if (smallest < kMinSpread) continue;
+        const Point centre{(ayy * bx - axy * by) / det, (axx * by - axy * bx) / det};
+        if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * reach ||
+            inkRadius(bitmap, centre) <= 0.0) {
+            continue;
+        }
+        for (const Arm& arm : arms) {
+            const int32_t i = arm.end / 2;
+            const auto at = [&](std::size_t k) -> Point& {
+                return lines.points[arm.end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+            };
+            std::size_t vertex = 0;
+            const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
+            if (vertex > 0) {
+                at(vertex) = cut;
+                const double dx = cut.x - centre.x, dy = cut.y - centre.y;
+                const double squared = dx * dx + dy * dy;
+                for (std::size_t k = 1; k < vertex; ++k) {
+                    Point& p = at(k);
+                    const double t =
+                        squared > 0.0 ? std::clamp(((p.x - centre.x) * dx + (p.y - centre.y) * dy) / squared, 0.0, 1.0)
+                                      : 0.0;
+                    p = {centre.x + t * dx, centre.y + t * dy};
+                }
+            }
+            at(0) = centre;
+            joiner.lengths[i] = polylineLength(lines, i);
+        }
+        const int32_t node = byGroup[groupFirst].second;
+        for (std::size_t k = groupFirst + 1; k < last; ++k) {
+            const int32_t v = byGroup[k].second;
+            for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) nodes.nodeOf[nodes.order[e]] = node;
+            joiner.degree[node] += joiner.degree[v];
+            joiner.degree[v] = 0;
+        }
+    }
+}
+
 // Moves the points of a chain across thick ink to the middle between its
 // edges. Squares fill a thick stroke from its edges, so on a curve their
 // centres drift to the inside; measured across the line, the ink says where
@@ -936,6 +1144,7 @@ void TVemotrace_join::JoinLines() {
     // Thick free ends reach their gaps only once moved on.
     joiner.extendFreeEnds();
     joiner.bridgeGaps(true);
+    straightenJunctions(joiner);
 
     m_polylineCount = 0;
     m_vertexCount = 0;
