@@ -729,6 +729,18 @@ Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t
     return at(count - 1);
 }
 
+// The ink's width across arm `end` at `at` pixels along it.
+double widthAcross(const Polylines& lines, const PackedBitmap& bitmap, int32_t end, double at) {
+    std::size_t vertex = 0;
+    const Point p = pointAlong(lines, end, at, vertex);
+    const Point before = pointAlong(lines, end, std::max(0.0, at - 1.0), vertex);
+    const Point after = pointAlong(lines, end, at + 1.0, vertex);
+    const double d = distance(before, after);
+    if (!(d > 0.0)) return 0.0;
+    const Point n{-(after.y - before.y) / d, (after.x - before.x) / d};
+    return inkExtent(bitmap, p, n, kRecentreReach) + inkExtent(bitmap, p, {-n.x, -n.y}, kRecentreReach);
+}
+
 // The line through the arm's points from `from` to `to` pixels along it,
 // sampled every pixel: a point on it and its unit direction. False when
 // the points stray more than kArmStraightness from it (a curve or a corner).
@@ -783,6 +795,8 @@ void straightenJunctions(Joiner& joiner) {
         if (joiner.degree[v] >= 3 && 2.0 * radiusAt(v) >= kThickInk) members.push_back(v);
     }
     if (members.empty()) return;
+    // The links by polyline, and then by group: they go only with a
+    // junction that finds its place, else the knot would fall apart.
     std::vector<int32_t> links;
     for (int32_t i = 0; i < lines.count(); ++i) {
         if (joiner.removed[i]) continue;
@@ -795,7 +809,11 @@ void straightenJunctions(Joiner& joiner) {
         members.push_back(a);
         members.push_back(b);
     }
-    for (const int32_t i : links) joiner.remove(i);
+    const auto isLink = [&](int32_t i) { return std::binary_search(links.begin(), links.end(), i); };
+    std::vector<std::pair<int32_t, int32_t>> linksByGroup;
+    linksByGroup.reserve(links.size());
+    for (const int32_t i : links) linksByGroup.push_back({find(nodes.nodeOf[2 * i]), i});
+    std::sort(linksByGroup.begin(), linksByGroup.end());
     std::vector<std::pair<int32_t, int32_t>> byGroup;
     byGroup.reserve(members.size());
     for (const int32_t v : members) byGroup.push_back({find(v), v});
@@ -815,7 +833,8 @@ void straightenJunctions(Joiner& joiner) {
             old.x += at.x, old.y += at.y;
             reach = std::max(reach, radiusAt(v));
             for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
-                if (!joiner.removed[nodes.order[e] / 2]) arms.push_back({nodes.order[e], 0.0});
+                const int32_t end = nodes.order[e];
+                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0});
             }
         }
         old.x /= static_cast<double>(last - first);
@@ -826,16 +845,20 @@ void straightenJunctions(Joiner& joiner) {
         int fitted = 0;
         for (Arm& arm : arms) {
             const double length = joiner.lengths[arm.end / 2];
-            std::size_t vertex = 0;
-            const Point probe = pointAlong(lines, arm.end, std::min(0.5 * length, 2.0 * reach), vertex);
-            const Point ahead = pointAlong(lines, arm.end, std::min(0.5 * length, 2.0 * reach) + 1.0, vertex);
-            const double d = distance(probe, ahead);
-            double half = reach;
-            if (d > 0.0) {
-                const Point n{-(ahead.y - probe.y) / d, (ahead.x - probe.x) / d};
-                half = std::min(reach, (inkExtent(bitmap, probe, n) + inkExtent(bitmap, probe, {-n.x, -n.y})) / 2);
+            // The other lines' ink widens the arm's near the junction; its
+            // straight part begins half a stroke width past where the ink
+            // is again as wide as further out.
+            const double probe = std::min(0.5 * length, 3.0 * reach + 2.0);
+            const double width = widthAcross(lines, bitmap, arm.end, probe);
+            double clear = probe;
+            for (double at = 1.0; at < probe; at += 1.0) {
+                if (widthAcross(lines, bitmap, arm.end, at) <= width + 1.0) {
+                    clear = at;
+                    break;
+                }
             }
-            const double from = reach + half + 1.0;
+            const double half = width / 2;
+            const double from = clear + half + 1.0;
             const double to = from + std::max(4.0, 3.0 * half);
             arm.cut = std::min(from, 0.5 * length);
             if (length < from + std::max(3.0, 2.0 * half)) continue;
@@ -880,6 +903,11 @@ void straightenJunctions(Joiner& joiner) {
             }
             at(0) = centre;
             joiner.lengths[i] = polylineLength(lines, i);
+        }
+        const int32_t root = byGroup[groupFirst].first;
+        for (auto k = std::lower_bound(linksByGroup.begin(), linksByGroup.end(), std::pair{root, int32_t{0}});
+             k != linksByGroup.end() && k->first == root; ++k) {
+            joiner.remove(k->second);
         }
         const int32_t node = byGroup[groupFirst].second;
         for (std::size_t k = groupFirst + 1; k < last; ++k) {
