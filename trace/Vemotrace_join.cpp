@@ -705,6 +705,7 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
 struct Arm {
     int32_t end;
     double cut;
+    double half;  // half the stroke's width
 };
 
 // The point at `length` pixels along polyline `end / 2` from `end`, and the
@@ -765,6 +766,26 @@ bool fitArm(const Polylines& lines, int32_t end, double from, double to, Point& 
     }
     centre = mean;
     along = u;
+    return true;
+}
+
+// Whether arm `arm` may run straight from `centre` to its cut: the
+// straight piece lies on the ink, and the course it replaces lies within
+// the stroke's half width (and a pixel) of it.
+bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const Arm& arm, const Point& centre) {
+    std::size_t vertex = 0;
+    const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
+    const double length = distance(centre, cut);
+    for (double s = 0.5; s < length; s += 1.0) {
+        const double t = s / length;
+        if (inkRadius(bitmap, {centre.x + (cut.x - centre.x) * t, centre.y + (cut.y - centre.y) * t}) <= 0.0) {
+            return false;
+        }
+    }
+    const double tolerance = arm.half + 1.0;
+    for (double s = 0.0; s < arm.cut; s += 1.0) {
+        if (segmentDistance(pointAlong(lines, arm.end, s, vertex), centre, cut) > tolerance) return false;
+    }
     return true;
 }
 
@@ -834,7 +855,7 @@ void straightenJunctions(Joiner& joiner) {
             reach = std::max(reach, radiusAt(v));
             for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
                 const int32_t end = nodes.order[e];
-                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0});
+                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0, 0.0});
             }
         }
         old.x /= static_cast<double>(last - first);
@@ -861,6 +882,7 @@ void straightenJunctions(Joiner& joiner) {
             const double from = clear + half + 1.0;
             const double to = from + std::max(4.0, 3.0 * half);
             arm.cut = std::min(from, 0.5 * length);
+            arm.half = half;
             if (length < from + std::max(3.0, 2.0 * half)) continue;
             Point c, u;
             if (!fitArm(lines, arm.end, from, std::min(to, length - 1.0), c, u)) continue;
@@ -882,6 +904,12 @@ void straightenJunctions(Joiner& joiner) {
             inkRadius(bitmap, centre) <= 0.0) {
             continue;
         }
+        // The straight arms must keep to the ink and to the course they
+        // replace; a junction of curves or of many lines close together
+        // stays as it is.
+        bool keeps = true;
+        for (std::size_t k = 0; k < arms.size() && keeps; ++k) keeps = straightArmFits(lines, bitmap, arms[k], centre);
+        if (!keeps) continue;
         for (const Arm& arm : arms) {
             const int32_t i = arm.end / 2;
             const auto at = [&](std::size_t k) -> Point& {
