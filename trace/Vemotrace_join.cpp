@@ -880,12 +880,19 @@ void straightenJunctions(Joiner& joiner) {
             }
             const double half = width / 2;
             const double from = clear + half + 1.0;
-            const double to = from + std::max(4.0, 3.0 * half);
+            // A long stretch evens out the trace's steps; where the arm
+            // curves, a shorter one may still be straight.
+            const double to = from + std::max(4.0, 6.0 * half);
+            const double shortTo = from + std::max(4.0, 3.0 * half);
             arm.cut = std::min(from, 0.5 * length);
             arm.half = half;
             if (length < from + std::max(3.0, 2.0 * half)) continue;
             Point c, u;
-            if (!fitArm(lines, arm.end, from, std::min(to, length - 1.0), c, u)) continue;
+            if (!fitArm(lines, arm.end, from, std::min(to, length - 1.0), c, u) &&
+                (shortTo >= std::min(to, length - 1.0) ||
+                 !fitArm(lines, arm.end, from, std::min(shortTo, length - 1.0), c, u))) {
+                continue;
+            }
             const double nx = -u.y, ny = u.x;
             axx += nx * nx, axy += nx * ny, ayy += ny * ny;
             const double along = nx * c.x + ny * c.y;

@@ -149,6 +149,82 @@ TEST(Join, ADiagonalRunsFromEndToEndOnItsPixelCentres) {
     EXPECT_EQ(polylines[0].size(), 2u) << "a straight line needs no inner vertices";
 }
 
+// Strokes drawn with a round pen: a pixel is ink when its centre lies
+// within half the pen's width of the segment (image coordinates).
+struct PenStroke {
+    TracePoint a, b;
+};
+
+AsciiBitmap DrawWithPen(int32_t width, int32_t height, const std::vector<PenStroke>& strokes, double pen) {
+    AsciiBitmap bitmap(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            for (const PenStroke& s : strokes) {
+                if (SegmentDistance({x + 0.5, y + 0.5}, s.a, s.b) <= pen / 2) bitmap.SetInk(x, y);
+            }
+        }
+    }
+    return bitmap;
+}
+
+struct JunctionCase {
+    const char* fault;
+    std::vector<PenStroke> strokes;
+    TracePoint meeting;  // where the strokes' centre lines meet
+    std::size_t polylines;
+};
+
+TEST(Join, ThickStrokesMeetWhereTheirCentreLinesMeet) {
+    const std::vector<JunctionCase> cases{
+        {"a thick crossing must not come out as a knot of two three-way points",
+         {{{8, 30}, {72, 50}}, {{30, 72}, {50, 8}}},
+         {40.0, 40.0},
+         4},
+        {"a thick T must meet on the bar's centre line",
+         {{{8, 20}, {72, 20}}, {{40, 20}, {46, 72}}},
+         {40.0, 20.0},
+         3},
+        {"the arms of a thick Y must not bend towards an off-centre junction",
+         {{{40, 40}, {40, 6}}, {{40, 40}, {72, 62}}, {{40, 40}, {8, 64}}},
+         {40.0, 40.0},
+         3},
+    };
+    for (const double pen : {7.0, 11.0}) {
+        for (const JunctionCase& c : cases) {
+            const AsciiBitmap bitmap = DrawWithPen(80, 80, c.strokes, pen);
+            SCOPED_TRACE(std::string(c.fault) + ", pen " + std::to_string(pen) + "\n" + bitmap.Text());
+            TempFolder folder;
+            const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
+            EXPECT_EQ(polylines.size(), c.polylines);
+            // The junction: the one point where three or more polylines end.
+            std::vector<TracePoint> ends;
+            for (const Polyline& p : polylines) ends.insert(ends.end(), {p.front(), p.back()});
+            std::vector<TracePoint> junctions;
+            for (const TracePoint& e : ends) {
+                if (std::count(ends.begin(), ends.end(), e) >= 3 &&
+                    std::find(junctions.begin(), junctions.end(), e) == junctions.end()) {
+                    junctions.push_back(e);
+                }
+            }
+            EXPECT_EQ(junctions.size(), 1u);
+            if (junctions.size() == 1) {
+                EXPECT_LE(Distance(junctions[0], c.meeting), 1.0)
+                    << "junction at (" << junctions[0].x << ", " << junctions[0].y << ")";
+            }
+            // Free ends are left out: a round pen's stroke reaches past its
+            // centre line's end.
+            for (const Polyline& p : polylines) {
+                for (const TracePoint& q : p) {
+                    if (std::count(ends.begin(), ends.end(), q) == 1) continue;
+                    double nearest = 1e9;
+                    for (const PenStroke& s : c.strokes) nearest = std::min(nearest, SegmentDistance(q, s.a, s.b));
+                    EXPECT_LE(nearest, 1.0) << "vertex (" << q.x << ", " << q.y << ") off the centre lines";
+                }
+            }
+        }
+    }
+}
+
 // On random drawings of thin and thick strokes: every joined point lies on
 // the ink (within a pixel), and no drawn stroke loses coverage: every part
 // of it within 1.5 pixels of the trace is still near a joined line, allowing
