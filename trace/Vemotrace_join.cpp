@@ -62,12 +62,19 @@ constexpr double kVertexTolerance = 0.5;
 // least kThickInk across, measured in steps of kRayStep; a point stays when
 // the ink on one side reaches more than kMaxImbalance times further.
 constexpr double kRecentreStep = 2.0;
+// The chain's course at a point is taken over this much of it (pixels)
+// either side.
+constexpr double kRecentreSpan = 3.0;
 constexpr double kThickInk = 3.0;
 constexpr double kRayStep = 0.25;
 // Strokes up to 24 pixels wide (2 mm at 300 dpi) are re-centred;
 // beyond is a blob.
 constexpr double kRecentreReach = 12.0;
 constexpr double kMaxImbalance = 2.0;
+// A point is as far across as the stroke usually is when it measures at
+// most kWidthSlack times that (plus a pixel); it is moved however far off
+// the middle it lies.
+constexpr double kWidthSlack = 1.2;
 // Edges this close to equally far on both sides (pixels) mean the middle.
 constexpr double kCentred = 0.5;
 // A corner cut is at most kCornerCut times the ink's half width (plus a
@@ -954,6 +961,19 @@ void straightenJunctions(Joiner& joiner) {
     }
 }
 
+// The unit direction of a chain around its stretch from chain[from] to
+// chain[to], taken from kRecentreSpan pixels before to as far after it:
+// the steps and small loops that squares leave on thick ink do not turn it
+// as they turn a single segment. Zero when the chain does not move there.
+Point directionAround(const std::vector<Point>& chain, std::size_t from, std::size_t to) {
+    std::size_t j = from, l = to;
+    for (double s = 0.0; j > 0 && s < kRecentreSpan; --j) s += distance(chain[j - 1], chain[j]);
+    for (double s = 0.0; l + 1 < chain.size() && s < kRecentreSpan; ++l) s += distance(chain[l], chain[l + 1]);
+    const double d = distance(chain[j], chain[l]);
+    if (!(d > 1e-9)) return {};
+    return {(chain[l].x - chain[j].x) / d, (chain[l].y - chain[j].y) / d};
+}
+
 // Moves the points of a chain across thick ink to the middle between its
 // edges. Squares fill a thick stroke from its edges, so on a curve their
 // centres drift to the inside; measured across the line, the ink says where
@@ -961,8 +981,15 @@ void straightenJunctions(Joiner& joiner) {
 // Points stay where they are on thin ink (the trace is exact there), where
 // the ink reaches much further on one side (a junction, a corner, a blob)
 // and at the chain's ends.
+struct Across {
+    double a = 0.0;  // ink ahead of the point along n
+    double b = 0.0;  // and behind it
+    Point n;
+};
+
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
-              std::vector<uint8_t>& movable, const std::vector<Point>& junctions) {
+              std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
+              const std::vector<Point>& junctions) {
     // Ink less than kThickInk across at a point: both probes that far
     // apart across the line cannot be ink.
     const auto isThickAt = [&](const Point& p, const Point& n) {
@@ -986,10 +1013,13 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
             d > 0.0 ? Point{-(chain[k + 1].y - chain[k].y) / d, (chain[k + 1].x - chain[k].x) / d} : Point{};
         bool thick = d > 0.0 && isThickAt(middle, normal);
         // A segment already in the middle of its ink (most straight strokes)
-        // is left whole.
+        // is left whole. Across is measured across the chain's course, which
+        // a short step of it may not follow.
         if (thick) {
-            const double a = inkExtent(bitmap, middle, normal, kRecentreReach);
-            const double b = inkExtent(bitmap, middle, {-normal.x, -normal.y}, kRecentreReach);
+            const Point u = directionAround(chain, k, k + 1);
+            const Point across = u.x == 0.0 && u.y == 0.0 ? normal : Point{-u.y, u.x};
+            const double a = inkExtent(bitmap, middle, across, kRecentreReach);
+            const double b = inkExtent(bitmap, middle, {-across.x, -across.y}, kRecentreReach);
             thick = std::abs(a - b) > kCentred;
         }
         anyThick = anyThick || thick;
@@ -1013,17 +1043,35 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     dense.push_back(chain.back());
     movable.push_back(0);
     chain = dense;
+    // The ink on either side of each movable point, measured across the
+    // chain's course (a and b; none where that is not known).
+    shifts.assign(dense.size(), {});
+    widths.clear();
     for (std::size_t k = 1; k + 1 < dense.size(); ++k) {
         if (!movable[k]) continue;
-        const double d = distance(dense[k - 1], dense[k + 1]);
-        if (d < 1e-9) continue;
-        const Point n{-(dense[k + 1].y - dense[k - 1].y) / d, (dense[k + 1].x - dense[k - 1].x) / d};
+        const Point u = directionAround(dense, k, k);
+        if (u.x == 0.0 && u.y == 0.0) continue;
+        const Point n{-u.y, u.x};
         if (!isThickAt(dense[k], n)) continue;
         const double a = inkExtent(bitmap, dense[k], n, kRecentreReach);
         if (a >= kRecentreReach) continue;  // a blob, not a stroke
         const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kRecentreReach);
         if (b >= kRecentreReach) continue;
-        if (a + b < kThickInk || std::max(a, b) > kMaxImbalance * std::min(a, b) + 1.0) continue;
+        shifts[k] = {a, b, n};
+        widths.push_back(a + b);
+    }
+    if (widths.empty()) return;
+    // The stroke's usual width along the chain: a point far off the middle
+    // of a curve still measures about that across, where one at a
+    // junction or a corner measures the other lines' ink as well.
+    const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
+    std::nth_element(widths.begin(), middle, widths.end());
+    const double usual = *middle;
+    for (std::size_t k = 1; k + 1 < dense.size(); ++k) {
+        const auto [a, b, n] = shifts[k];
+        if (a + b < kThickInk) continue;
+        const bool likeTheStroke = a + b <= kWidthSlack * usual + 1.0;
+        if (!likeTheStroke && std::max(a, b) > kMaxImbalance * std::min(a, b) + 1.0) continue;
         // Near a junction the other lines' ink is measured too.
         bool nearJunction = false;
         for (const Point& j : junctions) nearJunction = nearJunction || distance(j, dense[k]) < a + b + 1.0;
@@ -1081,7 +1129,7 @@ public:
     void Write(const std::vector<Point>& chain, const std::vector<Point>& junctions = {}) {
         if (chain.size() < 2) return;
         m_chain = chain;
-        recentre(m_bitmap, m_chain, m_dense, m_movable, junctions);
+        recentre(m_bitmap, m_chain, m_dense, m_movable, m_shifts, m_widths, junctions);
         simplify(m_chain, m_keep);
         m_kept.clear();
         for (std::size_t k = 0; k < m_chain.size(); ++k) {
@@ -1113,6 +1161,8 @@ private:
     std::vector<Point> m_chain;
     std::vector<Point> m_dense;
     std::vector<uint8_t> m_movable;
+    std::vector<Across> m_shifts;
+    std::vector<double> m_widths;
     std::vector<Point> m_kept;
 };
 
