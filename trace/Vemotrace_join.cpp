@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <span>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -89,6 +90,10 @@ constexpr double kCornerSine = 0.5;
 // spread at least kMinSpread (the smallest eigenvalue of the sum of their
 // normals' outer products: 1 - cos of the angle for two lines).
 constexpr double kKnotLink = 2.0;
+// Junctions on ink this wide (pixels, measured at the junction) or wider
+// are moved; on thinner ink the trace's junction is within a pixel anyway,
+// and only knots (on ink kThickInk wide or more) are undone.
+constexpr double kKnotInk = 5.0;
 constexpr double kArmStraightness = 1.0;
 constexpr double kMinSpread = 0.1;
 
@@ -712,7 +717,9 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
 struct Arm {
     int32_t end;
     double cut;
-    double half;  // half the stroke's width
+    double half;                // half the stroke's width
+    std::size_t firstSample;    // its samples (see sampleArm) in the group's
+    std::size_t sampleCount;
 };
 
 // The point at `length` pixels along polyline `end / 2` from `end`, and the
@@ -737,39 +744,67 @@ Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t
     return at(count - 1);
 }
 
-// The ink's width across arm `end` at `at` pixels along it.
-double widthAcross(const Polylines& lines, const PackedBitmap& bitmap, int32_t end, double at) {
-    std::size_t vertex = 0;
-    const Point p = pointAlong(lines, end, at, vertex);
-    const Point before = pointAlong(lines, end, std::max(0.0, at - 1.0), vertex);
-    const Point after = pointAlong(lines, end, at + 1.0, vertex);
+// The points of polyline `end / 2` every pixel along it from `end`:
+// samples[s] lies s pixels along, up to `reach` or the polyline's far end.
+void sampleArm(const Polylines& lines, int32_t end, double reach, std::vector<Point>& samples) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto at = [&](std::size_t k) -> const Point& {
+        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+    };
+    samples.push_back(at(0));
+    double done = 0.0;  // how far along at(k) lies
+    double next = 1.0;
+    for (std::size_t k = 0; k + 1 < count && next <= reach; ++k) {
+        const double step = distance(at(k), at(k + 1));
+        for (; next <= done + step && next <= reach; next += 1.0) {
+            const double t = (next - done) / step;
+            samples.push_back({at(k).x + (at(k + 1).x - at(k).x) * t, at(k).y + (at(k + 1).y - at(k).y) * t});
+        }
+        done += step;
+    }
+}
+
+bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
+    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
+    return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
+}
+
+// The ink's width across the arm at samples[at], each side measured up to
+// `reach` (and one side only when it reaches that far).
+double widthAcross(const PackedBitmap& bitmap, std::span<const Point> samples, std::size_t at,
+                   double reach = kRecentreReach) {
+    const Point& before = samples[at > 0 ? at - 1 : 0];
+    const Point& after = samples[std::min(at + 1, samples.size() - 1)];
     const double d = distance(before, after);
     if (!(d > 0.0)) return 0.0;
     const Point n{-(after.y - before.y) / d, (after.x - before.x) / d};
-    return inkExtent(bitmap, p, n, kRecentreReach) + inkExtent(bitmap, p, {-n.x, -n.y}, kRecentreReach);
+    const double a = inkExtent(bitmap, samples[at], n, reach);
+    if (a >= reach) return a;  // as wide as asked about already
+    return a + inkExtent(bitmap, samples[at], {-n.x, -n.y}, reach);
 }
 
-// The line through the arm's points from `from` to `to` pixels along it,
-// sampled every pixel: a point on it and its unit direction. False when
-// the points stray more than kArmStraightness from it (a curve or a corner).
-bool fitArm(const Polylines& lines, int32_t end, double from, double to, Point& centre, Point& along) {
-    std::vector<Point> samples;
-    std::size_t vertex = 0;
-    for (double s = from; s <= to + 1e-9; s += 1.0) samples.push_back(pointAlong(lines, end, s, vertex));
-    if (samples.size() < 3) return false;
+// The line through the arm's samples from `from` to `to` pixels along it: a
+// point on it and its unit direction. False when the samples stray more
+// than kArmStraightness from it (a curve or a corner).
+bool fitArm(std::span<const Point> samples, double from, double to, Point& centre, Point& along) {
+    const auto first = static_cast<std::size_t>(std::ceil(from));
+    const std::size_t last = std::min(static_cast<std::size_t>(to), samples.size() - 1);
+    if (last < first + 2) return false;
+    const auto count = static_cast<double>(last - first + 1);
     Point mean{};
-    for (const Point& p : samples) mean.x += p.x, mean.y += p.y;
-    mean.x /= static_cast<double>(samples.size());
-    mean.y /= static_cast<double>(samples.size());
+    for (std::size_t k = first; k <= last; ++k) mean.x += samples[k].x, mean.y += samples[k].y;
+    mean.x /= count;
+    mean.y /= count;
     double xx = 0.0, xy = 0.0, yy = 0.0;
-    for (const Point& p : samples) {
-        const double dx = p.x - mean.x, dy = p.y - mean.y;
+    for (std::size_t k = first; k <= last; ++k) {
+        const double dx = samples[k].x - mean.x, dy = samples[k].y - mean.y;
         xx += dx * dx, xy += dx * dy, yy += dy * dy;
     }
     const double angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
     const Point u{std::cos(angle), std::sin(angle)};
-    for (const Point& p : samples) {
-        if (std::abs((p.x - mean.x) * u.y - (p.y - mean.y) * u.x) > kArmStraightness) return false;
+    for (std::size_t k = first; k <= last; ++k) {
+        if (std::abs((samples[k].x - mean.x) * u.y - (samples[k].y - mean.y) * u.x) > kArmStraightness) return false;
     }
     centre = mean;
     along = u;
@@ -779,19 +814,18 @@ bool fitArm(const Polylines& lines, int32_t end, double from, double to, Point& 
 // Whether arm `arm` may run straight from `centre` to its cut: the
 // straight piece lies on the ink, and the course it replaces lies within
 // the stroke's half width (and a pixel) of it.
-bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const Arm& arm, const Point& centre) {
+bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const Arm& arm,
+                     std::span<const Point> samples, const Point& centre) {
     std::size_t vertex = 0;
     const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
     const double length = distance(centre, cut);
     for (double s = 0.5; s < length; s += 1.0) {
         const double t = s / length;
-        if (inkRadius(bitmap, {centre.x + (cut.x - centre.x) * t, centre.y + (cut.y - centre.y) * t}) <= 0.0) {
-            return false;
-        }
+        if (!isInkAt(bitmap, {centre.x + (cut.x - centre.x) * t, centre.y + (cut.y - centre.y) * t})) return false;
     }
     const double tolerance = arm.half + 1.0;
-    for (double s = 0.0; s < arm.cut; s += 1.0) {
-        if (segmentDistance(pointAlong(lines, arm.end, s, vertex), centre, cut) > tolerance) return false;
+    for (std::size_t s = 0; s < samples.size() && static_cast<double>(s) < arm.cut; ++s) {
+        if (segmentDistance(samples[s], centre, cut) > tolerance) return false;
     }
     return true;
 }
@@ -820,9 +854,8 @@ void straightenJunctions(Joiner& joiner) {
     // The junctions on thick ink, and those that a short link joins.
     std::vector<int32_t> members;
     for (int32_t v = 0; v < nodeCount; ++v) {
-        if (joiner.degree[v] >= 3 && 2.0 * radiusAt(v) >= kThickInk) members.push_back(v);
+        if (joiner.degree[v] >= 3 && 2.0 * radiusAt(v) >= kKnotInk) members.push_back(v);
     }
-    if (members.empty()) return;
     // The links by polyline, and then by group: they go only with a
     // junction that finds its place, else the knot would fall apart.
     std::vector<int32_t> links;
@@ -849,10 +882,12 @@ void straightenJunctions(Joiner& joiner) {
     byGroup.erase(std::unique(byGroup.begin(), byGroup.end()), byGroup.end());
 
     std::vector<Arm> arms;
+    std::vector<Point> samples;
     for (std::size_t first = 0; first < byGroup.size();) {
         std::size_t last = first;
         while (last < byGroup.size() && byGroup[last].first == byGroup[first].first) ++last;
         arms.clear();
+        samples.clear();
         Point old{};
         double reach = 0.0;
         for (std::size_t k = first; k < last; ++k) {
@@ -862,7 +897,7 @@ void straightenJunctions(Joiner& joiner) {
             reach = std::max(reach, radiusAt(v));
             for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
                 const int32_t end = nodes.order[e];
-                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0, 0.0});
+                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0, 0.0, 0, 0});
             }
         }
         old.x /= static_cast<double>(last - first);
@@ -877,11 +912,17 @@ void straightenJunctions(Joiner& joiner) {
             // straight part begins half a stroke width past where the ink
             // is again as wide as further out.
             const double probe = std::min(0.5 * length, 3.0 * reach + 2.0);
-            const double width = widthAcross(lines, bitmap, arm.end, probe);
-            double clear = probe;
-            for (double at = 1.0; at < probe; at += 1.0) {
-                if (widthAcross(lines, bitmap, arm.end, at) <= width + 1.0) {
-                    clear = at;
+            arm.firstSample = samples.size();
+            sampleArm(lines, arm.end, probe + 1.0, samples);
+            arm.sampleCount = samples.size() - arm.firstSample;
+            std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
+            const auto probeAt = std::min(static_cast<std::size_t>(probe), mine.size() - 1);
+            const double width = widthAcross(bitmap, mine, probeAt);
+            double clear = static_cast<double>(probeAt);
+            for (std::size_t at = 1; at < probeAt; ++at) {
+                // Neither side needs measuring further than the whole width.
+                if (widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0) {
+                    clear = static_cast<double>(at);
                     break;
                 }
             }
@@ -893,11 +934,14 @@ void straightenJunctions(Joiner& joiner) {
             const double shortTo = from + std::max(4.0, 3.0 * half);
             arm.cut = std::min(from, 0.5 * length);
             arm.half = half;
+            samples.resize(arm.firstSample);
+            sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
+            arm.sampleCount = samples.size() - arm.firstSample;
+            mine = {samples.data() + arm.firstSample, arm.sampleCount};
             if (length < from + std::max(3.0, 2.0 * half)) continue;
             Point c, u;
-            if (!fitArm(lines, arm.end, from, std::min(to, length - 1.0), c, u) &&
-                (shortTo >= std::min(to, length - 1.0) ||
-                 !fitArm(lines, arm.end, from, std::min(shortTo, length - 1.0), c, u))) {
+            if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
+                (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
                 continue;
             }
             const double nx = -u.y, ny = u.x;
@@ -922,7 +966,10 @@ void straightenJunctions(Joiner& joiner) {
         // replace; a junction of curves or of many lines close together
         // stays as it is.
         bool keeps = true;
-        for (std::size_t k = 0; k < arms.size() && keeps; ++k) keeps = straightArmFits(lines, bitmap, arms[k], centre);
+        for (std::size_t k = 0; k < arms.size() && keeps; ++k) {
+            const std::span<const Point> mine(samples.data() + arms[k].firstSample, arms[k].sampleCount);
+            keeps = straightArmFits(lines, bitmap, arms[k], mine, centre);
+        }
         if (!keeps) continue;
         for (const Arm& arm : arms) {
             const int32_t i = arm.end / 2;
@@ -1041,18 +1088,26 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     }
     if (!anyThick) return;
     dense.push_back(chain.back());
-    movable.push_back(0);
+    movable.push_back(0);  // an open chain's end stays; a ring's is its first point
     chain = dense;
     // The ink on either side of each movable point, measured across the
     // chain's course (a and b; none where that is not known).
     shifts.assign(dense.size(), {});
     widths.clear();
-    for (std::size_t k = 1; k + 1 < dense.size(); ++k) {
-        if (!movable[k]) continue;
-        const Point u = directionAround(dense, k, k);
+    // A ring has no ends: its first point (which is its last) moves too.
+    const bool ring = dense.size() > 3 && dense.front() == dense.back();
+    const std::size_t last = dense.size() - 2;
+    for (std::size_t k = ring ? 0 : 1; k + 1 < dense.size(); ++k) {
+        if (!movable[k] && !(k == 0 && movable[last])) continue;
+        Point u = directionAround(dense, k, k);
+        if (k == 0) {
+            const double d = distance(dense[last], dense[1]);
+            u = d > 1e-9 ? Point{(dense[1].x - dense[last].x) / d, (dense[1].y - dense[last].y) / d} : Point{};
+        }
         if (u.x == 0.0 && u.y == 0.0) continue;
+        // The segment was found thick; the point itself may lie close to
+        // one edge, which is where it most needs moving.
         const Point n{-u.y, u.x};
-        if (!isThickAt(dense[k], n)) continue;
         const double a = inkExtent(bitmap, dense[k], n, kRecentreReach);
         if (a >= kRecentreReach) continue;  // a blob, not a stroke
         const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kRecentreReach);
@@ -1067,7 +1122,7 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
     std::nth_element(widths.begin(), middle, widths.end());
     const double usual = *middle;
-    for (std::size_t k = 1; k + 1 < dense.size(); ++k) {
+    for (std::size_t k = ring ? 0 : 1; k + 1 < dense.size(); ++k) {
         const auto [a, b, n] = shifts[k];
         if (a + b < kThickInk) continue;
         const bool likeTheStroke = a + b <= kWidthSlack * usual + 1.0;
@@ -1079,6 +1134,7 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
         const double shift = (a - b) / 2;
         chain[k] = {dense[k].x + shift * n.x, dense[k].y + shift * n.y};
     }
+    if (ring) chain.back() = chain.front();
 }
 
 // Where thick ink turns a corner, the trace cuts across it with one or two

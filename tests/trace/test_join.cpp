@@ -225,6 +225,49 @@ TEST(Join, ThickStrokesMeetWhereTheirCentreLinesMeet) {
     }
 }
 
+TEST(Join, ThickCurvesAreTracedOnTheirCentreLine) {
+    // Squares fill a thick curve from its edges and the trace drifts to
+    // the inside; the wider the pen and the tighter the curve, the further.
+    struct Arc {
+        double radius, pen, from, to;  // degrees
+    };
+    const TracePoint centre{40.0, 40.0};
+    constexpr double kPi = 3.14159265358979;
+    for (const Arc& arc : {Arc{26, 11, 0, 360}, Arc{18, 9, 0, 360}, Arc{20, 9, 30, 300}, Arc{30, 7, 200, 340}}) {
+        const auto end = [&](double degrees) {
+            return TracePoint{centre.x + arc.radius * std::cos(degrees * kPi / 180),
+                              centre.y + arc.radius * std::sin(degrees * kPi / 180)};
+        };
+        AsciiBitmap bitmap(80, 80);
+        for (int32_t y = 0; y < 80; ++y) {
+            for (int32_t x = 0; x < 80; ++x) {
+                // Round ends, as a pen draws them.
+                const TracePoint p{x + 0.5, y + 0.5};
+                double angle = std::atan2(p.y - centre.y, p.x - centre.x) * 180 / kPi;
+                if (angle < 0) angle += 360;
+                double away = std::abs(Distance(p, centre) - arc.radius);
+                if (angle < arc.from || angle > arc.to) away = std::min(Distance(p, end(arc.from)), Distance(p, end(arc.to)));
+                if (away <= arc.pen / 2) bitmap.SetInk(x, y);
+            }
+        }
+        SCOPED_TRACE(bitmap.Text());
+        TempFolder folder;
+        const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
+        const bool ring = arc.to - arc.from == 360;
+        if (ring) {
+            EXPECT_EQ(polylines.size(), 1u);
+        }
+        for (const Polyline& p : polylines) {
+            // Not near an open arc's ends: a pen's stroke reaches past them.
+            for (const TracePoint& q : p) {
+                if (!ring && std::min(Distance(q, end(arc.from)), Distance(q, end(arc.to))) < arc.pen) continue;
+                EXPECT_LE(std::abs(Distance(q, centre) - arc.radius), 1.0)
+                    << "vertex (" << q.x << ", " << q.y << ") of a curve of radius " << arc.radius << ", pen " << arc.pen;
+            }
+        }
+    }
+}
+
 // On random drawings of thin and thick strokes: every joined point lies on
 // the ink (within a pixel), and no drawn stroke loses coverage: every part
 // of it within 1.5 pixels of the trace is still near a joined line, allowing
