@@ -918,11 +918,13 @@ void straightenJunctions(Joiner& joiner) {
             std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
             const auto probeAt = std::min(static_cast<std::size_t>(probe), mine.size() - 1);
             const double width = widthAcross(bitmap, mine, probeAt);
+            // Looked for two pixels at a time, then a pixel back; neither
+            // side needs measuring further than the whole width.
+            const auto isClear = [&](std::size_t at) { return widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0; };
             double clear = static_cast<double>(probeAt);
-            for (std::size_t at = 1; at < probeAt; ++at) {
-                // Neither side needs measuring further than the whole width.
-                if (widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0) {
-                    clear = static_cast<double>(at);
+            for (std::size_t at = 2; at < probeAt; at += 2) {
+                if (isClear(at)) {
+                    clear = static_cast<double>(isClear(at - 1) ? at - 1 : at);
                     break;
                 }
             }
