@@ -84,16 +84,16 @@ constexpr double kCentred = 0.5;
 constexpr double kCornerCut = 2.0;
 constexpr double kCornerSine = 0.5;
 
+// Junctions on ink this wide (pixels, measured at the junction) or wider
+// are moved; on thinner ink the trace's junction is within a pixel anyway,
+// and only knots (on ink kThickInk wide or more) are undone.
+constexpr double kKnotInk = 5.0;
 // A junction's short link (a knot) is at most kKnotLink times the ink's
 // half width there (plus a pixel) long. An arm's straight part strays at
 // most kArmStraightness pixels from its line, and the arms' lines must
 // spread at least kMinSpread (the smallest eigenvalue of the sum of their
 // normals' outer products: 1 - cos of the angle for two lines).
 constexpr double kKnotLink = 2.0;
-// Junctions on ink this wide (pixels, measured at the junction) or wider
-// are moved; on thinner ink the trace's junction is within a pixel anyway,
-// and only knots (on ink kThickInk wide or more) are undone.
-constexpr double kKnotInk = 5.0;
 constexpr double kArmStraightness = 1.0;
 constexpr double kMinSpread = 0.1;
 
@@ -717,8 +717,8 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
 struct Arm {
     int32_t end;
     double cut;
-    double half;                // half the stroke's width
-    std::size_t firstSample;    // its samples (see sampleArm) in the group's
+    double half;              // half the stroke's width
+    std::size_t firstSample;  // its samples (see sampleArm) among the group's
     std::size_t sampleCount;
 };
 
@@ -920,7 +920,9 @@ void straightenJunctions(Joiner& joiner) {
             const double width = widthAcross(bitmap, mine, probeAt);
             // Looked for two pixels at a time, then a pixel back; neither
             // side needs measuring further than the whole width.
-            const auto isClear = [&](std::size_t at) { return widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0; };
+            const auto isClear = [&](std::size_t at) {
+                return widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0;
+            };
             double clear = static_cast<double>(probeAt);
             for (std::size_t at = 2; at < probeAt; at += 2) {
                 if (isClear(at)) {
@@ -1023,18 +1025,22 @@ Point directionAround(const std::vector<Point>& chain, std::size_t from, std::si
     return {(chain[l].x - chain[j].x) / d, (chain[l].y - chain[j].y) / d};
 }
 
+// The ink across a chain at one of its points: how far it reaches along
+// the unit normal n and against it.
+struct Across {
+    double a = 0.0;
+    double b = 0.0;
+    Point n;
+};
+
 // Moves the points of a chain across thick ink to the middle between its
 // edges. Squares fill a thick stroke from its edges, so on a curve their
 // centres drift to the inside; measured across the line, the ink says where
 // the middle is. The chain is first given a point every kRecentreStep.
 // Points stay where they are on thin ink (the trace is exact there), where
-// the ink reaches much further on one side (a junction, a corner, a blob)
-// and at the chain's ends.
-struct Across {
-    double a = 0.0;  // ink ahead of the point along n
-    double b = 0.0;  // and behind it
-    Point n;
-};
+// the ink is wider than the stroke usually is and reaches much further on
+// one side (a junction, a corner, a blob), near the chain's junctions and
+// at an open chain's ends.
 
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
               std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,

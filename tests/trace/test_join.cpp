@@ -229,7 +229,7 @@ TEST(Join, ThickCurvesAreTracedOnTheirCentreLine) {
     // Squares fill a thick curve from its edges and the trace drifts to
     // the inside; the wider the pen and the tighter the curve, the further.
     struct Arc {
-        double radius, pen, from, to;  // degrees
+        double radius, pen, from, to;  // from and to in degrees
     };
     const TracePoint centre{40.0, 40.0};
     constexpr double kPi = 3.14159265358979;
@@ -246,7 +246,9 @@ TEST(Join, ThickCurvesAreTracedOnTheirCentreLine) {
                 double angle = std::atan2(p.y - centre.y, p.x - centre.x) * 180 / kPi;
                 if (angle < 0) angle += 360;
                 double away = std::abs(Distance(p, centre) - arc.radius);
-                if (angle < arc.from || angle > arc.to) away = std::min(Distance(p, end(arc.from)), Distance(p, end(arc.to)));
+                if (angle < arc.from || angle > arc.to) {
+                    away = std::min(Distance(p, end(arc.from)), Distance(p, end(arc.to)));
+                }
                 if (away <= arc.pen / 2) bitmap.SetInk(x, y);
             }
         }
@@ -262,7 +264,8 @@ TEST(Join, ThickCurvesAreTracedOnTheirCentreLine) {
             for (const TracePoint& q : p) {
                 if (!ring && std::min(Distance(q, end(arc.from)), Distance(q, end(arc.to))) < arc.pen) continue;
                 EXPECT_LE(std::abs(Distance(q, centre) - arc.radius), 1.0)
-                    << "vertex (" << q.x << ", " << q.y << ") of a curve of radius " << arc.radius << ", pen " << arc.pen;
+                    << "vertex (" << q.x << ", " << q.y << ") of a curve of radius " << arc.radius << ", pen "
+                    << arc.pen;
             }
         }
     }
