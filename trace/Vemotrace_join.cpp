@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -80,12 +81,19 @@ constexpr double kVertexTolerance = 0.5;
 // least kThickInk across, measured in steps of kRayStep; a point stays when
 // the ink on one side reaches more than kMaxImbalance times further.
 constexpr double kRecentreStep = 2.0;
+// The chain's course at a point is taken over this much of it (pixels)
+// either side.
+constexpr double kRecentreSpan = 3.0;
 constexpr double kThickInk = 3.0;
 constexpr double kRayStep = 0.25;
 // Strokes up to 24 pixels wide (2 mm at 300 dpi) are re-centred;
 // beyond is a blob.
 constexpr double kRecentreReach = 12.0;
 constexpr double kMaxImbalance = 2.0;
+// A point is as far across as the stroke usually is when it measures at
+// most kWidthSlack times that (plus a pixel); it is moved however far off
+// the middle it lies.
+constexpr double kWidthSlack = 1.2;
 // Edges this close to equally far on both sides (pixels) mean the middle.
 constexpr double kCentred = 0.5;
 // A corner cut is at most kCornerCutSegments segments and kCornerCut times
@@ -111,15 +119,29 @@ constexpr double kTipReach = 1.5;
 // tip line runs within 30 degrees of the middle between them.
 constexpr double kTipCornerCosine = -0.17;
 constexpr double kTipAimCosine = 0.866;
-// A free end's last step of at most kHookLength pixels that turns aside by
-// more than 60 degrees (cosine kHookCosine) is a hook on to edge noise.
-constexpr double kHookLength = 1.5;
-constexpr double kHookCosine = 0.5;
+// A free end's last step of at most kNoiseHookLength pixels that turns
+// aside by more than 60 degrees (cosine kNoiseHookCosine) is a hook on to
+// edge noise.
+constexpr double kNoiseHookLength = 1.5;
+constexpr double kNoiseHookCosine = 0.5;
 // Two free ends on thin ink within kNeighbourDistance of each other and
 // with no other free end within kLoneDistance meet at a corner.
 constexpr double kLoneDistance = 3.0;
 // Ink counts as thin up to this half width: three pixels across at most.
 constexpr double kThinRadius = 2.0;
+
+// Junctions on ink this wide (pixels, measured at the junction) or wider
+// are moved; on thinner ink the trace's junction is within a pixel anyway,
+// and only knots (on ink kThickInk wide or more) are undone.
+constexpr double kKnotInk = 5.0;
+// A junction's short link (a knot) is at most kKnotLink times the ink's
+// half width there (plus a pixel) long. An arm's straight part strays at
+// most kArmStraightness pixels from its line, and the arms' lines must
+// spread at least kMinSpread (the smallest eigenvalue of the sum of their
+// normals' outer products: 1 - cos of the angle for two lines).
+constexpr double kKnotLink = 2.0;
+constexpr double kArmStraightness = 1.0;
+constexpr double kMinSpread = 0.1;
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
@@ -811,9 +833,9 @@ struct Joiner {
             const Point& q = lines.points[before];
             const Point& r = lines.points[further];
             const double hook = distance(p, q), leg = distance(q, r);
-            if (hook > kHookLength || hook < 1e-9 || leg < 1e-9) continue;
+            if (hook > kNoiseHookLength || hook < 1e-9 || leg < 1e-9) continue;
             const double turn = ((p.x - q.x) * (q.x - r.x) + (p.y - q.y) * (q.y - r.y)) / (hook * leg);
-            if (turn > kHookCosine || inkRadius(bitmap, q) > 1.0) continue;
+            if (turn > kNoiseHookCosine || inkRadius(bitmap, q) > 1.0) continue;
             hooks.push_back({end, tip, p});
             lines.points[tip] = q;
             known[end] = kNone;
@@ -1174,15 +1196,347 @@ void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
     }
 }
 
+// Where thick strokes cross or meet, the squares that cover the ink place
+// the junction off the strokes' centre lines, often as two three-way points
+// with a short link between them (a knot), and the arms bend towards it for
+// about a stroke width. Each junction on thick ink, with the junctions its
+// short links reach, is moved to the point nearest to the straight
+// continuations of its arms (least squares), the links go, and each arm
+// runs straight from there to where it leaves the junction's ink.
+//
+// One arm, seen from the junction: polyline end `end` and how far its
+// straight part begins (`cut`, pixels along it).
+struct Arm {
+    int32_t end;
+    double cut;
+    double half;              // half the stroke's width
+    std::size_t firstSample;  // its samples (see sampleArm) among the group's
+    std::size_t sampleCount;
+};
+
+// The point at `length` pixels along polyline `end / 2` from `end`, and the
+// index (counted from `end`) of the vertex at or before it.
+Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t& vertex) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto at = [&](std::size_t k) -> const Point& {
+        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+    };
+    double done = 0.0;
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        const double step = distance(at(k), at(k + 1));
+        if (done + step >= length && step > 0.0) {
+            const double t = (length - done) / step;
+            vertex = k;
+            return {at(k).x + (at(k + 1).x - at(k).x) * t, at(k).y + (at(k + 1).y - at(k).y) * t};
+        }
+        done += step;
+    }
+    vertex = count - 1;
+    return at(count - 1);
+}
+
+// The points of polyline `end / 2` every pixel along it from `end`:
+// samples[s] lies s pixels along, up to `reach` or the polyline's far end.
+void sampleArm(const Polylines& lines, int32_t end, double reach, std::vector<Point>& samples) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto at = [&](std::size_t k) -> const Point& {
+        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+    };
+    samples.push_back(at(0));
+    double done = 0.0;  // how far along at(k) lies
+    double next = 1.0;
+    for (std::size_t k = 0; k + 1 < count && next <= reach; ++k) {
+        const double step = distance(at(k), at(k + 1));
+        for (; next <= done + step && next <= reach; next += 1.0) {
+            const double t = (next - done) / step;
+            samples.push_back({at(k).x + (at(k + 1).x - at(k).x) * t, at(k).y + (at(k + 1).y - at(k).y) * t});
+        }
+        done += step;
+    }
+}
+
+bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
+    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
+    return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
+}
+
+// The ink's width across the arm at samples[at], each side measured up to
+// `reach` (and one side only when it reaches that far).
+double widthAcross(const PackedBitmap& bitmap, std::span<const Point> samples, std::size_t at,
+                   double reach = kRecentreReach) {
+    const Point& before = samples[at > 0 ? at - 1 : 0];
+    const Point& after = samples[std::min(at + 1, samples.size() - 1)];
+    const double d = distance(before, after);
+    if (!(d > 0.0)) return 0.0;
+    const Point n{-(after.y - before.y) / d, (after.x - before.x) / d};
+    const double a = inkExtent(bitmap, samples[at], n, reach);
+    if (a >= reach) return a;  // as wide as asked about already
+    return a + inkExtent(bitmap, samples[at], {-n.x, -n.y}, reach);
+}
+
+// The line through the arm's samples from `from` to `to` pixels along it: a
+// point on it and its unit direction. False when the samples stray more
+// than kArmStraightness from it (a curve or a corner).
+bool fitArm(std::span<const Point> samples, double from, double to, Point& centre, Point& along) {
+    const auto first = static_cast<std::size_t>(std::ceil(from));
+    const std::size_t last = std::min(static_cast<std::size_t>(to), samples.size() - 1);
+    if (last < first + 2) return false;
+    const auto count = static_cast<double>(last - first + 1);
+    Point mean{};
+    for (std::size_t k = first; k <= last; ++k) mean.x += samples[k].x, mean.y += samples[k].y;
+    mean.x /= count;
+    mean.y /= count;
+    double xx = 0.0, xy = 0.0, yy = 0.0;
+    for (std::size_t k = first; k <= last; ++k) {
+        const double dx = samples[k].x - mean.x, dy = samples[k].y - mean.y;
+        xx += dx * dx, xy += dx * dy, yy += dy * dy;
+    }
+    const double angle = 0.5 * std::atan2(2.0 * xy, xx - yy);
+    const Point u{std::cos(angle), std::sin(angle)};
+    for (std::size_t k = first; k <= last; ++k) {
+        if (std::abs((samples[k].x - mean.x) * u.y - (samples[k].y - mean.y) * u.x) > kArmStraightness) return false;
+    }
+    centre = mean;
+    along = u;
+    return true;
+}
+
+// Whether arm `arm` may run straight from `centre` to its cut: the
+// straight piece lies on the ink, and the course it replaces lies within
+// the stroke's half width (and a pixel) of it.
+bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const Arm& arm,
+                     std::span<const Point> samples, const Point& centre) {
+    std::size_t vertex = 0;
+    const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
+    const double length = distance(centre, cut);
+    for (double s = 0.5; s < length; s += 1.0) {
+        const double t = s / length;
+        if (!isInkAt(bitmap, {centre.x + (cut.x - centre.x) * t, centre.y + (cut.y - centre.y) * t})) return false;
+    }
+    const double tolerance = arm.half + 1.0;
+    for (std::size_t s = 0; s < samples.size() && static_cast<double>(s) < arm.cut; ++s) {
+        if (segmentDistance(samples[s], centre, cut) > tolerance) return false;
+    }
+    return true;
+}
+
+// After the other steps: moves junctions on thick ink onto their arms'
+// continuations (see Arm). The nodes of a group become one: every end
+// there is given the first node's number and the degree is summed; from
+// here on only nodeOf and degree tell the nodes.
+void straightenJunctions(Joiner& joiner) {
+    Polylines& lines = joiner.lines;
+    const PackedBitmap& bitmap = joiner.bitmap;
+    Nodes& nodes = joiner.nodes;
+    const auto nodeCount = static_cast<int32_t>(joiner.degree.size());
+    const auto nodePoint = [&](int32_t v) { return lines.endPoint(nodes.order[nodes.first[v]]); };
+    std::vector<double> radius(static_cast<std::size_t>(nodeCount), -1.0);
+    const auto radiusAt = [&](int32_t v) {
+        if (radius[v] < 0.0) radius[v] = inkRadius(bitmap, nodePoint(v));
+        return radius[v];
+    };
+    std::vector<int32_t> group(static_cast<std::size_t>(nodeCount));
+    std::iota(group.begin(), group.end(), 0);
+    const auto find = [&](int32_t v) {
+        while (group[v] != v) v = group[v] = group[group[v]];
+        return v;
+    };
+    // The junctions on thick ink, and those that a short link joins.
+    std::vector<int32_t> members;
+    for (int32_t v = 0; v < nodeCount; ++v) {
+        if (joiner.degree[v] >= 3 && 2.0 * radiusAt(v) >= kKnotInk) members.push_back(v);
+    }
+    // The links by polyline, and then by group: they go only with a
+    // junction that finds its place, else the knot would fall apart.
+    std::vector<int32_t> links;
+    for (int32_t i = 0; i < lines.count(); ++i) {
+        if (joiner.removed[i]) continue;
+        const int32_t a = nodes.nodeOf[2 * i], b = nodes.nodeOf[2 * i + 1];
+        if (joiner.degree[a] < 3 || joiner.degree[b] < 3) continue;
+        const double r = std::max(radiusAt(a), radiusAt(b));
+        if (2.0 * r < kThickInk || joiner.lengths[i] > kKnotLink * r + 1.0) continue;
+        links.push_back(i);
+        group[find(a)] = find(b);
+        members.push_back(a);
+        members.push_back(b);
+    }
+    const auto isLink = [&](int32_t i) { return std::binary_search(links.begin(), links.end(), i); };
+    std::vector<std::pair<int32_t, int32_t>> linksByGroup;
+    linksByGroup.reserve(links.size());
+    for (const int32_t i : links) linksByGroup.push_back({find(nodes.nodeOf[2 * i]), i});
+    std::sort(linksByGroup.begin(), linksByGroup.end());
+    std::vector<std::pair<int32_t, int32_t>> byGroup;
+    byGroup.reserve(members.size());
+    for (const int32_t v : members) byGroup.push_back({find(v), v});
+    std::sort(byGroup.begin(), byGroup.end());
+    byGroup.erase(std::unique(byGroup.begin(), byGroup.end()), byGroup.end());
+
+    std::vector<Arm> arms;
+    std::vector<Point> samples;
+    for (std::size_t first = 0; first < byGroup.size();) {
+        std::size_t last = first;
+        while (last < byGroup.size() && byGroup[last].first == byGroup[first].first) ++last;
+        arms.clear();
+        samples.clear();
+        Point old{};
+        double reach = 0.0;
+        for (std::size_t k = first; k < last; ++k) {
+            const int32_t v = byGroup[k].second;
+            const Point& at = nodePoint(v);
+            old.x += at.x, old.y += at.y;
+            reach = std::max(reach, radiusAt(v));
+            for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
+                const int32_t end = nodes.order[e];
+                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0, 0.0, 0, 0});
+            }
+        }
+        old.x /= static_cast<double>(last - first);
+        old.y /= static_cast<double>(last - first);
+        // Least squares: the point p that minimises the sum of squared
+        // distances to the arms' lines solves A p = b.
+        double axx = 0.0, axy = 0.0, ayy = 0.0, bx = 0.0, by = 0.0;
+        int fitted = 0;
+        for (Arm& arm : arms) {
+            const double length = joiner.lengths[arm.end / 2];
+            // The other lines' ink widens the arm's near the junction; its
+            // straight part begins half a stroke width past where the ink
+            // is again as wide as further out.
+            const double probe = std::min(0.5 * length, 3.0 * reach + 2.0);
+            arm.firstSample = samples.size();
+            sampleArm(lines, arm.end, probe + 1.0, samples);
+            arm.sampleCount = samples.size() - arm.firstSample;
+            std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
+            const auto probeAt = std::min(static_cast<std::size_t>(probe), mine.size() - 1);
+            const double width = widthAcross(bitmap, mine, probeAt);
+            // Looked for two pixels at a time, then a pixel back; neither
+            // side needs measuring further than the whole width.
+            const auto isClear = [&](std::size_t at) {
+                return widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0;
+            };
+            double clear = static_cast<double>(probeAt);
+            for (std::size_t at = 2; at < probeAt; at += 2) {
+                if (isClear(at)) {
+                    clear = static_cast<double>(isClear(at - 1) ? at - 1 : at);
+                    break;
+                }
+            }
+            const double half = width / 2;
+            const double from = clear + half + 1.0;
+            // A long stretch evens out the trace's steps; where the arm
+            // curves, a shorter one may still be straight.
+            const double to = from + std::max(4.0, 6.0 * half);
+            const double shortTo = from + std::max(4.0, 3.0 * half);
+            arm.cut = std::min(from, 0.5 * length);
+            arm.half = half;
+            samples.resize(arm.firstSample);
+            sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
+            arm.sampleCount = samples.size() - arm.firstSample;
+            mine = {samples.data() + arm.firstSample, arm.sampleCount};
+            if (length < from + std::max(3.0, 2.0 * half)) continue;
+            Point c, u;
+            if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
+                (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
+                continue;
+            }
+            const double nx = -u.y, ny = u.x;
+            axx += nx * nx, axy += nx * ny, ayy += ny * ny;
+            const double along = nx * c.x + ny * c.y;
+            bx += nx * along, by += ny * along;
+            ++fitted;
+        }
+        const std::size_t groupFirst = first;
+        first = last;
+        if (fitted < 2) continue;
+        const double det = axx * ayy - axy * axy;
+        const double trace = axx + ayy;
+        const double smallest = (trace - std::sqrt(std::max(0.0, trace * trace - 4.0 * det))) / 2;
+        if (smallest < kMinSpread) continue;
+        const Point centre{(ayy * bx - axy * by) / det, (axx * by - axy * bx) / det};
+        if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * reach ||
+            inkRadius(bitmap, centre) <= 0.0) {
+            continue;
+        }
+        // The straight arms must keep to the ink and to the course they
+        // replace; a junction of curves or of many lines close together
+        // stays as it is.
+        bool keeps = true;
+        for (std::size_t k = 0; k < arms.size() && keeps; ++k) {
+            const std::span<const Point> mine(samples.data() + arms[k].firstSample, arms[k].sampleCount);
+            keeps = straightArmFits(lines, bitmap, arms[k], mine, centre);
+        }
+        if (!keeps) continue;
+        for (const Arm& arm : arms) {
+            const int32_t i = arm.end / 2;
+            const auto at = [&](std::size_t k) -> Point& {
+                return lines.points[arm.end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+            };
+            std::size_t vertex = 0;
+            const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
+            if (vertex > 0) {
+                at(vertex) = cut;
+                const double dx = cut.x - centre.x, dy = cut.y - centre.y;
+                const double squared = dx * dx + dy * dy;
+                for (std::size_t k = 1; k < vertex; ++k) {
+                    Point& p = at(k);
+                    const double t =
+                        squared > 0.0 ? std::clamp(((p.x - centre.x) * dx + (p.y - centre.y) * dy) / squared, 0.0, 1.0)
+                                      : 0.0;
+                    p = {centre.x + t * dx, centre.y + t * dy};
+                }
+            }
+            at(0) = centre;
+            joiner.lengths[i] = polylineLength(lines, i);
+        }
+        const int32_t root = byGroup[groupFirst].first;
+        for (auto k = std::lower_bound(linksByGroup.begin(), linksByGroup.end(), std::pair{root, int32_t{0}});
+             k != linksByGroup.end() && k->first == root; ++k) {
+            joiner.remove(k->second);
+        }
+        const int32_t node = byGroup[groupFirst].second;
+        for (std::size_t k = groupFirst + 1; k < last; ++k) {
+            const int32_t v = byGroup[k].second;
+            for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) nodes.nodeOf[nodes.order[e]] = node;
+            joiner.degree[node] += joiner.degree[v];
+            joiner.degree[v] = 0;
+        }
+    }
+}
+
+// The unit direction of a chain around its stretch from chain[from] to
+// chain[to], taken from kRecentreSpan pixels before to as far after it:
+// the steps and small loops that squares leave on thick ink do not turn it
+// as they turn a single segment. Zero when the chain does not move there.
+Point directionAround(const std::vector<Point>& chain, std::size_t from, std::size_t to) {
+    std::size_t j = from, l = to;
+    for (double s = 0.0; j > 0 && s < kRecentreSpan; --j) s += distance(chain[j - 1], chain[j]);
+    for (double s = 0.0; l + 1 < chain.size() && s < kRecentreSpan; ++l) s += distance(chain[l], chain[l + 1]);
+    const double d = distance(chain[j], chain[l]);
+    if (!(d > 1e-9)) return {};
+    return {(chain[l].x - chain[j].x) / d, (chain[l].y - chain[j].y) / d};
+}
+
+// The ink across a chain at one of its points: how far it reaches along
+// the unit normal n and against it.
+struct Across {
+    double a = 0.0;
+    double b = 0.0;
+    Point n;
+};
+
 // Moves the points of a chain across thick ink to the middle between its
 // edges. Squares fill a thick stroke from its edges, so on a curve their
 // centres drift to the inside; measured across the line, the ink says where
 // the middle is. The chain is first given a point every kRecentreStep.
 // Points stay where they are on thin ink (the trace is exact there), where
-// the ink reaches much further on one side (a junction, a corner, a blob)
-// and at the chain's ends.
+// the ink is wider than the stroke usually is and reaches much further on
+// one side (a junction, a corner, a blob), near the chain's junctions and
+// at an open chain's ends.
+
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
-              std::vector<uint8_t>& movable, const std::vector<Point>& junctions) {
+              std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
+              const std::vector<Point>& junctions) {
     // Ink less than kThickInk across at a point: both probes that far
     // apart across the line cannot be ink.
     const auto isThickAt = [&](const Point& p, const Point& n) {
@@ -1206,10 +1560,13 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
             d > 0.0 ? Point{-(chain[k + 1].y - chain[k].y) / d, (chain[k + 1].x - chain[k].x) / d} : Point{};
         bool thick = d > 0.0 && isThickAt(middle, normal);
         // A segment already in the middle of its ink (most straight strokes)
-        // is left whole.
+        // is left whole. Across is measured across the chain's course, which
+        // a short step of it may not follow.
         if (thick) {
-            const double a = inkExtent(bitmap, middle, normal, kRecentreReach);
-            const double b = inkExtent(bitmap, middle, {-normal.x, -normal.y}, kRecentreReach);
+            const Point u = directionAround(chain, k, k + 1);
+            const Point across = u.x == 0.0 && u.y == 0.0 ? normal : Point{-u.y, u.x};
+            const double a = inkExtent(bitmap, middle, across, kRecentreReach);
+            const double b = inkExtent(bitmap, middle, {-across.x, -across.y}, kRecentreReach);
             thick = std::abs(a - b) > kCentred;
         }
         anyThick = anyThick || thick;
@@ -1231,19 +1588,45 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     }
     if (!anyThick) return;
     dense.push_back(chain.back());
-    movable.push_back(0);
+    movable.push_back(0);  // an open chain's end stays; a ring's is its first point
     chain = dense;
-    for (std::size_t k = 1; k + 1 < dense.size(); ++k) {
-        if (!movable[k]) continue;
-        const double d = distance(dense[k - 1], dense[k + 1]);
-        if (d < 1e-9) continue;
-        const Point n{-(dense[k + 1].y - dense[k - 1].y) / d, (dense[k + 1].x - dense[k - 1].x) / d};
-        if (!isThickAt(dense[k], n)) continue;
+    // The ink on either side of each movable point, measured across the
+    // chain's course (a and b; none where that is not known).
+    shifts.assign(dense.size(), {});
+    widths.clear();
+    // A ring has no ends: its first point (which is its last) moves too.
+    const bool ring = dense.size() > 3 && dense.front() == dense.back();
+    const std::size_t last = dense.size() - 2;
+    for (std::size_t k = ring ? 0 : 1; k + 1 < dense.size(); ++k) {
+        if (!movable[k] && !(k == 0 && movable[last])) continue;
+        Point u = directionAround(dense, k, k);
+        if (k == 0) {
+            const double d = distance(dense[last], dense[1]);
+            u = d > 1e-9 ? Point{(dense[1].x - dense[last].x) / d, (dense[1].y - dense[last].y) / d} : Point{};
+        }
+        if (u.x == 0.0 && u.y == 0.0) continue;
+        // The segment was found thick; the point itself may lie close to
+        // one edge, which is where it most needs moving.
+        const Point n{-u.y, u.x};
         const double a = inkExtent(bitmap, dense[k], n, kRecentreReach);
         if (a >= kRecentreReach) continue;  // a blob, not a stroke
         const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kRecentreReach);
         if (b >= kRecentreReach) continue;
-        if (a + b < kThickInk || std::max(a, b) > kMaxImbalance * std::min(a, b) + 1.0) continue;
+        shifts[k] = {a, b, n};
+        widths.push_back(a + b);
+    }
+    if (widths.empty()) return;
+    // The stroke's usual width along the chain: a point far off the middle
+    // of a curve still measures about that across, where one at a
+    // junction or a corner measures the other lines' ink as well.
+    const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
+    std::nth_element(widths.begin(), middle, widths.end());
+    const double usual = *middle;
+    for (std::size_t k = ring ? 0 : 1; k + 1 < dense.size(); ++k) {
+        const auto [a, b, n] = shifts[k];
+        if (a + b < kThickInk) continue;
+        const bool likeTheStroke = a + b <= kWidthSlack * usual + 1.0;
+        if (!likeTheStroke && std::max(a, b) > kMaxImbalance * std::min(a, b) + 1.0) continue;
         // Near a junction the other lines' ink is measured too.
         bool nearJunction = false;
         for (const Point& j : junctions) nearJunction = nearJunction || distance(j, dense[k]) < a + b + 1.0;
@@ -1251,6 +1634,7 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
         const double shift = (a - b) / 2;
         chain[k] = {dense[k].x + shift * n.x, dense[k].y + shift * n.y};
     }
+    if (ring) chain.back() = chain.front();
 }
 
 // True when every point of the segment a-b, every half pixel, is on ink.
@@ -1329,7 +1713,7 @@ public:
     void Write(const std::vector<Point>& chain, const std::vector<Point>& junctions = {}) {
         if (chain.size() < 2) return;
         m_chain = chain;
-        recentre(m_bitmap, m_chain, m_dense, m_movable, junctions);
+        recentre(m_bitmap, m_chain, m_dense, m_movable, m_shifts, m_widths, junctions);
         simplify(m_chain, m_keep);
         m_kept.clear();
         for (std::size_t k = 0; k < m_chain.size(); ++k) {
@@ -1361,6 +1745,8 @@ private:
     std::vector<Point> m_chain;
     std::vector<Point> m_dense;
     std::vector<uint8_t> m_movable;
+    std::vector<Across> m_shifts;
+    std::vector<double> m_widths;
     std::vector<Point> m_kept;
 };
 
@@ -1459,6 +1845,7 @@ void TVemotrace_join::JoinLines() {
     joiner.bridgeGaps(true);
     joiner.restoreHooks(hooks);
     joiner.joinThinCorners();
+    straightenJunctions(joiner);
 
     m_polylineCount = 0;
     m_vertexCount = 0;

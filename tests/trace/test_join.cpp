@@ -205,13 +205,77 @@ TEST(Join, ADiagonalRunsFromEndToEndOnItsPixelCentres) {
     EXPECT_EQ(polylines[0].size(), 2u) << "a straight line needs no inner vertices";
 }
 
-// Ink wherever a pixel's centre lies within half of `width` of the
-// polyline: a round pen, as drawings are inked.
-void DrawPen(AsciiBitmap& bitmap, const std::vector<TracePoint>& points, double width) {
-    for (int32_t y = 0; y < bitmap.Height(); ++y) {
-        for (int32_t x = 0; x < bitmap.Width(); ++x) {
-            for (std::size_t k = 0; k + 1 < points.size(); ++k) {
-                if (SegmentDistance({x + 0.5, y + 0.5}, points[k], points[k + 1]) <= width / 2) bitmap.SetInk(x, y);
+// Strokes drawn with a round pen: a pixel is ink when its centre lies
+// within half the pen's width of the segment (image coordinates).
+struct PenStroke {
+    TracePoint a, b;
+};
+
+AsciiBitmap DrawWithPen(int32_t width, int32_t height, const std::vector<PenStroke>& strokes, double pen) {
+    AsciiBitmap bitmap(width, height);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            for (const PenStroke& s : strokes) {
+                if (SegmentDistance({x + 0.5, y + 0.5}, s.a, s.b) <= pen / 2) bitmap.SetInk(x, y);
+            }
+        }
+    }
+    return bitmap;
+}
+
+struct JunctionCase {
+    const char* fault;
+    std::vector<PenStroke> strokes;
+    TracePoint meeting;  // where the strokes' centre lines meet
+    std::size_t polylines;
+};
+
+TEST(Join, ThickStrokesMeetWhereTheirCentreLinesMeet) {
+    const std::vector<JunctionCase> cases{
+        {"a thick crossing must not come out as a knot of two three-way points",
+         {{{8, 30}, {72, 50}}, {{30, 72}, {50, 8}}},
+         {40.0, 40.0},
+         4},
+        {"a thick T must meet on the bar's centre line",
+         {{{8, 20}, {72, 20}}, {{40, 20}, {46, 72}}},
+         {40.0, 20.0},
+         3},
+        {"the arms of a thick Y must not bend towards an off-centre junction",
+         {{{40, 40}, {40, 6}}, {{40, 40}, {72, 62}}, {{40, 40}, {8, 64}}},
+         {40.0, 40.0},
+         3},
+    };
+    for (const double pen : {7.0, 11.0}) {
+        for (const JunctionCase& c : cases) {
+            const AsciiBitmap bitmap = DrawWithPen(80, 80, c.strokes, pen);
+            SCOPED_TRACE(std::string(c.fault) + ", pen " + std::to_string(pen) + "\n" + bitmap.Text());
+            TempFolder folder;
+            const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
+            EXPECT_EQ(polylines.size(), c.polylines);
+            // The junction: the one point where three or more polylines end.
+            std::vector<TracePoint> ends;
+            for (const Polyline& p : polylines) ends.insert(ends.end(), {p.front(), p.back()});
+            std::vector<TracePoint> junctions;
+            for (const TracePoint& e : ends) {
+                if (std::count(ends.begin(), ends.end(), e) >= 3 &&
+                    std::find(junctions.begin(), junctions.end(), e) == junctions.end()) {
+                    junctions.push_back(e);
+                }
+            }
+            EXPECT_EQ(junctions.size(), 1u);
+            if (junctions.size() == 1) {
+                EXPECT_LE(Distance(junctions[0], c.meeting), 1.0)
+                    << "junction at (" << junctions[0].x << ", " << junctions[0].y << ")";
+            }
+            // Free ends are left out: a round pen's stroke reaches past its
+            // centre line's end.
+            for (const Polyline& p : polylines) {
+                for (const TracePoint& q : p) {
+                    if (std::count(ends.begin(), ends.end(), q) == 1) continue;
+                    double nearest = 1e9;
+                    for (const PenStroke& s : c.strokes) nearest = std::min(nearest, SegmentDistance(q, s.a, s.b));
+                    EXPECT_LE(nearest, 1.0) << "vertex (" << q.x << ", " << q.y << ") off the centre lines";
+                }
             }
         }
     }
@@ -230,8 +294,9 @@ TEST(Join, CornersComeOutAsOneLineThroughTheCorner) {
         {"a sharp one-pixel corner breaks where its legs touch", {{4, 4}, {40, 14}, {4, 24}}, 1},
     };
     for (const CornerCase& c : cases) {
-        AsciiBitmap bitmap(110, 72);
-        DrawPen(bitmap, c.drawn, c.width);
+        std::vector<PenStroke> strokes;
+        for (std::size_t k = 0; k + 1 < c.drawn.size(); ++k) strokes.push_back({c.drawn[k], c.drawn[k + 1]});
+        const AsciiBitmap bitmap = DrawWithPen(110, 72, strokes, c.width);
         SCOPED_TRACE(std::string(c.fault) + "\n" + bitmap.Text());
         TempFolder folder;
         const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
@@ -242,6 +307,52 @@ TEST(Join, CornersComeOutAsOneLineThroughTheCorner) {
             double nearest = 1e9;
             for (const TracePoint& p : polylines[0]) nearest = std::min(nearest, Distance(p, corner));
             EXPECT_LE(nearest, 1.5) << "corner (" << corner.x << ", " << corner.y << ")";
+        }
+    }
+}
+
+TEST(Join, ThickCurvesAreTracedOnTheirCentreLine) {
+    // Squares fill a thick curve from its edges and the trace drifts to
+    // the inside; the wider the pen and the tighter the curve, the further.
+    struct Arc {
+        double radius, pen, from, to;  // from and to in degrees
+    };
+    const TracePoint centre{40.0, 40.0};
+    constexpr double kPi = 3.14159265358979;
+    for (const Arc& arc : {Arc{26, 11, 0, 360}, Arc{18, 9, 0, 360}, Arc{20, 9, 30, 300}, Arc{30, 7, 200, 340}}) {
+        const auto end = [&](double degrees) {
+            return TracePoint{centre.x + arc.radius * std::cos(degrees * kPi / 180),
+                              centre.y + arc.radius * std::sin(degrees * kPi / 180)};
+        };
+        AsciiBitmap bitmap(80, 80);
+        for (int32_t y = 0; y < 80; ++y) {
+            for (int32_t x = 0; x < 80; ++x) {
+                // Round ends, as a pen draws them.
+                const TracePoint p{x + 0.5, y + 0.5};
+                double angle = std::atan2(p.y - centre.y, p.x - centre.x) * 180 / kPi;
+                if (angle < 0) angle += 360;
+                double away = std::abs(Distance(p, centre) - arc.radius);
+                if (angle < arc.from || angle > arc.to) {
+                    away = std::min(Distance(p, end(arc.from)), Distance(p, end(arc.to)));
+                }
+                if (away <= arc.pen / 2) bitmap.SetInk(x, y);
+            }
+        }
+        SCOPED_TRACE(bitmap.Text());
+        TempFolder folder;
+        const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);
+        const bool ring = arc.to - arc.from == 360;
+        if (ring) {
+            EXPECT_EQ(polylines.size(), 1u);
+        }
+        for (const Polyline& p : polylines) {
+            // Not near an open arc's ends: a pen's stroke reaches past them.
+            for (const TracePoint& q : p) {
+                if (!ring && std::min(Distance(q, end(arc.from)), Distance(q, end(arc.to))) < arc.pen) continue;
+                EXPECT_LE(std::abs(Distance(q, centre) - arc.radius), 1.0)
+                    << "vertex (" << q.x << ", " << q.y << ") of a curve of radius " << arc.radius << ", pen "
+                    << arc.pen;
+            }
         }
     }
 }
