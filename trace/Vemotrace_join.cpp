@@ -109,6 +109,9 @@ constexpr std::size_t kCornerCutSegments = 4;
 constexpr double kCornerLegs = 1.0;
 constexpr double kEndCornerLegs = 2.0;
 constexpr double kSharpestHalfSine = 0.25;
+// With legs shorter than twice the cut the corner lies at least this many
+// half widths off the cut.
+constexpr double kShortLegCornerOff = 0.5;
 // A tip line left in a sharp thick corner is at most kTipFactor times the
 // ink's half width at its knot plus kTipSlack pixels long, and the corner
 // restored lies within kTipReach half widths (plus a pixel) of its end.
@@ -1693,6 +1696,13 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
                 nearCorner = std::min(segmentDistance(line[k], b, x), segmentDistance(line[k], x, c)) <= radius + 1.0;
             }
             if (!nearCorner) continue;
+            // Legs shorter than twice the cut are also what a thick curve
+            // is made of: there the corner must lie clearly off the cut.
+            if (before < 2.0 * cut || after < 2.0 * cut) {
+                double off = distance(x, c);
+                for (std::size_t k = i; k < j; ++k) off = std::min(off, segmentDistance(x, line[k], line[k + 1]));
+                if (off < kShortLegCornerOff * radius) continue;
+            }
             line[i] = x;
             line.erase(line.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                        line.begin() + static_cast<std::ptrdiff_t>(j) + 1);
