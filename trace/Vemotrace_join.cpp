@@ -18,7 +18,6 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
-#include <unordered_map>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -418,7 +417,7 @@ constexpr int64_t kBucketRow = int64_t{1} << 32;
 // end of up to about twice its width; a longer piece has squares enough to
 // be traced.
 constexpr double kUntracedPiece = 4.0 * kMaxInkRadius;
-constexpr double kEndCell = 8.0;
+constexpr int32_t kEndCell = 16;
 
 bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
@@ -437,14 +436,27 @@ bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
 // because the trace stops short of where thick ink ends, are joined when
 // the way between them crosses no more paper than a break.
 bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeEnd& b) {
-    const double gap = distance(a.at, b.at);
+    // Each aim within kAimCosine of the way between, compared squared: most
+    // pairs are passed over before a root is taken.
+    const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
+    const double squared = dx * dx + dy * dy;
+    const double aimA = a.aim.x * dx + a.aim.y * dy, aimB = -(b.aim.x * dx + b.aim.y * dy);
+    const double least = kAimCosine * kAimCosine * squared;
+    if (aimA <= 0.0 || aimB <= 0.0 || aimA * aimA < least || aimB * aimB < least) return false;
+    const double gap = std::sqrt(squared);
     if (gap < kTouchingDistance) return false;
-    const Point u{(b.at.x - a.at.x) / gap, (b.at.y - a.at.y) / gap};
-    if (a.aim.x * u.x + a.aim.y * u.y < kAimCosine || -(b.aim.x * u.x + b.aim.y * u.y) < kAimCosine) return false;
+    const Point u{dx / gap, dy / gap};
+    // Both ends on the image, so is every point between: a pixel is found
+    // by cutting off the fraction.
+    const auto onImage = [&](const Point& p) {
+        return p.x >= 0.0 && p.y >= 0.0 && p.x < bitmap.Width() && p.y < bitmap.Height();
+    };
+    if (!onImage(a.at) || !onImage(b.at)) return false;
     double paper = 0.0;
-    for (double t = kRayStep / 2; t < gap; t += kRayStep) {
-        const int32_t x = pixelOf(a.at.x + t * u.x), y = pixelOf(a.at.y + t * u.y);
-        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y)) paper += kRayStep;
+    for (double t = kRayStep; t < gap; t += 2 * kRayStep) {
+        const int32_t x = std::min(static_cast<int32_t>(a.at.x + t * u.x), bitmap.Width() - 1);
+        const int32_t y = std::min(static_cast<int32_t>(a.at.y + t * u.y), bitmap.Height() - 1);
+        if (!bitmap.IsInk(x, y)) paper += 2 * kRayStep;
         if (paper > kBreakAlongBridge) return false;
     }
     return true;
@@ -463,7 +475,8 @@ struct Joiner {
     std::vector<FreeEnd> measured;  // free ends measured so far
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
-    std::unordered_map<int64_t, std::vector<int32_t>> endCells;  // see anyEndNear
+    std::vector<int32_t> endCellFirst;  // see anyEndNear
+    std::vector<int32_t> endCellEnds;
 
     Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
@@ -757,21 +770,33 @@ struct Joiner {
     }
 
     // True when a polyline that is still there ends within `radius` of p.
-    // The ends are put in cells of kEndCell pixels square on the first call.
+    // The ends are put in cells of kEndCell pixels square on the first call
+    // (ends off the image in the cells at its edge).
     bool anyEndNear(const Point& p, double radius) {
-        const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kEndCell)); };
-        if (endCells.empty()) {
+        const int32_t across = bitmap.Width() / kEndCell + 1, down = bitmap.Height() / kEndCell + 1;
+        const auto cellOf = [](double v, int32_t cells) {
+            return std::clamp(pixelOf(v / kEndCell), int32_t{0}, cells - 1);
+        };
+        const auto cellAt = [&](const Point& at) {
+            return static_cast<std::size_t>(cellOf(at.y, down)) * across + cellOf(at.x, across);
+        };
+        if (endCellFirst.empty()) {
+            endCellFirst.assign(static_cast<std::size_t>(across) * down + 1, 0);
             for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-                if (removed[end / 2]) continue;
-                const Point& at = lines.endPoint(end);
-                endCells[cellOf(at.y) * kBucketRow + cellOf(at.x)].push_back(end);
+                if (!removed[end / 2]) ++endCellFirst[cellAt(lines.endPoint(end)) + 1];
+            }
+            std::partial_sum(endCellFirst.begin(), endCellFirst.end(), endCellFirst.begin());
+            endCellEnds.resize(static_cast<std::size_t>(endCellFirst.back()));
+            std::vector<int32_t> filled(endCellFirst.begin(), endCellFirst.end() - 1);
+            for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+                if (!removed[end / 2]) endCellEnds[filled[cellAt(lines.endPoint(end))]++] = end;
             }
         }
-        for (int64_t cy = cellOf(p.y - radius); cy <= cellOf(p.y + radius); ++cy) {
-            for (int64_t cx = cellOf(p.x - radius); cx <= cellOf(p.x + radius); ++cx) {
-                const auto found = endCells.find(cy * kBucketRow + cx);
-                if (found == endCells.end()) continue;
-                for (const int32_t end : found->second) {
+        for (int32_t cy = cellOf(p.y - radius, down); cy <= cellOf(p.y + radius, down); ++cy) {
+            for (int32_t cx = cellOf(p.x - radius, across); cx <= cellOf(p.x + radius, across); ++cx) {
+                const std::size_t cell = static_cast<std::size_t>(cy) * across + cx;
+                for (int32_t k = endCellFirst[cell]; k < endCellFirst[cell + 1]; ++k) {
+                    const int32_t end = endCellEnds[k];
                     if (!removed[end / 2] && distance(lines.endPoint(end), p) <= radius) return true;
                 }
             }
