@@ -35,6 +35,8 @@ constexpr double kMaxGapRadius = 8.0;
 // Along a bridge between two ends, a break of kGapWidth crosses up to this
 // much paper: the pixels at its edges add to it.
 constexpr double kBreakAlongBridge = kGapWidth + 0.5;
+// The way between two ends is looked at in steps of this (pixels).
+constexpr double kBridgeStep = 1.0;
 // Two ends are joined only when each points at the other within this angle
 // (cosine of 35 degrees), or, when they almost touch, the two ends point
 // against each other within the wider kTouchingCosine (45 degrees).
@@ -453,10 +455,10 @@ bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeE
     };
     if (!onImage(a.at) || !onImage(b.at)) return false;
     double paper = 0.0;
-    for (double t = kRayStep; t < gap; t += 2 * kRayStep) {
+    for (double t = kBridgeStep / 2; t < gap; t += kBridgeStep) {
         const int32_t x = std::min(static_cast<int32_t>(a.at.x + t * u.x), bitmap.Width() - 1);
         const int32_t y = std::min(static_cast<int32_t>(a.at.y + t * u.y), bitmap.Height() - 1);
-        if (!bitmap.IsInk(x, y)) paper += 2 * kRayStep;
+        if (!bitmap.IsInk(x, y)) paper += kBridgeStep;
         if (paper > kBreakAlongBridge) return false;
     }
     return true;
@@ -727,6 +729,13 @@ struct Joiner {
             const Point& tip = point(0);
             const double off = distance(bend, tip);
             if ((tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y >= kHookCosine * off) continue;
+            // Thin ink is passed over on two pixels before it is measured.
+            const auto isInk = [&](double x, double y) {
+                const int32_t px = pixelOf(x), py = pixelOf(y);
+                return px >= 0 && py >= 0 && px < bitmap.Width() && py < bitmap.Height() && bitmap.IsInk(px, py);
+            };
+            const double h = kForkHalfWidth - 0.5;
+            if (!isInk(bend.x - h * u.y, bend.y + h * u.x) || !isInk(bend.x + h * u.y, bend.y - h * u.x)) continue;
             const double across = (inkExtent(bitmap, bend, {-u.y, u.x}) + inkExtent(bitmap, bend, {u.y, -u.x})) / 2;
             if (across < kForkHalfWidth || hook > kSpurSlack + kForkFactor * across) continue;
             // The tip must lie on the stroke's own ink, where it ends: a
