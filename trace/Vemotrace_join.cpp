@@ -19,7 +19,6 @@
 #include <cstring>
 #include <numeric>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -37,6 +36,8 @@ constexpr double kMaxGapRadius = 8.0;
 // Along a bridge between two ends, a break of kGapWidth crosses up to this
 // much paper: the pixels at its edges add to it.
 constexpr double kBreakAlongBridge = kGapWidth + 0.5;
+// The way between two ends is looked at in steps of this (pixels).
+constexpr double kBridgeStep = 1.0;
 // Two ends are joined only when each points at the other within this angle
 // (cosine of 35 degrees), or, when they almost touch, the two ends point
 // against each other within the wider kTouchingCosine (45 degrees).
@@ -470,7 +471,7 @@ constexpr int64_t kBucketRow = int64_t{1} << 32;
 // end of up to about twice its width; a longer piece has squares enough to
 // be traced.
 constexpr double kUntracedPiece = 4.0 * kMaxInkRadius;
-constexpr double kEndCell = 8.0;
+constexpr int32_t kEndCell = 16;
 
 bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
@@ -489,14 +490,27 @@ bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
 // because the trace stops short of where thick ink ends, are joined when
 // the way between them crosses no more paper than a break.
 bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeEnd& b) {
-    const double gap = distance(a.at, b.at);
+    // Each aim within kAimCosine of the way between, compared squared: most
+    // pairs are passed over before a root is taken.
+    const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
+    const double squared = dx * dx + dy * dy;
+    const double aimA = a.aim.x * dx + a.aim.y * dy, aimB = -(b.aim.x * dx + b.aim.y * dy);
+    const double least = kAimCosine * kAimCosine * squared;
+    if (aimA <= 0.0 || aimB <= 0.0 || aimA * aimA < least || aimB * aimB < least) return false;
+    const double gap = std::sqrt(squared);
     if (gap < kTouchingDistance) return false;
-    const Point u{(b.at.x - a.at.x) / gap, (b.at.y - a.at.y) / gap};
-    if (a.aim.x * u.x + a.aim.y * u.y < kAimCosine || -(b.aim.x * u.x + b.aim.y * u.y) < kAimCosine) return false;
+    const Point u{dx / gap, dy / gap};
+    // Both ends on the image, so is every point between: a pixel is found
+    // by cutting off the fraction.
+    const auto onImage = [&](const Point& p) {
+        return p.x >= 0.0 && p.y >= 0.0 && p.x < bitmap.Width() && p.y < bitmap.Height();
+    };
+    if (!onImage(a.at) || !onImage(b.at)) return false;
     double paper = 0.0;
-    for (double t = kRayStep / 2; t < gap; t += kRayStep) {
-        const int32_t x = pixelOf(a.at.x + t * u.x), y = pixelOf(a.at.y + t * u.y);
-        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y)) paper += kRayStep;
+    for (double t = kBridgeStep / 2; t < gap; t += kBridgeStep) {
+        const int32_t x = std::min(static_cast<int32_t>(a.at.x + t * u.x), bitmap.Width() - 1);
+        const int32_t y = std::min(static_cast<int32_t>(a.at.y + t * u.y), bitmap.Height() - 1);
+        if (!bitmap.IsInk(x, y)) paper += kBridgeStep;
         if (paper > kBreakAlongBridge) return false;
     }
     return true;
@@ -515,7 +529,8 @@ struct Joiner {
     std::vector<FreeEnd> measured;  // free ends measured so far
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
-    std::unordered_map<int64_t, std::vector<int32_t>> endCells;  // see anyEndNear
+    std::vector<int32_t> endCellFirst;  // see anyEndNear
+    std::vector<int32_t> endCellEnds;
 
     Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
@@ -1020,6 +1035,13 @@ struct Joiner {
             const Point& tip = point(0);
             const double off = distance(bend, tip);
             if ((tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y >= kHookCosine * off) continue;
+            // Thin ink is passed over on two pixels before it is measured.
+            const auto isInk = [&](double x, double y) {
+                const int32_t px = pixelOf(x), py = pixelOf(y);
+                return px >= 0 && py >= 0 && px < bitmap.Width() && py < bitmap.Height() && bitmap.IsInk(px, py);
+            };
+            const double h = kForkHalfWidth - 0.5;
+            if (!isInk(bend.x - h * u.y, bend.y + h * u.x) || !isInk(bend.x + h * u.y, bend.y - h * u.x)) continue;
             const double across = (inkExtent(bitmap, bend, {-u.y, u.x}) + inkExtent(bitmap, bend, {u.y, -u.x})) / 2;
             if (across < kForkHalfWidth || hook > kSpurSlack + kForkFactor * across) continue;
             // The tip must lie on the stroke's own ink, where it ends: a
@@ -1063,21 +1085,33 @@ struct Joiner {
     }
 
     // True when a polyline that is still there ends within `radius` of p.
-    // The ends are put in cells of kEndCell pixels square on the first call.
+    // The ends are put in cells of kEndCell pixels square on the first call
+    // (ends off the image in the cells at its edge).
     bool anyEndNear(const Point& p, double radius) {
-        const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kEndCell)); };
-        if (endCells.empty()) {
+        const int32_t across = bitmap.Width() / kEndCell + 1, down = bitmap.Height() / kEndCell + 1;
+        const auto cellOf = [](double v, int32_t cells) {
+            return std::clamp(pixelOf(v / kEndCell), int32_t{0}, cells - 1);
+        };
+        const auto cellAt = [&](const Point& at) {
+            return static_cast<std::size_t>(cellOf(at.y, down)) * across + cellOf(at.x, across);
+        };
+        if (endCellFirst.empty()) {
+            endCellFirst.assign(static_cast<std::size_t>(across) * down + 1, 0);
             for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-                if (removed[end / 2]) continue;
-                const Point& at = lines.endPoint(end);
-                endCells[cellOf(at.y) * kBucketRow + cellOf(at.x)].push_back(end);
+                if (!removed[end / 2]) ++endCellFirst[cellAt(lines.endPoint(end)) + 1];
+            }
+            std::partial_sum(endCellFirst.begin(), endCellFirst.end(), endCellFirst.begin());
+            endCellEnds.resize(static_cast<std::size_t>(endCellFirst.back()));
+            std::vector<int32_t> filled(endCellFirst.begin(), endCellFirst.end() - 1);
+            for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+                if (!removed[end / 2]) endCellEnds[filled[cellAt(lines.endPoint(end))]++] = end;
             }
         }
-        for (int64_t cy = cellOf(p.y - radius); cy <= cellOf(p.y + radius); ++cy) {
-            for (int64_t cx = cellOf(p.x - radius); cx <= cellOf(p.x + radius); ++cx) {
-                const auto found = endCells.find(cy * kBucketRow + cx);
-                if (found == endCells.end()) continue;
-                for (const int32_t end : found->second) {
+        for (int32_t cy = cellOf(p.y - radius, down); cy <= cellOf(p.y + radius, down); ++cy) {
+            for (int32_t cx = cellOf(p.x - radius, across); cx <= cellOf(p.x + radius, across); ++cx) {
+                const std::size_t cell = static_cast<std::size_t>(cy) * across + cx;
+                for (int32_t k = endCellFirst[cell]; k < endCellFirst[cell + 1]; ++k) {
+                    const int32_t end = endCellEnds[k];
                     if (!removed[end / 2] && distance(lines.endPoint(end), p) <= radius) return true;
                 }
             }
