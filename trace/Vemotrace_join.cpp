@@ -1176,7 +1176,9 @@ struct Joiner {
         };
         const auto consider = [&](std::size_t a, std::size_t b) {
             if (movedOnly && !movedEnd[free[a].end] && !movedEnd[free[b].end]) return;
-            if (bridgeable(free[a], free[b]) || bridgeableOverInk(bitmap, free[a], free[b]))
+            // Only thick ink stops short of where it ends.
+            const bool thick = 2.0 * std::max(free[a].radius, free[b].radius) >= kThickInk;
+            if (bridgeable(free[a], free[b]) || (thick && bridgeableOverInk(bitmap, free[a], free[b])))
                 pairs.push_back({distance(free[a].at, free[b].at), free[a].end, free[b].end});
         };
         for (std::size_t a = 0; a < free.size(); ++a) {
