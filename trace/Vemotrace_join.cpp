@@ -891,17 +891,28 @@ struct Joiner {
         }
         std::sort(free.begin(), free.end(), [](const FreeEnd& a, const FreeEnd& b) { return a.bucket < b.bucket; });
         // The free ends within kLoneDistance of free[a], other than itself.
+        // For the ends in their order (`inOrder`) the three rows of buckets
+        // around free[a] begin at or after from[0..2], which only grow;
+        // other ends are looked up.
         std::vector<std::size_t> near;
-        const auto findNear = [&](std::size_t a) {
+        std::size_t from[3] = {0, 0, 0};
+        const auto findNear = [&](std::size_t a, bool inOrder) {
             near.clear();
-            for (int64_t row = -1; row <= 1; ++row) {
-                const int64_t key = free[a].bucket + row * kBucketRow - 1;
-                auto b = static_cast<std::size_t>(
-                    std::lower_bound(free.begin(), free.end(), key,
-                                     [](const FreeEnd& e, int64_t k) { return e.bucket < k; }) -
-                    free.begin());
+            for (int row = 0; row < 3; ++row) {
+                const int64_t key = free[a].bucket + (row - 1) * kBucketRow - 1;
+                std::size_t b = 0;
+                if (inOrder) {
+                    while (from[row] < free.size() && free[from[row]].bucket < key) ++from[row];
+                    b = from[row];
+                } else {
+                    b = static_cast<std::size_t>(
+                        std::lower_bound(free.begin(), free.end(), key,
+                                         [](const FreeEnd& e, int64_t k) { return e.bucket < k; }) -
+                        free.begin());
+                }
                 for (; b < free.size() && free[b].bucket <= key + 2; ++b) {
-                    if (b != a && distance(free[a].at, free[b].at) <= kLoneDistance) near.push_back(b);
+                    const double dx = free[b].at.x - free[a].at.x, dy = free[b].at.y - free[a].at.y;
+                    if (b != a && dx * dx + dy * dy <= kLoneDistance * kLoneDistance) near.push_back(b);
                 }
             }
         };
@@ -911,9 +922,10 @@ struct Joiner {
         };
         const auto open = [&](std::size_t k) { return partner[free[k].end] == kNone; };
         // free[a] is the first end of a scrap; `near` holds the ends near it.
+        std::vector<std::size_t> others;
         const auto linkScrap = [&](std::size_t a) {
             const int32_t ea = free[a].end;
-            std::vector<std::size_t> others;
+            others.clear();
             std::size_t scrapEnd = a;
             for (std::size_t k : near) {
                 if (free[k].end == (ea ^ 1)) {
@@ -923,7 +935,7 @@ struct Joiner {
                 }
             }
             if (scrapEnd == a || !open(scrapEnd)) return;
-            findNear(scrapEnd);
+            findNear(scrapEnd, false);
             for (std::size_t k : near) {
                 if (k != a && std::find(others.begin(), others.end(), k) == others.end()) others.push_back(k);
             }
@@ -940,7 +952,7 @@ struct Joiner {
         };
         for (std::size_t a = 0; a < free.size(); ++a) {
             if (!open(a)) continue;
-            findNear(a);
+            findNear(a, true);
             const int32_t ea = free[a].end;
             if (ea % 2 == 0 && lengths[ea / 2] <= kLoneDistance) {
                 linkScrap(a);
@@ -950,7 +962,7 @@ struct Joiner {
             const std::size_t b = near[0];
             const int32_t eb = free[b].end;
             if (!open(b) || ea / 2 == eb / 2 || distance(free[a].at, free[b].at) > kNeighbourDistance) continue;
-            findNear(b);
+            findNear(b, false);
             if (near.size() == 1) link(ea, eb);
         }
     }
