@@ -1868,6 +1868,16 @@ PackedBitmap TVemotrace_join::InkFromSquares(const std::string& squaresPath, int
             if (x < 0 || y < 0 || size < 1 || size > width - x || size > height - y) {
                 throw FileError(squaresPath, "a square outside the image");
             }
+            // Most squares lie within one word of a row: its mask serves
+            // every row.
+            if (x % 64 + size <= 64) {
+                const uint64_t mask = (size == 64 ? ~uint64_t{0} : (uint64_t{1} << size) - 1) << (x % 64);
+                for (int32_t row = y; row < y + size; ++row) {
+                    ink.Row(row)[x / 64] |= mask;
+                    ink.MarkInk(row);
+                }
+                continue;
+            }
             for (int32_t row = y; row < y + size; ++row) {
                 uint64_t* words = ink.Row(row);
                 for (int32_t c = x; c < x + size;) {
