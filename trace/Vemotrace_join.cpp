@@ -529,6 +529,7 @@ struct Joiner {
     std::vector<FreeEnd> measured;  // free ends measured so far
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
+    std::vector<double> nodeRadius;  // per node: inkRadius there, measured once (-1: not yet)
     std::vector<int32_t> endCellFirst;  // see anyEndNear
     std::vector<int32_t> endCellEnds;
 
@@ -536,6 +537,7 @@ struct Joiner {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
         partner.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         known.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
+        nodeRadius.assign(nodes.first.size() - 1, -1.0);
         movedEnd.assign(static_cast<std::size_t>(2 * lines.count()), 0);
         lengths.resize(static_cast<std::size_t>(lines.count()));
         for (int32_t i = 0; i < lines.count(); ++i) lengths[i] = polylineLength(lines, i);
@@ -548,6 +550,13 @@ struct Joiner {
     int32_t otherEnd(int32_t end) const { return end ^ 1; }
     bool isFree(int32_t end) const { return degree[nodes.nodeOf[end]] == 1; }
     bool isJunction(int32_t end) const { return degree[nodes.nodeOf[end]] >= 3; }
+
+    // The ink's half width at node v (inkRadius), measured once: several
+    // steps look at the same junctions.
+    double radiusAt(int32_t v) {
+        if (nodeRadius[v] < 0.0) nodeRadius[v] = inkRadius(bitmap, lines.endPoint(nodes.order[nodes.first[v]]));
+        return nodeRadius[v];
+    }
 
     void remove(int32_t polyline) {
         removed[polyline] = 1;
@@ -575,8 +584,7 @@ struct Joiner {
                 prefetchAround(bitmap, lines.endPoint(nodes.order[nodes.first[ahead]]));
             }
             if (degree[v] < 3) continue;
-            const Point& at = lines.endPoint(nodes.order[nodes.first[v]]);
-            const double radius = inkRadius(bitmap, at);
+            const double radius = radiusAt(v);
             if (2.0 * radius >= kThickInk && removeEndFork(v, radius)) continue;
             const double limit = kSpurSlack + kSpurFactor * radius;
             spurs.clear();
@@ -726,7 +734,7 @@ struct Joiner {
                 !isTipLine(ends[2], kMaxInkRadius)) {
                 continue;
             }
-            const double radius = inkRadius(bitmap, lines.endPoint(ends[0]));
+            const double radius = radiusAt(v);
             if (2.0 * radius < kThickInk) continue;
             for (int t = 0; t < 3; ++t) {
                 const int32_t tip = ends[t];
@@ -1383,11 +1391,7 @@ void straightenJunctions(Joiner& joiner) {
     Nodes& nodes = joiner.nodes;
     const auto nodeCount = static_cast<int32_t>(joiner.degree.size());
     const auto nodePoint = [&](int32_t v) { return lines.endPoint(nodes.order[nodes.first[v]]); };
-    std::vector<double> radius(static_cast<std::size_t>(nodeCount), -1.0);
-    const auto radiusAt = [&](int32_t v) {
-        if (radius[v] < 0.0) radius[v] = inkRadius(bitmap, nodePoint(v));
-        return radius[v];
-    };
+    const auto radiusAt = [&](int32_t v) { return joiner.radiusAt(v); };
     std::vector<int32_t> group(static_cast<std::size_t>(nodeCount));
     std::iota(group.begin(), group.end(), 0);
     const auto find = [&](int32_t v) {
