@@ -267,6 +267,28 @@ double polylineLength(const Polylines& lines, int32_t i) {
     return length;
 }
 
+// The point at `length` pixels along polyline `end / 2` from `end`, and the
+// index (counted from `end`) of the vertex at or before it.
+Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t& vertex) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto at = [&](std::size_t k) -> const Point& {
+        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+    };
+    double done = 0.0;
+    for (std::size_t k = 0; k + 1 < count; ++k) {
+        const double step = distance(at(k), at(k + 1));
+        if (done + step >= length && step > 0.0) {
+            const double t = (length - done) / step;
+            vertex = k;
+            return {at(k).x + (at(k + 1).x - at(k).x) * t, at(k).y + (at(k + 1).y - at(k).y) * t};
+        }
+        done += step;
+    }
+    vertex = count - 1;
+    return at(count - 1);
+}
+
 // Distance from p to the nearest paper pixel centre, or to the image's
 // edge, up to kMaxInkRadius: about half the ink's thickness at p.
 double inkRadius(const PackedBitmap& bitmap, const Point& p) {
@@ -749,27 +771,6 @@ struct Joiner {
         }
     }
 
-    // The point `length` pixels along polyline end/2 from `end`, or the
-    // polyline's far end when it is shorter.
-    Point along(int32_t end, double length) const {
-        const int32_t i = end / 2;
-        const std::size_t count = lines.size(i);
-        const auto point = [&](std::size_t k) -> const Point& {
-            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
-        };
-        double walked = 0.0;
-        for (std::size_t k = 1; k < count; ++k) {
-            const double step = distance(point(k - 1), point(k));
-            if (walked + step >= length && step > 0.0) {
-                const double f = (length - walked) / step;
-                return {point(k - 1).x + (point(k).x - point(k - 1).x) * f,
-                        point(k - 1).y + (point(k).y - point(k - 1).y) * f};
-            }
-            walked += step;
-        }
-        return point(count - 1);
-    }
-
     // The legs ending at `a` and `b` are straight beyond the knot; where
     // their lines cross must lie on the ink near the tip line's far end.
     // If so, each leg's points within the knot are laid on the straight way
@@ -781,8 +782,9 @@ struct Joiner {
         const double reach = knot + std::max(2.0 * radius, kDirectionLength);
         const double reachA = std::min(reach, lengths[a / 2]), reachB = std::min(reach, lengths[b / 2]);
         if (reachA < knot + kDirectionLength || reachB < knot + kDirectionLength) return false;
-        const Point a0 = along(a, knot), a1 = along(a, reachA);
-        const Point b0 = along(b, knot), b1 = along(b, reachB);
+        std::size_t vertex = 0;
+        const Point a0 = pointAlong(lines, a, knot, vertex), a1 = pointAlong(lines, a, reachA, vertex);
+        const Point b0 = pointAlong(lines, b, knot, vertex), b1 = pointAlong(lines, b, reachB, vertex);
         const Point u{a0.x - a1.x, a0.y - a1.y}, w{b0.x - b1.x, b0.y - b1.y};
         const double lu = std::hypot(u.x, u.y), lw = std::hypot(w.x, w.y);
         if (lu < 1e-9 || lw < 1e-9) return false;
@@ -1272,28 +1274,6 @@ struct Arm {
     std::size_t firstSample;  // its samples (see sampleArm) among the group's
     std::size_t sampleCount;
 };
-
-// The point at `length` pixels along polyline `end / 2` from `end`, and the
-// index (counted from `end`) of the vertex at or before it.
-Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t& vertex) {
-    const int32_t i = end / 2;
-    const std::size_t count = lines.size(i);
-    const auto at = [&](std::size_t k) -> const Point& {
-        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
-    };
-    double done = 0.0;
-    for (std::size_t k = 0; k + 1 < count; ++k) {
-        const double step = distance(at(k), at(k + 1));
-        if (done + step >= length && step > 0.0) {
-            const double t = (length - done) / step;
-            vertex = k;
-            return {at(k).x + (at(k + 1).x - at(k).x) * t, at(k).y + (at(k + 1).y - at(k).y) * t};
-        }
-        done += step;
-    }
-    vertex = count - 1;
-    return at(count - 1);
-}
 
 // The points of polyline `end / 2` every pixel along it from `end`:
 // samples[s] lies s pixels along, up to `reach` or the polyline's far end.

@@ -20,6 +20,14 @@
 //  - follows chains through points where exactly two polylines meet, so a
 //    closed ring comes out as one closed polyline (last point = first);
 //    it never continues across a point where three or more lines meet;
+//  - joins thin strokes cut beside a pixel of edge noise (a hooked end)
+//    or at a sharp corner (two lone ends that touch, or a scrap of line at
+//    the tip between them);
+//  - leads the legs of a sharp thick corner on to their tip, and puts back
+//    a corner that the trace cuts across, where the legs' lines meet;
+//  - moves a junction on thick ink, and the knot of two three-way points
+//    the trace makes there, to the point nearest its arms' straight
+//    courses, and re-centres points across thick ink;
 //  - drops specks: a lone polyline shorter than kSpeckLength;
 //  - drops vertices that lie within half a pixel of the line through their
 //    neighbours.
