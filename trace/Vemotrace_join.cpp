@@ -200,6 +200,13 @@ struct Polylines {
     const Point& first(int32_t i) const { return points[begin[i]]; }
     const Point& last(int32_t i) const { return points[begin[i + 1] - 1]; }
     const Point& endPoint(int32_t end) const { return end % 2 == 0 ? first(end / 2) : last(end / 2); }
+    // Point k of polyline end / 2, counted from its end `end` (0: that end).
+    const Point& fromEnd(int32_t end, std::size_t k) const {
+        return points[end % 2 == 0 ? begin[end / 2] + k : begin[end / 2 + 1] - 1 - k];
+    }
+    Point& fromEnd(int32_t end, std::size_t k) {
+        return points[end % 2 == 0 ? begin[end / 2] + k : begin[end / 2 + 1] - 1 - k];
+    }
 };
 
 // Stage 5 closes a ring by walking round to its first point and then
@@ -273,7 +280,7 @@ Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t
     const int32_t i = end / 2;
     const std::size_t count = lines.size(i);
     const auto at = [&](std::size_t k) -> const Point& {
-        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        return lines.fromEnd(end, k);
     };
     double done = 0.0;
     for (std::size_t k = 0; k + 1 < count; ++k) {
@@ -287,6 +294,12 @@ Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t
     }
     vertex = count - 1;
     return at(count - 1);
+}
+
+// True when p lies on an ink pixel of the image.
+bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
+    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
+    return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
 }
 
 // Distance from p to the nearest paper pixel centre, or to the image's
@@ -821,7 +834,7 @@ struct Joiner {
         const int32_t i = end / 2;
         const std::size_t count = lines.size(i);
         const auto point = [&](std::size_t k) -> Point& {
-            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+            return lines.fromEnd(end, k);
         };
         double walked = 0.0;
         Point previous = point(0);
@@ -846,7 +859,6 @@ struct Joiner {
     // same).
     struct Hook {
         int32_t end;
-        std::size_t at;
         Point was;
     };
     std::vector<Hook> layBackHooks() {
@@ -854,18 +866,15 @@ struct Joiner {
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             const int32_t i = end / 2;
             if (removed[i] || lines.size(i) < 3 || partner[end] != kNone || !isFree(end)) continue;
-            const std::size_t tip = end % 2 == 0 ? lines.begin[i] : lines.begin[i + 1] - 1;
-            const std::size_t before = end % 2 == 0 ? tip + 1 : tip - 1;
-            const std::size_t further = end % 2 == 0 ? tip + 2 : tip - 2;
-            const Point& p = lines.points[tip];
-            const Point& q = lines.points[before];
-            const Point& r = lines.points[further];
+            Point& p = lines.fromEnd(end, 0);
+            const Point& q = lines.fromEnd(end, 1);
+            const Point& r = lines.fromEnd(end, 2);
             const double hook = distance(p, q), leg = distance(q, r);
             if (hook > kNoiseHookLength || hook < 1e-9 || leg < 1e-9) continue;
             const double turn = ((p.x - q.x) * (q.x - r.x) + (p.y - q.y) * (q.y - r.y)) / (hook * leg);
             if (turn > kNoiseHookCosine || inkRadius(bitmap, q) > 1.0) continue;
-            hooks.push_back({end, tip, p});
-            lines.points[tip] = q;
+            hooks.push_back({end, p});
+            p = q;
             known[end] = kNone;
             movedEnd[end] = 1;
         }
@@ -875,7 +884,7 @@ struct Joiner {
     void restoreHooks(const std::vector<Hook>& hooks) {
         for (const Hook& h : hooks) {
             if (partner[h.end] == kNone) {
-                lines.points[h.at] = h.was;
+                lines.fromEnd(h.end, 0) = h.was;
                 known[h.end] = kNone;
             } else {
                 lengths[h.end / 2] = polylineLength(lines, h.end / 2);
@@ -993,7 +1002,7 @@ struct Joiner {
         const std::size_t count = lines.size(i);
         Point from = tip;
         for (std::size_t k = 1; k < count; ++k) {
-            from = lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+            from = lines.fromEnd(end, k);
             if (distance(from, tip) >= reach) break;
         }
         const double d = distance(from, tip);
@@ -1013,7 +1022,7 @@ struct Joiner {
             // Ink two pixels wide or less has its trace on the pixel centres.
             if (info.radius <= 1.0 || (info.aim.x == 0.0 && info.aim.y == 0.0)) continue;
             const Point aim = info.aim;
-            Point& tip = lines.points[end % 2 == 0 ? lines.begin[end / 2] : lines.begin[end / 2 + 1] - 1];
+            Point& tip = lines.fromEnd(end, 0);
             const double across =
                 (inkExtent(bitmap, tip, {-aim.y, aim.x}) + inkExtent(bitmap, tip, {aim.y, -aim.x})) / 2;
             const double toEnd = inkExtent(bitmap, tip, aim);
@@ -1040,7 +1049,7 @@ struct Joiner {
         const int32_t i = end / 2;
         const std::size_t count = lines.size(i);
         const auto point = [&](std::size_t k) -> Point& {
-            return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+            return lines.fromEnd(end, k);
         };
         constexpr double kMostHook = kSpurSlack + kForkFactor * kMaxInkRadius;
         double hook = 0.0;
@@ -1058,12 +1067,11 @@ struct Joiner {
             const double off = distance(bend, tip);
             if ((tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y >= kHookCosine * off) continue;
             // Thin ink is passed over on two pixels before it is measured.
-            const auto isInk = [&](double x, double y) {
-                const int32_t px = pixelOf(x), py = pixelOf(y);
-                return px >= 0 && py >= 0 && px < bitmap.Width() && py < bitmap.Height() && bitmap.IsInk(px, py);
-            };
             const double h = kForkHalfWidth - 0.5;
-            if (!isInk(bend.x - h * u.y, bend.y + h * u.x) || !isInk(bend.x + h * u.y, bend.y - h * u.x)) continue;
+            if (!isInkAt(bitmap, {bend.x - h * u.y, bend.y + h * u.x}) ||
+                !isInkAt(bitmap, {bend.x + h * u.y, bend.y - h * u.x})) {
+                continue;
+            }
             const double across = (inkExtent(bitmap, bend, {-u.y, u.x}) + inkExtent(bitmap, bend, {u.y, -u.x})) / 2;
             if (across < kForkHalfWidth || hook > kSpurSlack + kForkFactor * across) continue;
             // The tip must lie on the stroke's own ink, where it ends: a
@@ -1087,10 +1095,7 @@ struct Joiner {
     // that no polyline ends in, the distance from `tip` to that piece's
     // far end; zero otherwise.
     double untracedInkBeyond(const Point& tip, const Point& aim, double toEnd, double across) {
-        const auto isInk = [&](double t) {
-            const int32_t x = pixelOf(tip.x + t * aim.x), y = pixelOf(tip.y + t * aim.y);
-            return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
-        };
+        const auto isInk = [&](double t) { return isInkAt(bitmap, {tip.x + t * aim.x, tip.y + t * aim.y}); };
         double t = toEnd + kRayStep;
         while (t <= toEnd + kBreakAlongBridge && !isInk(t)) t += kRayStep;
         if (!isInk(t)) return 0.0;
@@ -1281,7 +1286,7 @@ void sampleArm(const Polylines& lines, int32_t end, double reach, std::vector<Po
     const int32_t i = end / 2;
     const std::size_t count = lines.size(i);
     const auto at = [&](std::size_t k) -> const Point& {
-        return lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        return lines.fromEnd(end, k);
     };
     samples.push_back(at(0));
     double done = 0.0;  // how far along at(k) lies
@@ -1294,11 +1299,6 @@ void sampleArm(const Polylines& lines, int32_t end, double reach, std::vector<Po
         }
         done += step;
     }
-}
-
-bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
-    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
-    return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
 }
 
 // The ink's width across the arm at samples[at], each side measured up to
@@ -1371,7 +1371,6 @@ void straightenJunctions(Joiner& joiner) {
     Nodes& nodes = joiner.nodes;
     const auto nodeCount = static_cast<int32_t>(joiner.degree.size());
     const auto nodePoint = [&](int32_t v) { return lines.endPoint(nodes.order[nodes.first[v]]); };
-    const auto radiusAt = [&](int32_t v) { return joiner.radiusAt(v); };
     std::vector<int32_t> group(static_cast<std::size_t>(nodeCount));
     std::iota(group.begin(), group.end(), 0);
     const auto find = [&](int32_t v) {
@@ -1381,7 +1380,7 @@ void straightenJunctions(Joiner& joiner) {
     // The junctions on thick ink, and those that a short link joins.
     std::vector<int32_t> members;
     for (int32_t v = 0; v < nodeCount; ++v) {
-        if (joiner.degree[v] >= 3 && 2.0 * radiusAt(v) >= kKnotInk) members.push_back(v);
+        if (joiner.degree[v] >= 3 && 2.0 * joiner.radiusAt(v) >= kKnotInk) members.push_back(v);
     }
     // The links by polyline, and then by group: they go only with a
     // junction that finds its place, else the knot would fall apart.
@@ -1390,7 +1389,7 @@ void straightenJunctions(Joiner& joiner) {
         if (joiner.removed[i]) continue;
         const int32_t a = nodes.nodeOf[2 * i], b = nodes.nodeOf[2 * i + 1];
         if (joiner.degree[a] < 3 || joiner.degree[b] < 3) continue;
-        const double r = std::max(radiusAt(a), radiusAt(b));
+        const double r = std::max(joiner.radiusAt(a), joiner.radiusAt(b));
         if (2.0 * r < kThickInk || joiner.lengths[i] > kKnotLink * r + 1.0) continue;
         links.push_back(i);
         group[find(a)] = find(b);
@@ -1421,7 +1420,7 @@ void straightenJunctions(Joiner& joiner) {
             const int32_t v = byGroup[k].second;
             const Point& at = nodePoint(v);
             old.x += at.x, old.y += at.y;
-            reach = std::max(reach, radiusAt(v));
+            reach = std::max(reach, joiner.radiusAt(v));
             for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
                 const int32_t end = nodes.order[e];
                 if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0, 0.0, 0, 0});
@@ -1505,7 +1504,7 @@ void straightenJunctions(Joiner& joiner) {
         for (const Arm& arm : arms) {
             const int32_t i = arm.end / 2;
             const auto at = [&](std::size_t k) -> Point& {
-                return lines.points[arm.end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+                return lines.fromEnd(arm.end, k);
             };
             std::size_t vertex = 0;
             const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
@@ -1678,8 +1677,7 @@ bool onInk(const PackedBitmap& bitmap, const Point& a, const Point& b) {
     const int steps = static_cast<int>(std::min(length, 4.0 * kMaxInkRadius) * 2.0) + 1;
     for (int s = 0; s <= steps; ++s) {
         const double t = static_cast<double>(s) / steps;
-        const int32_t x = pixelOf(a.x + (b.x - a.x) * t), y = pixelOf(a.y + (b.y - a.y) * t);
-        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y)) return false;
+        if (!isInkAt(bitmap, {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t})) return false;
     }
     return true;
 }
@@ -1798,7 +1796,7 @@ void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& cha
     const int32_t i = end / 2;
     const std::size_t count = lines.size(i);
     for (std::size_t k = 0; k < count; ++k) {
-        const Point& p = lines.points[end % 2 == 0 ? lines.begin[i] + k : lines.begin[i + 1] - 1 - k];
+        const Point& p = lines.fromEnd(end, k);
         if (k == 0 && !chain.empty() && chain.back() == p) continue;
         chain.push_back(p);
     }
