@@ -49,14 +49,8 @@ for program in "$trace" "$tool"; do
         exit 2
     fi
 done
-if ! command -v potrace >/dev/null; then
-    echo "potrace is missing: apt-get install potrace" >&2
-    exit 2
-fi
-if [[ ! -x /usr/bin/time ]]; then
-    echo "/usr/bin/time is missing: apt-get install time" >&2
-    exit 2
-fi
+source "$here/timing_tools.sh"
+require_timing_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-batch-XXXXXX")
 trap 'rm -rf "$work"' EXIT

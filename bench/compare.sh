@@ -56,14 +56,8 @@ if [[ ! -x $tool ]]; then
     echo "$tool is missing: build the target make_drawing (bench/compare.cmake)" >&2
     exit 2
 fi
-if ! command -v potrace >/dev/null; then
-    echo "potrace is missing: apt-get install potrace" >&2
-    exit 2
-fi
-if [[ ! -x /usr/bin/time ]]; then
-    echo "/usr/bin/time is missing: apt-get install time" >&2
-    exit 2
-fi
+source "$(dirname "$0")/timing_tools.sh"
+require_timing_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-compare-XXXXXX")
 trap 'rm -rf "$work"' EXIT
