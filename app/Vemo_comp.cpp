@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <future>
 #include <new>
 #include <utility>
 
@@ -140,13 +142,20 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
     // Handed over: the first stage frees the scan before the others need
-    // their memory. The join step paints the ink again from the squares.
-    pipeline.RunTrace(std::move(bitmap));
+    // their memory. The join step paints the ink again from the squares,
+    // on a second core while stage 5 runs (its own thread when one can be
+    // had, else when it is asked for).
+    std::future<PackedBitmap> ink;
+    const auto paintInk = [&] {
+        ink = std::async(std::launch::async | std::launch::deferred, [traced = pipeline.CollectResults()] {
+            return TVemotrace_join::InkFromSquares(traced.squaresPath, traced.squareCount, traced.imageWidth,
+                                                   traced.imageHeight);
+        });
+    };
+    pipeline.RunTrace(std::move(bitmap), options.join ? std::function<void()>(paintInk) : std::function<void()>());
     if (options.join) {
-        const TraceResult traced = pipeline.CollectResults();
-        const PackedBitmap ink = TVemotrace_join::InkFromSquares(traced.squaresPath, traced.squareCount,
-                                                                 traced.imageWidth, traced.imageHeight);
-        TVemotrace_join(traced.linesPath, ink).JoinLines();
+        const PackedBitmap painted = ink.get();
+        TVemotrace_join(pipeline.CollectResults().linesPath, painted).JoinLines();
     }
     const auto t1 = std::chrono::steady_clock::now();
     m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());

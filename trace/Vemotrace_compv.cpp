@@ -37,7 +37,7 @@ void TVemotrace_compV::RunTrace(const BitmapView& bitmap) {
     RunTrace(PackedBitmap::FromBytes(bitmap));
 }
 
-void TVemotrace_compV::RunTrace(PackedBitmap bitmap) {
+void TVemotrace_compV::RunTrace(PackedBitmap bitmap, const std::function<void()>& beforeAdjusting) {
     ShowStatus(texts::kStatusAnalysing);
     m_imageWidth = bitmap.Width();
     m_imageHeight = bitmap.Height();
@@ -59,6 +59,7 @@ void TVemotrace_compV::RunTrace(PackedBitmap bitmap) {
         m_linkCount = graph.LinkCount();
     }
 
+    if (beforeAdjusting) beforeAdjusting();
     ShowStatus(texts::kStatusAdjusting);
     TVemotrace_compV5 lines(m_pointsPath, m_linesPath, m_pointCount, m_linkCount);
     lines.AdjustLines();

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "trace/Vemotrace_packed.h"
@@ -29,7 +30,10 @@ public:
 
     // Once, with either form of the bitmap; both give the same files.
     void RunTrace(const BitmapView& bitmap);
-    void RunTrace(PackedBitmap bitmap);
+    // `beforeAdjusting`, when given, is called once stages 1 to 4 are done
+    // and have given their memory back, just before stage 5: the squares
+    // file is complete then, and CollectResults tells where it is.
+    void RunTrace(PackedBitmap bitmap, const std::function<void()>& beforeAdjusting = {});
     TraceResult CollectResults() const;
 
     // The counts of stages 4 and 5, which TraceResult does not carry.

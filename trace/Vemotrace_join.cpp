@@ -12,13 +12,17 @@
 #include "trace/Vemotrace_join.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <future>
 #include <numeric>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -200,6 +204,10 @@ struct Polylines {
     const Point& first(int32_t i) const { return points[begin[i]]; }
     const Point& last(int32_t i) const { return points[begin[i + 1] - 1]; }
     const Point& endPoint(int32_t end) const { return end % 2 == 0 ? first(end / 2) : last(end / 2); }
+    void append(const Polylines& more) {
+        for (std::size_t k = 1; k < more.begin.size(); ++k) begin.push_back(points.size() + more.begin[k]);
+        points.insert(points.end(), more.points.begin(), more.points.end());
+    }
     // Point k of polyline end / 2, counted from its end `end` (0: that end).
     const Point& fromEnd(int32_t end, std::size_t k) const {
         return points[end % 2 == 0 ? begin[end / 2] + k : begin[end / 2 + 1] - 1 - k];
@@ -235,6 +243,11 @@ void dropRetracedTail(std::vector<Point>& points, std::size_t first) {
 Polylines readPolylines(const std::string& path) {
     Polylines lines;
     RecordReader reader(path);
+    // Room for as many points as the file can hold, so the array is not
+    // copied as it grows; the diagonal runs may add a few.
+    std::error_code error;
+    const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+    if (!error) lines.points.reserve(static_cast<std::size_t>(bytes / records::kVertexSize));
     std::vector<uint8_t> record;
     int32_t n = 0;
     while (reader.TryInt32(n)) {
@@ -307,23 +320,46 @@ bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
 double inkRadius(const PackedBitmap& bitmap, const Point& p) {
     const int32_t cx = pixelOf(p.x);
     const int32_t cy = pixelOf(p.y);
-    const auto isPaper = [&](int32_t x, int32_t y) {
-        return x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height() || !bitmap.IsInk(x, y);
-    };
-    if (isPaper(cx, cy)) return 0.0;
-    // The nearest paper is found by its squared distance and rooted once:
-    // the root keeps the order, so it is the same value as the nearest of
-    // the roots. Every pixel of ring r lies at least r - 0.5 from p.
+    if (!isInkAt(bitmap, p)) return 0.0;
+    // Row by row outwards: in a row the nearest paper is the paper column
+    // nearest cx on either side, and every pixel of row cy +- d lies at
+    // least d - 0.5 from p. The nearest is found by its squared distance
+    // and rooted once: the root keeps the order.
+    constexpr int32_t kSpan = 2 * kMaxInkRadius + 1;
+    constexpr uint64_t kWindow = (uint64_t{1} << kSpan) - 1;
+    const bool inside = cx >= kMaxInkRadius && cx + kMaxInkRadius < bitmap.Width();
     double bestSquared = double{kMaxInkRadius} * kMaxInkRadius;
-    for (int32_t r = 1; r <= kMaxInkRadius && (r - 0.5) * (r - 0.5) < bestSquared; ++r) {
-        for (int32_t dy = -r; dy <= r; ++dy) {
-            const int32_t step = (dy == -r || dy == r) ? 1 : 2 * r;
-            for (int32_t dx = -r; dx <= r; dx += step) {
-                if (!isPaper(cx + dx, cy + dy)) continue;
-                const double ex = cx + dx + 0.5 - p.x, ey = cy + dy + 0.5 - p.y;
-                bestSquared = std::min(bestSquared, ex * ex + ey * ey);
+    const auto measureRow = [&](int32_t y) {
+        // Bit k: column cx - kMaxInkRadius + k is paper (off the image is).
+        uint64_t paper = kWindow;
+        if (y >= 0 && y < bitmap.Height() && bitmap.RowHasInk(y)) {
+            const uint64_t* row = bitmap.Row(y);
+            if (inside) {
+                const auto first = static_cast<uint32_t>(cx - kMaxInkRadius);
+                uint64_t ink = row[first / 64] >> (first % 64);
+                if (first % 64 + kSpan > 64) ink |= row[first / 64 + 1] << (64 - first % 64);
+                paper = ~ink & kWindow;
+            } else {
+                for (int32_t k = 0; k < kSpan; ++k) {
+                    const int32_t x = cx - kMaxInkRadius + k;
+                    if (x >= 0 && x < bitmap.Width() && bitmap.IsInk(x, y)) paper &= ~(uint64_t{1} << k);
+                }
             }
         }
+        const uint64_t left = paper & ((uint64_t{1} << (kMaxInkRadius + 1)) - 1);
+        const uint64_t right = paper >> kMaxInkRadius;
+        const double ey = y + 0.5 - p.y;
+        const auto consider = [&](int32_t dx) {
+            const double ex = cx + dx + 0.5 - p.x;
+            bestSquared = std::min(bestSquared, ex * ex + ey * ey);
+        };
+        if (left != 0) consider(63 - std::countl_zero(left) - kMaxInkRadius);
+        if (right != 0) consider(std::countr_zero(right));
+    };
+    measureRow(cy);
+    for (int32_t d = 1; d <= kMaxInkRadius && (d - 0.5) * (d - 0.5) < bestSquared; ++d) {
+        measureRow(cy - d);
+        measureRow(cy + d);
     }
     return std::sqrt(bestSquared);
 }
@@ -339,14 +375,15 @@ void prefetchAround(const PackedBitmap& bitmap, const Point& p) {
     }
 }
 
-// Adds the diagonal runs of one-pixel strokes that the trace leaves out: a
+// The diagonal runs of one-pixel strokes that the trace leaves out: a
 // pixel whose four side neighbours are all paper forms a group of its own
 // that touches others only at corners, and such groups are never linked,
 // so a stroke near 45 degrees loses those pixels. Each chain of such pixels,
 // touching corner to corner, becomes a polyline through the pixel centres
 // (a lone pixel is no line); the gap rules then join it to the traced
 // pieces it continues.
-void addDiagonalRuns(Polylines& lines, const PackedBitmap& bitmap) {
+Polylines diagonalRuns(const PackedBitmap& bitmap) {
+    Polylines lines;
     // Pixel numbers in row order, so a neighbour is found by binary search.
     // Found 64 pixels at a time: ink with no ink beside, above or below it,
     // but some at a corner.
@@ -429,21 +466,49 @@ void addDiagonalRuns(Polylines& lines, const PackedBitmap& bitmap) {
     for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
         if (!used[i]) walkFrom(i);  // rings
     }
+    return lines;
 }
 
 // The distance from p along the unit vector u to the first paper, to a
 // quarter of a pixel; `reach` when there is none that near. Probes every
 // half pixel, then once more between the last ink and the first paper.
 double inkExtent(const PackedBitmap& bitmap, const Point& p, const Point& u, double reach = kMaxInkRadius) {
+    // On the image a coordinate is not negative, and there the cast cuts
+    // the fraction as floor does; the image's size is whole.
+    const double width = bitmap.Width(), height = bitmap.Height();
     const auto isPaper = [&](double t) {
-        const double x = std::floor(p.x + t * u.x), y = std::floor(p.y + t * u.y);
-        return !(x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height()) ||
-               !bitmap.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        const double x = p.x + t * u.x, y = p.y + t * u.y;
+        if (!(x >= 0.0 && y >= 0.0 && x < width && y < height)) return true;
+        const auto column = static_cast<uint32_t>(x);
+        return ((bitmap.Row(static_cast<int32_t>(y))[column / 64] >> (column % 64)) & 1) == 0;
     };
     for (double t = 2 * kRayStep; t < reach; t += 2 * kRayStep) {
         if (isPaper(t)) return isPaper(t - kRayStep) ? t - 1.5 * kRayStep : t - 0.5 * kRayStep;
     }
     return reach;
+}
+
+// Calls work(first, last) for blocks of kThreadBlock items of [0, count)
+// (the last may be shorter), on this thread and on
+// a second one where the machine has another core and a thread can be
+// had. The blocks are handed out in turn, so neither thread waits while
+// the other has a slow block. `work` may only write what belongs to its
+// block.
+constexpr std::size_t kThreadBlock = 256;
+template <typename Work>
+void inTwoThreads(std::size_t count, const Work& work) {
+    std::atomic<std::size_t> next{0};
+    const auto run = [&] {
+        for (std::size_t first = next.fetch_add(kThreadBlock); first < count; first = next.fetch_add(kThreadBlock)) {
+            work(first, std::min(count, first + kThreadBlock));
+        }
+    };
+    std::future<void> other;
+    if (count > kThreadBlock && std::thread::hardware_concurrency() > 1) {
+        other = std::async(std::launch::async | std::launch::deferred, run);
+    }
+    run();
+    if (other.valid()) other.get();
 }
 
 // Groups the ends that lie on the same point: nodeOf[end] is the node, and
@@ -456,6 +521,10 @@ struct Nodes {
 
 // An integer that orders finite doubles as they compare (-0 as 0), so
 // the sort compares integers.
+// Columns counted out one by one before sorting; ends further right share
+// the last.
+constexpr double kMostColumns = 1 << 20;
+
 uint64_t orderKey(double v) {
     const auto bits = std::bit_cast<uint64_t>(v + 0.0);
     return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
@@ -468,14 +537,29 @@ Nodes findNodes(const Polylines& lines) {
         int32_t end;
     };
     const int32_t ends = 2 * lines.count();
+    // Dealt out by pixel column first, from the back of each column, then
+    // each column sorted: the same order as one sort of all ends (column
+    // numbers rise with x), in a fraction of its time.
+    double rightmost = 0.0;
+    for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
+    const auto columns = static_cast<std::size_t>(std::min(rightmost, kMostColumns)) + 1;
+    const auto columnOf = [&](int32_t end) {
+        const double x = lines.endPoint(end).x;
+        return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x, static_cast<double>(columns - 1)));
+    };
+    std::vector<int32_t> columnFirst(columns + 1, 0);
+    for (int32_t end = 0; end < ends; ++end) ++columnFirst[columnOf(end)];
+    std::partial_sum(columnFirst.begin(), columnFirst.end(), columnFirst.begin());
     std::vector<Place> places(static_cast<std::size_t>(ends));
-    for (int32_t end = 0; end < ends; ++end) {
+    for (int32_t end = ends; end-- > 0;) {
         const Point& at = lines.endPoint(end);
-        places[end] = {orderKey(at.x), orderKey(at.y), end};
+        places[--columnFirst[columnOf(end)]] = {orderKey(at.x), orderKey(at.y), end};
     }
-    std::sort(places.begin(), places.end(), [](const Place& p, const Place& q) {
-        return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
-    });
+    for (std::size_t c = 0; c < columns; ++c) {
+        std::sort(places.begin() + columnFirst[c], places.begin() + columnFirst[c + 1], [](const Place& p, const Place& q) {
+            return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
+        });
+    }
     Nodes nodes;
     nodes.order.resize(static_cast<std::size_t>(ends));
     nodes.nodeOf.resize(static_cast<std::size_t>(ends));
@@ -574,6 +658,8 @@ struct Joiner {
         known.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         nodeRadius.assign(nodes.first.size() - 1, -1.0);
         movedEnd.assign(static_cast<std::size_t>(2 * lines.count()), 0);
+        // Room for every end at once: growing it would copy what is there.
+        measured.reserve(static_cast<std::size_t>(2 * lines.count()));
         lengths.resize(static_cast<std::size_t>(lines.count()));
         for (int32_t i = 0; i < lines.count(); ++i) lengths[i] = polylineLength(lines, i);
         degree.assign(nodes.first.size() - 1, 0);
@@ -1147,12 +1233,16 @@ struct Joiner {
     }
 
     // What bridging needs to know of a free end, measured once.
+    FreeEnd measure(int32_t end) const {
+        const Point& at = lines.endPoint(end);
+        const double radius = inkRadius(bitmap, at);
+        return {end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0};
+    }
+
     const FreeEnd& freeEnd(int32_t end) {
         if (known[end] == kNone) {
-            const Point& at = lines.endPoint(end);
-            const double radius = inkRadius(bitmap, at);
             known[end] = static_cast<int32_t>(measured.size());
-            measured.push_back({end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0});
+            measured.push_back(measure(end));
         }
         return measured[known[end]];
     }
@@ -1167,62 +1257,119 @@ struct Joiner {
             if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
             ends.push_back(end);
         }
-        // Measuring an end reads the bitmap around it, and the ends lie far
-        // apart in it: the rows of an end a few places on are fetched while
-        // this one is measured.
-        std::vector<FreeEnd> free;
-        free.reserve(ends.size());
-        for (std::size_t k = 0; k < ends.size(); ++k) {
-            if (k + kFetchAhead < ends.size() && known[ends[k + kFetchAhead]] == kNone) {
-                prefetchAround(bitmap, lines.endPoint(ends[k + kFetchAhead]));
-            }
-            free.push_back(freeEnd(ends[k]));
-        }
-        if (free.size() < 2) return;
+        if (ends.size() < 2) return;
 
-        // Buckets of kGapCell pixels square: both ends of a bridgeable pair
-        // lie in the same or in neighbouring buckets.
-        const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kGapCell)); };
-        for (FreeEnd& e : free) e.bucket = cellOf(e.at.y) * kBucketRow + cellOf(e.at.x);
-        std::sort(free.begin(), free.end(), [](const FreeEnd& a, const FreeEnd& b) { return a.bucket < b.bucket; });
+        // Cells of kGapCell pixels square, the ends counted out to them row
+        // by row: both ends of a bridgeable pair lie in the same or in
+        // neighbouring cells. Ends off the image (a damaged file) count to
+        // the nearest cell on it.
+        const int32_t across = static_cast<int32_t>(bitmap.Width() / kGapCell) + 1;
+        const int32_t down = static_cast<int32_t>(bitmap.Height() / kGapCell) + 1;
+        const auto cellAt = [&](const Point& p) {
+            const auto cellOf = [](double v, int32_t cells) { return std::clamp(pixelOf(v / kGapCell), 0, cells - 1); };
+            return static_cast<std::size_t>(cellOf(p.y, down)) * across + cellOf(p.x, across);
+        };
+        // Counted per cell, then dealt out from the back of each cell, which
+        // leaves cellFirst[c] at the first of cell c.
+        const std::size_t cells = static_cast<std::size_t>(across) * down;
+        std::vector<int32_t> cellFirst(cells + 1, 0);
+        std::vector<int32_t> cellOfEnd(ends.size());
+        for (std::size_t k = 0; k < ends.size(); ++k) {
+            cellOfEnd[k] = static_cast<int32_t>(cellAt(lines.endPoint(ends[k])));
+            ++cellFirst[cellOfEnd[k]];
+        }
+        std::partial_sum(cellFirst.begin(), cellFirst.end(), cellFirst.begin());
+        std::vector<int32_t> inCells(ends.size());
+        std::vector<int32_t> cellOf(ends.size());  // of inCells[k]
+        for (std::size_t k = ends.size(); k-- > 0;) {
+            const int32_t at = --cellFirst[cellOfEnd[k]];
+            inCells[at] = ends[k];
+            cellOf[at] = cellOfEnd[k];
+        }
+        // The ends not measured yet are measured in the cells' order, where
+        // ends near each other read the same rows of the bitmap, two at a
+        // time.
+        std::vector<int32_t> unknown;
+        for (const int32_t end : inCells) {
+            if (known[end] == kNone) unknown.push_back(end);
+        }
+        const std::size_t before = measured.size();
+        measured.resize(before + unknown.size());
+        inTwoThreads(unknown.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t k = first; k < last; ++k) measured[before + k] = measure(unknown[k]);
+        });
+        for (std::size_t k = 0; k < unknown.size(); ++k) known[unknown[k]] = static_cast<int32_t>(before + k);
+        std::vector<const FreeEnd*> byCell(inCells.size());
+        for (std::size_t k = 0; k < inCells.size(); ++k) byCell[k] = &measured[known[inCells[k]]];
         struct Pair {
             double gap;
             int32_t a;
             int32_t b;
         };
-        std::vector<Pair> pairs;
-        // Buckets are sorted row by row, so the ends after a that can pair
-        // with it lie in its own bucket, the next one, and three buckets of
-        // the next row; the rows before were searched from there.
-        // Most ends met in the buckets lie further apart than any bridge
-        // reaches; they are passed over before the full test.
+        // Most ends met in the cells lie further apart than any bridge
+        // reaches; they are passed over before the full test. A pair is
+        // weighed from its lower end and the pairs are sorted on all they
+        // hold, so neither the cells' order nor the threads matter.
         constexpr double kLongestBridge = kGapWidth + 2.0 * kMaxGapRadius;
-        const auto near = [&](std::size_t a, std::size_t b) {
-            const double dx = free[b].at.x - free[a].at.x, dy = free[b].at.y - free[a].at.y;
-            return dx * dx + dy * dy <= kLongestBridge * kLongestBridge;
-        };
-        const auto consider = [&](std::size_t a, std::size_t b) {
-            if (movedOnly && !movedEnd[free[a].end] && !movedEnd[free[b].end]) return;
+        const auto consider = [&](const FreeEnd& a, const FreeEnd& b, std::vector<Pair>& found) {
+            const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
+            if (dx * dx + dy * dy > kLongestBridge * kLongestBridge) return;
+            if (movedOnly && !movedEnd[a.end] && !movedEnd[b.end]) return;
             // Only thick ink stops short of where it ends.
-            const bool thick = 2.0 * std::max(free[a].radius, free[b].radius) >= kThickInk;
-            if (bridgeable(free[a], free[b]) || (thick && bridgeableOverInk(bitmap, free[a], free[b])))
-                pairs.push_back({distance(free[a].at, free[b].at), free[a].end, free[b].end});
+            const bool thick = 2.0 * std::max(a.radius, b.radius) >= kThickInk;
+            if (bridgeable(a, b) || (thick && bridgeableOverInk(bitmap, a, b))) {
+                found.push_back({distance(a.at, b.at), a.end, b.end});
+            }
         };
-        for (std::size_t a = 0; a < free.size(); ++a) {
-            const int64_t bucket = free[a].bucket;
-            std::size_t b = a + 1;
-            for (; b < free.size() && free[b].bucket <= bucket + 1; ++b) {
-                if (near(a, b)) consider(a, b);
+        const auto considerRange = [&](const FreeEnd& a, std::size_t from, std::size_t to, std::vector<Pair>& found) {
+            for (std::size_t b = from; b < to; ++b) {
+                if (a.end < byCell[b]->end) {
+                    consider(a, *byCell[b], found);
+                } else {
+                    consider(*byCell[b], a, found);
+                }
             }
-            b = static_cast<std::size_t>(
-                std::lower_bound(free.begin() + static_cast<std::ptrdiff_t>(b), free.end(), bucket + kBucketRow - 1,
-                                 [](const FreeEnd& e, int64_t key) { return e.bucket < key; }) -
-                free.begin());
-            for (; b < free.size() && free[b].bucket <= bucket + kBucketRow + 1; ++b) {
-                if (near(a, b)) consider(a, b);
+        };
+        // The ends after a that can pair with it lie in its own cell, the
+        // next one, and three cells of the next row; the cells before were
+        // searched from there. With `movedOnly` the pairs are searched from
+        // the moved ends only, in all nine cells around, a pair of two moved
+        // ends from its lower one.
+        std::vector<std::vector<Pair>> found((byCell.size() + kThreadBlock - 1) / kThreadBlock);
+        const auto rowLength = static_cast<std::size_t>(across);
+        const auto firstIn = [&](std::size_t cell) { return static_cast<std::size_t>(cellFirst[cell]); };
+        inTwoThreads(byCell.size(), [&](std::size_t first, std::size_t last) {
+            std::vector<Pair>& mine = found[first / kThreadBlock];
+            for (std::size_t a = first; a < last; ++a) {
+                const auto cell = static_cast<std::size_t>(cellOf[a]);
+                const std::size_t x = cell % rowLength;
+                const std::size_t left = x > 0 ? 1 : 0, right = x + 1 < rowLength ? 2 : 1;
+                if (!movedOnly) {
+                    considerRange(*byCell[a], a + 1, firstIn(cell + right), mine);
+                    if (cell + rowLength < cells) {
+                        const std::size_t below = cell + rowLength;
+                        considerRange(*byCell[a], firstIn(below - left), firstIn(below + right), mine);
+                    }
+                    continue;
+                }
+                const FreeEnd& moved = *byCell[a];
+                if (!movedEnd[moved.end]) continue;
+                const std::size_t row = cell - x;
+                for (std::size_t at = row < rowLength ? row : row - rowLength; at <= row + rowLength && at < cells;
+                     at += rowLength) {
+                    for (std::size_t b = firstIn(at + x - left); b < firstIn(at + x + right); ++b) {
+                        const FreeEnd& other = *byCell[b];
+                        if (b == a || (movedEnd[other.end] && other.end < moved.end)) continue;
+                        considerRange(moved, b, b + 1, mine);
+                    }
+                }
             }
-        }
-        std::sort(pairs.begin(), pairs.end(), [](const Pair& p, const Pair& q) { return p.gap < q.gap; });
+        });
+        std::vector<Pair> pairs;
+        for (const std::vector<Pair>& block : found) pairs.insert(pairs.end(), block.begin(), block.end());
+        std::sort(pairs.begin(), pairs.end(), [](const Pair& p, const Pair& q) {
+            return p.gap != q.gap ? p.gap < q.gap : p.a != q.a ? p.a < q.a : p.b < q.b;
+        });
         for (const Pair& pair : pairs) {
             if (partner[pair.a] != kNone || partner[pair.b] != kNone) continue;
             // The two ends of one polyline close a ring only around a real
@@ -1570,7 +1717,7 @@ struct Across {
 
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
               std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
-              const std::vector<Point>& junctions) {
+              std::span<const Point> junctions) {
     // Ink less than kThickInk across at a point: both probes that far
     // apart across the line cannot be ink.
     const auto isThickAt = [&](const Point& p, const Point& n) {
@@ -1742,52 +1889,34 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
     }
 }
 
-class ChainWriter {
+// Shapes a chain for writing: re-centred across thick ink, simplified,
+// corners sharpened. Keeps its scratch vectors from chain to chain; one
+// per thread.
+class ChainShaper {
 public:
-    ChainWriter(RecordWriter& writer, const PackedBitmap& bitmap, int32_t& polylines, int32_t& vertices)
-        : m_writer(writer), m_bitmap(bitmap), m_polylines(polylines), m_vertices(vertices) {}
+    explicit ChainShaper(const PackedBitmap& bitmap) : m_bitmap(bitmap) {}
 
-    // Writes the chain simplified, in pieces of at most kMaxJoinedPoints
-    // that share their boundary points.
     // `junctions`: the chain's ends that lie where three or more lines meet.
-    void Write(const std::vector<Point>& chain, const std::vector<Point>& junctions = {}) {
+    void Shape(std::span<const Point> chain, std::span<const Point> junctions, std::vector<Point>& kept) {
+        kept.clear();
         if (chain.size() < 2) return;
-        m_chain = chain;
+        m_chain.assign(chain.begin(), chain.end());
         recentre(m_bitmap, m_chain, m_dense, m_movable, m_shifts, m_widths, junctions);
         simplify(m_chain, m_keep);
-        m_kept.clear();
         for (std::size_t k = 0; k < m_chain.size(); ++k) {
-            if (m_keep[k]) m_kept.push_back(m_chain[k]);
+            if (m_keep[k]) kept.push_back(m_chain[k]);
         }
-        sharpenCorners(m_bitmap, m_kept);
-        for (std::size_t start = 0; start + 1 < m_kept.size();) {
-            const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, m_kept.size() - start);
-            if (m_vertices > INT32_MAX - static_cast<int32_t>(count)) {
-                throw FileError(m_writer.Path(), "more points than the file can count");
-            }
-            m_writer.PutInt32(static_cast<int32_t>(count));
-            for (std::size_t k = start; k < start + count; ++k) {
-                m_writer.PutDouble(m_kept[k].x);
-                m_writer.PutDouble(m_kept[k].y);
-            }
-            ++m_polylines;
-            m_vertices += static_cast<int32_t>(count);
-            start += count - 1;
-        }
+        sharpenCorners(m_bitmap, kept);
     }
 
 private:
-    RecordWriter& m_writer;
     const PackedBitmap& m_bitmap;
-    int32_t& m_polylines;
-    int32_t& m_vertices;
     std::vector<uint8_t> m_keep;
     std::vector<Point> m_chain;
     std::vector<Point> m_dense;
     std::vector<uint8_t> m_movable;
     std::vector<Across> m_shifts;
     std::vector<double> m_widths;
-    std::vector<Point> m_kept;
 };
 
 // Appends polyline i to the chain, entered at `end`, without repeating the
@@ -1799,6 +1928,72 @@ void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& cha
         const Point& p = lines.fromEnd(end, k);
         if (k == 0 && !chain.empty() && chain.back() == p) continue;
         chain.push_back(p);
+    }
+}
+
+// The chains to be written, in order: each a run of polylines, every one
+// entered at the end given, with the ends of the chain that lie where
+// three or more lines meet. A ring is closed on its first point.
+struct Chains {
+    std::vector<int32_t> entered;
+    std::vector<std::size_t> begin{0};
+    std::vector<uint8_t> ring;
+    std::vector<Point> junctions;
+    std::vector<std::size_t> junctionBegin{0};
+
+    std::size_t count() const { return begin.size() - 1; }
+    std::span<const Point> junctionsOf(std::size_t k) const {
+        return {junctions.data() + junctionBegin[k], junctionBegin[k + 1] - junctionBegin[k]};
+    }
+    void add(std::span<const int32_t> run, bool closed) {
+        entered.insert(entered.end(), run.begin(), run.end());
+        begin.push_back(entered.size());
+        ring.push_back(closed);
+        junctionBegin.push_back(junctions.size());
+    }
+    void points(const Polylines& lines, std::size_t k, std::vector<Point>& chain) const {
+        chain.clear();
+        for (std::size_t e = begin[k]; e < begin[k + 1]; ++e) appendPolyline(lines, entered[e], chain);
+        if (ring[k] && !chain.empty() && !(chain.back() == chain.front())) chain.push_back(chain.front());
+    }
+};
+
+// Shapes the chains, two at a time where it can, and writes them in
+// their order, in pieces of at most kMaxJoinedPoints that share their
+// boundary points.
+void writeChains(const Chains& chains, const Polylines& lines, const PackedBitmap& bitmap, RecordWriter& writer,
+                 int32_t& polylines, int32_t& vertices) {
+    // Each block of chains shaped into one array.
+    std::vector<Polylines> shaped((chains.count() + kThreadBlock - 1) / kThreadBlock);
+    inTwoThreads(chains.count(), [&](std::size_t first, std::size_t last) {
+        Polylines& out = shaped[first / kThreadBlock];
+        ChainShaper shaper(bitmap);
+        std::vector<Point> chain, kept;
+        for (std::size_t k = first; k < last; ++k) {
+            chains.points(lines, k, chain);
+            shaper.Shape(chain, chains.junctionsOf(k), kept);
+            out.points.insert(out.points.end(), kept.begin(), kept.end());
+            out.begin.push_back(out.points.size());
+        }
+    });
+    for (const Polylines& block : shaped) {
+        for (int32_t i = 0; i < block.count(); ++i) {
+            const std::span<const Point> kept(block.points.data() + block.begin[i], block.size(i));
+            for (std::size_t start = 0; start + 1 < kept.size();) {
+                const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, kept.size() - start);
+                if (vertices > INT32_MAX - static_cast<int32_t>(count)) {
+                    throw FileError(writer.Path(), "more points than the file can count");
+                }
+                writer.PutInt32(static_cast<int32_t>(count));
+                for (std::size_t k = start; k < start + count; ++k) {
+                    writer.PutDouble(kept[k].x);
+                    writer.PutDouble(kept[k].y);
+                }
+                ++polylines;
+                vertices += static_cast<int32_t>(count);
+                start += count - 1;
+            }
+        }
     }
 }
 
@@ -1882,8 +2077,10 @@ TVemotrace_join::TVemotrace_join(std::string linesPath, const PackedBitmap& bitm
     : m_linesPath(std::move(linesPath)), m_bitmap(bitmap) {}
 
 void TVemotrace_join::JoinLines() {
+    // The runs are found in the bitmap while the lines are read.
+    auto runs = std::async(std::launch::async | std::launch::deferred, [this] { return diagonalRuns(m_bitmap); });
     Polylines lines = readPolylines(m_linesPath);
-    addDiagonalRuns(lines, m_bitmap);
+    lines.append(runs.get());
     Joiner joiner(lines, m_bitmap);
     joiner.pairMeetingEnds();
     joiner.bridgeGaps();
@@ -1897,45 +2094,47 @@ void TVemotrace_join::JoinLines() {
     joiner.joinThinCorners();
     straightenJunctions(joiner);
 
-    m_polylineCount = 0;
-    m_vertexCount = 0;
-    RecordWriter writer(m_linesPath);
-    writer.Open();
-    ChainWriter out(writer, m_bitmap, m_polylineCount, m_vertexCount);
     std::vector<uint8_t> visited(static_cast<std::size_t>(lines.count()), 0);
-    std::vector<Point> chain, junctions;
+    Chains chains;
+    std::vector<int32_t> run;
+    std::vector<Point> chain;
     // Follows partners from `end`, the first end of the chain; returns the
     // chain's last end.
     const auto follow = [&](int32_t end) {
-        chain.clear();
+        run.clear();
         int32_t last = end;
         while (end != kNone && !visited[end / 2]) {
             visited[end / 2] = 1;
-            appendPolyline(lines, end, chain);
+            run.push_back(end);
             last = end ^ 1;
             end = joiner.partner[last];
         }
         return last;
     };
     // Open chains first, from an end that nothing continues; what is left
-    // is rings, which are closed on their first point.
+    // is rings.
     for (int32_t end = 0; end < 2 * lines.count(); ++end) {
         if (joiner.removed[end / 2] || visited[end / 2] || joiner.partner[end] != kNone) continue;
         const int32_t last = follow(end);
-        if (joiner.isFree(end) && joiner.isFree(last) && chainLength(chain) < kSpeckLength &&
-            isSpeck(m_bitmap, chain.front())) {
-            continue;
+        if (joiner.isFree(end) && joiner.isFree(last)) {
+            chain.clear();
+            for (const int32_t e : run) appendPolyline(lines, e, chain);
+            if (chainLength(chain) < kSpeckLength && isSpeck(m_bitmap, chain.front())) continue;
         }
-        junctions.clear();
-        if (joiner.isJunction(end)) junctions.push_back(lines.endPoint(end));
-        if (joiner.isJunction(last)) junctions.push_back(lines.endPoint(last));
-        out.Write(chain, junctions);
+        if (joiner.isJunction(end)) chains.junctions.push_back(lines.endPoint(end));
+        if (joiner.isJunction(last)) chains.junctions.push_back(lines.endPoint(last));
+        chains.add(run, false);
     }
     for (int32_t i = 0; i < lines.count(); ++i) {
         if (joiner.removed[i] || visited[i]) continue;
         follow(2 * i);
-        if (!(chain.back() == chain.front())) chain.push_back(chain.front());
-        out.Write(chain);
+        chains.add(run, true);
     }
+
+    m_polylineCount = 0;
+    m_vertexCount = 0;
+    RecordWriter writer(m_linesPath);
+    writer.Open();
+    writeChains(chains, lines, m_bitmap, writer, m_polylineCount, m_vertexCount);
     writer.Close();
 }
