@@ -555,11 +555,14 @@ Nodes findNodes(const Polylines& lines) {
         const Point& at = lines.endPoint(end);
         places[--columnFirst[columnOf(end)]] = {orderKey(at.x), orderKey(at.y), end};
     }
-    for (std::size_t c = 0; c < columns; ++c) {
-        std::sort(places.begin() + columnFirst[c], places.begin() + columnFirst[c + 1], [](const Place& p, const Place& q) {
-            return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
-        });
-    }
+    inTwoThreads(columns, [&](std::size_t first, std::size_t last) {
+        for (std::size_t c = first; c < last; ++c) {
+            std::sort(places.begin() + columnFirst[c], places.begin() + columnFirst[c + 1],
+                      [](const Place& p, const Place& q) {
+                          return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
+                      });
+        }
+    });
     Nodes nodes;
     nodes.order.resize(static_cast<std::size_t>(ends));
     nodes.nodeOf.resize(static_cast<std::size_t>(ends));
@@ -1508,16 +1511,171 @@ bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const A
     return true;
 }
 
+// How one group of junctions is straightened: the arms and, when the
+// group moves, the point they meet at. `members`: the group's nodes.
+struct JunctionPlan {
+    std::vector<Arm> arms;
+    bool moves = false;
+    Point centre;
+};
+
+// The arms of a group: every end at its nodes but the links' and the
+// removed polylines'.
+void findArms(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>> members,
+              const std::vector<int32_t>& links, std::vector<Arm>& arms) {
+    const Nodes& nodes = joiner.nodes;
+    arms.clear();
+    for (const auto& [root, v] : members) {
+        for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
+            const int32_t end = nodes.order[e];
+            if (!joiner.removed[end / 2] && !std::binary_search(links.begin(), links.end(), end / 2)) {
+                arms.push_back({end, 0.0, 0.0, 0, 0});
+            }
+        }
+    }
+}
+
+// Plans the group on the lines as they are: every arm's fit is read from
+// its polyline and the bitmap, nothing is changed. The nodes' radii were
+// measured when the groups were found.
+void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>> members,
+                  const std::vector<int32_t>& links, JunctionPlan& plan, std::vector<Point>& samples) {
+    const Polylines& lines = joiner.lines;
+    const PackedBitmap& bitmap = joiner.bitmap;
+    const Nodes& nodes = joiner.nodes;
+    findArms(joiner, members, links, plan.arms);
+    plan.moves = false;
+    samples.clear();
+    Point old{};
+    double reach = 0.0;
+    for (const auto& [root, v] : members) {
+        const Point& at = lines.endPoint(nodes.order[nodes.first[v]]);
+        old.x += at.x, old.y += at.y;
+        reach = std::max(reach, joiner.nodeRadius[v]);
+    }
+    old.x /= static_cast<double>(members.size());
+    old.y /= static_cast<double>(members.size());
+    // Least squares: the point p that minimises the sum of squared
+    // distances to the arms' lines solves A p = b.
+    double axx = 0.0, axy = 0.0, ayy = 0.0, bx = 0.0, by = 0.0;
+    int fitted = 0;
+    for (Arm& arm : plan.arms) {
+        const double length = joiner.lengths[arm.end / 2];
+        // The other lines' ink widens the arm's near the junction; its
+        // straight part begins half a stroke width past where the ink
+        // is again as wide as further out.
+        const double probe = std::min(0.5 * length, 3.0 * reach + 2.0);
+        arm.firstSample = samples.size();
+        sampleArm(lines, arm.end, probe + 1.0, samples);
+        arm.sampleCount = samples.size() - arm.firstSample;
+        std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
+        const auto probeAt = std::min(static_cast<std::size_t>(probe), mine.size() - 1);
+        const double width = widthAcross(bitmap, mine, probeAt);
+        // Looked for two pixels at a time, then a pixel back; neither
+        // side needs measuring further than the whole width.
+        const auto isClear = [&](std::size_t at) {
+            return widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0;
+        };
+        double clear = static_cast<double>(probeAt);
+        for (std::size_t at = 2; at < probeAt; at += 2) {
+            if (isClear(at)) {
+                clear = static_cast<double>(isClear(at - 1) ? at - 1 : at);
+                break;
+            }
+        }
+        const double half = width / 2;
+        const double from = clear + half + 1.0;
+        // A long stretch evens out the trace's steps; where the arm
+        // curves, a shorter one may still be straight.
+        const double to = from + std::max(4.0, 6.0 * half);
+        const double shortTo = from + std::max(4.0, 3.0 * half);
+        arm.cut = std::min(from, 0.5 * length);
+        arm.half = half;
+        samples.resize(arm.firstSample);
+        sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
+        arm.sampleCount = samples.size() - arm.firstSample;
+        mine = {samples.data() + arm.firstSample, arm.sampleCount};
+        if (length < from + std::max(3.0, 2.0 * half)) continue;
+        Point c, u;
+        if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
+            (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
+            continue;
+        }
+        const double nx = -u.y, ny = u.x;
+        axx += nx * nx, axy += nx * ny, ayy += ny * ny;
+        const double along = nx * c.x + ny * c.y;
+        bx += nx * along, by += ny * along;
+        ++fitted;
+    }
+    if (fitted < 2) return;
+    const double det = axx * ayy - axy * axy;
+    const double trace = axx + ayy;
+    const double smallest = (trace - std::sqrt(std::max(0.0, trace * trace - 4.0 * det))) / 2;
+    if (smallest < kMinSpread) return;
+    const Point centre{(ayy * bx - axy * by) / det, (axx * by - axy * bx) / det};
+    if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * reach ||
+        inkRadius(bitmap, centre) <= 0.0) {
+        return;
+    }
+    // The straight arms must keep to the ink and to the course they
+    // replace; a junction of curves or of many lines close together
+    // stays as it is.
+    for (const Arm& arm : plan.arms) {
+        const std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
+        if (!straightArmFits(lines, bitmap, arm, mine, centre)) return;
+    }
+    plan.moves = true;
+    plan.centre = centre;
+}
+
+// Moves the group's junction to the plan's centre and lays its arms
+// straight on to it; its links go and its nodes become the first one.
+void straighten(Joiner& joiner, const JunctionPlan& plan, std::span<const std::pair<int32_t, int32_t>> members,
+                const std::vector<std::pair<int32_t, int32_t>>& linksByGroup) {
+    Polylines& lines = joiner.lines;
+    Nodes& nodes = joiner.nodes;
+    const Point centre = plan.centre;
+    for (const Arm& arm : plan.arms) {
+        const int32_t i = arm.end / 2;
+        const auto at = [&](std::size_t k) -> Point& { return lines.fromEnd(arm.end, k); };
+        std::size_t vertex = 0;
+        const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
+        if (vertex > 0) {
+            at(vertex) = cut;
+            const double dx = cut.x - centre.x, dy = cut.y - centre.y;
+            const double squared = dx * dx + dy * dy;
+            for (std::size_t k = 1; k < vertex; ++k) {
+                Point& p = at(k);
+                const double t =
+                    squared > 0.0 ? std::clamp(((p.x - centre.x) * dx + (p.y - centre.y) * dy) / squared, 0.0, 1.0)
+                                  : 0.0;
+                p = {centre.x + t * dx, centre.y + t * dy};
+            }
+        }
+        at(0) = centre;
+        joiner.lengths[i] = polylineLength(lines, i);
+    }
+    const int32_t root = members.front().first;
+    for (auto k = std::lower_bound(linksByGroup.begin(), linksByGroup.end(), std::pair{root, int32_t{0}});
+         k != linksByGroup.end() && k->first == root; ++k) {
+        joiner.remove(k->second);
+    }
+    const int32_t node = members.front().second;
+    for (const auto& [group, v] : members.subspan(1)) {
+        for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) nodes.nodeOf[nodes.order[e]] = node;
+        joiner.degree[node] += joiner.degree[v];
+        joiner.degree[v] = 0;
+    }
+}
+
 // After the other steps: moves junctions on thick ink onto their arms'
 // continuations (see Arm). The nodes of a group become one: every end
 // there is given the first node's number and the degree is summed; from
 // here on only nodeOf and degree tell the nodes.
 void straightenJunctions(Joiner& joiner) {
     Polylines& lines = joiner.lines;
-    const PackedBitmap& bitmap = joiner.bitmap;
     Nodes& nodes = joiner.nodes;
     const auto nodeCount = static_cast<int32_t>(joiner.degree.size());
-    const auto nodePoint = [&](int32_t v) { return lines.endPoint(nodes.order[nodes.first[v]]); };
     std::vector<int32_t> group(static_cast<std::size_t>(nodeCount));
     std::iota(group.begin(), group.end(), 0);
     const auto find = [&](int32_t v) {
@@ -1543,7 +1701,6 @@ void straightenJunctions(Joiner& joiner) {
         members.push_back(a);
         members.push_back(b);
     }
-    const auto isLink = [&](int32_t i) { return std::binary_search(links.begin(), links.end(), i); };
     std::vector<std::pair<int32_t, int32_t>> linksByGroup;
     linksByGroup.reserve(links.size());
     for (const int32_t i : links) linksByGroup.push_back({find(nodes.nodeOf[2 * i]), i});
@@ -1553,136 +1710,61 @@ void straightenJunctions(Joiner& joiner) {
     for (const int32_t v : members) byGroup.push_back({find(v), v});
     std::sort(byGroup.begin(), byGroup.end());
     byGroup.erase(std::unique(byGroup.begin(), byGroup.end()), byGroup.end());
+    // Group g: byGroup[groupFirst[g]] up to byGroup[groupFirst[g + 1]].
+    std::vector<std::size_t> groupFirst;
+    for (std::size_t k = 0; k < byGroup.size(); ++k) {
+        if (k == 0 || byGroup[k].first != byGroup[k - 1].first) groupFirst.push_back(k);
+    }
+    groupFirst.push_back(byGroup.size());
+    const std::size_t groups = groupFirst.size() - 1;
+    const auto membersOf = [&](std::size_t g) {
+        return std::span(byGroup.data() + groupFirst[g], groupFirst[g + 1] - groupFirst[g]);
+    };
 
-    std::vector<Arm> arms;
-    std::vector<Point> samples;
-    for (std::size_t first = 0; first < byGroup.size();) {
-        std::size_t last = first;
-        while (last < byGroup.size() && byGroup[last].first == byGroup[first].first) ++last;
-        arms.clear();
-        samples.clear();
-        Point old{};
-        double reach = 0.0;
-        for (std::size_t k = first; k < last; ++k) {
-            const int32_t v = byGroup[k].second;
-            const Point& at = nodePoint(v);
-            old.x += at.x, old.y += at.y;
-            reach = std::max(reach, joiner.radiusAt(v));
-            for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
-                const int32_t end = nodes.order[e];
-                if (!joiner.removed[end / 2] && !isLink(end / 2)) arms.push_back({end, 0.0, 0.0, 0, 0});
-            }
-        }
-        old.x /= static_cast<double>(last - first);
-        old.y /= static_cast<double>(last - first);
-        // Least squares: the point p that minimises the sum of squared
-        // distances to the arms' lines solves A p = b.
-        double axx = 0.0, axy = 0.0, ayy = 0.0, bx = 0.0, by = 0.0;
-        int fitted = 0;
-        for (Arm& arm : arms) {
-            const double length = joiner.lengths[arm.end / 2];
-            // The other lines' ink widens the arm's near the junction; its
-            // straight part begins half a stroke width past where the ink
-            // is again as wide as further out.
-            const double probe = std::min(0.5 * length, 3.0 * reach + 2.0);
-            arm.firstSample = samples.size();
-            sampleArm(lines, arm.end, probe + 1.0, samples);
-            arm.sampleCount = samples.size() - arm.firstSample;
-            std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
-            const auto probeAt = std::min(static_cast<std::size_t>(probe), mine.size() - 1);
-            const double width = widthAcross(bitmap, mine, probeAt);
-            // Looked for two pixels at a time, then a pixel back; neither
-            // side needs measuring further than the whole width.
-            const auto isClear = [&](std::size_t at) {
-                return widthAcross(bitmap, mine, at, width + 2.0) <= width + 1.0;
-            };
-            double clear = static_cast<double>(probeAt);
-            for (std::size_t at = 2; at < probeAt; at += 2) {
-                if (isClear(at)) {
-                    clear = static_cast<double>(isClear(at - 1) ? at - 1 : at);
-                    break;
+    // A group reads and moves only its arms, so groups that share no arm
+    // go their own ways: the groups that do (through a polyline between
+    // them) are taken one after another in their order, and such bundles
+    // two at a time.
+    std::vector<std::size_t> bundle(groups);
+    std::iota(bundle.begin(), bundle.end(), std::size_t{0});
+    const auto bundleOf = [&](std::size_t g) {
+        while (bundle[g] != g) g = bundle[g] = bundle[bundle[g]];
+        return g;
+    };
+    {
+        std::vector<std::size_t> armOf(static_cast<std::size_t>(lines.count()), groups);
+        std::vector<Arm> arms;
+        for (std::size_t g = 0; g < groups; ++g) {
+            findArms(joiner, membersOf(g), links, arms);
+            for (const Arm& arm : arms) {
+                std::size_t& seen = armOf[arm.end / 2];
+                if (seen == groups) {
+                    seen = g;
+                } else {
+                    bundle[bundleOf(g)] = bundleOf(seen);
                 }
             }
-            const double half = width / 2;
-            const double from = clear + half + 1.0;
-            // A long stretch evens out the trace's steps; where the arm
-            // curves, a shorter one may still be straight.
-            const double to = from + std::max(4.0, 6.0 * half);
-            const double shortTo = from + std::max(4.0, 3.0 * half);
-            arm.cut = std::min(from, 0.5 * length);
-            arm.half = half;
-            samples.resize(arm.firstSample);
-            sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
-            arm.sampleCount = samples.size() - arm.firstSample;
-            mine = {samples.data() + arm.firstSample, arm.sampleCount};
-            if (length < from + std::max(3.0, 2.0 * half)) continue;
-            Point c, u;
-            if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
-                (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
-                continue;
-            }
-            const double nx = -u.y, ny = u.x;
-            axx += nx * nx, axy += nx * ny, ayy += ny * ny;
-            const double along = nx * c.x + ny * c.y;
-            bx += nx * along, by += ny * along;
-            ++fitted;
-        }
-        const std::size_t groupFirst = first;
-        first = last;
-        if (fitted < 2) continue;
-        const double det = axx * ayy - axy * axy;
-        const double trace = axx + ayy;
-        const double smallest = (trace - std::sqrt(std::max(0.0, trace * trace - 4.0 * det))) / 2;
-        if (smallest < kMinSpread) continue;
-        const Point centre{(ayy * bx - axy * by) / det, (axx * by - axy * bx) / det};
-        if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * reach ||
-            inkRadius(bitmap, centre) <= 0.0) {
-            continue;
-        }
-        // The straight arms must keep to the ink and to the course they
-        // replace; a junction of curves or of many lines close together
-        // stays as it is.
-        bool keeps = true;
-        for (std::size_t k = 0; k < arms.size() && keeps; ++k) {
-            const std::span<const Point> mine(samples.data() + arms[k].firstSample, arms[k].sampleCount);
-            keeps = straightArmFits(lines, bitmap, arms[k], mine, centre);
-        }
-        if (!keeps) continue;
-        for (const Arm& arm : arms) {
-            const int32_t i = arm.end / 2;
-            const auto at = [&](std::size_t k) -> Point& {
-                return lines.fromEnd(arm.end, k);
-            };
-            std::size_t vertex = 0;
-            const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
-            if (vertex > 0) {
-                at(vertex) = cut;
-                const double dx = cut.x - centre.x, dy = cut.y - centre.y;
-                const double squared = dx * dx + dy * dy;
-                for (std::size_t k = 1; k < vertex; ++k) {
-                    Point& p = at(k);
-                    const double t =
-                        squared > 0.0 ? std::clamp(((p.x - centre.x) * dx + (p.y - centre.y) * dy) / squared, 0.0, 1.0)
-                                      : 0.0;
-                    p = {centre.x + t * dx, centre.y + t * dy};
-                }
-            }
-            at(0) = centre;
-            joiner.lengths[i] = polylineLength(lines, i);
-        }
-        const int32_t root = byGroup[groupFirst].first;
-        for (auto k = std::lower_bound(linksByGroup.begin(), linksByGroup.end(), std::pair{root, int32_t{0}});
-             k != linksByGroup.end() && k->first == root; ++k) {
-            joiner.remove(k->second);
-        }
-        const int32_t node = byGroup[groupFirst].second;
-        for (std::size_t k = groupFirst + 1; k < last; ++k) {
-            const int32_t v = byGroup[k].second;
-            for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) nodes.nodeOf[nodes.order[e]] = node;
-            joiner.degree[node] += joiner.degree[v];
-            joiner.degree[v] = 0;
         }
     }
+    std::vector<std::size_t> byBundle(groups);
+    std::iota(byBundle.begin(), byBundle.end(), std::size_t{0});
+    std::stable_sort(byBundle.begin(), byBundle.end(),
+                     [&](std::size_t f, std::size_t g) { return bundleOf(f) < bundleOf(g); });
+    std::vector<std::size_t> bundleFirst;
+    for (std::size_t k = 0; k < groups; ++k) {
+        if (k == 0 || bundleOf(byBundle[k]) != bundleOf(byBundle[k - 1])) bundleFirst.push_back(k);
+    }
+    bundleFirst.push_back(groups);
+    inTwoThreads(bundleFirst.size() - 1, [&](std::size_t first, std::size_t last) {
+        JunctionPlan plan;
+        std::vector<Point> samples;
+        for (std::size_t b = first; b < last; ++b) {
+            for (std::size_t k = bundleFirst[b]; k < bundleFirst[b + 1]; ++k) {
+                planJunction(joiner, membersOf(byBundle[k]), links, plan, samples);
+                if (plan.moves) straighten(joiner, plan, membersOf(byBundle[k]), linksByGroup);
+            }
+        }
+    });
 }
 
 // The unit direction of a chain around its stretch from chain[from] to
