@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <functional>
-#include <future>
 #include <new>
 #include <utility>
 
@@ -142,20 +140,11 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
     // Handed over: the first stage frees the scan before the others need
-    // their memory. The join step paints the ink again from the squares,
-    // on a second core while stage 5 runs (its own thread when one can be
-    // had, else when it is asked for).
-    std::future<PackedBitmap> ink;
-    const auto paintInk = [&] {
-        ink = std::async(std::launch::async | std::launch::deferred, [traced = pipeline.CollectResults()] {
-            return TVemotrace_join::InkFromSquares(traced.squaresPath, traced.squareCount, traced.imageWidth,
-                                                   traced.imageHeight);
-        });
-    };
-    pipeline.RunTrace(std::move(bitmap), options.join ? std::function<void()>(paintInk) : std::function<void()>());
+    // their memory; the join step paints the ink again from the squares.
     if (options.join) {
-        const PackedBitmap painted = ink.get();
-        TVemotrace_join(pipeline.CollectResults().linesPath, painted).JoinLines();
+        TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap));
+    } else {
+        pipeline.RunTrace(std::move(bitmap));
     }
     const auto t1 = std::chrono::steady_clock::now();
     m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());

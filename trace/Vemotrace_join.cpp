@@ -204,10 +204,6 @@ struct Polylines {
     const Point& first(int32_t i) const { return points[begin[i]]; }
     const Point& last(int32_t i) const { return points[begin[i + 1] - 1]; }
     const Point& endPoint(int32_t end) const { return end % 2 == 0 ? first(end / 2) : last(end / 2); }
-    void append(const Polylines& more) {
-        for (std::size_t k = 1; k < more.begin.size(); ++k) begin.push_back(points.size() + more.begin[k]);
-        points.insert(points.end(), more.points.begin(), more.points.end());
-    }
     // Point k of polyline end / 2, counted from its end `end` (0: that end).
     const Point& fromEnd(int32_t end, std::size_t k) const {
         return points[end % 2 == 0 ? begin[end / 2] + k : begin[end / 2 + 1] - 1 - k];
@@ -240,6 +236,39 @@ void dropRetracedTail(std::vector<Point>& points, std::size_t first) {
     }
 }
 
+// A file's bytes through a buffer of its own, handed out in place: one
+// read for many records rather than one or two for each.
+class BufferedBytes {
+public:
+    static constexpr std::size_t kSize = std::size_t{1} << 17;
+
+    explicit BufferedBytes(RecordReader& reader) : m_reader(reader), m_buffer(kSize) {}
+
+    // The next `bytes` bytes (at most kSize), or nullptr when the file
+    // holds fewer.
+    const uint8_t* take(std::size_t bytes) {
+        if (m_end - m_at < bytes) {
+            std::memmove(m_buffer.data(), m_buffer.data() + m_at, m_end - m_at);
+            m_end -= m_at;
+            m_at = 0;
+            while (m_end < bytes) {
+                const std::size_t got = m_reader.ReadUpTo(m_buffer.data() + m_end, m_buffer.size() - m_end);
+                if (got == 0) return nullptr;
+                m_end += got;
+            }
+        }
+        const uint8_t* at = m_buffer.data() + m_at;
+        m_at += bytes;
+        return at;
+    }
+
+private:
+    RecordReader& m_reader;
+    std::vector<uint8_t> m_buffer;
+    std::size_t m_at = 0;
+    std::size_t m_end = 0;
+};
+
 Polylines readPolylines(const std::string& path) {
     Polylines lines;
     RecordReader reader(path);
@@ -248,18 +277,20 @@ Polylines readPolylines(const std::string& path) {
     std::error_code error;
     const std::uintmax_t bytes = std::filesystem::file_size(path, error);
     if (!error) lines.points.reserve(static_cast<std::size_t>(bytes / records::kVertexSize));
-    std::vector<uint8_t> record;
-    int32_t n = 0;
-    while (reader.TryInt32(n)) {
+    BufferedBytes file(reader);
+    // A few bytes after the last polyline, too few for a count, are no
+    // record.
+    while (const uint8_t* head = file.take(sizeof(int32_t))) {
+        const int32_t n = records::GetInt32(head);
         if (n < 0) throw FileError(path, "a polyline with a negative point count");
         // In chunks, so a damaged count cannot ask for more memory than
         // the file holds.
         for (int32_t done = 0; done < n;) {
             const int32_t count = std::min(n - done, kReadChunkPoints);
-            record.resize(static_cast<std::size_t>(count) * records::kVertexSize);
-            reader.ReadExact(record.data(), record.size());
+            const uint8_t* record = file.take(static_cast<std::size_t>(count) * records::kVertexSize);
+            if (record == nullptr) throw FileError(path, "the file ends early");
             for (int32_t k = 0; k < count; ++k) {
-                const uint8_t* at = record.data() + static_cast<std::size_t>(k) * records::kVertexSize;
+                const uint8_t* at = record + static_cast<std::size_t>(k) * records::kVertexSize;
                 const Point p{records::GetDouble(at), records::GetDouble(at + 8)};
                 // Stage 5 writes image positions only; anything else is damage.
                 if (!std::isfinite(p.x) || !std::isfinite(p.y)) throw FileError(path, "a point that is not a number");
@@ -362,17 +393,6 @@ double inkRadius(const PackedBitmap& bitmap, const Point& p) {
         measureRow(cy + d);
     }
     return std::sqrt(bestSquared);
-}
-
-// Asks the processor for the bitmap's words around p (three rows), ahead
-// of reading them, kFetchAhead items before they are needed.
-constexpr std::size_t kFetchAhead = 8;
-void prefetchAround(const PackedBitmap& bitmap, const Point& p) {
-    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
-    if (x < 0 || x >= bitmap.Width()) return;
-    for (int32_t row = std::max(y - 1, 0); row <= y + 1 && row < bitmap.Height(); ++row) {
-        __builtin_prefetch(bitmap.Row(row) + x / 64);
-    }
 }
 
 // The diagonal runs of one-pixel strokes that the trace leaves out: a
@@ -700,13 +720,14 @@ struct Joiner {
         };
         std::vector<Spur> spurs;
         const auto nodeCount = static_cast<int32_t>(degree.size());
-        for (int32_t v = 0; v < nodeCount; ++v) {
-            // As for the free ends in bridgeGaps: the ink of a junction a
-            // few nodes on is fetched meanwhile.
-            const int32_t ahead = v + static_cast<int32_t>(kFetchAhead);
-            if (ahead < nodeCount && degree[ahead] >= 3) {
-                prefetchAround(bitmap, lines.endPoint(nodes.order[nodes.first[ahead]]));
+        // The ink at every junction, which this step and the junctions'
+        // straightening need, measured two at a time.
+        inTwoThreads(degree.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t v = first; v < last; ++v) {
+                if (degree[v] >= 3) radiusAt(static_cast<int32_t>(v));
             }
+        });
+        for (int32_t v = 0; v < nodeCount; ++v) {
             if (degree[v] < 3) continue;
             const double radius = radiusAt(v);
             if (2.0 * radius >= kThickInk && removeEndFork(v, radius)) continue;
@@ -2155,14 +2176,57 @@ PackedBitmap TVemotrace_join::InkFromSquares(const std::string& squaresPath, int
     return ink;
 }
 
-TVemotrace_join::TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap)
-    : m_linesPath(std::move(linesPath)), m_bitmap(bitmap) {}
+TVemotrace_join::TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap, const DiagonalRuns* runs)
+    : m_linesPath(std::move(linesPath)), m_bitmap(bitmap), m_runs(runs) {}
+
+TVemotrace_join::DiagonalRuns TVemotrace_join::FindDiagonalRuns(const PackedBitmap& bitmap) {
+    const Polylines found = diagonalRuns(bitmap);
+    DiagonalRuns runs;
+    runs.xy.reserve(2 * found.points.size());
+    for (const Point& p : found.points) {
+        runs.xy.push_back(p.x);
+        runs.xy.push_back(p.y);
+    }
+    runs.begin = found.begin;
+    return runs;
+}
+
+void TVemotrace_join::TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap) {
+    struct Ink {
+        PackedBitmap bitmap;
+        DiagonalRuns runs;
+    };
+    std::future<Ink> ink;
+    // Its own thread when one can be had, else when it is asked for.
+    const auto paint = [&] {
+        ink = std::async(std::launch::async | std::launch::deferred, [traced = pipeline.CollectResults()] {
+            Ink painted{InkFromSquares(traced.squaresPath, traced.squareCount, traced.imageWidth, traced.imageHeight),
+                        {}};
+            painted.runs = FindDiagonalRuns(painted.bitmap);
+            return painted;
+        });
+    };
+    // Handed over: the first stage frees the scan before the others need
+    // their memory, and the ink is painted once they have freed theirs.
+    pipeline.RunTrace(std::move(bitmap), paint);
+    const Ink painted = ink.get();
+    TVemotrace_join(pipeline.CollectResults().linesPath, painted.bitmap, &painted.runs).JoinLines();
+}
 
 void TVemotrace_join::JoinLines() {
-    // The runs are found in the bitmap while the lines are read.
-    auto runs = std::async(std::launch::async | std::launch::deferred, [this] { return diagonalRuns(m_bitmap); });
+    // Runs not found beforehand are looked for while the lines are read.
+    std::future<DiagonalRuns> looking;
+    if (m_runs == nullptr) {
+        looking = std::async(std::launch::async | std::launch::deferred, [this] { return FindDiagonalRuns(m_bitmap); });
+    }
     Polylines lines = readPolylines(m_linesPath);
-    lines.append(runs.get());
+    DiagonalRuns found;
+    if (m_runs == nullptr) found = looking.get();
+    const DiagonalRuns& runs = m_runs != nullptr ? *m_runs : found;
+    for (std::size_t k = 1; k < runs.begin.size(); ++k) {
+        for (std::size_t i = runs.begin[k - 1]; i < runs.begin[k]; ++i) lines.points.push_back({runs.xy[2 * i], runs.xy[2 * i + 1]});
+        lines.begin.push_back(lines.points.size());
+    }
     Joiner joiner(lines, m_bitmap);
     joiner.pairMeetingEnds();
     joiner.bridgeGaps();

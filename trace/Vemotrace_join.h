@@ -47,7 +47,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_packed.h"
 
 class TVemotrace_join {
@@ -59,9 +61,27 @@ public:
     // a few pixels, is a speck of dirt.
     static constexpr double kSpeckLength = 2.5;
 
+    // Polylines through the pixel centres of one-pixel strokes near 45
+    // degrees, which the trace leaves out: x, y of each point in turn,
+    // polyline k from point begin[k] up to begin[k + 1]. Found in the bitmap
+    // alone, so they can be looked for before the lines are there.
+    struct DiagonalRuns {
+        std::vector<double> xy;
+        std::vector<std::size_t> begin{0};
+    };
+    static DiagonalRuns FindDiagonalRuns(const PackedBitmap& bitmap);
+
     // The bitmap must be the one that was traced; it is only read, and the
-    // caller keeps it alive until JoinLines returns.
-    TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap);
+    // caller keeps it (and `runs`) alive until JoinLines returns. `runs`:
+    // FindDiagonalRuns of the bitmap, found beforehand; without them
+    // JoinLines looks for them itself.
+    TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap, const DiagonalRuns* runs = nullptr);
+
+    // The whole trace of `bitmap` by `pipeline` with the join step after
+    // it, as the trace job runs them: the ink is painted again from the
+    // squares, and its diagonal runs found, on a second core while stage 5
+    // runs. Throws what either throws.
+    static void TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap);
 
     // The ink of the traced bitmap, painted again from the squares of
     // stage 1 (temp.sqr, `squareCount` 16-byte records), which cover every
@@ -78,6 +98,7 @@ public:
 private:
     std::string m_linesPath;
     const PackedBitmap& m_bitmap;
+    const DiagonalRuns* m_runs;
     int32_t m_polylineCount = 0;
     int32_t m_vertexCount = 0;
 };
