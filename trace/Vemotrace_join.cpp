@@ -181,6 +181,17 @@ double distance(const Point& a, const Point& b) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
+// distance(a, b) < limit (limit > 0) as the root tells it, mostly without
+// the root: a square clearly on one side of limit squared decides alone,
+// the margin being far wider than the rounding of either.
+bool closerThan(const Point& a, const Point& b, double limit) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double squared = dx * dx + dy * dy, bound = limit * limit;
+    if (squared < bound * (1.0 - 1e-9)) return true;
+    if (squared > bound * (1.0 + 1e-9)) return false;
+    return std::sqrt(squared) < limit;
+}
+
 double segmentDistanceSquared(const Point& p, const Point& a, const Point& b) {
     const double dx = b.x - a.x, dy = b.y - a.y;
     const double squared = dx * dx + dy * dy;
@@ -1009,16 +1020,23 @@ struct Joiner {
     // they point; so are a scrap with both ends free and the two other free
     // ends near it, which the scrap then links.
     void joinThinCorners() {
-        std::vector<FreeEnd> free;
         const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kLoneDistance)); };
+        // Sorted by bucket through small stand-ins, which take the places
+        // the ends themselves would.
+        std::vector<std::pair<int64_t, int32_t>> byBucket;
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
-            FreeEnd e = freeEnd(end);
+            const FreeEnd& e = freeEnd(end);
             if (e.radius > kThinRadius) continue;
-            e.bucket = cellOf(e.at.y) * kBucketRow + cellOf(e.at.x);
-            free.push_back(e);
+            byBucket.push_back({cellOf(e.at.y) * kBucketRow + cellOf(e.at.x), end});
         }
-        std::sort(free.begin(), free.end(), [](const FreeEnd& a, const FreeEnd& b) { return a.bucket < b.bucket; });
+        std::sort(byBucket.begin(), byBucket.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<FreeEnd> free(byBucket.size());
+        for (std::size_t k = 0; k < byBucket.size(); ++k) {
+            free[k] = measured[known[byBucket[k].second]];
+            free[k].bucket = byBucket[k].first;
+        }
         // The free ends within kLoneDistance of free[a], other than itself.
         // For the ends in their order (`inOrder`) the three rows of buckets
         // around free[a] begin at or after from[0..2], which only grow;
@@ -1113,7 +1131,7 @@ struct Joiner {
         Point from = tip;
         for (std::size_t k = 1; k < count; ++k) {
             from = lines.fromEnd(end, k);
-            if (distance(from, tip) >= reach) break;
+            if (!closerThan(from, tip, reach)) break;
         }
         const double d = distance(from, tip);
         if (d < 1e-9) return {};
@@ -1169,7 +1187,7 @@ struct Joiner {
             // The stroke's direction up to point k, over kDirectionLength.
             const Point& bend = point(k);
             std::size_t j = k + 1;
-            while (j + 1 < count && distance(point(j), bend) < kDirectionLength) ++j;
+            while (j + 1 < count && closerThan(point(j), bend, kDirectionLength)) ++j;
             const double before = distance(point(j), bend);
             if (before < kDirectionLength) return false;
             const Point u{(bend.x - point(j).x) / before, (bend.y - point(j).y) / before};
@@ -2034,68 +2052,24 @@ void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& cha
     }
 }
 
-// The chains to be written, in order: each a run of polylines, every one
-// entered at the end given, with the ends of the chain that lie where
-// three or more lines meet. A ring is closed on its first point.
-struct Chains {
-    std::vector<int32_t> entered;
-    std::vector<std::size_t> begin{0};
-    std::vector<uint8_t> ring;
-    std::vector<Point> junctions;
-    std::vector<std::size_t> junctionBegin{0};
-
-    std::size_t count() const { return begin.size() - 1; }
-    std::span<const Point> junctionsOf(std::size_t k) const {
-        return {junctions.data() + junctionBegin[k], junctionBegin[k + 1] - junctionBegin[k]};
-    }
-    void add(std::span<const int32_t> run, bool closed) {
-        entered.insert(entered.end(), run.begin(), run.end());
-        begin.push_back(entered.size());
-        ring.push_back(closed);
-        junctionBegin.push_back(junctions.size());
-    }
-    void points(const Polylines& lines, std::size_t k, std::vector<Point>& chain) const {
-        chain.clear();
-        for (std::size_t e = begin[k]; e < begin[k + 1]; ++e) appendPolyline(lines, entered[e], chain);
-        if (ring[k] && !chain.empty() && !(chain.back() == chain.front())) chain.push_back(chain.front());
-    }
-};
-
-// Shapes the chains, two at a time where it can, and writes them in
-// their order, in pieces of at most kMaxJoinedPoints that share their
-// boundary points.
-void writeChains(const Chains& chains, const Polylines& lines, const PackedBitmap& bitmap, RecordWriter& writer,
-                 int32_t& polylines, int32_t& vertices) {
-    // Each block of chains shaped into one array.
-    std::vector<Polylines> shaped((chains.count() + kThreadBlock - 1) / kThreadBlock);
-    inTwoThreads(chains.count(), [&](std::size_t first, std::size_t last) {
-        Polylines& out = shaped[first / kThreadBlock];
-        ChainShaper shaper(bitmap);
-        std::vector<Point> chain, kept;
-        for (std::size_t k = first; k < last; ++k) {
-            chains.points(lines, k, chain);
-            shaper.Shape(chain, chains.junctionsOf(k), kept);
-            out.points.insert(out.points.end(), kept.begin(), kept.end());
-            out.begin.push_back(out.points.size());
-        }
-    });
-    for (const Polylines& block : shaped) {
-        for (int32_t i = 0; i < block.count(); ++i) {
-            const std::span<const Point> kept(block.points.data() + block.begin[i], block.size(i));
-            for (std::size_t start = 0; start + 1 < kept.size();) {
-                const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, kept.size() - start);
-                if (vertices > INT32_MAX - static_cast<int32_t>(count)) {
-                    throw FileError(writer.Path(), "more points than the file can count");
-                }
-                writer.PutInt32(static_cast<int32_t>(count));
-                for (std::size_t k = start; k < start + count; ++k) {
-                    writer.PutDouble(kept[k].x);
-                    writer.PutDouble(kept[k].y);
-                }
-                ++polylines;
-                vertices += static_cast<int32_t>(count);
-                start += count - 1;
+// Writes the polylines in pieces of at most kMaxJoinedPoints that share
+// their boundary points.
+void writePolylines(const Polylines& shaped, RecordWriter& writer, int32_t& polylines, int32_t& vertices) {
+    for (int32_t i = 0; i < shaped.count(); ++i) {
+        const std::span<const Point> kept(shaped.points.data() + shaped.begin[i], shaped.size(i));
+        for (std::size_t start = 0; start + 1 < kept.size();) {
+            const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, kept.size() - start);
+            if (vertices > INT32_MAX - static_cast<int32_t>(count)) {
+                throw FileError(writer.Path(), "more points than the file can count");
             }
+            writer.PutInt32(static_cast<int32_t>(count));
+            for (std::size_t k = start; k < start + count; ++k) {
+                writer.PutDouble(kept[k].x);
+                writer.PutDouble(kept[k].y);
+            }
+            ++polylines;
+            vertices += static_cast<int32_t>(count);
+            start += count - 1;
         }
     }
 }
@@ -2240,47 +2214,67 @@ void TVemotrace_join::JoinLines() {
     joiner.joinThinCorners();
     straightenJunctions(joiner);
 
+    // The chains, open ones first, each from the lower of its free ends,
+    // and then the rings, which close on their first point. An open chain
+    // is found from either end alone, so the ends are taken two at a time,
+    // and each block of them shapes its chains into an array of its own.
     std::vector<uint8_t> visited(static_cast<std::size_t>(lines.count()), 0);
-    Chains chains;
-    std::vector<int32_t> run;
-    std::vector<Point> chain;
-    // Follows partners from `end`, the first end of the chain; returns the
-    // chain's last end.
-    const auto follow = [&](int32_t end) {
-        run.clear();
-        int32_t last = end;
-        while (end != kNone && !visited[end / 2]) {
-            visited[end / 2] = 1;
-            run.push_back(end);
-            last = end ^ 1;
-            end = joiner.partner[last];
-        }
-        return last;
-    };
-    // Open chains first, from an end that nothing continues; what is left
-    // is rings.
-    for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-        if (joiner.removed[end / 2] || visited[end / 2] || joiner.partner[end] != kNone) continue;
-        const int32_t last = follow(end);
-        if (joiner.isFree(end) && joiner.isFree(last)) {
+    const std::size_t ends = 2 * static_cast<std::size_t>(lines.count());
+    std::vector<Polylines> shaped((ends + kThreadBlock - 1) / kThreadBlock + 1);
+    inTwoThreads(ends, [&](std::size_t first, std::size_t last) {
+        Polylines& out = shaped[first / kThreadBlock];
+        ChainShaper shaper(m_bitmap);
+        std::vector<Point> chain, kept, junctions;
+        for (std::size_t k = first; k < last; ++k) {
+            const auto end = static_cast<int32_t>(k);
+            if (joiner.removed[end / 2] || joiner.partner[end] != kNone) continue;
+            // Partners pair ends both ways, so the walk ends at the chain's
+            // other free end; no chain holds more polylines than there are.
+            int32_t other = end;
+            int32_t steps = 0;
+            for (int32_t at = end; at != kNone && steps < lines.count(); at = joiner.partner[other], ++steps) {
+                other = at ^ 1;
+            }
+            if (other < end) continue;  // the chain is taken from there
             chain.clear();
-            for (const int32_t e : run) appendPolyline(lines, e, chain);
-            if (chainLength(chain) < kSpeckLength && isSpeck(m_bitmap, chain.front())) continue;
+            for (int32_t at = end; steps-- > 0; at = joiner.partner[at ^ 1]) {
+                visited[at / 2] = 1;
+                appendPolyline(lines, at, chain);
+            }
+            if (joiner.isFree(end) && joiner.isFree(other) && chainLength(chain) < kSpeckLength &&
+                isSpeck(m_bitmap, chain.front())) {
+                continue;
+            }
+            junctions.clear();
+            if (joiner.isJunction(end)) junctions.push_back(lines.endPoint(end));
+            if (joiner.isJunction(other)) junctions.push_back(lines.endPoint(other));
+            shaper.Shape(chain, junctions, kept);
+            out.points.insert(out.points.end(), kept.begin(), kept.end());
+            out.begin.push_back(out.points.size());
         }
-        if (joiner.isJunction(end)) chains.junctions.push_back(lines.endPoint(end));
-        if (joiner.isJunction(last)) chains.junctions.push_back(lines.endPoint(last));
-        chains.add(run, false);
-    }
-    for (int32_t i = 0; i < lines.count(); ++i) {
-        if (joiner.removed[i] || visited[i]) continue;
-        follow(2 * i);
-        chains.add(run, true);
+    });
+    {
+        Polylines& rings = shaped.back();
+        ChainShaper shaper(m_bitmap);
+        std::vector<Point> chain, kept;
+        for (int32_t i = 0; i < lines.count(); ++i) {
+            if (joiner.removed[i] || visited[i]) continue;
+            chain.clear();
+            for (int32_t at = 2 * i; at != kNone && !visited[at / 2]; at = joiner.partner[at ^ 1]) {
+                visited[at / 2] = 1;
+                appendPolyline(lines, at, chain);
+            }
+            if (!(chain.back() == chain.front())) chain.push_back(chain.front());
+            shaper.Shape(chain, {}, kept);
+            rings.points.insert(rings.points.end(), kept.begin(), kept.end());
+            rings.begin.push_back(rings.points.size());
+        }
     }
 
     m_polylineCount = 0;
     m_vertexCount = 0;
     RecordWriter writer(m_linesPath);
     writer.Open();
-    writeChains(chains, lines, m_bitmap, writer, m_polylineCount, m_vertexCount);
+    for (const Polylines& block : shaped) writePolylines(block, writer, m_polylineCount, m_vertexCount);
     writer.Close();
 }
