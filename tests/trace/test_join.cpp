@@ -411,6 +411,56 @@ TEST(Join, OnRandomDrawingsPointsStayOnTheInkAndNoStrokeLosesCoverage) {
     }
 }
 
+TEST(Join, ASheetOfManyDrawingsJoinsEachAsItJoinsOneAlone) {
+    // Enough copies that the step shares its ends, junctions and chains
+    // between two threads in blocks: a pair, chain or junction lost or
+    // taken twice at a block's edge shows as a copy unlike the one alone.
+    constexpr int32_t kTile = 64, kAcross = 20;
+    const std::vector<PenStroke> thick{{{8, 10}, {56, 10}}, {{30, 10}, {34, 40}}};  // a T, pen 7
+    const auto drawTile = [&](AsciiBitmap& bitmap, int32_t x0, int32_t y0) {
+        for (int32_t y = 0; y < kTile; ++y) {
+            for (int32_t x = 0; x < kTile; ++x) {
+                for (const PenStroke& s : thick) {
+                    if (SegmentDistance({x + 0.5, y + 0.5}, s.a, s.b) <= 3.5) bitmap.SetInk(x0 + x, y0 + y);
+                }
+            }
+        }
+        bitmap.FillBox(x0 + 4, y0 + 50, x0 + 26, y0 + 50);  // a thin line with a break
+        bitmap.FillBox(x0 + 29, y0 + 50, x0 + 58, y0 + 50);
+        DrawStroke(bitmap, x0 + 42, y0 + 22, x0 + 58, y0 + 38, 1);  // a one-pixel diagonal
+        bitmap.FillBox(x0 + 4, y0 + 56, x0 + 24, y0 + 61);  // a thick bar with a break
+        bitmap.FillBox(x0 + 27, y0 + 56, x0 + 50, y0 + 61);
+    };
+    AsciiBitmap one(kTile, kTile);
+    drawTile(one, 0, 0);
+    AsciiBitmap sheet(kTile * kAcross, kTile * kAcross);
+    for (int32_t ty = 0; ty < kAcross; ++ty) {
+        for (int32_t tx = 0; tx < kAcross; ++tx) drawTile(sheet, tx * kTile, ty * kTile);
+    }
+    TempFolder alone, many;
+    const std::vector<Polyline> single = TraceAndJoin(alone, one);
+    const std::vector<Polyline> all = TraceAndJoin(many, sheet);
+    ASSERT_GE(single.size(), 3u);
+    std::vector<std::vector<Polyline>> byTile(kAcross * kAcross);
+    for (const Polyline& p : all) {
+        const auto tx = static_cast<int32_t>(p.front().x / kTile), ty = static_cast<int32_t>(p.front().y / kTile);
+        ASSERT_TRUE(tx >= 0 && ty >= 0 && tx < kAcross && ty < kAcross);
+        Polyline back;
+        for (const TracePoint& q : p) back.push_back({q.x - tx * kTile, q.y - ty * kTile});
+        byTile[ty * kAcross + tx].push_back(back);
+    }
+    for (std::size_t tile = 0; tile < byTile.size(); ++tile) {
+        SCOPED_TRACE("copy " + std::to_string(tile));
+        ASSERT_EQ(byTile[tile].size(), single.size());
+        for (const Polyline& p : byTile[tile]) {
+            for (const TracePoint& q : p) EXPECT_LE(DistanceToLines(q, single), 1e-6);
+        }
+        for (const Polyline& p : single) {
+            for (const TracePoint& q : p) EXPECT_LE(DistanceToLines(q, byTile[tile]), 1e-6);
+        }
+    }
+}
+
 // Lines files written here byte by byte, as stage 5 writes them.
 void WriteLines(const std::string& path, const std::vector<Polyline>& polylines, std::size_t cut = 0) {
     std::vector<uint8_t> bytes;
