@@ -370,38 +370,43 @@ double inkRadius(const PackedBitmap& bitmap, const Point& p) {
     constexpr int32_t kSpan = 2 * kMaxInkRadius + 1;
     constexpr uint64_t kWindow = (uint64_t{1} << kSpan) - 1;
     const bool inside = cx >= kMaxInkRadius && cx + kMaxInkRadius < bitmap.Width();
+    const auto first = static_cast<uint32_t>(cx - kMaxInkRadius);
+    const std::size_t word = first / 64;
+    const uint32_t shift = first % 64;
+    const bool twoWords = shift + kSpan > 64;
     double bestSquared = double{kMaxInkRadius} * kMaxInkRadius;
-    const auto measureRow = [&](int32_t y) {
-        // Bit k: column cx - kMaxInkRadius + k is paper (off the image is).
+    // Rows cy, cy - 1, cy + 1, cy - 2, ...
+    for (int32_t k = 0; k < kSpan; ++k) {
+        const int32_t d = (k + 1) / 2;
+        if (k % 2 == 1 && !((d - 0.5) * (d - 0.5) < bestSquared)) break;
+        const int32_t y = k % 2 == 1 ? cy - d : cy + d;
+        // Bit k: column cx - kMaxInkRadius + k is paper (off the image is);
+        // a row without ink reads as zeros.
         uint64_t paper = kWindow;
-        if (y >= 0 && y < bitmap.Height() && bitmap.RowHasInk(y)) {
+        if (y >= 0 && y < bitmap.Height()) {
             const uint64_t* row = bitmap.Row(y);
             if (inside) {
-                const auto first = static_cast<uint32_t>(cx - kMaxInkRadius);
-                uint64_t ink = row[first / 64] >> (first % 64);
-                if (first % 64 + kSpan > 64) ink |= row[first / 64 + 1] << (64 - first % 64);
+                uint64_t ink = row[word] >> shift;
+                if (twoWords) ink |= row[word + 1] << (64 - shift);
                 paper = ~ink & kWindow;
             } else {
-                for (int32_t k = 0; k < kSpan; ++k) {
-                    const int32_t x = cx - kMaxInkRadius + k;
-                    if (x >= 0 && x < bitmap.Width() && bitmap.IsInk(x, y)) paper &= ~(uint64_t{1} << k);
+                for (int32_t c = 0; c < kSpan; ++c) {
+                    const int32_t x = cx - kMaxInkRadius + c;
+                    if (x >= 0 && x < bitmap.Width() && bitmap.IsInk(x, y)) paper &= ~(uint64_t{1} << c);
                 }
             }
         }
         const uint64_t left = paper & ((uint64_t{1} << (kMaxInkRadius + 1)) - 1);
         const uint64_t right = paper >> kMaxInkRadius;
         const double ey = y + 0.5 - p.y;
-        const auto consider = [&](int32_t dx) {
-            const double ex = cx + dx + 0.5 - p.x;
+        if (left != 0) {
+            const double ex = cx + (63 - std::countl_zero(left) - kMaxInkRadius) + 0.5 - p.x;
             bestSquared = std::min(bestSquared, ex * ex + ey * ey);
-        };
-        if (left != 0) consider(63 - std::countl_zero(left) - kMaxInkRadius);
-        if (right != 0) consider(std::countr_zero(right));
-    };
-    measureRow(cy);
-    for (int32_t d = 1; d <= kMaxInkRadius && (d - 0.5) * (d - 0.5) < bestSquared; ++d) {
-        measureRow(cy - d);
-        measureRow(cy + d);
+        }
+        if (right != 0) {
+            const double ex = cx + std::countr_zero(right) + 0.5 - p.x;
+            bestSquared = std::min(bestSquared, ex * ex + ey * ey);
+        }
     }
     return std::sqrt(bestSquared);
 }
