@@ -353,8 +353,10 @@ Point pointAlong(const Polylines& lines, int32_t end, double length, std::size_t
 
 // True when p lies on an ink pixel of the image.
 bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
-    const int32_t x = pixelOf(p.x), y = pixelOf(p.y);
-    return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
+    // On the image a coordinate is not negative, and there the cast cuts
+    // the fraction as floor does; the image's size is whole.
+    if (!(p.x >= 0.0 && p.y >= 0.0 && p.x < bitmap.Width() && p.y < bitmap.Height())) return false;
+    return bitmap.IsInk(static_cast<int32_t>(p.x), static_cast<int32_t>(p.y));
 }
 
 // Distance from p to the nearest paper pixel centre, or to the image's
@@ -1148,9 +1150,26 @@ struct Joiner {
     // to the ink's end less the ink's half width, which is where a stroke
     // drawn with a round pen ends, and where a break in it begins.
     void extendFreeEnds() {
-        for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-            if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
-            if (trimEndHook(end)) known[end] = kNone;
+        const int32_t ends = 2 * lines.count();
+        const auto isOpen = [&](int32_t end) { return !removed[end / 2] && partner[end] == kNone && isFree(end); };
+        // The hooked ends are found first, two at a time, on the lines as
+        // they are. A hook lies in its own polyline, which only the
+        // polyline's other end changes here: once that end has been cut or
+        // moved, this one is looked at again in its turn.
+        std::vector<uint8_t> hooked(static_cast<std::size_t>(ends), 0);
+        inTwoThreads(hooked.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t k = first; k < last; ++k) {
+                const auto end = static_cast<int32_t>(k);
+                hooked[k] = isOpen(end) && trimEndHook(end, false);
+            }
+        });
+        std::vector<uint8_t> changed(static_cast<std::size_t>(lines.count()), 0);
+        for (int32_t end = 0; end < ends; ++end) {
+            if (!isOpen(end)) continue;
+            if ((hooked[end] || changed[end / 2]) && trimEndHook(end)) {
+                known[end] = kNone;
+                changed[end / 2] = 1;
+            }
             const FreeEnd& info = freeEnd(end);
             // Ink two pixels wide or less has its trace on the pixel centres.
             if (info.radius <= 1.0 || (info.aim.x == 0.0 && info.aim.y == 0.0)) continue;
@@ -1171,6 +1190,7 @@ struct Joiner {
             tip = moved;
             known[end] = kNone;  // to be measured again where it is now
             movedEnd[end] = 1;
+            changed[end / 2] = 1;
         }
     }
 
@@ -1178,7 +1198,8 @@ struct Joiner {
     // corners rather than fork to both. Such a hook, no longer than a fork's
     // branch, is cut off where it turns away (its points are moved there),
     // so the end points along the stroke again. True when it did so.
-    bool trimEndHook(int32_t end) {
+    // With `trim` false it only tells whether it would, and changes nothing.
+    bool trimEndHook(int32_t end, bool trim = true) {
         const int32_t i = end / 2;
         const std::size_t count = lines.size(i);
         const auto point = [&](std::size_t k) -> Point& {
@@ -1215,8 +1236,10 @@ struct Joiner {
             if (along > inkExtent(bitmap, bend, u, kMostHook) + 0.5) continue;
             // A tip in the middle of the ink is the round end of a curve.
             if (inkRadius(bitmap, tip) > kCornerInk) continue;
-            for (std::size_t h = 0; h < k; ++h) point(h) = bend;
-            lengths[i] -= hook;
+            if (trim) {
+                for (std::size_t h = 0; h < k; ++h) point(h) = bend;
+                lengths[i] -= hook;
+            }
             return true;
         }
         return false;
