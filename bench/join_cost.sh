@@ -52,9 +52,10 @@ done >"$work/runs.txt"
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 column() { awk -v c="$1" '{ print $c }' "$work/runs.txt" | median; }
 ratio() { awk -v a="$1" -v b="$2" '{ print $a / $b }' "$work/runs.txt" | median; }
+megabytes() { awk -v kb="$(column "$1")" 'BEGIN { print kb / 1024 }'; }
 printf "%-14s %10s %10s %10s\n" "" "wall s" "cpu s" "peak MB"
-printf "%-14s %10.3f %10.3f %10.1f\n" "without --join" "$(column 1)" "$(column 2)" "$(awk "BEGIN { print $(column 3) / 1024 }")"
-printf "%-14s %10.3f %10.3f %10.1f\n" "with --join" "$(column 4)" "$(column 5)" "$(awk "BEGIN { print $(column 6) / 1024 }")"
+printf "%-14s %10.3f %10.3f %10.1f\n" "without --join" "$(column 1)" "$(column 2)" "$(megabytes 3)"
+printf "%-14s %10.3f %10.3f %10.1f\n" "with --join" "$(column 4)" "$(column 5)" "$(megabytes 6)"
 wall=$(ratio 4 1)
 cpu=$(ratio 5 2)
 memory=$(ratio 6 3)

@@ -527,11 +527,10 @@ double inkExtent(const PackedBitmap& bitmap, const Point& p, const Point& u, dou
 }
 
 // Calls work(first, last) for blocks of kThreadBlock items of [0, count)
-// (the last may be shorter), on this thread and on
-// a second one where the machine has another core and a thread can be
-// had. The blocks are handed out in turn, so neither thread waits while
-// the other has a slow block. `work` may only write what belongs to its
-// block.
+// (the last may be shorter), on this thread and on a second one where the
+// machine has another core and a thread can be had. The blocks are handed
+// out in turn, so neither thread waits while the other has a slow block.
+// `work` may only write what belongs to its block.
 constexpr std::size_t kThreadBlock = 256;
 template <typename Work>
 void inTwoThreads(std::size_t count, const Work& work) {
@@ -620,12 +619,13 @@ struct FreeEnd {
     Point at;
     Point aim;
     double radius;
-    int64_t bucket;
+    int64_t bucket;  // where joinThinCorners sorts it
 };
 
-// Gap buckets: wide enough for the longest bridge, and a row of buckets
-// spans more than any image's width.
+// Cells for bridging, as wide as the longest bridge.
 constexpr double kGapCell = kGapWidth + 2.0 * kMaxGapRadius;
+// Buckets of thin corners are numbered row by row; a row of them spans
+// more than any image's width.
 constexpr int64_t kBucketRow = int64_t{1} << 32;
 // Untraced ink beyond a break is looked for this far (pixels): a stroke's
 // end of up to about twice its width; a longer piece has squares enough to
@@ -702,7 +702,9 @@ struct Joiner {
         // Room for every end at once: growing it would copy what is there.
         measured.reserve(static_cast<std::size_t>(2 * lines.count()));
         lengths.resize(static_cast<std::size_t>(lines.count()));
-        for (int32_t i = 0; i < lines.count(); ++i) lengths[i] = polylineLength(lines, i);
+        inTwoThreads(lengths.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) lengths[i] = polylineLength(lines, static_cast<int32_t>(i));
+        });
         degree.assign(nodes.first.size() - 1, 0);
         for (int32_t end = 0; end < 2 * lines.count(); ++end) {
             if (!removed[end / 2]) ++degree[nodes.nodeOf[end]];
@@ -1344,10 +1346,12 @@ struct Joiner {
         const std::size_t cells = static_cast<std::size_t>(across) * down;
         std::vector<int32_t> cellFirst(cells + 1, 0);
         std::vector<int32_t> cellOfEnd(ends.size());
-        for (std::size_t k = 0; k < ends.size(); ++k) {
-            cellOfEnd[k] = static_cast<int32_t>(cellAt(lines.endPoint(ends[k])));
-            ++cellFirst[cellOfEnd[k]];
-        }
+        inTwoThreads(ends.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t k = first; k < last; ++k) {
+                cellOfEnd[k] = static_cast<int32_t>(cellAt(lines.endPoint(ends[k])));
+            }
+        });
+        for (const int32_t cell : cellOfEnd) ++cellFirst[cell];
         std::partial_sum(cellFirst.begin(), cellFirst.end(), cellFirst.begin());
         std::vector<int32_t> inCells(ends.size());
         std::vector<int32_t> cellOf(ends.size());  // of inCells[k]
@@ -1437,9 +1441,16 @@ struct Joiner {
         });
         std::vector<Pair> pairs;
         for (const std::vector<Pair>& block : found) pairs.insert(pairs.end(), block.begin(), block.end());
-        std::sort(pairs.begin(), pairs.end(), [](const Pair& p, const Pair& q) {
+        // Each half sorted on a core of its own, then the two merged.
+        const auto nearer = [](const Pair& p, const Pair& q) {
             return p.gap != q.gap ? p.gap < q.gap : p.a != q.a ? p.a < q.a : p.b < q.b;
-        });
+        };
+        const auto half = pairs.begin() + static_cast<std::ptrdiff_t>(pairs.size() / 2);
+        auto firstHalf = std::async(std::launch::async | std::launch::deferred,
+                                    [&] { std::sort(pairs.begin(), half, nearer); });
+        std::sort(half, pairs.end(), nearer);
+        firstHalf.get();
+        std::inplace_merge(pairs.begin(), half, pairs.end(), nearer);
         for (const Pair& pair : pairs) {
             if (partner[pair.a] != kNone || partner[pair.b] != kNone) continue;
             // The two ends of one polyline close a ring only around a real
@@ -2226,7 +2237,9 @@ void TVemotrace_join::JoinLines() {
     if (m_runs == nullptr) found = looking.get();
     const DiagonalRuns& runs = m_runs != nullptr ? *m_runs : found;
     for (std::size_t k = 1; k < runs.begin.size(); ++k) {
-        for (std::size_t i = runs.begin[k - 1]; i < runs.begin[k]; ++i) lines.points.push_back({runs.xy[2 * i], runs.xy[2 * i + 1]});
+        for (std::size_t i = runs.begin[k - 1]; i < runs.begin[k]; ++i) {
+            lines.points.push_back({runs.xy[2 * i], runs.xy[2 * i + 1]});
+        }
         lines.begin.push_back(lines.points.size());
     }
     Joiner joiner(lines, m_bitmap);
