@@ -24,13 +24,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 trace=$build/vemo-trace
 tool=$build/bench/make_drawing
-for program in "$trace" "$tool"; do
-    if [[ ! -x $program ]]; then
-        echo "$program is missing: build the targets vemo-trace and make_drawing" >&2
-        exit 2
-    fi
-done
 source "$here/timing_tools.sh"
+require_trace_and_drawings "$build"
 require_time
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-join-XXXXXX")

@@ -116,7 +116,8 @@ int Trace(const std::string& pbmPath, const std::string& workFolder, bool join) 
         pipeline.RunTrace(view);
         if (join) {
             const auto joinStart = std::chrono::steady_clock::now();
-            // As the trace job does: the ink painted again from the squares.
+            // The step alone, after the trace: the ink painted again from
+            // the squares (the trace job paints it while stage 5 runs).
             const TraceResult traced = pipeline.CollectResults();
             const PackedBitmap ink = TVemotrace_join::InkFromSquares(traced.squaresPath, traced.squareCount,
                                                                      traced.imageWidth, traced.imageHeight);

@@ -16,3 +16,14 @@ require_timing_tools() {
     fi
     require_time
 }
+
+# The programs the batch and join benchmarks run, from build folder $1.
+require_trace_and_drawings() {
+    local program
+    for program in "$1/vemo-trace" "$1/bench/make_drawing"; do
+        if [[ ! -x $program ]]; then
+            echo "$program is missing: build the targets vemo-trace and make_drawing" >&2
+            exit 2
+        fi
+    done
+}
