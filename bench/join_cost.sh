@@ -56,6 +56,9 @@ cpu=$(ratio 5 2)
 memory=$(ratio 6 3)
 verdict() { awk -v v="$1" -v g="$2" 'BEGIN { print (v <= g) ? "met" : "MISSED" }'; }
 echo
+spread=$(awk '{ r = $4 / $1; if (NR == 1 || r < lo) lo = r; if (NR == 1 || r > hi) hi = r }
+    END { printf "%.2f to %.2f", lo, hi }' "$work/runs.txt")
 printf "with --join against without, median of %d pairs: wall %.3f x (goal <= 1.2): %s, processor time %.3f x\n" \
     "$pairs" "$wall" "$(verdict "$wall" 1.2)" "$cpu"
+echo "single pairs' wall ratios: $spread"
 printf "peak memory with --join against without: %.3f x (goal <= 1.1): %s\n" "$memory" "$(verdict "$memory" 1.1)"
