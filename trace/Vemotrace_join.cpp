@@ -1387,10 +1387,15 @@ struct Joiner {
         constexpr double kLongestBridge = kGapWidth + 2.0 * kMaxGapRadius;
         const auto consider = [&](const FreeEnd& a, const FreeEnd& b, std::vector<Pair>& found) {
             const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
-            if (dx * dx + dy * dy > kLongestBridge * kLongestBridge) return;
+            const double squared = dx * dx + dy * dy;
+            if (squared > kLongestBridge * kLongestBridge) return;
             if (movedOnly && !movedEnd[a.end] && !movedEnd[b.end]) return;
-            // Only thick ink stops short of where it ends.
+            // Only thick ink stops short of where it ends. Two thin ends
+            // bridge no more than a gap and their half widths, as
+            // bridgeable tells first: most pairs met are passed over here.
             const bool thick = 2.0 * std::max(a.radius, b.radius) >= kThickInk;
+            const double thinReach = kGapWidth + a.radius + b.radius;
+            if (!thick && squared > thinReach * thinReach) return;
             if (bridgeable(a, b) || (thick && bridgeableOverInk(bitmap, a, b))) {
                 found.push_back({distance(a.at, b.at), a.end, b.end});
             }
