@@ -356,7 +356,8 @@ bool isInkAt(const PackedBitmap& bitmap, const Point& p) {
     // On the image a coordinate is not negative, and there the cast cuts
     // the fraction as floor does; the image's size is whole.
     if (!(p.x >= 0.0 && p.y >= 0.0 && p.x < bitmap.Width() && p.y < bitmap.Height())) return false;
-    return bitmap.IsInk(static_cast<int32_t>(p.x), static_cast<int32_t>(p.y));
+    const auto column = static_cast<uint32_t>(p.x);
+    return (bitmap.Row(static_cast<int32_t>(p.y))[column / 64] >> (column % 64)) & 1;
 }
 
 // Distance from p to the nearest paper pixel centre, or to the image's
@@ -511,15 +512,7 @@ Polylines diagonalRuns(const PackedBitmap& bitmap) {
 // quarter of a pixel; `reach` when there is none that near. Probes every
 // half pixel, then once more between the last ink and the first paper.
 double inkExtent(const PackedBitmap& bitmap, const Point& p, const Point& u, double reach = kMaxInkRadius) {
-    // On the image a coordinate is not negative, and there the cast cuts
-    // the fraction as floor does; the image's size is whole.
-    const double width = bitmap.Width(), height = bitmap.Height();
-    const auto isPaper = [&](double t) {
-        const double x = p.x + t * u.x, y = p.y + t * u.y;
-        if (!(x >= 0.0 && y >= 0.0 && x < width && y < height)) return true;
-        const auto column = static_cast<uint32_t>(x);
-        return ((bitmap.Row(static_cast<int32_t>(y))[column / 64] >> (column % 64)) & 1) == 0;
-    };
+    const auto isPaper = [&](double t) { return !isInkAt(bitmap, {p.x + t * u.x, p.y + t * u.y}); };
     for (double t = 2 * kRayStep; t < reach; t += 2 * kRayStep) {
         if (isPaper(t)) return isPaper(t - kRayStep) ? t - 1.5 * kRayStep : t - 0.5 * kRayStep;
     }
@@ -548,6 +541,31 @@ void inTwoThreads(std::size_t count, const Work& work) {
     if (other.valid()) other.get();
 }
 
+// Items dealt out to cells by counting, each cell's in the items' order:
+// cell c holds items[first[c]] up to items[first[c + 1]].
+struct Cells {
+    std::vector<int32_t> first;
+    std::vector<int32_t> items;
+};
+
+// `cellOf(item)`: its cell, below `cells`, worked out once per item and two
+// at a time.
+template <typename CellOf>
+Cells dealToCells(const std::vector<int32_t>& items, std::size_t cells, const CellOf& cellOf) {
+    std::vector<int32_t> cellOfItem(items.size());
+    inTwoThreads(items.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) cellOfItem[k] = static_cast<int32_t>(cellOf(items[k]));
+    });
+    Cells dealt;
+    dealt.first.assign(cells + 1, 0);
+    for (const int32_t cell : cellOfItem) ++dealt.first[cell];
+    std::partial_sum(dealt.first.begin(), dealt.first.end(), dealt.first.begin());
+    // From the back of each cell, which leaves first[c] at its first item.
+    dealt.items.resize(items.size());
+    for (std::size_t k = items.size(); k-- > 0;) dealt.items[--dealt.first[cellOfItem[k]]] = items[k];
+    return dealt;
+}
+
 // Groups the ends that lie on the same point: nodeOf[end] is the node, and
 // the ends of node v are order[first[v]] up to order[first[v + 1]].
 struct Nodes {
@@ -556,12 +574,12 @@ struct Nodes {
     std::vector<int32_t> first;
 };
 
-// An integer that orders finite doubles as they compare (-0 as 0), so
-// the sort compares integers.
 // Columns counted out one by one before sorting; ends further right share
 // the last.
 constexpr double kMostColumns = 1 << 20;
 
+// An integer that orders finite doubles as they compare (-0 as 0), so
+// the sort compares integers.
 uint64_t orderKey(double v) {
     const auto bits = std::bit_cast<uint64_t>(v + 0.0);
     return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
@@ -574,27 +592,27 @@ Nodes findNodes(const Polylines& lines) {
         int32_t end;
     };
     const int32_t ends = 2 * lines.count();
-    // Dealt out by pixel column first, from the back of each column, then
-    // each column sorted: the same order as one sort of all ends (column
-    // numbers rise with x), in a fraction of its time.
+    // Dealt out by pixel column first, then each column sorted: the same
+    // order as one sort of all ends (column numbers rise with x), in a
+    // fraction of its time.
     double rightmost = 0.0;
     for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
     const auto columns = static_cast<std::size_t>(std::min(rightmost, kMostColumns)) + 1;
-    const auto columnOf = [&](int32_t end) {
+    std::vector<int32_t> all(static_cast<std::size_t>(ends));
+    std::iota(all.begin(), all.end(), 0);
+    const Cells byColumn = dealToCells(all, columns, [&](int32_t end) {
         const double x = lines.endPoint(end).x;
         return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x, static_cast<double>(columns - 1)));
-    };
-    std::vector<int32_t> columnFirst(columns + 1, 0);
-    for (int32_t end = 0; end < ends; ++end) ++columnFirst[columnOf(end)];
-    std::partial_sum(columnFirst.begin(), columnFirst.end(), columnFirst.begin());
+    });
     std::vector<Place> places(static_cast<std::size_t>(ends));
-    for (int32_t end = ends; end-- > 0;) {
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        const int32_t end = byColumn.items[k];
         const Point& at = lines.endPoint(end);
-        places[--columnFirst[columnOf(end)]] = {orderKey(at.x), orderKey(at.y), end};
+        places[k] = {orderKey(at.x), orderKey(at.y), end};
     }
     inTwoThreads(columns, [&](std::size_t first, std::size_t last) {
         for (std::size_t c = first; c < last; ++c) {
-            std::sort(places.begin() + columnFirst[c], places.begin() + columnFirst[c + 1],
+            std::sort(places.begin() + byColumn.first[c], places.begin() + byColumn.first[c + 1],
                       [](const Place& p, const Place& q) {
                           return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
                       });
@@ -690,8 +708,7 @@ struct Joiner {
     std::vector<int32_t> known;     // per end: its entry in measured, or kNone
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
     std::vector<double> nodeRadius;  // per node: inkRadius there, measured once (-1: not yet)
-    std::vector<int32_t> endCellFirst;  // see anyEndNear
-    std::vector<int32_t> endCellEnds;
+    Cells endCells;  // see anyEndNear
 
     Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
@@ -1280,23 +1297,19 @@ struct Joiner {
         const auto cellAt = [&](const Point& at) {
             return static_cast<std::size_t>(cellOf(at.y, down)) * across + cellOf(at.x, across);
         };
-        if (endCellFirst.empty()) {
-            endCellFirst.assign(static_cast<std::size_t>(across) * down + 1, 0);
+        if (endCells.first.empty()) {
+            std::vector<int32_t> live;
             for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-                if (!removed[end / 2]) ++endCellFirst[cellAt(lines.endPoint(end)) + 1];
+                if (!removed[end / 2]) live.push_back(end);
             }
-            std::partial_sum(endCellFirst.begin(), endCellFirst.end(), endCellFirst.begin());
-            endCellEnds.resize(static_cast<std::size_t>(endCellFirst.back()));
-            std::vector<int32_t> filled(endCellFirst.begin(), endCellFirst.end() - 1);
-            for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-                if (!removed[end / 2]) endCellEnds[filled[cellAt(lines.endPoint(end))]++] = end;
-            }
+            endCells = dealToCells(live, static_cast<std::size_t>(across) * down,
+                                   [&](int32_t end) { return cellAt(lines.endPoint(end)); });
         }
         for (int32_t cy = cellOf(p.y - radius, down); cy <= cellOf(p.y + radius, down); ++cy) {
             for (int32_t cx = cellOf(p.x - radius, across); cx <= cellOf(p.x + radius, across); ++cx) {
                 const std::size_t cell = static_cast<std::size_t>(cy) * across + cx;
-                for (int32_t k = endCellFirst[cell]; k < endCellFirst[cell + 1]; ++k) {
-                    const int32_t end = endCellEnds[k];
+                for (int32_t k = endCells.first[cell]; k < endCells.first[cell + 1]; ++k) {
+                    const int32_t end = endCells.items[k];
                     if (!removed[end / 2] && distance(lines.endPoint(end), p) <= radius) return true;
                 }
             }
@@ -1341,30 +1354,13 @@ struct Joiner {
             const auto cellOf = [](double v, int32_t cells) { return std::clamp(pixelOf(v / kGapCell), 0, cells - 1); };
             return static_cast<std::size_t>(cellOf(p.y, down)) * across + cellOf(p.x, across);
         };
-        // Counted per cell, then dealt out from the back of each cell, which
-        // leaves cellFirst[c] at the first of cell c.
         const std::size_t cells = static_cast<std::size_t>(across) * down;
-        std::vector<int32_t> cellFirst(cells + 1, 0);
-        std::vector<int32_t> cellOfEnd(ends.size());
-        inTwoThreads(ends.size(), [&](std::size_t first, std::size_t last) {
-            for (std::size_t k = first; k < last; ++k) {
-                cellOfEnd[k] = static_cast<int32_t>(cellAt(lines.endPoint(ends[k])));
-            }
-        });
-        for (const int32_t cell : cellOfEnd) ++cellFirst[cell];
-        std::partial_sum(cellFirst.begin(), cellFirst.end(), cellFirst.begin());
-        std::vector<int32_t> inCells(ends.size());
-        std::vector<int32_t> cellOf(ends.size());  // of inCells[k]
-        for (std::size_t k = ends.size(); k-- > 0;) {
-            const int32_t at = --cellFirst[cellOfEnd[k]];
-            inCells[at] = ends[k];
-            cellOf[at] = cellOfEnd[k];
-        }
+        const Cells inCells = dealToCells(ends, cells, [&](int32_t end) { return cellAt(lines.endPoint(end)); });
         // The ends not measured yet are measured in the cells' order, where
         // ends near each other read the same rows of the bitmap, two at a
         // time.
         std::vector<int32_t> unknown;
-        for (const int32_t end : inCells) {
+        for (const int32_t end : inCells.items) {
             if (known[end] == kNone) unknown.push_back(end);
         }
         const std::size_t before = measured.size();
@@ -1373,8 +1369,8 @@ struct Joiner {
             for (std::size_t k = first; k < last; ++k) measured[before + k] = measure(unknown[k]);
         });
         for (std::size_t k = 0; k < unknown.size(); ++k) known[unknown[k]] = static_cast<int32_t>(before + k);
-        std::vector<const FreeEnd*> byCell(inCells.size());
-        for (std::size_t k = 0; k < inCells.size(); ++k) byCell[k] = &measured[known[inCells[k]]];
+        std::vector<const FreeEnd*> byCell(inCells.items.size());
+        for (std::size_t k = 0; k < byCell.size(); ++k) byCell[k] = &measured[known[inCells.items[k]]];
         struct Pair {
             double gap;
             int32_t a;
@@ -1400,13 +1396,12 @@ struct Joiner {
                 found.push_back({distance(a.at, b.at), a.end, b.end});
             }
         };
-        const auto considerRange = [&](const FreeEnd& a, std::size_t from, std::size_t to, std::vector<Pair>& found) {
-            for (std::size_t b = from; b < to; ++b) {
-                if (a.end < byCell[b]->end) {
-                    consider(a, *byCell[b], found);
-                } else {
-                    consider(*byCell[b], a, found);
-                }
+        // Weighed from the lower end.
+        const auto weigh = [&](const FreeEnd& a, const FreeEnd& b, std::vector<Pair>& found) {
+            if (a.end < b.end) {
+                consider(a, b, found);
+            } else {
+                consider(b, a, found);
             }
         };
         // The ends after a that can pair with it lie in its own cell, the
@@ -1414,32 +1409,35 @@ struct Joiner {
         // searched from there. With `movedOnly` the pairs are searched from
         // the moved ends only, in all nine cells around, a pair of two moved
         // ends from its lower one.
-        std::vector<std::vector<Pair>> found((byCell.size() + kThreadBlock - 1) / kThreadBlock);
+        std::vector<std::vector<Pair>> found((cells + kThreadBlock - 1) / kThreadBlock);
         const auto rowLength = static_cast<std::size_t>(across);
-        const auto firstIn = [&](std::size_t cell) { return static_cast<std::size_t>(cellFirst[cell]); };
-        inTwoThreads(byCell.size(), [&](std::size_t first, std::size_t last) {
-            std::vector<Pair>& mine = found[first / kThreadBlock];
-            for (std::size_t a = first; a < last; ++a) {
-                const auto cell = static_cast<std::size_t>(cellOf[a]);
+        const auto firstIn = [&](std::size_t cell) { return static_cast<std::size_t>(inCells.first[cell]); };
+        inTwoThreads(cells, [&](std::size_t firstCell, std::size_t lastCell) {
+            std::vector<Pair>& mine = found[firstCell / kThreadBlock];
+            for (std::size_t cell = firstCell; cell < lastCell; ++cell) {
                 const std::size_t x = cell % rowLength;
                 const std::size_t left = x > 0 ? 1 : 0, right = x + 1 < rowLength ? 2 : 1;
-                if (!movedOnly) {
-                    considerRange(*byCell[a], a + 1, firstIn(cell + right), mine);
-                    if (cell + rowLength < cells) {
-                        const std::size_t below = cell + rowLength;
-                        considerRange(*byCell[a], firstIn(below - left), firstIn(below + right), mine);
+                for (std::size_t a = firstIn(cell); a < firstIn(cell + 1); ++a) {
+                    const FreeEnd& end = *byCell[a];
+                    if (!movedOnly) {
+                        for (std::size_t b = a + 1; b < firstIn(cell + right); ++b) weigh(end, *byCell[b], mine);
+                        if (cell + rowLength < cells) {
+                            const std::size_t below = cell + rowLength;
+                            for (std::size_t b = firstIn(below - left); b < firstIn(below + right); ++b) {
+                                weigh(end, *byCell[b], mine);
+                            }
+                        }
+                        continue;
                     }
-                    continue;
-                }
-                const FreeEnd& moved = *byCell[a];
-                if (!movedEnd[moved.end]) continue;
-                const std::size_t row = cell - x;
-                for (std::size_t at = row < rowLength ? row : row - rowLength; at <= row + rowLength && at < cells;
-                     at += rowLength) {
-                    for (std::size_t b = firstIn(at + x - left); b < firstIn(at + x + right); ++b) {
-                        const FreeEnd& other = *byCell[b];
-                        if (b == a || (movedEnd[other.end] && other.end < moved.end)) continue;
-                        considerRange(moved, b, b + 1, mine);
+                    if (!movedEnd[end.end]) continue;
+                    const std::size_t row = cell - x;
+                    for (std::size_t at = row < rowLength ? row : row - rowLength; at <= row + rowLength && at < cells;
+                         at += rowLength) {
+                        for (std::size_t b = firstIn(at + x - left); b < firstIn(at + x + right); ++b) {
+                            const FreeEnd& other = *byCell[b];
+                            if (b == a || (movedEnd[other.end] && other.end < end.end)) continue;
+                            weigh(end, other, mine);
+                        }
                     }
                 }
             }
@@ -1595,7 +1593,7 @@ bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const A
 }
 
 // How one group of junctions is straightened: the arms and, when the
-// group moves, the point they meet at. `members`: the group's nodes.
+// group moves, the point they meet at.
 struct JunctionPlan {
     std::vector<Arm> arms;
     bool moves = false;
@@ -1618,15 +1616,14 @@ void findArms(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>>
     }
 }
 
-// Plans the group on the lines as they are: every arm's fit is read from
-// its polyline and the bitmap, nothing is changed. The nodes' radii were
-// measured when the groups were found.
-void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>> members,
-                  const std::vector<int32_t>& links, JunctionPlan& plan, std::vector<Point>& samples) {
+// Plans the group, whose arms `plan` holds, on the lines as they are:
+// every arm's fit is read from its polyline and the bitmap, nothing is
+// changed. The nodes' radii were measured when the groups were found.
+void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>> members, JunctionPlan& plan,
+                  std::vector<Point>& samples) {
     const Polylines& lines = joiner.lines;
     const PackedBitmap& bitmap = joiner.bitmap;
     const Nodes& nodes = joiner.nodes;
-    findArms(joiner, members, links, plan.arms);
     plan.moves = false;
     samples.clear();
     Point old{};
@@ -1804,22 +1801,23 @@ void straightenJunctions(Joiner& joiner) {
         return std::span(byGroup.data() + groupFirst[g], groupFirst[g + 1] - groupFirst[g]);
     };
 
-    // A group reads and moves only its arms, so groups that share no arm
-    // go their own ways: the groups that do (through a polyline between
-    // them) are taken one after another in their order, and such bundles
-    // two at a time.
+    // Each group's arms are found once: straightening moves arms and
+    // removes links, never an arm. A group reads and moves only its arms,
+    // so groups that share no arm go their own ways: the groups that do
+    // (through a polyline between them) are taken one after another in
+    // their order, and such bundles two at a time.
     std::vector<std::size_t> bundle(groups);
     std::iota(bundle.begin(), bundle.end(), std::size_t{0});
     const auto bundleOf = [&](std::size_t g) {
         while (bundle[g] != g) g = bundle[g] = bundle[bundle[g]];
         return g;
     };
+    std::vector<JunctionPlan> plans(groups);
     {
         std::vector<std::size_t> armOf(static_cast<std::size_t>(lines.count()), groups);
-        std::vector<Arm> arms;
         for (std::size_t g = 0; g < groups; ++g) {
-            findArms(joiner, membersOf(g), links, arms);
-            for (const Arm& arm : arms) {
+            findArms(joiner, membersOf(g), links, plans[g].arms);
+            for (const Arm& arm : plans[g].arms) {
                 std::size_t& seen = armOf[arm.end / 2];
                 if (seen == groups) {
                     seen = g;
@@ -1839,12 +1837,12 @@ void straightenJunctions(Joiner& joiner) {
     }
     bundleFirst.push_back(groups);
     inTwoThreads(bundleFirst.size() - 1, [&](std::size_t first, std::size_t last) {
-        JunctionPlan plan;
         std::vector<Point> samples;
         for (std::size_t b = first; b < last; ++b) {
             for (std::size_t k = bundleFirst[b]; k < bundleFirst[b + 1]; ++k) {
-                planJunction(joiner, membersOf(byBundle[k]), links, plan, samples);
-                if (plan.moves) straighten(joiner, plan, membersOf(byBundle[k]), linksByGroup);
+                const std::size_t g = byBundle[k];
+                planJunction(joiner, membersOf(g), plans[g], samples);
+                if (plans[g].moves) straighten(joiner, plans[g], membersOf(g), linksByGroup);
             }
         }
     });
@@ -2274,18 +2272,13 @@ void TVemotrace_join::JoinLines() {
         for (std::size_t k = first; k < last; ++k) {
             const auto end = static_cast<int32_t>(k);
             if (joiner.removed[end / 2] || joiner.partner[end] != kNone) continue;
-            // Partners pair ends both ways, so the walk ends at the chain's
-            // other free end; no chain holds more polylines than there are.
-            int32_t other = end;
-            int32_t steps = 0;
-            for (int32_t at = end; at != kNone && steps < lines.count(); at = joiner.partner[other], ++steps) {
-                other = at ^ 1;
-            }
+            const int32_t other = joiner.chainEnd(end);
             if (other < end) continue;  // the chain is taken from there
             chain.clear();
-            for (int32_t at = end; steps-- > 0; at = joiner.partner[at ^ 1]) {
+            for (int32_t at = end;; at = joiner.partner[at ^ 1]) {
                 visited[at / 2] = 1;
                 appendPolyline(lines, at, chain);
+                if ((at ^ 1) == other) break;
             }
             if (joiner.isFree(end) && joiner.isFree(other) && chainLength(chain) < kSpeckLength &&
                 isSpeck(m_bitmap, chain.front())) {
