@@ -27,13 +27,13 @@
 
 #include <unistd.h>
 
-#include "app/Vemo_comp.h"
-#include "app/Vemo_sys.h"
-#include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
 #include "cli/Vemo_batch.h"
 #include "cli/Vemo_privatefolder.h"
+#include "common/Vemo_sys.h"
+#include "common/Vemo_texts.h"
 #include "image/Vemo_susie.h"
+#include "job/Vemo_comp.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Vemo_texts.h"
 #include "ascii_bitmap.h"
+#include "common/Vemo_texts.h"
 #include "polyline_file.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_records.h"

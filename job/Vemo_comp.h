@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/Vemo_common.h"
-#include "app/Vemo_sys.h"
+#include "common/Vemo_common.h"
+#include "common/Vemo_sys.h"
 #include "trace/Vemotrace_types.h"
 
 class TVemo_susieF;
