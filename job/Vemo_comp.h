@@ -80,7 +80,6 @@ public:
     void SetCompletionSink(MessageSink completion) { m_completion = std::move(completion); }
 
     TraceResult GetResult() const { return m_result; }
-    const std::string& TimeText() const { return m_timeText; }
     const std::vector<std::string>& WrittenFiles() const { return m_written; }
 
 private:
