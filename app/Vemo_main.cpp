@@ -20,14 +20,14 @@
 #include <QScreen>
 #include <QUrl>
 
-#include "app/Vemo_common.h"
-#include "app/Vemo_texts.h"
-#include "viewer/Vemo_viewer.h"
 #include "app/Vemodirectory_box.h"
 #include "base/Vemo_fileerror.h"
 #include "base/Vemo_path.h"
+#include "common/Vemo_common.h"
+#include "common/Vemo_texts.h"
 #include "export/Vemo_dxftemplate.h"
 #include "ui_Vemo_main.h"
+#include "viewer/Vemo_viewer.h"
 
 namespace {
 

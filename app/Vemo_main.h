@@ -25,9 +25,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "app/Vemo_comp.h"
-#include "app/Vemo_sys.h"
 #include "base/Vemo_folderlock.h"
+#include "common/Vemo_sys.h"
+#include "job/Vemo_comp.h"
 #include "trace/Vemotrace_types.h"
 
 class TVemo_susieF;

@@ -4,7 +4,7 @@
 #include <QFileDialog>
 #include <QString>
 
-#include "app/Vemo_texts.h"
+#include "common/Vemo_texts.h"
 
 std::string ChooseFolder(QWidget* owner, const std::string& initialFolder) {
     const QString chosen = QFileDialog::getExistingDirectory(owner, QString::fromUtf8(texts::kChooseFolderTitle),

@@ -14,9 +14,9 @@
 
 #include "app/Vemo_instance.h"
 #include "app/Vemo_main.h"
-#include "app/Vemo_sys.h"
-#include "viewer/Vemo_viewer.h"
+#include "common/Vemo_sys.h"
 #include "image/Vemo_susie.h"
+#include "viewer/Vemo_viewer.h"
 
 namespace {
 

@@ -36,9 +36,6 @@ public:
     // The target now holds exactly what was written.
     void Commit();
 
-    const std::string& Target() const { return m_target; }
-    bool WritesInPlace() const { return m_inPlace; }
-
 private:
     bool CreateTemporary(const std::string& folder, const std::string& prefix);
     void Flush();

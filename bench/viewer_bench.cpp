@@ -32,8 +32,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Vemo_sys.h"
 #include "bench/bench_drawing.h"
+#include "common/Vemo_sys.h"
 #include "image/Vemo_susie.h"
 #include "trace/Vemotrace_compv.h"
 #include "viewer/Vemo_viewer.h"

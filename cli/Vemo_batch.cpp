@@ -16,7 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/Vemo_texts.h"
+#include "common/Vemo_texts.h"
 
 namespace {
 

@@ -27,13 +27,13 @@
 
 #include <unistd.h>
 
-#include "app/Vemo_comp.h"
-#include "app/Vemo_sys.h"
-#include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
 #include "cli/Vemo_batch.h"
 #include "cli/Vemo_privatefolder.h"
+#include "common/Vemo_sys.h"
+#include "common/Vemo_texts.h"
 #include "image/Vemo_susie.h"
+#include "job/Vemo_comp.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -48,8 +48,9 @@ const char* kDescription =
     "\n"
     "Formats, axis flips and ratios not given here come from Vemo.sys in the system folder; each\n"
     "switch has a --no- form that turns off what the file turns on. The output folder defaults to\n"
-    "each image's own folder. The intermediate files (temp.sqr, temp.sqo, temp.pxy, temp.lix) are\n"
-    "written in the image's folder and removed after the export unless --keep-temp is given.\n"
+    "each image's own folder. The intermediate files (temp.sqr, temp.sqo, temp.pxy, temp.lix) go\n"
+    "to a private folder under $TMPDIR (or /tmp), removed when the image is done; with --keep-temp\n"
+    "they are written in the image's folder and kept.\n"
     "\n"
     "Several images are traced N at a time (-j N, default: the number of processors), each in a\n"
     "process of its own; each image's texts come out together, in the order of the arguments.\n"
@@ -181,7 +182,7 @@ int main(int argc, char** argv) {
     rules.push_back({"x-ratio", 0, "R", "Scale X by R (a decimal number)."});
     rules.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
     rules.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
-    rules.push_back({"keep-temp", 0, nullptr, "Keep the intermediate files."});
+    rules.push_back({"keep-temp", 0, nullptr, "Write the intermediate files in the image's folder and keep them."});
     rules.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
     rules.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
     rules.push_back({"quiet", 'q', nullptr, "No stage texts and no progress line."});

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <utility>
 
-#include "app/Vemo_common.h"
 #include "base/Vemo_path.h"
 #include "base/Vemo_safefile.h"
+#include "common/Vemo_common.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {

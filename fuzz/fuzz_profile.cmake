@@ -1,1 +1,1 @@
-vemo_add_fuzzer(profile ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_profile.cpp vemo_settings)
+vemo_add_fuzzer(profile ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_profile.cpp vemo_common)

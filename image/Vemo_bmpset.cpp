@@ -9,8 +9,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
+#include "common/Vemo_texts.h"
 #include "image/Vemo_colourmap.h"
 #include "image/Vemo_dib.h"
 #include "image/Vemo_mappedfile.h"

@@ -40,8 +40,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Vemo_common.h"
-#include "app/Vemo_sys.h"
+#include "common/Vemo_common.h"
+#include "common/Vemo_sys.h"
 #include "image/Vemo_dib.h"
 #include "trace/Vemotrace_packed.h"
 

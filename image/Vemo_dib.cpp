@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "app/Vemo_texts.h"
+#include "common/Vemo_texts.h"
 #include "image/Vemo_spi.h"
 
 namespace {

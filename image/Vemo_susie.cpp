@@ -33,7 +33,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "app/Vemo_texts.h"
+#include "common/Vemo_texts.h"
 #include "image/Vemo_dib.h"
 #include "image/Vemo_spi.h"
 

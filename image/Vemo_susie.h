@@ -13,7 +13,7 @@
 
 #include <string>
 
-#include "app/Vemo_common.h"
+#include "common/Vemo_common.h"
 #include "image/Vemo_dib.h"
 
 class TVemo_susieF {

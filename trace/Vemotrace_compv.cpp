@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
+#include "common/Vemo_texts.h"
 #include "trace/Vemotrace_compv1.h"
 #include "trace/Vemotrace_compv2.h"
 #include "trace/Vemotrace_compv3.h"

@@ -19,7 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/Vemo_texts.h"
+#include "common/Vemo_texts.h"
 #include "export/Vemo_compdata.h"
 #include "image/Vemo_bmpset.h"
 #include "ui_Vemo_viewer.h"

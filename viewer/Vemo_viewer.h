@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Vemo_common.h"
+#include "common/Vemo_common.h"
 #include "trace/Vemotrace_types.h"
 #include "viewer/Vemo_viewimage.h"
 

@@ -6,7 +6,7 @@ foreach(mode no_issupported refuses no_getpicture getpicture_fails null_block ba
   string(TOUPPER ${mode} upper)
   add_library(fake_${mode} MODULE ${CMAKE_CURRENT_LIST_DIR}/fake/Vemo_fakespi.cpp)
   target_compile_definitions(fake_${mode} PRIVATE VEMO_FAKE_${upper})
-  target_include_directories(fake_${mode} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(fake_${mode} PRIVATE vemo_headers)
   set_target_properties(fake_${mode} PROPERTIES
     PREFIX ""
     SUFFIX ".spi"
@@ -18,5 +18,5 @@ target_compile_definitions(image_tests PRIVATE VEMO_FAKE_SPI_DIR="${VEMO_FAKE_SP
 add_dependencies(image_tests vemo_tiff vemo_png vemo_gif)
 
 # vemo-trace's batch tests load the plug-in that is killed in GetPicture.
-target_compile_definitions(app_tests PRIVATE VEMO_FAKE_SPI_DIR="${VEMO_FAKE_SPI_DIR}")
-add_dependencies(app_tests fake_killed)
+target_compile_definitions(cli_tests PRIVATE VEMO_FAKE_SPI_DIR="${VEMO_FAKE_SPI_DIR}")
+add_dependencies(cli_tests fake_killed)

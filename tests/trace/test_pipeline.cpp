@@ -2,7 +2,6 @@
 // the stages, the files they leave, the results handed out, the progress
 // texts, and a clean stop when an intermediate file cannot be written.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Vemo_texts.h"
 #include "ascii_bitmap.h"
+#include "common/Vemo_texts.h"
+#include "ordinary_user.h"
 #include "polyline_file.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_records.h"
@@ -258,13 +258,15 @@ TEST_F(PipelineTest, AFullDiskStopsTheRunAtTheFileThatDidNotFit) {
 
 TEST_F(PipelineTest, AReadOnlyImageFolderStopsTheRun) {
     fs::permissions(m_dir, fs::perms::owner_read | fs::perms::owner_exec);
-    if (access(m_dir.c_str(), W_OK) == 0) GTEST_SKIP() << "this user may write into read-only folders";
-    const AsciiBitmap blank(5, 5);  // not even the empty points file can be created
-    EXPECT_THROW(Trace(blank, ImagePath()), FileError);
-    EXPECT_EQ(m_status, (std::vector<std::string>{texts::kStatusAnalysing, texts::kStatusSynthesising}));
-    const AsciiBitmap drawing({"##", "##"});
-    EXPECT_THROW(Trace(drawing, ImagePath()), FileError);
-    EXPECT_EQ(m_status, std::vector<std::string>{texts::kStatusAnalysing});
+    EXPECT_TRUE(RunAsOrdinaryUser(m_dir.string(), [&] {
+        const AsciiBitmap blank(5, 5);  // not even the empty points file can be created
+        EXPECT_THROW(Trace(blank, ImagePath()), FileError);
+        EXPECT_EQ(m_status, (std::vector<std::string>{texts::kStatusAnalysing, texts::kStatusSynthesising}));
+        const AsciiBitmap drawing({"##", "##"});
+        EXPECT_THROW(Trace(drawing, ImagePath()), FileError);
+        EXPECT_EQ(m_status, std::vector<std::string>{texts::kStatusAnalysing});
+        return !::testing::Test::HasFailure();
+    }));
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Vemo_sys.h"
+#include "common/Vemo_sys.h"
 #include "image/Vemo_susie.h"
 #include "viewer/Vemo_viewer.h"
 

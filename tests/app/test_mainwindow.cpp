@@ -12,10 +12,10 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/Vemo_comp.h"
 #include "app/Vemodirectory_box.h"
 #include "base/Vemo_folderlock.h"
 #include "gui_support.h"
+#include "job/Vemo_comp.h"
 
 namespace {
 

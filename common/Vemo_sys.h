@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "app/Vemo_common.h"
+#include "common/Vemo_common.h"
 
 class ProfileDocument;
 

@@ -10,9 +10,9 @@
 
 #include <unistd.h>
 
-#include "ImageTestSupport.h"
 #include "image/Vemo_dib.h"
 #include "image/Vemo_mappedfile.h"
+#include "image_test_support.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 #include <string>
 
-#include "app/Vemo_common.h"
+#include "common/Vemo_common.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Helpers shared by the app tests: a temporary folder and file I/O.
+// Helpers shared by the test folders: a temporary folder and file I/O.
 #pragma once
 
 #include <filesystem>
@@ -8,9 +8,6 @@
 #include <vector>
 
 #include <stdlib.h>
-
-#include <QImage>
-#include <QString>
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class TempFolder {
@@ -47,21 +44,4 @@ inline std::vector<std::string> FilesIn(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename().string());
     return names;
-}
-
-// A cross and a small square outline, as a 1-bit BMP.
-[[nodiscard]] inline bool WriteDrawing(const std::string& path) {
-    QImage image(60, 40, QImage::Format_Mono);
-    image.setColor(0, qRgb(0, 0, 0));
-    image.setColor(1, qRgb(255, 255, 255));
-    image.fill(1);
-    for (int x = 5; x < 55; ++x) image.setPixel(x, 20, 0);
-    for (int y = 5; y < 35; ++y) image.setPixel(30, y, 0);
-    for (int i = 10; i < 20; ++i) {
-        image.setPixel(i, 5, 0);
-        image.setPixel(i, 14, 0);
-        image.setPixel(10, i - 5, 0);
-        image.setPixel(19, i - 5, 0);
-    }
-    return image.save(QString::fromStdString(path), "BMP");
 }

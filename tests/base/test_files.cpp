@@ -5,23 +5,21 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "base/Vemo_fileerror.h"
 #include "base/Vemo_folderlock.h"
 #include "base/Vemo_path.h"
 #include "base/Vemo_safefile.h"
+#include "ordinary_user.h"
 
 namespace {
 
@@ -57,30 +55,6 @@ std::vector<std::string> Names(const std::string& folder) {
     for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// Runs `check` in a child process without root's right to write anywhere
-// (as "nobody" when the tests run as root), owning `folder`'s files.
-bool RunAsOrdinaryUser(const std::string& folder, const std::function<bool()>& check) {
-    uid_t uid = ::geteuid();
-    gid_t gid = ::getegid();
-    if (uid == 0) {
-        const passwd* nobody = ::getpwnam("nobody");
-        if (nobody == nullptr) return false;
-        uid = nobody->pw_uid;
-        gid = nobody->pw_gid;
-        for (const auto& entry : fs::recursive_directory_iterator(folder)) ::lchown(entry.path().c_str(), uid, gid);
-        ::chown(folder.c_str(), uid, gid);
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::getegid() != gid && ::setgid(gid) != 0) ::_exit(3);
-        if (::geteuid() != uid && ::setuid(uid) != 0) ::_exit(3);
-        ::_exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Catches: a writable file in a read-only folder that can no longer be

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/Vemo_sys.h"
+#include "common/Vemo_sys.h"
 #include "test_support.h"
 
 namespace {

@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/Vemo_common.h"
-#include "app/Vemo_sys.h"
+#include "common/Vemo_common.h"
+#include "common/Vemo_sys.h"
 #include "trace/Vemotrace_types.h"
 
 class TVemo_susieF;
@@ -80,7 +80,6 @@ public:
     void SetCompletionSink(MessageSink completion) { m_completion = std::move(completion); }
 
     TraceResult GetResult() const { return m_result; }
-    const std::string& TimeText() const { return m_timeText; }
     const std::vector<std::string>& WrittenFiles() const { return m_written; }
 
 private:

@@ -6,7 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "app/Vemo_profile.h"
+#include "common/Vemo_profile.h"
 #include "test_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Vemo_common: locale-independent number formatting and parsing.
-#include "app/Vemo_common.h"
+#include "common/Vemo_common.h"
 
 #include <cctype>
 #include <charconv>

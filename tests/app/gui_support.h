@@ -14,10 +14,11 @@
 #include <QStringList>
 
 #include "app/Vemo_main.h"
-#include "app/Vemo_sys.h"
-#include "viewer/Vemo_viewer.h"
+#include "common/Vemo_sys.h"
+#include "drawing_support.h"
 #include "image/Vemo_susie.h"
-#include "app/test_support.h"
+#include "test_support.h"
+#include "viewer/Vemo_viewer.h"
 
 // A copy of the delivered system folder (base image, plug-ins) in
 // `folder`/Vemosys, with `settings` as its Vemo.sys.

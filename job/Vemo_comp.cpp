@@ -1,5 +1,5 @@
 // Vemo_comp: the trace job. Load, trace, time, export, report.
-#include "app/Vemo_comp.h"
+#include "job/Vemo_comp.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,9 +9,9 @@
 #include <new>
 #include <utility>
 
-#include "app/Vemo_texts.h"
 #include "base/Vemo_folderlock.h"
 #include "base/Vemo_path.h"
+#include "common/Vemo_texts.h"
 #include "export/Vemo_compdata.h"
 #include "export/Vemo_dxftemplate.h"
 #include "image/Vemo_bmpset.h"

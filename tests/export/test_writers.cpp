@@ -7,10 +7,12 @@
 #include <filesystem>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "export/Vemo_compdata.h"
 #include "export_test_support.h"
+#include "ordinary_user.h"
 
 namespace {
 
@@ -183,15 +185,28 @@ TEST(Writers, FailOnAnOutputFolderThatCannotBeWritten) {
         }
     }
 
-    // A read-only folder (root may write anywhere, so only for other users).
-    if (::geteuid() != 0) {
-        const std::string readOnly = scratch / "readonly";
-        std::filesystem::create_directory(readOnly);
-        WriteFile(readOnly + "/plan.A10", "earlier output");
-        std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        EXPECT_THROW(data.Export(ExportKind::A10, "plan.bmp", readOnly), FileError);
-        EXPECT_EQ(ReadFile(readOnly + "/plan.A10"), "earlier output");
-    }
+    // A read-only folder, as an ordinary user: root may write anywhere. A new
+    // file and a read-only old one are refused, naming the output (not the
+    // lines file, which the user may read), and the old one is kept.
+    const std::string readOnly = scratch / "readonly";
+    std::filesystem::create_directory(readOnly);
+    WriteFile(readOnly + "/plan.dxf", "earlier output");
+    ::chmod((readOnly + "/plan.dxf").c_str(), 0444);
+    ::chmod(readOnly.c_str(), 0555);
+    EXPECT_TRUE(RunAsOrdinaryUser(scratch.Path(), [&] {
+        for (const ExportKind kind : {ExportKind::A10, ExportKind::Dxf}) {
+            const std::string output = readOnly + (kind == ExportKind::A10 ? "/plan.A10" : "/plan.dxf");
+            try {
+                data.Export(kind, "plan.bmp", readOnly);
+                ADD_FAILURE() << "no error for " << output;
+            } catch (const FileError& error) {
+                EXPECT_EQ(error.Path(), output);
+            }
+        }
+        return !::testing::Test::HasFailure();
+    }));
+    EXPECT_EQ(FolderNames(readOnly), std::vector<std::string>{"plan.dxf"});
+    EXPECT_EQ(ReadFile(readOnly + "/plan.dxf"), "earlier output");
 
     // A disk that fills up in the middle of the file: the file size limit
     // makes write() fail with EFBIG, for root too.

@@ -83,6 +83,9 @@ TEST(Cli, UsageErrorsAndMissingFilesHaveTheirOwnExitStatus) {
     const Outcome help = RunCli(folder, "--help");
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_NE(help.out.find("--keep-temp"), std::string::npos);
+    // Catches: the help naming the image's folder for the intermediate files,
+    // where they go only with --keep-temp.
+    EXPECT_NE(help.out.find("private folder"), std::string::npos) << help.out;
 
     const Outcome missing = RunCli(folder, "'" + folder.File("none.bmp") + "'");
     EXPECT_EQ(missing.exitStatus, 1);

@@ -7,12 +7,12 @@
 
 #include <sys/stat.h>
 
-#include <QImage>
 
-#include "app/Vemo_comp.h"
-#include "app/Vemo_sys.h"
 #include "base/Vemo_folderlock.h"
+#include "common/Vemo_sys.h"
+#include "drawing_support.h"
 #include "image/Vemo_susie.h"
+#include "job/Vemo_comp.h"
 #include "test_support.h"
 
 namespace {

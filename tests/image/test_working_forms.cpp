@@ -12,11 +12,11 @@
 
 #include <QImage>
 
-#include "ImageTestSupport.h"
-#include "app/Vemo_sys.h"
+#include "common/Vemo_sys.h"
 #include "export/Vemo_compdata.h"
 #include "image/Vemo_bmpset.h"
 #include "image/Vemo_susie.h"
+#include "image_test_support.h"
 #include "trace/Vemotrace_compv.h"
 
 namespace {

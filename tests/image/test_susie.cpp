@@ -8,12 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "ImageTestSupport.h"
-#include "app/Vemo_sys.h"
-#include "app/Vemo_texts.h"
+#include "common/Vemo_sys.h"
+#include "common/Vemo_texts.h"
 #include "image/Vemo_bmpset.h"
 #include "image/Vemo_spi.h"
 #include "image/Vemo_susie.h"
+#include "image_test_support.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Vemo_profile: reading and minimal in-place editing of profile files.
-#include "app/Vemo_profile.h"
+#include "common/Vemo_profile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "base/Vemo_safefile.h"
 #include "base/Vemo_fileerror.h"
+#include "base/Vemo_safefile.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Vemo_sys: the settings holder. Reads "Vemo.sys" in the system folder once
 // per program run and writes the written-back keys in one atomic save.
-#include "app/Vemo_sys.h"
+#include "common/Vemo_sys.h"
 
 #include <array>
 #include <climits>
@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/Vemo_profile.h"
-#include "app/Vemo_texts.h"
 #include "base/Vemo_path.h"
+#include "common/Vemo_profile.h"
+#include "common/Vemo_texts.h"
 
 namespace {
 

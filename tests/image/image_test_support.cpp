@@ -1,5 +1,5 @@
 // Helpers for the image loading tests (see the header).
-#include "ImageTestSupport.h"
+#include "image_test_support.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -13,6 +13,7 @@
 
 #include <sys/wait.h>
 
+#include "drawing_support.h"
 #include "test_support.h"
 
 namespace {
