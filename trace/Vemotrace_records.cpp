@@ -114,12 +114,6 @@ void RecordReader::ReadExact(uint8_t* to, std::size_t bytes) {
     if (ReadUpTo(to, bytes) != bytes) throw FileError(m_path, "the file ends early");
 }
 
-int32_t RecordReader::Int32() {
-    uint8_t bytes[4];
-    ReadExact(bytes, sizeof bytes);
-    return records::GetInt32(bytes);
-}
-
 double RecordReader::Double() {
     uint8_t bytes[8];
     ReadExact(bytes, sizeof bytes);

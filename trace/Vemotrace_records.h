@@ -82,7 +82,6 @@ public:
     RecordWriter& operator=(const RecordWriter&) = delete;
 
     void Open();  // creates or empties the file
-    bool IsOpen() const { return m_file != nullptr; }
     void PutInt32(int32_t value) {
         Reserve(4);
         records::PutInt32(m_buffer.get() + m_used, value);
@@ -122,7 +121,6 @@ public:
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
-    int32_t Int32();
     double Double();
     void ReadExact(uint8_t* to, std::size_t bytes);
     // Reads as many of `bytes` as the file still holds; returns that number.
