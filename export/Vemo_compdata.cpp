@@ -122,11 +122,6 @@ private:
     std::span<const uint8_t> m_bytes;
 };
 
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-};
-
 // Reads the polylines of a lines file for a writer. Unlike the overlay, a
 // writer must not turn a damaged file into a smaller drawing without a
 // word, so a file that ends inside a record throws.

@@ -23,17 +23,15 @@
 #include <vector>
 
 #include "trace/Vemotrace_records.h"
+#include "trace/Vemotrace_types.h"
 
 namespace join::lines {
 
 constexpr int32_t kNone = -1;
 constexpr int32_t kReadChunkPoints = 4096;
 
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-    bool operator==(const Point&) const = default;
-};
+using ::Point;
+using ::distance;
 
 // The pixel column or row that holds v; values far outside any image (or
 // not a number) are pinned far outside, so they stay ints and read as paper.
@@ -42,11 +40,6 @@ inline int32_t pixelOf(double v) {
     if (!(v > -kFar)) return static_cast<int32_t>(-kFar);
     if (!(v < kFar)) return static_cast<int32_t>(kFar);
     return static_cast<int32_t>(std::floor(v));
-}
-
-inline double distance(const Point& a, const Point& b) {
-    const double dx = b.x - a.x, dy = b.y - a.y;
-    return std::sqrt(dx * dx + dy * dy);
 }
 
 // distance(a, b) < limit (limit > 0) as the root tells it, mostly without
