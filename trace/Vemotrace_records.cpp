@@ -126,3 +126,19 @@ bool RecordReader::TryInt32(int32_t& value) {
     value = records::GetInt32(bytes);
     return true;
 }
+
+PolylineReader::PolylineReader(const std::string& path)
+    : m_path(path), m_reader(std::make_unique<RecordReader>(path)), m_buffer(kBufferSize), m_data(m_buffer.data()) {}
+
+bool PolylineReader::Fill(std::size_t bytes) {
+    if (!m_reader || bytes > m_buffer.size()) return false;
+    std::memmove(m_buffer.data(), m_buffer.data() + m_at, m_end - m_at);
+    m_end -= m_at;
+    m_at = 0;
+    while (m_end < bytes) {
+        const std::size_t got = m_reader->ReadUpTo(m_buffer.data() + m_end, m_buffer.size() - m_end);
+        if (got == 0) return false;
+        m_end += got;
+    }
+    return true;
+}

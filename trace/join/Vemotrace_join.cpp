@@ -17,45 +17,34 @@ PackedBitmap TVemotrace_join::InkFromSquares(const std::string& squaresPath, int
                                              int32_t height) {
     PackedBitmap ink(width, height);
     if (squareCount <= 0 || ink.IsEmpty()) return ink;
-    RecordReader reader(squaresPath);
-    std::vector<uint8_t> chunk;
-    for (int32_t done = 0; done < squareCount;) {
-        const int32_t count = std::min(squareCount - done, kReadChunkPoints);
-        chunk.resize(static_cast<std::size_t>(count) * records::kSquareRecordSize);
-        reader.ReadExact(chunk.data(), chunk.size());
-        for (int32_t k = 0; k < count; ++k) {
-            const uint8_t* record = chunk.data() + static_cast<std::size_t>(k) * records::kSquareRecordSize;
-            const int32_t x = records::GetInt32(record + 4);
-            const int32_t y = records::GetInt32(record + 8);
-            const int32_t size = records::GetInt32(record + 12);
-            if (x < 0 || y < 0 || size < 1 || size > width - x || size > height - y) {
-                throw FileError(squaresPath, "a square outside the image");
-            }
-            // Most squares lie within one word of a row: its mask serves
-            // every row.
-            if (x % 64 + size <= 64) {
-                const uint64_t mask = (size == 64 ? ~uint64_t{0} : (uint64_t{1} << size) - 1) << (x % 64);
-                for (int32_t row = y; row < y + size; ++row) {
-                    ink.Row(row)[x / 64] |= mask;
-                    ink.MarkInk(row);
-                }
-                continue;
-            }
+    ReadSquares(squaresPath, squareCount, ShortFile::Throws, [&](int32_t, const SquareRecord& square) {
+        const int32_t x = square.x, y = square.y, size = square.size;
+        if (x < 0 || y < 0 || size < 1 || size > width - x || size > height - y) {
+            throw FileError(squaresPath, "a square outside the image");
+        }
+        // Most squares lie within one word of a row: its mask serves
+        // every row.
+        if (x % 64 + size <= 64) {
+            const uint64_t mask = (size == 64 ? ~uint64_t{0} : (uint64_t{1} << size) - 1) << (x % 64);
             for (int32_t row = y; row < y + size; ++row) {
-                uint64_t* words = ink.Row(row);
-                for (int32_t c = x; c < x + size;) {
-                    // Whole words at a time where the square spans them.
-                    const int32_t bit = c % 64;
-                    const int32_t span = std::min(64 - bit, x + size - c);
-                    const uint64_t mask = (span == 64 ? ~uint64_t{0} : ((uint64_t{1} << span) - 1)) << bit;
-                    words[c / 64] |= mask;
-                    c += span;
-                }
+                ink.Row(row)[x / 64] |= mask;
                 ink.MarkInk(row);
             }
+            return;
         }
-        done += count;
-    }
+        for (int32_t row = y; row < y + size; ++row) {
+            uint64_t* words = ink.Row(row);
+            for (int32_t c = x; c < x + size;) {
+                // Whole words at a time where the square spans them.
+                const int32_t bit = c % 64;
+                const int32_t span = std::min(64 - bit, x + size - c);
+                const uint64_t mask = (span == 64 ? ~uint64_t{0} : ((uint64_t{1} << span) - 1)) << bit;
+                words[c / 64] |= mask;
+                c += span;
+            }
+            ink.MarkInk(row);
+        }
+    });
     return ink;
 }
 

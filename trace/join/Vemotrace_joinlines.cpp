@@ -3,7 +3,6 @@
 #include "trace/join/Vemotrace_joinlines.h"
 
 #include <bit>
-#include <cstring>
 #include <filesystem>
 #include <span>
 
@@ -38,67 +37,30 @@ void dropRetracedTail(std::vector<Point>& points, std::size_t first) {
     }
 }
 
-// A file's bytes through a buffer of its own, handed out in place: one
-// read for many records rather than one or two for each.
-class BufferedBytes {
-public:
-    static constexpr std::size_t kSize = std::size_t{1} << 17;
-
-    explicit BufferedBytes(RecordReader& reader) : m_reader(reader), m_buffer(kSize) {}
-
-    // The next `bytes` bytes (at most kSize), or nullptr when the file
-    // holds fewer.
-    const uint8_t* take(std::size_t bytes) {
-        if (m_end - m_at < bytes) {
-            std::memmove(m_buffer.data(), m_buffer.data() + m_at, m_end - m_at);
-            m_end -= m_at;
-            m_at = 0;
-            while (m_end < bytes) {
-                const std::size_t got = m_reader.ReadUpTo(m_buffer.data() + m_end, m_buffer.size() - m_end);
-                if (got == 0) return nullptr;
-                m_end += got;
-            }
-        }
-        const uint8_t* at = m_buffer.data() + m_at;
-        m_at += bytes;
-        return at;
-    }
-
-private:
-    RecordReader& m_reader;
-    std::vector<uint8_t> m_buffer;
-    std::size_t m_at = 0;
-    std::size_t m_end = 0;
-};
-
 Polylines readPolylines(const std::string& path) {
     Polylines lines;
-    RecordReader reader(path);
+    PolylineReader file(path);
     // Room for as many points as the file can hold, so the array is not
     // copied as it grows; the diagonal runs may add a few.
     std::error_code error;
     const std::uintmax_t bytes = std::filesystem::file_size(path, error);
     if (!error) lines.points.reserve(static_cast<std::size_t>(bytes / records::kVertexSize));
-    BufferedBytes file(reader);
     // A few bytes after the last polyline, too few for a count, are no
     // record.
-    while (const uint8_t* head = file.take(sizeof(int32_t))) {
-        const int32_t n = records::GetInt32(head);
+    int32_t n = 0;
+    while (file.NextCount(n) == PolylineReader::Head::Count) {
         if (n < 0) throw FileError(path, "a polyline with a negative point count");
-        // In chunks, so a damaged count cannot ask for more memory than
-        // the file holds.
         for (int32_t done = 0; done < n;) {
-            const int32_t count = std::min(n - done, kReadChunkPoints);
-            const uint8_t* record = file.take(static_cast<std::size_t>(count) * records::kVertexSize);
+            const auto count = std::min(static_cast<std::size_t>(n - done), records::kRecordsPerRead);
+            const uint8_t* record = file.TakeVertices(count);
             if (record == nullptr) throw FileError(path, "the file ends early");
-            for (int32_t k = 0; k < count; ++k) {
-                const uint8_t* at = record + static_cast<std::size_t>(k) * records::kVertexSize;
-                const Point p{records::GetDouble(at), records::GetDouble(at + 8)};
+            for (std::size_t k = 0; k < count; ++k) {
+                const Point p = records::GetVertex(record, k);
                 // Stage 5 writes image positions only; anything else is damage.
                 if (!std::isfinite(p.x) || !std::isfinite(p.y)) throw FileError(path, "a point that is not a number");
                 lines.points.push_back(p);
             }
-            done += count;
+            done += static_cast<int32_t>(count);
         }
         // A polyline of fewer than two points is no line (stage 5 writes
         // none); it is left out.

@@ -28,7 +28,6 @@
 namespace join::lines {
 
 constexpr int32_t kNone = -1;
-constexpr int32_t kReadChunkPoints = 4096;
 
 using ::Point;
 using ::distance;
