@@ -130,8 +130,6 @@ Nodes findNodes(const Polylines& lines) {
     return nodes;
 }
 
-// Appends polyline i to the chain, entered at `end`, without repeating the
-// point where it meets the chain.
 void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& chain) {
     const int32_t i = end / 2;
     const std::size_t count = lines.size(i);
@@ -142,8 +140,6 @@ void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& cha
     }
 }
 
-// Writes the polylines in pieces of at most kMaxJoinedPoints that share
-// their boundary points.
 void writePolylines(const Polylines& shaped, RecordWriter& writer, int32_t& polylines, int32_t& vertices) {
     for (int32_t i = 0; i < shaped.count(); ++i) {
         const std::span<const Point> kept(shaped.points.data() + shaped.begin[i], shaped.size(i));

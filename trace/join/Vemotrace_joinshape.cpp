@@ -6,6 +6,37 @@
 
 namespace join::shape {
 
+// Vertices within this distance (pixels) of the simplified line go.
+constexpr double kVertexTolerance = 0.5;
+// Re-centring across thick ink: a point every kRecentreStep pixels, ink at
+// least kThickInk across, measured in steps of kRayStep; a point stays when
+// the ink on one side reaches more than kMaxImbalance times further.
+constexpr double kRecentreStep = 2.0;
+// The chain's course at a point is taken over this much of it (pixels)
+// either side.
+constexpr double kRecentreSpan = 3.0;
+constexpr double kMaxImbalance = 2.0;
+// A point is as far across as the stroke usually is when it measures at
+// most kWidthSlack times that (plus a pixel); it is moved however far off
+// the middle it lies.
+constexpr double kWidthSlack = 1.2;
+// Edges this close to equally far on both sides (pixels) mean the middle.
+constexpr double kCentred = 0.5;
+// A corner cut is at most kCornerCutSegments segments and kCornerCut times
+// the ink's half width (plus a pixel) long, over the sine of half the
+// corner's angle (at least kSharpestHalfSine), and so is the way from the
+// cut to the restored corner; the lines must meet at more than kCornerSine
+// (in the header). The legs before and after are at least kCornerLegs
+// times as long as the cut, kEndCornerLegs where a leg ends the line.
+constexpr double kCornerCut = 2.0;
+constexpr std::size_t kCornerCutSegments = 4;
+constexpr double kCornerLegs = 1.0;
+constexpr double kEndCornerLegs = 2.0;
+constexpr double kSharpestHalfSine = 0.25;
+// With legs shorter than twice the cut the corner lies at least this many
+// half widths off the cut.
+constexpr double kShortLegCornerOff = 0.5;
+
 // Keeps the vertices that hold the chain within kVertexTolerance of its
 // original course; chain[from] and chain[to] stay.
 void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
