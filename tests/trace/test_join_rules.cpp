@@ -1,6 +1,6 @@
 // The join step's rules one at a time, on polylines and ink written out
 // here: bridging a gap, removing a spur, restoring a corner the trace cuts
-// across. Each case names the fault it catches.
+// across, straightening a junction on thick ink. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +10,7 @@
 #include "ascii_bitmap.h"
 #include "trace/Vemotrace_packed.h"
 #include "trace/join/Vemotrace_joiner.h"
+#include "trace/join/Vemotrace_joinjunctions.h"
 #include "trace/join/Vemotrace_joinshape.h"
 
 namespace {
@@ -142,6 +143,57 @@ TEST(JoinShape, ShortLegsOnEitherSideOfACutAreNoCorner) {
     const std::vector<Point> before = line;
     join::shape::sharpenCorners(thick, line);
     EXPECT_EQ(line, before);
+}
+
+// A cross of two bands `thickness` pixels thick, centre lines y = 50 and
+// x = 40, traced as four arms that bend towards a junction off both centre
+// lines at `j`, as the squares place it.
+Polylines ArmsToOffCentreJunction(Point j) {
+    Polylines lines;
+    AddPolyline(lines, {{2.5, 50}, {36, 50}, {40, 52}, j});
+    AddPolyline(lines, {j, {46, 51}, {50, 50}, {97.5, 50}});
+    AddPolyline(lines, {{40, 2.5}, {40, 46}, {41, 50}, j});
+    AddPolyline(lines, {j, {41, 56}, {40, 59}, {40, 97.5}});
+    return lines;
+}
+
+AsciiBitmap Cross(int32_t thickness) {
+    AsciiBitmap ascii(100, 100);
+    ascii.FillBox(0, 50 - thickness / 2, 99, 50 + (thickness - 1) / 2);
+    ascii.FillBox(40 - thickness / 2, 0, 40 + (thickness - 1) / 2, 99);
+    return ascii;
+}
+
+// Faults: the junction left where the squares put it, moved to the wrong
+// crossing (x and y mixed up, a sign lost), or the arms still bent
+// towards the old place; and on thin ink, a junction moved at all.
+TEST(JoinJunctions, AThickJunctionMovesToWhereItsArmsStraightCoursesMeet) {
+    const PackedBitmap thick = Ink(Cross(10));
+    Polylines lines = ArmsToOffCentreJunction({43, 53});
+    join::Joiner joiner(lines, thick);
+    join::junctions::straightenJunctions(joiner);
+    // The arms' fits take in a little of their bends: a tenth of a pixel.
+    const Point centre{40, 50};
+    constexpr double kNear = 0.1;
+    for (int32_t i = 0; i < 4; ++i) {
+        const Point& junction = i % 2 == 0 ? lines.last(i) : lines.first(i);
+        EXPECT_NEAR(junction.x, centre.x, kNear) << "arm " << i;
+        EXPECT_NEAR(junction.y, centre.y, kNear) << "arm " << i;
+        // Straight on to it: every point on the arm's centre line.
+        for (std::size_t k = lines.begin[i]; k < lines.begin[i + 1]; ++k) {
+            const double off = i < 2 ? lines.points[k].y - centre.y : lines.points[k].x - centre.x;
+            EXPECT_NEAR(off, 0.0, kNear) << "arm " << i << ", point " << k - lines.begin[i];
+        }
+    }
+
+    // Three pixels thick: the trace's junction is within a pixel of the
+    // middle anyway, and stays.
+    const PackedBitmap thin = Ink(Cross(3));
+    Polylines thinLines = ArmsToOffCentreJunction({40.8, 50.8});
+    const Polylines before = thinLines;
+    join::Joiner onThin(thinLines, thin);
+    join::junctions::straightenJunctions(onThin);
+    EXPECT_EQ(thinLines.points, before.points);
 }
 
 }  // namespace
