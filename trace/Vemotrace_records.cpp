@@ -114,12 +114,6 @@ void RecordReader::ReadExact(uint8_t* to, std::size_t bytes) {
     if (ReadUpTo(to, bytes) != bytes) throw FileError(m_path, "the file ends early");
 }
 
-double RecordReader::Double() {
-    uint8_t bytes[8];
-    ReadExact(bytes, sizeof bytes);
-    return records::GetDouble(bytes);
-}
-
 bool RecordReader::TryInt32(int32_t& value) {
     uint8_t bytes[4];
     if (ReadUpTo(bytes, sizeof bytes) != sizeof bytes) return false;

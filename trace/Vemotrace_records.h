@@ -125,8 +125,9 @@ private:
 };
 
 // Reads records from one file. The constructor opens the file (FileError
-// when it cannot). Strict reads throw FileError when the file ends inside
-// the value; TryInt32 and ReadUpTo let lenient readers stop at the end.
+// when it cannot). ReadExact throws FileError when the file ends inside
+// the bytes asked for; TryInt32 and ReadUpTo let lenient readers stop at
+// the end.
 class RecordReader {
 public:
     explicit RecordReader(std::string path);
@@ -134,13 +135,11 @@ public:
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
-    double Double();
     void ReadExact(uint8_t* to, std::size_t bytes);
     // Reads as many of `bytes` as the file still holds; returns that number.
     std::size_t ReadUpTo(uint8_t* to, std::size_t bytes);
     // False, with `value` untouched, when fewer than 4 bytes are left.
     bool TryInt32(int32_t& value);
-    const std::string& Path() const { return m_path; }
 
 private:
     static constexpr std::size_t kReadBufferSize = std::size_t{1} << 16;
