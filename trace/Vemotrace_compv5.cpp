@@ -8,7 +8,6 @@
 #include "trace/Vemotrace_compv5.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>

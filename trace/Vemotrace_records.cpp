@@ -2,14 +2,12 @@
 // for the intermediate files (layouts in the header).
 #include "trace/Vemotrace_records.h"
 
-#include <bit>
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 
 namespace {
 
