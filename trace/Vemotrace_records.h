@@ -11,7 +11,9 @@
 //             double y)
 //
 // Values are packed byte by byte, never by writing a struct whole, so the
-// files are the same on every host. A file that cannot be created, read or
+// files are the same on every host. The squares file is read only through
+// ReadSquares and the polyline form of the lines file only through
+// PolylineReader (both below), each caller with its own checks. A file that cannot be created, read or
 // written raises FileError naming the file and the system's reason: a
 // short or missing file is never taken for a smaller drawing.
 //
