@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 #include <span>
 
@@ -42,6 +43,10 @@ std::vector<uint8_t> ReadLinesFile(const std::string& path) {
     std::size_t read = 0;
     try {
         RecordReader reader(path);
+        // Sized once, as the file is now: a repaint waits for this read.
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        if (!error) bytes.reserve(static_cast<std::size_t>(size) + kChunk);
         for (std::size_t got = kChunk; got == kChunk; read += got) {
             bytes.resize(read + kChunk);
             got = reader.ReadUpTo(bytes.data() + read, kChunk);
