@@ -60,10 +60,6 @@ constexpr double kSampleStep = 0.25;    // px between samples along a line
 constexpr double kSheetMm = 50.0;
 constexpr int kCells = 4;  // figures per row and column
 
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-};
 using Line = std::vector<Point>;
 
 Point lerp(const Point& a, const Point& b, double t) { return {a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t}; }
@@ -382,13 +378,14 @@ struct Figures {
 
 std::vector<Line> readLines(const std::string& path) {
     std::vector<Line> lines;
-    RecordReader reader(path);
+    PolylineReader reader(path);
     int32_t n = 0;
-    while (reader.TryInt32(n)) {
+    while (reader.NextCount(n) == PolylineReader::Head::Count) {
         Line line;
         for (int32_t k = 0; k < n; ++k) {
-            const double x = reader.Double();
-            line.push_back({x, reader.Double()});
+            const uint8_t* vertex = reader.TakeVertices(1);
+            if (vertex == nullptr) throw FileError(path, "the file ends early");
+            line.push_back(records::GetVertex(vertex, 0));
         }
         lines.push_back(std::move(line));
     }

@@ -3,9 +3,7 @@
 #include "export/Vemo_compdata.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <span>
 #include <stdexcept>
@@ -87,76 +85,35 @@ int32_t ClampToInt32(int64_t value) {
                                                     std::numeric_limits<int32_t>::max()));
 }
 
-// records::GetDouble, inlined where the host's byte order is the file's:
-// the viewer's overlay reads a few hundred thousand points per repaint.
-inline double FastDouble(const uint8_t* from) {
-    if constexpr (std::endian::native == std::endian::little && std::numeric_limits<double>::is_iec559) {
-        double value;
-        std::memcpy(&value, from, sizeof value);
-        return value;
-    } else {
-        return records::GetDouble(from);
-    }
-}
-
-// The two reads the overlay makes, from a lines file already in memory.
-class MemoryRecordReader {
-public:
-    explicit MemoryRecordReader(std::span<const uint8_t> bytes) : m_bytes(bytes) {}
-
-    bool TryInt32(int32_t& value) {
-        if (m_bytes.size() < 4) return false;
-        value = records::GetInt32(m_bytes.data());
-        m_bytes = m_bytes.subspan(4);
-        return true;
-    }
-
-    std::size_t ReadUpTo(uint8_t* to, std::size_t bytes) {
-        const std::size_t got = std::min(bytes, m_bytes.size());
-        if (got > 0) std::memcpy(to, m_bytes.data(), got);
-        m_bytes = m_bytes.subspan(got);
-        return got;
-    }
-
-private:
-    std::span<const uint8_t> m_bytes;
-};
-
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-};
-
-// Reads the polylines of a lines file for a writer. Unlike the overlay, a
+// The polylines of a lines file for a writer. Unlike the overlay, a
 // writer must not turn a damaged file into a smaller drawing without a
 // word, so a file that ends inside a record throws.
-class PolylineReader {
+class WriterPolylines {
 public:
-    explicit PolylineReader(const std::string& path) : m_reader(path) {}
+    explicit WriterPolylines(const std::string& path) : m_reader(path) {}
 
     // The next polyline's points; false at the end of the file.
     bool Next(std::vector<Point>& points) {
         points.clear();
-        uint8_t countBytes[records::kPolylineCountSize];
-        const std::size_t got = m_reader.ReadUpTo(countBytes, sizeof countBytes);
-        if (got == 0) return false;
-        if (got != sizeof countBytes) throw FileError(m_reader.Path(), kEndsInsideRecord);
-        const int32_t count = records::GetInt32(countBytes);
+        int32_t count = 0;
+        switch (m_reader.NextCount(count)) {
+            case PolylineReader::Head::End: return false;
+            case PolylineReader::Head::Partial: throw FileError(m_reader.Path(), kEndsInsideRecord);
+            case PolylineReader::Head::Count: break;
+        }
         if (count < 0) throw FileError(m_reader.Path(), kNegativePointCount);
-        // A damaged count must not reserve gigabytes before the file runs out.
-        points.reserve(std::min<std::size_t>(static_cast<std::size_t>(count), 4096));
-        for (int32_t i = 0; i < count; ++i) {
-            uint8_t pointBytes[records::kVertexSize];
-            if (m_reader.ReadUpTo(pointBytes, sizeof pointBytes) != sizeof pointBytes) {
-                throw FileError(m_reader.Path(), kEndsInsideRecord);
-            }
-            points.push_back({records::GetDouble(pointBytes), records::GetDouble(pointBytes + 8)});
+        for (int32_t done = 0; done < count;) {
+            const auto chunk = std::min(static_cast<std::size_t>(count - done), records::kRecordsPerRead);
+            const uint8_t* vertices = m_reader.TakeVertices(chunk);
+            if (vertices == nullptr) throw FileError(m_reader.Path(), kEndsInsideRecord);
+            for (std::size_t k = 0; k < chunk; ++k) points.push_back(records::GetVertex(vertices, k));
+            done += static_cast<int32_t>(chunk);
         }
         return true;
     }
 
 private:
-    RecordReader m_reader;
+    PolylineReader m_reader;
 };
 
 // An output file written through the safe save, line by line.
@@ -224,16 +181,11 @@ void TVemo_compdata::LoadSquares(const std::string& squaresPath, int32_t count) 
     FreeSquares();
     if (count < 1) return;
     try {
-        RecordReader reader(squaresPath);
-        const auto wanted = static_cast<std::size_t>(count);
-        for (std::size_t i = 0; i < wanted; ++i) {
-            uint8_t record[records::kSquareRecordSize];
-            if (reader.ReadUpTo(record, sizeof record) != sizeof record) break;
-            // Field 0, the square's index, repeats its position and is not needed.
-            m_squareX.push_back(records::GetInt32(record + 4));
-            m_squareY.push_back(records::GetInt32(record + 8));
-            m_squareSize.push_back(records::GetInt32(record + 12));
-        }
+        ReadSquares(squaresPath, count, ShortFile::Stops, [&](int32_t, const SquareRecord& square) {
+            m_squareX.push_back(square.x);
+            m_squareY.push_back(square.y);
+            m_squareSize.push_back(square.size);
+        });
     } catch (const FileError&) {
         // The view shows what could be read; see the header.
     }
@@ -312,7 +264,7 @@ void TVemo_compdata::FreeGroups() {
 
 void TVemo_compdata::DrawLines(const std::string& linesPath, TVemo_canvas& canvas, double zoom) const {
     try {
-        RecordReader reader(linesPath);
+        PolylineReader reader(linesPath);
         DrawPolylines(reader, canvas, zoom);
     } catch (const FileError&) {
         // The overlay shows what could be read; see the header.
@@ -320,22 +272,23 @@ void TVemo_compdata::DrawLines(const std::string& linesPath, TVemo_canvas& canva
 }
 
 void TVemo_compdata::DrawLines(std::span<const uint8_t> lines, TVemo_canvas& canvas, double zoom) const {
-    MemoryRecordReader reader(lines);
+    PolylineReader reader(lines);
     DrawPolylines(reader, canvas, zoom);
 }
 
-template <typename Reader>
-void TVemo_compdata::DrawPolylines(Reader& reader, TVemo_canvas& canvas, double zoom) const {
+void TVemo_compdata::DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const {
     canvas.SetPenColour(CanvasColour{0, 0, 0});
     for (std::size_t polyline = 1;; ++polyline) {
         int32_t count = 0;
-        if (!reader.TryInt32(count)) return;
+        if (reader.NextCount(count) != PolylineReader::Head::Count) return;
         canvas.SetPenColour(m_colours[polyline % kDrawingColours]);
+        // Point by point, so a file cut inside a polyline draws up to the cut.
         for (int32_t i = 0; i < count; ++i) {
-            uint8_t pointBytes[records::kVertexSize];
-            if (reader.ReadUpTo(pointBytes, sizeof pointBytes) != sizeof pointBytes) return;
-            const int32_t x = ToPixel(FastDouble(pointBytes) * zoom);
-            const int32_t y = ToPixel(FastDouble(pointBytes + 8) * zoom);
+            const uint8_t* vertex = reader.TakeVertices(1);
+            if (vertex == nullptr) return;
+            const Point p = records::GetVertex(vertex, 0);
+            const int32_t x = ToPixel(p.x * zoom);
+            const int32_t y = ToPixel(p.y * zoom);
             if (i == 0) {
                 canvas.MoveTo(x, y);
             } else {
@@ -383,7 +336,7 @@ std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
 }  // namespace
 
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
-    PolylineReader lines(m_result.linesPath);
+    WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
     const OutputTransform transform{m_result};
     out.Line(Fixed3(DrawingWidth()) + "," + Fixed3(DrawingHeight()));
@@ -443,7 +396,7 @@ void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
         throw std::invalid_argument("the DXF template lacks the lines the writer needs");
     }
 
-    PolylineReader lines(m_result.linesPath);
+    WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
     const OutputTransform transform{m_result};
     for (const std::string& text : header) out.Line(text);
@@ -462,7 +415,7 @@ void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
 }
 
 void TVemo_compdata::WriteA10(const std::string& outputPath) const {
-    PolylineReader lines(m_result.linesPath);
+    WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
     const OutputTransform transform{m_result};
     const auto corner = [](double x, double y) { return FormatNumber("%15.3lf", x) + FormatNumber("%10.3lf", y); };
@@ -490,7 +443,7 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
 }
 
 void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
-    PolylineReader lines(m_result.linesPath);
+    WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
     const OutputTransform transform{m_result};
 

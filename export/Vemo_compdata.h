@@ -47,6 +47,8 @@
 #include "export/Vemo_dxftemplate.h"
 #include "trace/Vemotrace_types.h"
 
+class PolylineReader;
+
 // The output formats, numbered as the settings and the trace job count them.
 enum class ExportKind : int32_t { Text = 0, Dxf = 1, A10 = 2, Svg = 3 };
 
@@ -126,8 +128,7 @@ public:
     std::vector<std::string> ReadTemplateRange(int32_t lowest, int32_t highest) const;
 
 private:
-    template <typename Reader>
-    void DrawPolylines(Reader& reader, TVemo_canvas& canvas, double zoom) const;
+    void DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const;
     double DrawingWidth() const;
     double DrawingHeight() const;
 

@@ -11,9 +11,6 @@
 
 namespace {
 
-// Records read per call; keeps the reading buffer small on any count.
-constexpr std::size_t kRecordsPerRead = 4096;
-
 // Entries after the last square, never used.
 constexpr std::size_t kSpareEntries = 10;
 
@@ -35,27 +32,15 @@ void TVemotrace_compV2::Load(int32_t squareCount) {
     m_table.largestSize = 0;
     if (squareCount == 0) return;
 
-    RecordReader reader(m_squaresPath);
-    std::vector<uint8_t> buffer(kRecordsPerRead * records::kSquareRecordSize);
-    int32_t square = 0;
-    while (square < squareCount) {
-        const std::size_t batch = std::min(kRecordsPerRead, static_cast<std::size_t>(squareCount - square));
-        reader.ReadExact(buffer.data(), batch * records::kSquareRecordSize);
-        for (std::size_t i = 0; i < batch; ++i, ++square) {
-            // The index field at offset 0 is not used: square numbers are
-            // record positions.
-            const uint8_t* record = buffer.data() + i * records::kSquareRecordSize;
-            const int32_t x = records::GetInt32(record + 4);
-            const int32_t y = records::GetInt32(record + 8);
-            const int32_t size = records::GetInt32(record + 12);
-            if (size < 1 || x < 0 || y < 0 || x > INT32_MAX - size || y > INT32_MAX - size) {
-                throw FileError(m_squaresPath, "record " + std::to_string(square) + " is not a valid square");
-            }
-            m_table.x[square] = x;
-            m_table.y[square] = y;
-            m_table.size[square] = size;
-            m_table.largestSize = std::max(m_table.largestSize, size);
+    // Square numbers are record positions.
+    ReadSquares(m_squaresPath, squareCount, ShortFile::Throws, [&](int32_t square, const SquareRecord& r) {
+        if (r.size < 1 || r.x < 0 || r.y < 0 || r.x > INT32_MAX - r.size || r.y > INT32_MAX - r.size) {
+            throw FileError(m_squaresPath, "record " + std::to_string(square) + " is not a valid square");
         }
-    }
+        m_table.x[square] = r.x;
+        m_table.y[square] = r.y;
+        m_table.size[square] = r.size;
+        m_table.largestSize = std::max(m_table.largestSize, r.size);
+    });
     m_table.count = squareCount;
 }

@@ -8,12 +8,12 @@
 #include "trace/Vemotrace_compv5.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "trace/Vemotrace_records.h"
+#include "trace/Vemotrace_types.h"
 
 namespace {
 
@@ -32,17 +32,6 @@ constexpr double kStraightTolerance = 0.6;
 constexpr double kZigzagTolerance = 2.0;
 
 constexpr std::size_t kReadChunkRecords = 8192;
-
-struct Point {
-    double x = 0.0;
-    double y = 0.0;
-};
-
-double distance(const Point& a, const Point& b) {
-    const double dx = b.x - a.x;
-    const double dy = b.y - a.y;
-    return std::sqrt(dx * dx + dy * dy);
-}
 
 // Signed distance of m from the line through a towards b, whose length d is
 // at least kTinyLength; positive to the right of the direction a -> b as seen

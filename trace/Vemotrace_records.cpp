@@ -2,14 +2,12 @@
 // for the intermediate files (layouts in the header).
 #include "trace/Vemotrace_records.h"
 
-#include <bit>
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
 
 namespace {
 
@@ -114,21 +112,25 @@ void RecordReader::ReadExact(uint8_t* to, std::size_t bytes) {
     if (ReadUpTo(to, bytes) != bytes) throw FileError(m_path, "the file ends early");
 }
 
-int32_t RecordReader::Int32() {
-    uint8_t bytes[4];
-    ReadExact(bytes, sizeof bytes);
-    return records::GetInt32(bytes);
-}
-
-double RecordReader::Double() {
-    uint8_t bytes[8];
-    ReadExact(bytes, sizeof bytes);
-    return records::GetDouble(bytes);
-}
-
 bool RecordReader::TryInt32(int32_t& value) {
     uint8_t bytes[4];
     if (ReadUpTo(bytes, sizeof bytes) != sizeof bytes) return false;
     value = records::GetInt32(bytes);
+    return true;
+}
+
+PolylineReader::PolylineReader(const std::string& path)
+    : m_path(path), m_reader(std::make_unique<RecordReader>(path)), m_buffer(kBufferSize), m_data(m_buffer.data()) {}
+
+bool PolylineReader::Fill(std::size_t bytes) {
+    if (!m_reader || bytes > m_buffer.size()) return false;
+    std::memmove(m_buffer.data(), m_buffer.data() + m_at, m_end - m_at);
+    m_end -= m_at;
+    m_at = 0;
+    while (m_end < bytes) {
+        const std::size_t got = m_reader->ReadUpTo(m_buffer.data() + m_end, m_buffer.size() - m_end);
+        if (got == 0) return false;
+        m_end += got;
+    }
     return true;
 }

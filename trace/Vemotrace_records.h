@@ -11,7 +11,9 @@
 //             double y)
 //
 // Values are packed byte by byte, never by writing a struct whole, so the
-// files are the same on every host. A file that cannot be created, read or
+// files are the same on every host. The squares file is read only through
+// ReadSquares and the polyline form of the lines file only through
+// PolylineReader (both below), each caller with its own checks. A file that cannot be created, read or
 // written raises FileError naming the file and the system's reason: a
 // short or missing file is never taken for a smaller drawing.
 //
@@ -21,15 +23,18 @@
 // the file it points to.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "base/Vemo_fileerror.h"
+#include "trace/Vemotrace_types.h"
 
 namespace records {
 
@@ -69,6 +74,16 @@ inline double GetDouble(const uint8_t* from) {
     return std::bit_cast<double>(bits);
 }
 
+// Point k of a run of vertex records.
+inline Point GetVertex(const uint8_t* from, std::size_t k) {
+    const uint8_t* at = from + k * kVertexSize;
+    return {GetDouble(at), GetDouble(at + 8)};
+}
+
+// Records read at a time: a damaged count in a file or a caller never
+// asks for more memory than this many records take.
+inline constexpr std::size_t kRecordsPerRead = 4096;
+
 }  // namespace records
 
 // Writes records to one file through a buffer. Nothing touches the disk
@@ -82,7 +97,6 @@ public:
     RecordWriter& operator=(const RecordWriter&) = delete;
 
     void Open();  // creates or empties the file
-    bool IsOpen() const { return m_file != nullptr; }
     void PutInt32(int32_t value) {
         Reserve(4);
         records::PutInt32(m_buffer.get() + m_used, value);
@@ -113,8 +127,9 @@ private:
 };
 
 // Reads records from one file. The constructor opens the file (FileError
-// when it cannot). Strict reads throw FileError when the file ends inside
-// the value; TryInt32 and ReadUpTo let lenient readers stop at the end.
+// when it cannot). ReadExact throws FileError when the file ends inside
+// the bytes asked for; TryInt32 and ReadUpTo let lenient readers stop at
+// the end.
 class RecordReader {
 public:
     explicit RecordReader(std::string path);
@@ -122,14 +137,11 @@ public:
     RecordReader(const RecordReader&) = delete;
     RecordReader& operator=(const RecordReader&) = delete;
 
-    int32_t Int32();
-    double Double();
     void ReadExact(uint8_t* to, std::size_t bytes);
     // Reads as many of `bytes` as the file still holds; returns that number.
     std::size_t ReadUpTo(uint8_t* to, std::size_t bytes);
     // False, with `value` untouched, when fewer than 4 bytes are left.
     bool TryInt32(int32_t& value);
-    const std::string& Path() const { return m_path; }
 
 private:
     static constexpr std::size_t kReadBufferSize = std::size_t{1} << 16;
@@ -137,4 +149,94 @@ private:
     std::string m_path;
     std::FILE* m_file = nullptr;
     std::unique_ptr<char[]> m_readBuffer;  // outlives m_file: closed in the destructor's body
+};
+
+// One record of temp.sqr. The index field at offset 0 repeats the record's
+// position and is not read.
+struct SquareRecord {
+    int32_t x = 0;     // column of the leftmost pixels
+    int32_t y = 0;     // row of the topmost pixels
+    int32_t size = 0;  // side length in pixels, as stored (not checked here)
+};
+
+// What a squares reader does when the file holds fewer records than asked.
+enum class ShortFile { Throws, Stops };
+
+// Calls visit(i, square) for records 0 to count - 1 of the squares file,
+// read records::kRecordsPerRead at a time. A file with fewer records
+// throws FileError ("the file ends early") before the short batch is
+// visited, or, with ShortFile::Stops, visits the whole records it holds and
+// stops there. The caller checks the values and throws its own message.
+template <typename Visit>
+void ReadSquares(const std::string& path, int32_t count, ShortFile shortFile, Visit&& visit) {
+    if (count <= 0) return;
+    RecordReader reader(path);
+    std::vector<uint8_t> batch;
+    for (int32_t done = 0; done < count;) {
+        const auto wanted = std::min(static_cast<std::size_t>(count - done), records::kRecordsPerRead);
+        batch.resize(wanted * records::kSquareRecordSize);
+        std::size_t got = wanted;
+        if (shortFile == ShortFile::Throws) {
+            reader.ReadExact(batch.data(), batch.size());
+        } else {
+            got = reader.ReadUpTo(batch.data(), batch.size()) / records::kSquareRecordSize;
+        }
+        for (std::size_t k = 0; k < got; ++k, ++done) {
+            const uint8_t* record = batch.data() + k * records::kSquareRecordSize;
+            visit(done, SquareRecord{records::GetInt32(record + 4), records::GetInt32(record + 8),
+                                     records::GetInt32(record + 12)});
+        }
+        if (got < wanted) return;
+    }
+}
+
+// Reads the polyline form of temp.lix, from the file through one buffer
+// (one read for many records) or from its bytes already in memory. It
+// hands out a polyline's point count and then its points in place, at
+// most records::kRecordsPerRead at a time, so a damaged count never asks
+// for more memory than the file holds. It only reads: what a short or
+// damaged file means (an error, the end of the drawing) is the caller's
+// to say.
+class PolylineReader {
+public:
+    enum class Head {
+        Count,    // a point count was read
+        End,      // no bytes left
+        Partial,  // 1 to 3 bytes left, too few for a count
+    };
+
+    explicit PolylineReader(const std::string& path);  // FileError when it cannot be opened
+    explicit PolylineReader(std::span<const uint8_t> bytes) : m_data(bytes.data()), m_end(bytes.size()) {}
+    PolylineReader(const PolylineReader&) = delete;
+    PolylineReader& operator=(const PolylineReader&) = delete;
+
+    Head NextCount(int32_t& count) {
+        const uint8_t* head = Take(records::kPolylineCountSize);
+        if (head == nullptr) return m_at == m_end ? Head::End : Head::Partial;
+        count = records::GetInt32(head);
+        return Head::Count;
+    }
+    // The next `count` vertex records (count at most kRecordsPerRead), read
+    // with records::GetVertex; nullptr when the file holds fewer, and then
+    // the few that are left are not handed out.
+    const uint8_t* TakeVertices(std::size_t count) { return Take(count * records::kVertexSize); }
+    const std::string& Path() const { return m_path; }
+
+private:
+    static constexpr std::size_t kBufferSize = std::size_t{1} << 17;  // twice the largest take
+
+    const uint8_t* Take(std::size_t bytes) {
+        if (m_end - m_at < bytes && !Fill(bytes)) return nullptr;
+        const uint8_t* at = m_data + m_at;
+        m_at += bytes;
+        return at;
+    }
+    bool Fill(std::size_t bytes);  // false when the file holds fewer
+
+    std::string m_path;
+    std::unique_ptr<RecordReader> m_reader;  // none for bytes in memory
+    std::vector<uint8_t> m_buffer;
+    const uint8_t* m_data = nullptr;
+    std::size_t m_at = 0;
+    std::size_t m_end = 0;
 };

@@ -9,12 +9,26 @@
 //  - square, group and point numbers are int32_t, as they are stored.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// A position in image pixels (stage 4 on, the lines file, the join step
+// and the writers).
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+    bool operator==(const Point&) const = default;
+};
+
+inline double distance(const Point& a, const Point& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    return std::sqrt(dx * dx + dy * dy);
+}
 
 // The bitmap to trace, as the engine sees it: one byte per pixel, rows from
 // the top down, a pixel is ink when its byte is 0. Not owned: the caller

@@ -12,16 +12,14 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 #include <span>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/Vemo_texts.h"
 #include "export/Vemo_compdata.h"
 #include "image/Vemo_bmpset.h"
+#include "trace/Vemotrace_records.h"
 #include "ui_Vemo_viewer.h"
 #include "viewer/Vemo_qtcanvas.h"
 
@@ -35,29 +33,30 @@ constexpr double kFewestVisiblePixels = 5.0;
 // Screen pixels per image pixel that one scroll-bar line step moves.
 constexpr double kLineStepPixels = 8.0;
 
-// The whole of a regular file, or nothing. Links are not followed and
-// anything but a regular file (a FIFO, a device) reads as empty, so a
-// planted temp.lix can neither hang the window nor fill its memory.
-std::vector<uint8_t> ReadRegularFile(const std::string& path) {
+// The bytes of the lines file, or as many as could be read. It is opened
+// as the trace opens its files (no link followed, nothing but a regular
+// file), and anything else reads as empty, so a planted temp.lix can
+// neither hang the window nor fill its memory.
+std::vector<uint8_t> ReadLinesFile(const std::string& path) {
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
     std::vector<uint8_t> bytes;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return bytes;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-        try {
-            bytes.resize(static_cast<std::size_t>(status.st_size));
-        } catch (const std::bad_alloc&) {
-            bytes.clear();  // no overlay rather than no program
+    std::size_t read = 0;
+    try {
+        RecordReader reader(path);
+        // Sized once, as the file is now: a repaint waits for this read.
+        std::error_code error;
+        const std::uintmax_t size = std::filesystem::file_size(path, error);
+        if (!error) bytes.reserve(static_cast<std::size_t>(size) + kChunk);
+        for (std::size_t got = kChunk; got == kChunk; read += got) {
+            bytes.resize(read + kChunk);
+            got = reader.ReadUpTo(bytes.data() + read, kChunk);
         }
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        bytes.resize(got);  // a file cut short draws what it holds
+        bytes.resize(read);
+    } catch (const FileError&) {
+        bytes.resize(read);  // a file cut short draws what it holds
+    } catch (const std::bad_alloc&) {
+        bytes.clear();  // no overlay rather than no program
     }
-    ::close(fd);
     return bytes;
 }
 
@@ -275,7 +274,7 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
 
 const std::vector<uint8_t>& TVemo_viewareF::Lines() {
     if (!m_linesRead) {
-        m_lines = ReadRegularFile(m_result.linesPath);
+        m_lines = ReadLinesFile(m_result.linesPath);
         m_linesRead = true;
     }
     return m_lines;

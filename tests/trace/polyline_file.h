@@ -9,24 +9,23 @@
 
 #include "trace/Vemotrace_records.h"
 
-struct TracePoint {
-    double x, y;
-    bool operator==(const TracePoint&) const = default;
-};
+using TracePoint = Point;
 using Polyline = std::vector<TracePoint>;
 
 inline void PrintTo(const TracePoint& p, std::ostream* os) { *os << "(" << p.x << ", " << p.y << ")"; }
 
-// Throws FileError when the file ends inside a record.
+// Throws FileError when the file ends inside a point; a few bytes after
+// the last polyline, too few for a count, end it.
 inline std::vector<Polyline> ReadPolylines(const std::string& path) {
     std::vector<Polyline> polylines;
-    RecordReader reader(path);
+    PolylineReader reader(path);
     int32_t n = 0;
-    while (reader.TryInt32(n)) {
+    while (reader.NextCount(n) == PolylineReader::Head::Count) {
         Polyline polyline;
         for (int32_t k = 0; k < n; ++k) {
-            const double x = reader.Double();
-            polyline.push_back({x, reader.Double()});
+            const uint8_t* vertex = reader.TakeVertices(1);
+            if (vertex == nullptr) throw FileError(path, "the file ends early");
+            polyline.push_back(records::GetVertex(vertex, 0));
         }
         polylines.push_back(polyline);
     }

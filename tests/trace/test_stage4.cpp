@@ -84,8 +84,11 @@ protected:
     std::vector<Link> Links() const {
         std::vector<Link> links;
         RecordReader reader(PathOf("temp.lix"));
-        int32_t lower = 0;
-        while (reader.TryInt32(lower)) links.emplace_back(lower, reader.Int32());
+        int32_t lower = 0, higher = 0;
+        while (reader.TryInt32(lower)) {
+            EXPECT_TRUE(reader.TryInt32(higher)) << "temp.lix ends inside a link";
+            links.emplace_back(lower, higher);
+        }
         return links;
     }
 

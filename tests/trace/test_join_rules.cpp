@@ -1,0 +1,199 @@
+// The join step's rules one at a time, on polylines and ink written out
+// here: bridging a gap, removing a spur, restoring a corner the trace cuts
+// across, straightening a junction on thick ink. Each case names the fault it catches.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "ascii_bitmap.h"
+#include "trace/Vemotrace_packed.h"
+#include "trace/join/Vemotrace_joiner.h"
+#include "trace/join/Vemotrace_joinjunctions.h"
+#include "trace/join/Vemotrace_joinshape.h"
+
+namespace {
+
+using join::lines::Point;
+using join::lines::Polylines;
+
+PackedBitmap Ink(const AsciiBitmap& ascii) { return PackedBitmap::FromBytes(ascii.View()); }
+
+// A band of ink rows top..bottom (inclusive) across the whole width.
+AsciiBitmap Band(int32_t width, int32_t height, int32_t top, int32_t bottom) {
+    AsciiBitmap ascii(width, height);
+    ascii.FillBox(0, top, width - 1, bottom);
+    return ascii;
+}
+
+void AddPolyline(Polylines& lines, std::initializer_list<Point> points) {
+    lines.points.insert(lines.points.end(), points);
+    lines.begin.push_back(lines.points.size());
+}
+
+join::gaps::FreeEnd End(double x, double y, double aimX, double aimY, double radius) {
+    const double norm = std::hypot(aimX, aimY);
+    return {0, {x, y}, {aimX / norm, aimY / norm}, radius, 0};
+}
+
+// Faults: the reach across a gap grown or shrunk (kGapWidth, the ink's
+// thickness not added), the aim not checked.
+TEST(JoinGaps, ThinEndsJoinAcrossASmallBreakOnlyWhenTheyPointAtEachOther) {
+    // Thin ink: reach 2.5 + 0.5 + 0.5 pixels.
+    EXPECT_TRUE(join::gaps::bridgeable(End(10, 10, 1, 0, 0.5), End(13.4, 10, -1, 0, 0.5)));
+    EXPECT_FALSE(join::gaps::bridgeable(End(10, 10, 1, 0, 0.5), End(13.6, 10, -1, 0, 0.5)));
+    // Thicker ink reaches further: its ends stop short of the break.
+    EXPECT_TRUE(join::gaps::bridgeable(End(10, 10, 1, 0, 2.0), End(16.4, 10, -1, 0, 2.0)));
+    // 60 degrees off the way between: a stroke passing by, not its other half.
+    EXPECT_FALSE(join::gaps::bridgeable(End(10, 10, 1, 0, 0.5), End(13, 10, -0.5, 0.866, 0.5)));
+    EXPECT_FALSE(join::gaps::bridgeable(End(10, 10, 0.5, 0.866, 0.5), End(13, 10, -1, 0, 0.5)));
+}
+
+// Faults: paper along the way not counted, or a break of five pixels
+// taken for one of two.
+TEST(JoinGaps, FarEndsJoinOverInkWhenTheWayCrossesNoMoreThanABreak) {
+    AsciiBitmap ascii = Band(40, 12, 3, 8);
+    for (int32_t y = 0; y < 12; ++y) {
+        ascii.SetInk(19, y, false);
+        ascii.SetInk(20, y, false);
+    }
+    const PackedBitmap twoPixels = Ink(ascii);
+    const auto a = End(8.5, 6.0, 1, 0, 3.0), b = End(31.5, 6.0, -1, 0, 3.0);
+    EXPECT_FALSE(join::gaps::bridgeable(a, b));  // too far for a gap alone
+    EXPECT_TRUE(join::gaps::bridgeableOverInk(twoPixels, a, b));
+    for (int32_t y = 0; y < 12; ++y) {
+        for (int32_t x = 17; x < 22; ++x) ascii.SetInk(x, y, false);
+    }
+    EXPECT_FALSE(join::gaps::bridgeableOverInk(Ink(ascii), a, b));
+    // Pointing apart, however little paper lies between.
+    EXPECT_FALSE(join::gaps::bridgeableOverInk(twoPixels, End(8.5, 6.0, -1, 0, 3.0), b));
+}
+
+// A stroke along y = 10.5 through a junction at x = 20.5, with a third
+// line from the junction up to y = 10.5 - rise.
+Polylines StrokeWithBranch(double rise) {
+    Polylines lines;
+    AddPolyline(lines, {{0.5, 10.5}, {20.5, 10.5}});
+    AddPolyline(lines, {{20.5, 10.5}, {40.5, 10.5}});
+    AddPolyline(lines, {{20.5, 10.5}, {20.5, 10.5 - rise}});
+    return lines;
+}
+
+// Faults: spurs not removed, or removed up to a longer limit (a real
+// stroke's end lost), or the two lines left at the junction not joined.
+TEST(JoinEnds, ASpurNoLongerThanTheInkIsThickGoesAndTheStrokeRunsOn) {
+    // Ink 8 rows thick (half width 4 at the junction): spurs up to 5 pixels.
+    const PackedBitmap thick = Ink(Band(42, 20, 7, 14));
+    Polylines spur = StrokeWithBranch(4.0);
+    join::Joiner joiner(spur, thick);
+    joiner.removeSpurs();
+    EXPECT_TRUE(joiner.removed[2]);
+    EXPECT_FALSE(joiner.removed[0] || joiner.removed[1]);
+    EXPECT_EQ(joiner.partner[1], 2);  // the last end of line 0 goes on with line 1
+    EXPECT_EQ(joiner.partner[2], 1);
+
+    // Eight pixels, with ink up there: a stroke of its own.
+    AsciiBitmap ascii = Band(42, 20, 7, 14);
+    ascii.FillBox(17, 0, 24, 6);
+    const PackedBitmap branched = Ink(ascii);
+    Polylines branch = StrokeWithBranch(8.0);
+    join::Joiner kept(branch, branched);
+    kept.removeSpurs();
+    EXPECT_FALSE(kept.removed[2]);
+    EXPECT_EQ(kept.partner[1], join::lines::kNone);
+
+    // On thin ink (3 rows, half width 2 at the junction) the same four
+    // pixels are a stroke's end past the junction.
+    const PackedBitmap thin = Ink(Band(42, 20, 9, 11));
+    Polylines shortBranch = StrokeWithBranch(4.0);
+    join::Joiner onThin(shortBranch, thin);
+    onThin.removeSpurs();
+    EXPECT_FALSE(onThin.removed[2]);
+}
+
+// A thick L: a band 8 rows high along the top, one 8 columns wide down
+// the right; its centre lines meet at (34, 14).
+AsciiBitmap ThickL() {
+    AsciiBitmap ascii(44, 56);
+    ascii.FillBox(0, 10, 37, 17);
+    ascii.FillBox(30, 10, 37, 55);
+    return ascii;
+}
+
+// Faults: the corner not put back, put back at the wrong crossing (a sign
+// or an axis mixed up), or the cut points left in.
+TEST(JoinShape, ACornerTheTraceCutsAcrossIsPutBackWhereTheLegsMeet) {
+    const PackedBitmap thick = Ink(ThickL());
+    std::vector<Point> line{{2, 14}, {30, 14}, {32, 16}, {34, 18}, {34, 50}};
+    join::shape::sharpenCorners(thick, line);
+    ASSERT_EQ(line.size(), 3u);
+    EXPECT_NEAR(line[1].x, 34.0, 1e-9);
+    EXPECT_NEAR(line[1].y, 14.0, 1e-9);
+    EXPECT_EQ(line.front(), (Point{2, 14}));
+    EXPECT_EQ(line.back(), (Point{34, 50}));
+
+}
+
+// Fault: a curve's short steps taken for a cut corner; the legs must be
+// long beside the cut.
+TEST(JoinShape, ShortLegsOnEitherSideOfACutAreNoCorner) {
+    const PackedBitmap thick = Ink(ThickL());
+    std::vector<Point> line{{27, 14}, {30, 14}, {34, 18}, {34, 21}};
+    const std::vector<Point> before = line;
+    join::shape::sharpenCorners(thick, line);
+    EXPECT_EQ(line, before);
+}
+
+// A cross of two bands `thickness` pixels thick, centre lines y = 50 and
+// x = 40, traced as four arms that bend towards a junction off both centre
+// lines at `j`, as the squares place it.
+Polylines ArmsToOffCentreJunction(Point j) {
+    Polylines lines;
+    AddPolyline(lines, {{2.5, 50}, {36, 50}, {40, 52}, j});
+    AddPolyline(lines, {j, {46, 51}, {50, 50}, {97.5, 50}});
+    AddPolyline(lines, {{40, 2.5}, {40, 46}, {41, 50}, j});
+    AddPolyline(lines, {j, {41, 56}, {40, 59}, {40, 97.5}});
+    return lines;
+}
+
+AsciiBitmap Cross(int32_t thickness) {
+    AsciiBitmap ascii(100, 100);
+    ascii.FillBox(0, 50 - thickness / 2, 99, 50 + (thickness - 1) / 2);
+    ascii.FillBox(40 - thickness / 2, 0, 40 + (thickness - 1) / 2, 99);
+    return ascii;
+}
+
+// Faults: the junction left where the squares put it, moved to the wrong
+// crossing (x and y mixed up, a sign lost), or the arms still bent
+// towards the old place; and on thin ink, a junction moved at all.
+TEST(JoinJunctions, AThickJunctionMovesToWhereItsArmsStraightCoursesMeet) {
+    const PackedBitmap thick = Ink(Cross(10));
+    Polylines lines = ArmsToOffCentreJunction({43, 53});
+    join::Joiner joiner(lines, thick);
+    join::junctions::straightenJunctions(joiner);
+    // The arms' fits take in a little of their bends: a tenth of a pixel.
+    const Point centre{40, 50};
+    constexpr double kNear = 0.1;
+    for (int32_t i = 0; i < 4; ++i) {
+        const Point& junction = i % 2 == 0 ? lines.last(i) : lines.first(i);
+        EXPECT_NEAR(junction.x, centre.x, kNear) << "arm " << i;
+        EXPECT_NEAR(junction.y, centre.y, kNear) << "arm " << i;
+        // Straight on to it: every point on the arm's centre line.
+        for (std::size_t k = lines.begin[i]; k < lines.begin[i + 1]; ++k) {
+            const double off = i < 2 ? lines.points[k].y - centre.y : lines.points[k].x - centre.x;
+            EXPECT_NEAR(off, 0.0, kNear) << "arm " << i << ", point " << k - lines.begin[i];
+        }
+    }
+
+    // Three pixels thick: the trace's junction is within a pixel of the
+    // middle anyway, and stays.
+    const PackedBitmap thin = Ink(Cross(3));
+    Polylines thinLines = ArmsToOffCentreJunction({40.8, 50.8});
+    const Polylines before = thinLines;
+    join::Joiner onThin(thinLines, thin);
+    join::junctions::straightenJunctions(onThin);
+    EXPECT_EQ(thinLines.points, before.points);
+}
+
+}  // namespace

@@ -1,0 +1,451 @@
+// Vemotrace_joinends: the rules on nodes and free ends: spurs, the forks
+// and hooks at flat ends of thick ink, the legs of sharp thick corners led
+// on to their tip, hooks on to edge noise, and thin strokes cut at a sharp
+// corner (Joiner, see Vemotrace_joiner.h).
+#include <algorithm>
+#include <cmath>
+
+#include "trace/join/Vemotrace_joiner.h"
+#include "trace/join/Vemotrace_joinshape.h"
+
+namespace join {
+
+namespace ends {
+
+// A spur is at most kSpurFactor times the ink's half width at its junction
+// plus kSpurSlack pixels long: squares at a corner or a bump reach out by
+// about that much. Longer limits take the ends of real strokes that stop a
+// pixel or two past a junction.
+constexpr double kSpurSlack = 1.0;
+constexpr double kSpurFactor = 1.0;
+// Where a thick stroke ends flat (cut across by a break, or drawn with a
+// square pen), its squares fork towards the end's two corners: branches of
+// up to kForkFactor times the ink's half width plus kSpurSlack, which is as
+// far as a corner lies from the middle of the last square. Only where all
+// lines at a node but one are that short does the node count as such an end.
+constexpr double kForkFactor = 2.0;
+// Thinner strokes fork no further than a spur reaches; there such short
+// lines are the strokes of small letters.
+constexpr double kForkHalfWidth = 2.5;
+// A stroke's end that turns by more than this (cosine of 30 degrees) within
+// a fork's reach of its tip hooks off to a corner.
+constexpr double kHookCosine = 0.866;
+
+// A tip line left in a sharp thick corner is at most kTipFactor times the
+// ink's half width at its knot plus kTipSlack pixels long, and the corner
+// restored lies within kTipReach half widths (plus a pixel) of its end.
+constexpr double kTipFactor = 3.0;
+constexpr double kTipSlack = 2.0;
+constexpr double kTipReach = 1.5;
+// The legs of such a corner meet at less than 100 degrees (cosine), and the
+// tip line runs within 30 degrees of the middle between them.
+constexpr double kTipCornerCosine = -0.17;
+constexpr double kTipAimCosine = 0.866;
+// A free end's last step of at most kNoiseHookLength pixels that turns
+// aside by more than 60 degrees (cosine kNoiseHookCosine) is a hook on to
+// edge noise.
+constexpr double kNoiseHookLength = 1.5;
+constexpr double kNoiseHookCosine = 0.5;
+// Two free ends on thin ink within kNeighbourDistance of each other and
+// with no other free end within kLoneDistance meet at a corner.
+constexpr double kLoneDistance = 3.0;
+// Ink counts as thin up to this half width: three pixels across at most.
+constexpr double kThinRadius = 2.0;
+
+}  // namespace ends
+
+using namespace ends;
+using shape::kCornerSine;
+
+void Joiner::removeSpurs() {
+    struct Spur {
+        int32_t end;  // at the junction
+        double length;
+    };
+    std::vector<Spur> spurs;
+    const auto nodeCount = static_cast<int32_t>(degree.size());
+    // The ink at every junction, which this step and the junctions'
+    // straightening need, measured two at a time.
+    inTwoThreads(degree.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t v = first; v < last; ++v) {
+            if (degree[v] >= 3) radiusAt(static_cast<int32_t>(v));
+        }
+    });
+    for (int32_t v = 0; v < nodeCount; ++v) {
+        if (degree[v] < 3) continue;
+        const double radius = radiusAt(v);
+        if (2.0 * radius >= kThickInk && removeEndFork(v, radius)) continue;
+        const double limit = kSpurSlack + kSpurFactor * radius;
+        spurs.clear();
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+            const int32_t end = nodes.order[k];
+            if (removed[end / 2]) continue;
+            const double length = spurLength(end, limit);
+            if (length <= limit) spurs.push_back({end, length});
+        }
+        std::sort(spurs.begin(), spurs.end(), [](const Spur& a, const Spur& b) { return a.length < b.length; });
+        const std::size_t keep = spurs.size() == static_cast<std::size_t>(degree[v]) ? 2 : 0;
+        for (std::size_t k = 0; k + keep < spurs.size(); ++k) removeChain(spurs[k].end);
+        if (degree[v] == 2) pairAt(v);
+    }
+}
+
+bool Joiner::removeEndFork(int32_t v, double radius) {
+    // First with the limit of the thickest ink measured, to find the
+    // one long line; then with the limit of the ink across it.
+    constexpr double kMostBranch = kSpurSlack + kForkFactor * kMaxInkRadius;
+    int32_t stroke = kNone;
+    double longestBranch = 0.0;
+    for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+        const int32_t end = nodes.order[k];
+        if (removed[end / 2]) continue;
+        // A loop runs to both corners and back: it counts half.
+        const double length = spurLength(end, 2.0 * kMostBranch, v);
+        const double branch = isLoop(end, v) ? length / 2.0 : length;
+        if (branch <= kMostBranch) {
+            longestBranch = std::max(longestBranch, branch);
+        } else if (stroke != kNone) {
+            return false;
+        } else {
+            stroke = end;
+        }
+    }
+    if (stroke == kNone) return false;
+    // The stroke's direction into v, and its half width a little before
+    // v: at v other lines' ink may widen it.
+    const double reach = std::max(kDirectionLength, 2.0 * radius);
+    const Point aim = direction(stroke, reach);
+    if (aim.x == 0.0 && aim.y == 0.0) return false;
+    const Point& tip = lines.endPoint(stroke);
+    const double back = std::min(reach, lengths[stroke / 2]) / 2;
+    const Point at{tip.x - back * aim.x, tip.y - back * aim.y};
+    const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
+    if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
+    // The branches end on the stroke's own ink ahead of v, where it
+    // ends: a short stroke that crosses there leaves it.
+    const double ahead = inkExtent(bitmap, tip, aim, kMostBranch) + 0.5;
+    for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+        const int32_t end = nodes.order[k];
+        if (end == stroke || removed[end / 2]) continue;
+        const Point& far = lines.endPoint(chainEnd(end));
+        const double along = (far.x - tip.x) * aim.x + (far.y - tip.y) * aim.y;
+        const double aside = std::abs((far.x - tip.x) * aim.y - (far.y - tip.y) * aim.x);
+        if (along < -1.0 || along > ahead || aside > across + 0.5) return false;
+    }
+    for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
+        const int32_t end = nodes.order[k];
+        if (end != stroke && !removed[end / 2]) removeChain(end);
+    }
+    // A free end that the first bridging has not weighed.
+    movedEnd[stroke] = 1;
+    return true;
+}
+
+double Joiner::spurLength(int32_t end, double limit, int32_t home) const {
+    double length = 0.0;
+    for (int32_t steps = 0; steps < lines.count(); ++steps) {
+        const int32_t far = end ^ 1;
+        length += lengths[end / 2];
+        if (length > limit) break;
+        const int32_t next = partner[far];
+        if (next == kNone) return isFree(far) || nodes.nodeOf[far] == home ? length : limit + 1.0;
+        length += distance(lines.endPoint(far), lines.endPoint(next));
+        end = next;
+    }
+    return limit + 1.0;
+}
+
+void Joiner::removeChain(int32_t end) {
+    while (end != kNone && !removed[end / 2]) {
+        remove(end / 2);
+        const int32_t next = partner[end ^ 1];
+        partner[end] = partner[end ^ 1] = kNone;
+        if (next != kNone) partner[next] = kNone;
+        end = next;
+    }
+}
+
+void Joiner::pairAt(int32_t v) {
+    int32_t found[2] = {kNone, kNone};
+    int32_t n = 0;
+    for (int32_t k = nodes.first[v]; k < nodes.first[v + 1] && n < 2; ++k) {
+        if (!removed[nodes.order[k] / 2]) found[n++] = nodes.order[k];
+    }
+    partner[found[0]] = found[1];
+    partner[found[1]] = found[0];
+}
+
+void Joiner::restoreTips() {
+    const auto nodeCount = static_cast<int32_t>(degree.size());
+    for (int32_t v = 0; v < nodeCount; ++v) {
+        if (degree[v] != 3) continue;
+        int32_t ends[3];
+        int32_t n = 0;
+        for (int32_t k = nodes.first[v]; k < nodes.first[v + 1] && n < 3; ++k) {
+            if (!removed[nodes.order[k] / 2]) ends[n++] = nodes.order[k];
+        }
+        if (n != 3) continue;
+        // Most junctions have no short line with a free end: they are
+        // passed over before the ink is read.
+        const auto isTipLine = [&](int32_t end, double radius) {
+            return lengths[end / 2] <= kTipFactor * radius + kTipSlack && partner[end] == kNone &&
+                   partner[end ^ 1] == kNone && isFree(end ^ 1);
+        };
+        if (!isTipLine(ends[0], kMaxInkRadius) && !isTipLine(ends[1], kMaxInkRadius) &&
+            !isTipLine(ends[2], kMaxInkRadius)) {
+            continue;
+        }
+        const double radius = radiusAt(v);
+        if (2.0 * radius < kThickInk) continue;
+        for (int t = 0; t < 3; ++t) {
+            const int32_t tip = ends[t];
+            const double tipLength = lengths[tip / 2];
+            if (!isTipLine(tip, radius)) continue;
+            if (leadLegsToTip(ends[(t + 1) % 3], ends[(t + 2) % 3], lines.endPoint(tip ^ 1), tipLength, radius)) {
+                remove(tip / 2);
+                pairAt(v);
+                break;
+            }
+        }
+    }
+}
+
+bool Joiner::leadLegsToTip(int32_t a, int32_t b, const Point& tipEnd, double tipLength, double radius) {
+    const double knot = tipLength + radius;  // how far the legs bend
+    // The legs' courses are taken over 2 half widths past the knot, or
+    // as much of that as a short leg (the sides of an A) has.
+    const double reach = knot + std::max(2.0 * radius, kDirectionLength);
+    const double reachA = std::min(reach, lengths[a / 2]), reachB = std::min(reach, lengths[b / 2]);
+    if (reachA < knot + kDirectionLength || reachB < knot + kDirectionLength) return false;
+    std::size_t vertex = 0;
+    const Point a0 = pointAlong(lines, a, knot, vertex), a1 = pointAlong(lines, a, reachA, vertex);
+    const Point b0 = pointAlong(lines, b, knot, vertex), b1 = pointAlong(lines, b, reachB, vertex);
+    const Point u{a0.x - a1.x, a0.y - a1.y}, w{b0.x - b1.x, b0.y - b1.y};
+    const double lu = std::hypot(u.x, u.y), lw = std::hypot(w.x, w.y);
+    if (lu < 1e-9 || lw < 1e-9) return false;
+    const double sine = (u.x * w.y - u.y * w.x) / (lu * lw);
+    if (std::abs(sine) < kCornerSine) return false;
+    // Only a sharp corner leaves a tip line, and it runs into the corner
+    // between the legs.
+    if ((u.x * w.x + u.y * w.y) / (lu * lw) < kTipCornerCosine) return false;
+    const Point middle{u.x / lu + w.x / lw, u.y / lu + w.y / lw};
+    const Point& knotAt = lines.endPoint(a);
+    const double tipWay = distance(knotAt, tipEnd), middleLength = std::hypot(middle.x, middle.y);
+    if (tipWay < 1e-9 || middleLength < 1e-9 ||
+        ((tipEnd.x - knotAt.x) * middle.x + (tipEnd.y - knotAt.y) * middle.y) / (tipWay * middleLength) <
+            kTipAimCosine) {
+        return false;
+    }
+    // a0 + s u = b0 + r w
+    const double s = ((b0.x - a0.x) * w.y - (b0.y - a0.y) * w.x) / (u.x * w.y - u.y * w.x);
+    const double r = ((b0.x - a0.x) * u.y - (b0.y - a0.y) * u.x) / (u.x * w.y - u.y * w.x);
+    if (s <= 0.0 || r <= 0.0) return false;
+    const Point x{a0.x + s * u.x, a0.y + s * u.y};
+    if (!std::isfinite(x.x) || !std::isfinite(x.y) || distance(x, tipEnd) > kTipReach * radius + 1.0 ||
+        inkRadius(bitmap, x) <= 0.0) {
+        return false;
+    }
+    layStraight(a, knot, a0, x);
+    layStraight(b, knot, b0, x);
+    return true;
+}
+
+void Joiner::layStraight(int32_t end, double knot, const Point& from, const Point& to) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto point = [&](std::size_t k) -> Point& {
+        return lines.fromEnd(end, k);
+    };
+    double walked = 0.0;
+    Point previous = point(0);
+    point(0) = to;
+    for (std::size_t k = 1; k < count; ++k) {
+        walked += distance(previous, point(k));
+        if (walked >= knot) break;
+        previous = point(k);
+        const double f = walked / knot;
+        point(k) = {to.x + (from.x - to.x) * f, to.y + (from.y - to.y) * f};
+    }
+    lengths[i] = polylineLength(lines, i);
+}
+
+std::vector<Joiner::Hook> Joiner::layBackHooks() {
+    std::vector<Hook> hooks;
+    for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+        const int32_t i = end / 2;
+        if (removed[i] || lines.size(i) < 3 || partner[end] != kNone || !isFree(end)) continue;
+        Point& p = lines.fromEnd(end, 0);
+        const Point& q = lines.fromEnd(end, 1);
+        const Point& r = lines.fromEnd(end, 2);
+        const double hook = distance(p, q), leg = distance(q, r);
+        if (hook > kNoiseHookLength || hook < 1e-9 || leg < 1e-9) continue;
+        const double turn = ((p.x - q.x) * (q.x - r.x) + (p.y - q.y) * (q.y - r.y)) / (hook * leg);
+        if (turn > kNoiseHookCosine || inkRadius(bitmap, q) > 1.0) continue;
+        hooks.push_back({end, p});
+        p = q;
+        known[end] = kNone;
+        movedEnd[end] = 1;
+    }
+    return hooks;
+}
+
+void Joiner::restoreHooks(const std::vector<Hook>& hooks) {
+    for (const Hook& h : hooks) {
+        if (partner[h.end] == kNone) {
+            lines.fromEnd(h.end, 0) = h.was;
+            known[h.end] = kNone;
+        } else {
+            lengths[h.end / 2] = polylineLength(lines, h.end / 2);
+        }
+    }
+}
+
+void Joiner::joinThinCorners() {
+    const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kLoneDistance)); };
+    // Sorted by bucket through small stand-ins, which take the places
+    // the ends themselves would.
+    std::vector<std::pair<int64_t, int32_t>> byBucket;
+    for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+        if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
+        const FreeEnd& e = freeEnd(end);
+        if (e.radius > kThinRadius) continue;
+        byBucket.push_back({cellOf(e.at.y) * kBucketRow + cellOf(e.at.x), end});
+    }
+    std::sort(byBucket.begin(), byBucket.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<FreeEnd> free(byBucket.size());
+    for (std::size_t k = 0; k < byBucket.size(); ++k) {
+        free[k] = measured[known[byBucket[k].second]];
+        free[k].bucket = byBucket[k].first;
+    }
+    // The free ends within kLoneDistance of free[a], other than itself.
+    // For the ends in their order (`inOrder`) the three rows of buckets
+    // around free[a] begin at or after from[0..2], which only grow;
+    // other ends are looked up.
+    std::vector<std::size_t> near;
+    std::size_t from[3] = {0, 0, 0};
+    const auto findNear = [&](std::size_t a, bool inOrder) {
+        near.clear();
+        for (int row = 0; row < 3; ++row) {
+            const int64_t key = free[a].bucket + (row - 1) * kBucketRow - 1;
+            std::size_t b = 0;
+            if (inOrder) {
+                while (from[row] < free.size() && free[from[row]].bucket < key) ++from[row];
+                b = from[row];
+            } else {
+                b = static_cast<std::size_t>(
+                    std::lower_bound(free.begin(), free.end(), key,
+                                     [](const FreeEnd& e, int64_t k) { return e.bucket < k; }) -
+                    free.begin());
+            }
+            for (; b < free.size() && free[b].bucket <= key + 2; ++b) {
+                const double dx = free[b].at.x - free[a].at.x, dy = free[b].at.y - free[a].at.y;
+                if (b != a && dx * dx + dy * dy <= kLoneDistance * kLoneDistance) near.push_back(b);
+            }
+        }
+    };
+    const auto link = [&](int32_t ea, int32_t eb) {
+        partner[ea] = eb;
+        partner[eb] = ea;
+    };
+    const auto open = [&](std::size_t k) { return partner[free[k].end] == kNone; };
+    // free[a] is the first end of a scrap; `near` holds the ends near it.
+    std::vector<std::size_t> others;
+    const auto linkScrap = [&](std::size_t a) {
+        const int32_t ea = free[a].end;
+        others.clear();
+        std::size_t scrapEnd = a;
+        for (std::size_t k : near) {
+            if (free[k].end == (ea ^ 1)) {
+                scrapEnd = k;
+            } else {
+                others.push_back(k);
+            }
+        }
+        if (scrapEnd == a || !open(scrapEnd)) return;
+        findNear(scrapEnd, false);
+        for (std::size_t k : near) {
+            if (k != a && std::find(others.begin(), others.end(), k) == others.end()) others.push_back(k);
+        }
+        if (others.size() != 2 || !open(others[0]) || !open(others[1]) ||
+            free[others[0]].end / 2 == free[others[1]].end / 2) {
+            return;
+        }
+        const FreeEnd& p = free[others[0]];
+        const FreeEnd& q = free[others[1]];
+        const bool straight = distance(p.at, free[a].at) + distance(q.at, free[scrapEnd].at) <=
+                              distance(p.at, free[scrapEnd].at) + distance(q.at, free[a].at);
+        link(p.end, straight ? ea : ea ^ 1);
+        link(q.end, straight ? ea ^ 1 : ea);
+    };
+    for (std::size_t a = 0; a < free.size(); ++a) {
+        if (!open(a)) continue;
+        findNear(a, true);
+        const int32_t ea = free[a].end;
+        if (ea % 2 == 0 && lengths[ea / 2] <= kLoneDistance) {
+            linkScrap(a);
+            continue;
+        }
+        if (near.size() != 1) continue;
+        const std::size_t b = near[0];
+        const int32_t eb = free[b].end;
+        if (!open(b) || ea / 2 == eb / 2 || distance(free[a].at, free[b].at) > kNeighbourDistance) continue;
+        findNear(b, false);
+        if (near.size() == 1) link(ea, eb);
+    }
+}
+
+void Joiner::pairMeetingEnds() {
+    const auto nodeCount = static_cast<int32_t>(degree.size());
+    for (int32_t v = 0; v < nodeCount; ++v) {
+        if (degree[v] == 2) pairAt(v);
+    }
+}
+
+bool Joiner::trimEndHook(int32_t end, bool trim) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    const auto point = [&](std::size_t k) -> Point& {
+        return lines.fromEnd(end, k);
+    };
+    constexpr double kMostHook = kSpurSlack + kForkFactor * kMaxInkRadius;
+    double hook = 0.0;
+    for (std::size_t k = 1; k + 1 < count; ++k) {
+        hook += distance(point(k - 1), point(k));
+        if (hook > kMostHook) return false;
+        // The stroke's direction up to point k, over kDirectionLength.
+        const Point& bend = point(k);
+        std::size_t j = k + 1;
+        while (j + 1 < count && closerThan(point(j), bend, kDirectionLength)) ++j;
+        const double before = distance(point(j), bend);
+        if (before < kDirectionLength) return false;
+        const Point u{(bend.x - point(j).x) / before, (bend.y - point(j).y) / before};
+        const Point& tip = point(0);
+        const double off = distance(bend, tip);
+        if ((tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y >= kHookCosine * off) continue;
+        // Thin ink is passed over on two pixels before it is measured.
+        const double h = kForkHalfWidth - 0.5;
+        if (!isInkAt(bitmap, {bend.x - h * u.y, bend.y + h * u.x}) ||
+            !isInkAt(bitmap, {bend.x + h * u.y, bend.y - h * u.x})) {
+            continue;
+        }
+        const double across = (inkExtent(bitmap, bend, {-u.y, u.x}) + inkExtent(bitmap, bend, {u.y, -u.x})) / 2;
+        if (across < kForkHalfWidth || hook > kSpurSlack + kForkFactor * across) continue;
+        // The tip must lie on the stroke's own ink, where it ends: a
+        // short stroke that turns away leaves it.
+        const double along = (tip.x - bend.x) * u.x + (tip.y - bend.y) * u.y;
+        const double aside = std::abs((tip.x - bend.x) * u.y - (tip.y - bend.y) * u.x);
+        if (aside < across / 2 || aside > across + 0.5) continue;
+        if (along > inkExtent(bitmap, bend, u, kMostHook) + 0.5) continue;
+        // A tip in the middle of the ink is the round end of a curve.
+        if (inkRadius(bitmap, tip) > kCornerInk) continue;
+        if (trim) {
+            for (std::size_t h = 0; h < k; ++h) point(h) = bend;
+            lengths[i] -= hook;
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace join

@@ -1,0 +1,298 @@
+// Vemotrace_joingaps: bridging gaps (see the header): the pair tests and
+// Joiner's rules that move free ends on and bridge them.
+#include "trace/join/Vemotrace_joingaps.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "trace/join/Vemotrace_joiner.h"
+
+namespace join::gaps {
+
+// Cells for bridging, as wide as the longest bridge.
+constexpr double kGapCell = kGapWidth + 2.0 * kMaxGapRadius;
+// Untraced ink beyond a break is looked for this far (pixels): a stroke's
+// end of up to about twice its width; a longer piece has squares enough to
+// be traced.
+constexpr double kUntracedPiece = 4.0 * kMaxInkRadius;
+constexpr int32_t kEndCell = 16;
+
+bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
+    const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
+    const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
+    if (dx * dx + dy * dy > reach * reach) return false;
+    const double gap = std::sqrt(dx * dx + dy * dy);
+    if (gap < kTouchingDistance) return -(a.aim.x * b.aim.x + a.aim.y * b.aim.y) >= kTouchingCosine;
+    const Point u{(b.at.x - a.at.x) / gap, (b.at.y - a.at.y) / gap};
+    const double aimA = a.aim.x * u.x + a.aim.y * u.y;
+    const double aimB = -(b.aim.x * u.x + b.aim.y * u.y);
+    if (gap <= kNeighbourDistance) return aimA >= kNeighbourCosine && aimB >= kNeighbourCosine;
+    return aimA >= kAimCosine && aimB >= kAimCosine;
+}
+
+// Two ends that point at each other further apart than bridgeable allows,
+// because the trace stops short of where thick ink ends, are joined when
+// the way between them crosses no more paper than a break.
+bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeEnd& b) {
+    // Each aim within kAimCosine of the way between, compared squared: most
+    // pairs are passed over before a root is taken.
+    const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
+    const double squared = dx * dx + dy * dy;
+    const double aimA = a.aim.x * dx + a.aim.y * dy, aimB = -(b.aim.x * dx + b.aim.y * dy);
+    const double least = kAimCosine * kAimCosine * squared;
+    if (aimA <= 0.0 || aimB <= 0.0 || aimA * aimA < least || aimB * aimB < least) return false;
+    const double gap = std::sqrt(squared);
+    if (gap < kTouchingDistance) return false;
+    const Point u{dx / gap, dy / gap};
+    // Both ends on the image, so is every point between: a pixel is found
+    // by cutting off the fraction.
+    const auto onImage = [&](const Point& p) {
+        return p.x >= 0.0 && p.y >= 0.0 && p.x < bitmap.Width() && p.y < bitmap.Height();
+    };
+    if (!onImage(a.at) || !onImage(b.at)) return false;
+    double paper = 0.0;
+    for (double t = kBridgeStep / 2; t < gap; t += kBridgeStep) {
+        const int32_t x = std::min(static_cast<int32_t>(a.at.x + t * u.x), bitmap.Width() - 1);
+        const int32_t y = std::min(static_cast<int32_t>(a.at.y + t * u.y), bitmap.Height() - 1);
+        if (!bitmap.IsInk(x, y)) paper += kBridgeStep;
+        if (paper > kBreakAlongBridge) return false;
+    }
+    return true;
+}
+}  // namespace join::gaps
+
+namespace join {
+
+Point Joiner::direction(int32_t end, double reach) const {
+    const int32_t i = end / 2;
+    const Point& tip = lines.endPoint(end);
+    const std::size_t count = lines.size(i);
+    Point from = tip;
+    for (std::size_t k = 1; k < count; ++k) {
+        from = lines.fromEnd(end, k);
+        if (!closerThan(from, tip, reach)) break;
+    }
+    const double d = distance(from, tip);
+    if (d < 1e-9) return {};
+    return {(tip.x - from.x) / d, (tip.y - from.y) / d};
+}
+
+void Joiner::extendFreeEnds() {
+    const int32_t ends = 2 * lines.count();
+    const auto isOpen = [&](int32_t end) { return !removed[end / 2] && partner[end] == kNone && isFree(end); };
+    // The hooked ends are found first, two at a time, on the lines as
+    // they are. A hook lies in its own polyline, which only the
+    // polyline's other end changes here: once that end has been cut or
+    // moved, this one is looked at again in its turn.
+    std::vector<uint8_t> hooked(static_cast<std::size_t>(ends), 0);
+    inTwoThreads(hooked.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) {
+            const auto end = static_cast<int32_t>(k);
+            hooked[k] = isOpen(end) && trimEndHook(end, false);
+        }
+    });
+    std::vector<uint8_t> changed(static_cast<std::size_t>(lines.count()), 0);
+    for (int32_t end = 0; end < ends; ++end) {
+        if (!isOpen(end)) continue;
+        if ((hooked[end] || changed[end / 2]) && trimEndHook(end)) {
+            known[end] = kNone;
+            changed[end / 2] = 1;
+        }
+        const FreeEnd& info = freeEnd(end);
+        // Ink two pixels wide or less has its trace on the pixel centres.
+        if (info.radius <= 1.0 || (info.aim.x == 0.0 && info.aim.y == 0.0)) continue;
+        const Point aim = info.aim;
+        Point& tip = lines.fromEnd(end, 0);
+        const double across =
+            (inkExtent(bitmap, tip, {-aim.y, aim.x}) + inkExtent(bitmap, tip, {aim.y, -aim.x})) / 2;
+        const double toEnd = inkExtent(bitmap, tip, aim);
+        double reach = toEnd - across;
+        if (2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
+        if (toEnd < kMaxInkRadius) {
+            const double further = untracedInkBeyond(tip, aim, toEnd, across);
+            if (further > 0.0) reach = further - across;
+        }
+        if (!(reach > 0.0)) continue;
+        const Point moved{tip.x + reach * aim.x, tip.y + reach * aim.y};
+        if (!std::isfinite(moved.x) || !std::isfinite(moved.y)) continue;
+        tip = moved;
+        known[end] = kNone;  // to be measured again where it is now
+        movedEnd[end] = 1;
+        changed[end / 2] = 1;
+    }
+}
+
+double Joiner::untracedInkBeyond(const Point& tip, const Point& aim, double toEnd, double across) {
+    const auto isInk = [&](double t) { return isInkAt(bitmap, {tip.x + t * aim.x, tip.y + t * aim.y}); };
+    double t = toEnd + kRayStep;
+    while (t <= toEnd + kBreakAlongBridge && !isInk(t)) t += kRayStep;
+    if (!isInk(t)) return 0.0;
+    const Point start{tip.x + t * aim.x, tip.y + t * aim.y};
+    const double length = inkExtent(bitmap, start, aim, kUntracedPiece);
+    if (length >= kUntracedPiece || length <= across) return 0.0;
+    // As wide as the stroke: not a stroke across its way.
+    const Point middle{start.x + length / 2 * aim.x, start.y + length / 2 * aim.y};
+    const double side = across + kCornerInk;
+    if (inkExtent(bitmap, middle, {-aim.y, aim.x}) > side || inkExtent(bitmap, middle, {aim.y, -aim.x}) > side) {
+        return 0.0;
+    }
+    return anyEndNear(middle, length / 2 + across) ? 0.0 : t + length;
+}
+
+bool Joiner::anyEndNear(const Point& p, double radius) {
+    const int32_t across = bitmap.Width() / kEndCell + 1, down = bitmap.Height() / kEndCell + 1;
+    const auto cellOf = [](double v, int32_t cells) {
+        return std::clamp(pixelOf(v / kEndCell), int32_t{0}, cells - 1);
+    };
+    const auto cellAt = [&](const Point& at) {
+        return static_cast<std::size_t>(cellOf(at.y, down)) * across + cellOf(at.x, across);
+    };
+    if (endCells.first.empty()) {
+        std::vector<int32_t> live;
+        for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+            if (!removed[end / 2]) live.push_back(end);
+        }
+        endCells = dealToCells(live, static_cast<std::size_t>(across) * down,
+                               [&](int32_t end) { return cellAt(lines.endPoint(end)); });
+    }
+    for (int32_t cy = cellOf(p.y - radius, down); cy <= cellOf(p.y + radius, down); ++cy) {
+        for (int32_t cx = cellOf(p.x - radius, across); cx <= cellOf(p.x + radius, across); ++cx) {
+            const std::size_t cell = static_cast<std::size_t>(cy) * across + cx;
+            for (int32_t k = endCells.first[cell]; k < endCells.first[cell + 1]; ++k) {
+                const int32_t end = endCells.items[k];
+                if (!removed[end / 2] && distance(lines.endPoint(end), p) <= radius) return true;
+            }
+        }
+    }
+    return false;
+}
+
+void Joiner::bridgeGaps(bool movedOnly) {
+    std::vector<int32_t> ends;
+    for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+        if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
+        ends.push_back(end);
+    }
+    if (ends.size() < 2) return;
+
+    // Cells of kGapCell pixels square, the ends counted out to them row
+    // by row: both ends of a bridgeable pair lie in the same or in
+    // neighbouring cells. Ends off the image (a damaged file) count to
+    // the nearest cell on it.
+    const int32_t across = static_cast<int32_t>(bitmap.Width() / kGapCell) + 1;
+    const int32_t down = static_cast<int32_t>(bitmap.Height() / kGapCell) + 1;
+    const auto cellAt = [&](const Point& p) {
+        const auto cellOf = [](double v, int32_t cells) { return std::clamp(pixelOf(v / kGapCell), 0, cells - 1); };
+        return static_cast<std::size_t>(cellOf(p.y, down)) * across + cellOf(p.x, across);
+    };
+    const std::size_t cells = static_cast<std::size_t>(across) * down;
+    const Cells inCells = dealToCells(ends, cells, [&](int32_t end) { return cellAt(lines.endPoint(end)); });
+    // The ends not measured yet are measured in the cells' order, where
+    // ends near each other read the same rows of the bitmap, two at a
+    // time.
+    std::vector<int32_t> unknown;
+    for (const int32_t end : inCells.items) {
+        if (known[end] == kNone) unknown.push_back(end);
+    }
+    const std::size_t before = measured.size();
+    measured.resize(before + unknown.size());
+    inTwoThreads(unknown.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) measured[before + k] = measure(unknown[k]);
+    });
+    for (std::size_t k = 0; k < unknown.size(); ++k) known[unknown[k]] = static_cast<int32_t>(before + k);
+    std::vector<const FreeEnd*> byCell(inCells.items.size());
+    for (std::size_t k = 0; k < byCell.size(); ++k) byCell[k] = &measured[known[inCells.items[k]]];
+    struct Pair {
+        double gap;
+        int32_t a;
+        int32_t b;
+    };
+    // Most ends met in the cells lie further apart than any bridge
+    // reaches; they are passed over before the full test. A pair is
+    // weighed from its lower end and the pairs are sorted on all they
+    // hold, so neither the cells' order nor the threads matter.
+    constexpr double kLongestBridge = kGapWidth + 2.0 * kMaxGapRadius;
+    const auto consider = [&](const FreeEnd& a, const FreeEnd& b, std::vector<Pair>& found) {
+        const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;
+        const double squared = dx * dx + dy * dy;
+        if (squared > kLongestBridge * kLongestBridge) return;
+        if (movedOnly && !movedEnd[a.end] && !movedEnd[b.end]) return;
+        // Only thick ink stops short of where it ends. Two thin ends
+        // bridge no more than a gap and their half widths, as
+        // bridgeable tells first: most pairs met are passed over here.
+        const bool thick = 2.0 * std::max(a.radius, b.radius) >= kThickInk;
+        const double thinReach = kGapWidth + a.radius + b.radius;
+        if (!thick && squared > thinReach * thinReach) return;
+        if (bridgeable(a, b) || (thick && bridgeableOverInk(bitmap, a, b))) {
+            found.push_back({distance(a.at, b.at), a.end, b.end});
+        }
+    };
+    // Weighed from the lower end.
+    const auto weigh = [&](const FreeEnd& a, const FreeEnd& b, std::vector<Pair>& found) {
+        if (a.end < b.end) {
+            consider(a, b, found);
+        } else {
+            consider(b, a, found);
+        }
+    };
+    // The ends after a that can pair with it lie in its own cell, the
+    // next one, and three cells of the next row; the cells before were
+    // searched from there. With `movedOnly` the pairs are searched from
+    // the moved ends only, in all nine cells around, a pair of two moved
+    // ends from its lower one.
+    std::vector<std::vector<Pair>> found((cells + kThreadBlock - 1) / kThreadBlock);
+    const auto rowLength = static_cast<std::size_t>(across);
+    const auto firstIn = [&](std::size_t cell) { return static_cast<std::size_t>(inCells.first[cell]); };
+    inTwoThreads(cells, [&](std::size_t firstCell, std::size_t lastCell) {
+        std::vector<Pair>& mine = found[firstCell / kThreadBlock];
+        for (std::size_t cell = firstCell; cell < lastCell; ++cell) {
+            const std::size_t x = cell % rowLength;
+            const std::size_t left = x > 0 ? 1 : 0, right = x + 1 < rowLength ? 2 : 1;
+            for (std::size_t a = firstIn(cell); a < firstIn(cell + 1); ++a) {
+                const FreeEnd& end = *byCell[a];
+                if (!movedOnly) {
+                    for (std::size_t b = a + 1; b < firstIn(cell + right); ++b) weigh(end, *byCell[b], mine);
+                    if (cell + rowLength < cells) {
+                        const std::size_t below = cell + rowLength;
+                        for (std::size_t b = firstIn(below - left); b < firstIn(below + right); ++b) {
+                            weigh(end, *byCell[b], mine);
+                        }
+                    }
+                    continue;
+                }
+                if (!movedEnd[end.end]) continue;
+                const std::size_t row = cell - x;
+                for (std::size_t at = row < rowLength ? row : row - rowLength; at <= row + rowLength && at < cells;
+                     at += rowLength) {
+                    for (std::size_t b = firstIn(at + x - left); b < firstIn(at + x + right); ++b) {
+                        const FreeEnd& other = *byCell[b];
+                        if (b == a || (movedEnd[other.end] && other.end < end.end)) continue;
+                        weigh(end, other, mine);
+                    }
+                }
+            }
+        }
+    });
+    std::vector<Pair> pairs;
+    for (const std::vector<Pair>& block : found) pairs.insert(pairs.end(), block.begin(), block.end());
+    // Each half sorted on a core of its own, then the two merged.
+    const auto nearer = [](const Pair& p, const Pair& q) {
+        return p.gap != q.gap ? p.gap < q.gap : p.a != q.a ? p.a < q.a : p.b < q.b;
+    };
+    const auto half = pairs.begin() + static_cast<std::ptrdiff_t>(pairs.size() / 2);
+    auto firstHalf = std::async(std::launch::async | std::launch::deferred,
+                                [&] { std::sort(pairs.begin(), half, nearer); });
+    std::sort(half, pairs.end(), nearer);
+    firstHalf.get();
+    std::inplace_merge(pairs.begin(), half, pairs.end(), nearer);
+    for (const Pair& pair : pairs) {
+        if (partner[pair.a] != kNone || partner[pair.b] != kNone) continue;
+        // The two ends of one polyline close a ring only around a real
+        // loop, not across a short hook.
+        if (pair.a / 2 == pair.b / 2 && lengths[pair.a / 2] < 4.0 * pair.gap + 4.0) continue;
+        partner[pair.a] = pair.b;
+        partner[pair.b] = pair.a;
+    }
+}
+
+}  // namespace join

@@ -1,0 +1,124 @@
+// Vemotrace_joinink: the diagonal runs and specks (see the header).
+#include "trace/join/Vemotrace_joinink.h"
+
+namespace join::ink {
+
+// A speck of dirt has at most this many pixels.
+constexpr std::size_t kSpeckPixels = 4;
+
+// The diagonal runs of one-pixel strokes that the trace leaves out: a
+// pixel whose four side neighbours are all paper forms a group of its own
+// that touches others only at corners, and such groups are never linked,
+// so a stroke near 45 degrees loses those pixels. Each chain of such pixels,
+// touching corner to corner, becomes a polyline through the pixel centres
+// (a lone pixel is no line); the gap rules then join it to the traced
+// pieces it continues.
+Polylines diagonalRuns(const PackedBitmap& bitmap) {
+    Polylines lines;
+    // Pixel numbers in row order, so a neighbour is found by binary search.
+    // Found 64 pixels at a time: ink with no ink beside, above or below it,
+    // but some at a corner.
+    std::vector<int64_t> pixels;
+    const std::size_t words = bitmap.WordsPerRow();
+    // Rows without ink (and those beyond the image) read as this one.
+    const std::vector<uint64_t> paper(words, 0);
+    const auto rowAt = [&](int32_t y) {
+        return y >= 0 && y < bitmap.Height() && bitmap.RowHasInk(y) ? bitmap.Row(y) : paper.data();
+    };
+    // Each pixel's neighbour to the left (right) moved onto the pixel's bit.
+    const auto left = [&](const uint64_t* row, std::size_t i) {
+        return (row[i] << 1) | (i > 0 ? row[i - 1] >> 63 : 0);
+    };
+    const auto right = [&](const uint64_t* row, std::size_t i) {
+        return (row[i] >> 1) | (i + 1 < words ? row[i + 1] << 63 : 0);
+    };
+    for (int32_t y = 0; y < bitmap.Height(); ++y) {
+        if (!bitmap.RowHasInk(y)) continue;
+        const uint64_t* above = rowAt(y - 1);
+        const uint64_t* row = bitmap.Row(y);
+        const uint64_t* below = rowAt(y + 1);
+        for (std::size_t i = 0; i < words; ++i) {
+            const uint64_t here = row[i];
+            if (here == 0) continue;
+            const uint64_t sides = left(row, i) | right(row, i) | above[i] | below[i];
+            const uint64_t corners = left(above, i) | right(above, i) | left(below, i) | right(below, i);
+            for (uint64_t found = here & ~sides & corners; found != 0; found &= found - 1) {
+                pixels.push_back(int64_t{y} * bitmap.Width() + static_cast<int64_t>(i) * 64 + std::countr_zero(found));
+            }
+        }
+    }
+    const auto indexOf = [&](int32_t x, int32_t y) -> int64_t {
+        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height()) return kNone;
+        const int64_t key = int64_t{y} * bitmap.Width() + x;
+        const auto at = std::lower_bound(pixels.begin(), pixels.end(), key);
+        return at != pixels.end() && *at == key ? at - pixels.begin() : kNone;
+    };
+    const auto neighbours = [&](int64_t i, int64_t(&found)[4]) {
+        const auto x = static_cast<int32_t>(pixels[i] % bitmap.Width());
+        const auto y = static_cast<int32_t>(pixels[i] / bitmap.Width());
+        int count = 0;
+        for (const auto& [dx, dy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
+            const int64_t j = indexOf(x + dx, y + dy);
+            if (j != kNone) found[count++] = j;
+        }
+        return count;
+    };
+    std::vector<uint8_t> used(pixels.size(), 0);
+    const auto centre = [&](int64_t i) {
+        return Point{static_cast<double>(pixels[i] % bitmap.Width()) + 0.5,
+                     static_cast<double>(pixels[i] / bitmap.Width()) + 0.5};
+    };
+    // Walks from pixel i through pixels with exactly two such neighbours.
+    const auto walkFrom = [&](int64_t i) {
+        std::size_t count = 0;
+        int64_t found[4];
+        while (i != kNone && !used[i]) {
+            used[i] = 1;
+            lines.points.push_back(centre(i));
+            ++count;
+            const int n = neighbours(i, found);
+            int64_t next = kNone;
+            for (int k = 0; k < n; ++k) {
+                if (!used[found[k]]) next = found[k];
+            }
+            if (count > 1 && n != 2) next = kNone;  // a branch or an end
+            i = next;
+        }
+        if (count >= 2) {
+            lines.begin.push_back(lines.points.size());
+        } else {
+            lines.points.resize(lines.points.size() - count);
+        }
+    };
+    int64_t found[4];
+    for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
+        if (!used[i] && neighbours(i, found) != 2) walkFrom(i);
+    }
+    for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
+        if (!used[i]) walkFrom(i);  // rings
+    }
+    return lines;
+}
+
+// True when the ink under p is a lone speck of at most kSpeckPixels pixels
+// (touching at sides or corners), not a piece of a stroke the trace lost.
+bool isSpeck(const PackedBitmap& bitmap, const Point& p) {
+    const auto isInk = [&](int64_t x, int64_t y) {
+        return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() &&
+               bitmap.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    };
+    std::vector<std::pair<int64_t, int64_t>> found{{pixelOf(p.x), pixelOf(p.y)}};
+    if (!isInk(found[0].first, found[0].second)) return true;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        for (int64_t dy = -1; dy <= 1; ++dy) {
+            for (int64_t dx = -1; dx <= 1; ++dx) {
+                const std::pair<int64_t, int64_t> q{found[k].first + dx, found[k].second + dy};
+                if (!isInk(q.first, q.second) || std::find(found.begin(), found.end(), q) != found.end()) continue;
+                if (found.size() == kSpeckPixels) return false;
+                found.push_back(q);
+            }
+        }
+    }
+    return true;
+}
+}  // namespace join::ink

@@ -1,0 +1,168 @@
+// Vemotrace_joinlines: reading the lines file, finding the nodes, writing
+// the joined polylines (see the header).
+#include "trace/join/Vemotrace_joinlines.h"
+
+#include <bit>
+#include <filesystem>
+#include <span>
+
+#include "trace/Vemotrace_join.h"
+
+namespace join::lines {
+
+// A polyline's tail lies on its own start when no point of it is further
+// than this from the polyline (pixels).
+constexpr double kRetraceTolerance = 0.5;
+
+// Stage 5 closes a ring by walking round to its first point and then
+// crosses its first link once more, so the polyline ends on top of its own
+// start. Such a tail (points from `first` on) is cut at the return to the
+// first point, which leaves a closed ring.
+void dropRetracedTail(std::vector<Point>& points, std::size_t first) {
+    const std::size_t count = points.size() - first;
+    if (count < 5) return;
+    // The tail is the crossed link: one or two points after the return.
+    for (std::size_t k = count - 2; k + 3 >= count; --k) {
+        if (!(points[first + k] == points[first])) continue;
+        bool retraced = true;
+        for (std::size_t t = k + 1; t < count && retraced; ++t) {
+            double nearest = kRetraceTolerance + 1.0;
+            for (std::size_t j = first; j + 1 < first + k; ++j) {
+                nearest = std::min(nearest, segmentDistance(points[first + t], points[j], points[j + 1]));
+            }
+            retraced = nearest <= kRetraceTolerance;
+        }
+        if (retraced) points.resize(first + k + 1);
+        return;
+    }
+}
+
+Polylines readPolylines(const std::string& path) {
+    Polylines lines;
+    PolylineReader file(path);
+    // Room for as many points as the file can hold, so the array is not
+    // copied as it grows; the diagonal runs may add a few.
+    std::error_code error;
+    const std::uintmax_t bytes = std::filesystem::file_size(path, error);
+    if (!error) lines.points.reserve(static_cast<std::size_t>(bytes / records::kVertexSize));
+    // A few bytes after the last polyline, too few for a count, are no
+    // record.
+    int32_t n = 0;
+    while (file.NextCount(n) == PolylineReader::Head::Count) {
+        if (n < 0) throw FileError(path, "a polyline with a negative point count");
+        for (int32_t done = 0; done < n;) {
+            const auto count = std::min(static_cast<std::size_t>(n - done), records::kRecordsPerRead);
+            const uint8_t* record = file.TakeVertices(count);
+            if (record == nullptr) throw FileError(path, "the file ends early");
+            for (std::size_t k = 0; k < count; ++k) {
+                const Point p = records::GetVertex(record, k);
+                // Stage 5 writes image positions only; anything else is damage.
+                if (!std::isfinite(p.x) || !std::isfinite(p.y)) throw FileError(path, "a point that is not a number");
+                lines.points.push_back(p);
+            }
+            done += static_cast<int32_t>(count);
+        }
+        // A polyline of fewer than two points is no line (stage 5 writes
+        // none); it is left out.
+        if (n < 2) {
+            lines.points.resize(lines.begin.back());
+            continue;
+        }
+        dropRetracedTail(lines.points, lines.begin.back());
+        lines.begin.push_back(lines.points.size());
+    }
+    return lines;
+}
+
+// Columns counted out one by one before sorting; ends further right share
+// the last.
+constexpr double kMostColumns = 1 << 20;
+
+// An integer that orders finite doubles as they compare (-0 as 0), so
+// the sort compares integers.
+uint64_t orderKey(double v) {
+    const auto bits = std::bit_cast<uint64_t>(v + 0.0);
+    return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+}
+
+Nodes findNodes(const Polylines& lines) {
+    struct Place {
+        uint64_t x;
+        uint64_t y;
+        int32_t end;
+    };
+    const int32_t ends = 2 * lines.count();
+    // Dealt out by pixel column first, then each column sorted: the same
+    // order as one sort of all ends (column numbers rise with x), in a
+    // fraction of its time.
+    double rightmost = 0.0;
+    for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
+    const auto columns = static_cast<std::size_t>(std::min(rightmost, kMostColumns)) + 1;
+    std::vector<int32_t> all(static_cast<std::size_t>(ends));
+    std::iota(all.begin(), all.end(), 0);
+    const Cells byColumn = dealToCells(all, columns, [&](int32_t end) {
+        const double x = lines.endPoint(end).x;
+        return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x, static_cast<double>(columns - 1)));
+    });
+    std::vector<Place> places(static_cast<std::size_t>(ends));
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        const int32_t end = byColumn.items[k];
+        const Point& at = lines.endPoint(end);
+        places[k] = {orderKey(at.x), orderKey(at.y), end};
+    }
+    inTwoThreads(columns, [&](std::size_t first, std::size_t last) {
+        for (std::size_t c = first; c < last; ++c) {
+            std::sort(places.begin() + byColumn.first[c], places.begin() + byColumn.first[c + 1],
+                      [](const Place& p, const Place& q) {
+                          return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
+                      });
+        }
+    });
+    Nodes nodes;
+    nodes.order.resize(static_cast<std::size_t>(ends));
+    nodes.nodeOf.resize(static_cast<std::size_t>(ends));
+    for (int32_t k = 0; k < ends; ++k) {
+        if (k == 0 || places[k].x != places[k - 1].x || places[k].y != places[k - 1].y) nodes.first.push_back(k);
+        nodes.order[k] = places[k].end;
+        nodes.nodeOf[places[k].end] = static_cast<int32_t>(nodes.first.size() - 1);
+    }
+    nodes.first.push_back(ends);
+    return nodes;
+}
+
+void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& chain) {
+    const int32_t i = end / 2;
+    const std::size_t count = lines.size(i);
+    for (std::size_t k = 0; k < count; ++k) {
+        const Point& p = lines.fromEnd(end, k);
+        if (k == 0 && !chain.empty() && chain.back() == p) continue;
+        chain.push_back(p);
+    }
+}
+
+void writePolylines(const Polylines& shaped, RecordWriter& writer, int32_t& polylines, int32_t& vertices) {
+    for (int32_t i = 0; i < shaped.count(); ++i) {
+        const std::span<const Point> kept(shaped.points.data() + shaped.begin[i], shaped.size(i));
+        for (std::size_t start = 0; start + 1 < kept.size();) {
+            const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, kept.size() - start);
+            if (vertices > INT32_MAX - static_cast<int32_t>(count)) {
+                throw FileError(writer.Path(), "more points than the file can count");
+            }
+            writer.PutInt32(static_cast<int32_t>(count));
+            for (std::size_t k = start; k < start + count; ++k) {
+                writer.PutDouble(kept[k].x);
+                writer.PutDouble(kept[k].y);
+            }
+            ++polylines;
+            vertices += static_cast<int32_t>(count);
+            start += count - 1;
+        }
+    }
+}
+
+double chainLength(const std::vector<Point>& chain) {
+    double length = 0.0;
+    for (std::size_t k = 1; k < chain.size(); ++k) length += distance(chain[k - 1], chain[k]);
+    return length;
+}
+}  // namespace join::lines

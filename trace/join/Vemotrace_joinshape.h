@@ -1,0 +1,66 @@
+// Vemotrace_joinshape: a joined chain shaped for writing: re-centred across
+// thick ink, simplified, corners that the trace cuts across restored.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "trace/Vemotrace_packed.h"
+#include "trace/join/Vemotrace_joinink.h"
+
+namespace join::shape {
+
+using namespace join::ink;
+
+// Strokes up to 24 pixels wide (2 mm at 300 dpi) are re-centred;
+// beyond is a blob. The junctions measure across as far.
+constexpr double kRecentreReach = 12.0;
+// Two lines meet at a corner when the sine of their angle exceeds this
+// (the sine of 30 degrees); the free ends' corners use it too.
+constexpr double kCornerSine = 0.5;
+
+// The ink across a chain at one of its points: how far it reaches along
+// the unit normal n and against it.
+struct Across {
+    double a = 0.0;
+    double b = 0.0;
+    Point n;
+};
+
+void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
+              std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
+              std::span<const Point> junctions);
+void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep);
+void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line);
+
+// Shapes a chain for writing: re-centred across thick ink, simplified,
+// corners sharpened. Keeps its scratch vectors from chain to chain; one
+// per thread.
+class ChainShaper {
+public:
+    explicit ChainShaper(const PackedBitmap& bitmap) : m_bitmap(bitmap) {}
+
+    // `junctions`: the chain's ends that lie where three or more lines meet.
+    void Shape(std::span<const Point> chain, std::span<const Point> junctions, std::vector<Point>& kept) {
+        kept.clear();
+        if (chain.size() < 2) return;
+        m_chain.assign(chain.begin(), chain.end());
+        recentre(m_bitmap, m_chain, m_dense, m_movable, m_shifts, m_widths, junctions);
+        simplify(m_chain, m_keep);
+        for (std::size_t k = 0; k < m_chain.size(); ++k) {
+            if (m_keep[k]) kept.push_back(m_chain[k]);
+        }
+        sharpenCorners(m_bitmap, kept);
+    }
+
+private:
+    const PackedBitmap& m_bitmap;
+    std::vector<uint8_t> m_keep;
+    std::vector<Point> m_chain;
+    std::vector<Point> m_dense;
+    std::vector<uint8_t> m_movable;
+    std::vector<Across> m_shifts;
+    std::vector<double> m_widths;
+};
+}  // namespace join::shape
