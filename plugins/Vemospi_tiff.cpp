@@ -7,6 +7,8 @@
 //  - 1-, 4- and 8-bit grey or palette pictures become a DIB of the same
 //    depth with the matching colour table (1-bit G4 scans stay 1-bit);
 //  - 8-bit RGB becomes a 24-bit DIB.
+// X/YResolution, in inches or centimetres, go into the header's pixels per
+// metre.
 // Everything else (16-bit samples, alpha, CMYK, YCbCr, other orientations)
 // goes through libtiff's RGBA reader, which scales 16-bit samples to 8,
 // and becomes a 24-bit DIB with transparency composited onto white.
@@ -147,6 +149,21 @@ Page ReadPage(TIFF* tiff) {
     uint16_t* kinds = nullptr;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &page.extraSamples, &kinds);
     return page;
+}
+
+// The page's resolution in pixels per metre (0 where unknown): X/YResolution
+// in the page's unit, inch unless it says centimetre; a unit of "none" gives
+// only an aspect ratio, no size.
+void StoreResolution(TIFF* tiff, spi::DibBlocks& dib) {
+    float x = 0.0f;
+    float y = 0.0f;
+    uint16_t unit = RESUNIT_INCH;
+    const bool hasX = TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) == 1;
+    const bool hasY = TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) == 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (!hasX || !hasY || unit == RESUNIT_NONE) return;
+    const double perMetre = unit == RESUNIT_CENTIMETER ? 100.0 : 1.0 / 0.0254;
+    dib.SetPelsPerMeter(x * perMetre, y * perMetre);
 }
 
 bool IsNativeIndexed(const Page& page) {
@@ -321,6 +338,7 @@ int ReadPicture(std::span<const uint8_t> bytes, spi::DibBlocks& dib, const spi::
         result = ReadThroughRgba(tiff, page, dib);
     }
     if (result == kSpiAllRight && file.failed) result = kSpiOutOfOrder;
+    if (result == kSpiAllRight) StoreResolution(tiff, dib);
     return result;
 }
 
