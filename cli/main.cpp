@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -170,6 +171,42 @@ std::string HelpText(const char* program, const std::vector<OptionRule>& rules) 
     return text;
 }
 
+// --- True scale: --units and --dpi ------------------------------------------
+
+void AddScaleRules(std::vector<OptionRule>& rules) {
+    rules.push_back({"units", 0, "UNIT",
+                     "Write coordinates in px (default), mm or in; mm and in need the image's resolution."});
+    rules.push_back({"dpi", 0, "N[,M]",
+                     "The image's resolution in dots per inch (X,Y when they differ), instead of the one it stores."});
+}
+
+// One resolution: a decimal number above 0.
+bool ParseDpi(const std::string& text, double& dpi) {
+    if (!IsDecimalNumber(text)) return false;
+    dpi = ParseNumber(text);
+    return std::isfinite(dpi) && dpi > 0.0;
+}
+
+// Fills the unit and the resolution of `options`; an error text, empty
+// when both were understood.
+std::string ParseScaleOptions(const CommandLine& line, TraceOptions& options) {
+    if (line.IsSet("units")) {
+        const std::optional<OutputUnit> unit = UnitFromName(line.Value("units"));
+        if (!unit) return "--units needs px, mm or in, not '" + line.Value("units") + "'";
+        options.units = *unit;
+    }
+    if (line.IsSet("dpi")) {
+        const std::string& text = line.Value("dpi");
+        const std::size_t comma = text.find(',');
+        const std::string x = text.substr(0, comma);
+        const std::string y = comma == std::string::npos ? x : text.substr(comma + 1);
+        if (!ParseDpi(x, options.xDpi) || !ParseDpi(y, options.yDpi)) {
+            return "--dpi needs a resolution above 0 (N or X,Y), not '" + text + "'";
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,6 +223,7 @@ int main(int argc, char** argv) {
     rules.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
     rules.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
     rules.push_back({"quiet", 'q', nullptr, "No stage texts and no progress line."});
+    AddScaleRules(rules);
 
     CommandLine parser;
     const std::string error = ParseCommandLine(argc, argv, rules, parser);
@@ -219,6 +257,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Checked with the other usage errors, before the settings are read.
+    TraceOptions scaleOptions;
+    if (const std::string scaleError = ParseScaleOptions(parser, scaleOptions); !scaleError.empty()) {
+        return UsageError(scaleError);
+    }
+
     const MessageSink toStandardError = [](const std::string& text) { std::cerr << text << '\n'; };
 
     std::unique_ptr<TVemo_sysF> settings =
@@ -234,6 +278,9 @@ int main(int argc, char** argv) {
     if (parser.IsSet("x-ratio")) options.xRatioText = parser.Value("x-ratio");
     if (parser.IsSet("y-ratio")) options.yRatioText = parser.Value("y-ratio");
     options.join = parser.IsSet("join");
+    options.units = scaleOptions.units;
+    options.xDpi = scaleOptions.xDpi;
+    options.yDpi = scaleOptions.yDpi;
 
     const auto outputFolderOf = [&](const std::string& imagePath) {
         return parser.IsSet("output") ? parser.Value("output") : DirectoryOf(imagePath);

@@ -71,6 +71,10 @@ inline std::string RatioNotFinite(const char* which, const std::string& text) {
 }
 inline constexpr const char* kXRatio = "Ｘ倍率";
 inline constexpr const char* kYRatio = "Ｙ倍率";
+inline std::string ReasonNoResolution(const char* unit) {
+    return std::string("画像に解像度が記録されていないため、") + unit +
+           " で出力できません。--dpi で解像度を指定して下さい";
+}
 inline constexpr const char* kReasonUnknownError = "原因の分からないエラーです";
 inline constexpr const char* kReasonEmptyImage = "画像が空です（0 × 0 画素）";
 // Another run holds the intermediate files of this folder.

@@ -305,9 +305,9 @@ void TVemo_compdata::SetExportParams(const TraceResult& result, std::vector<std:
     m_template = std::move(dxfTemplate);
 }
 
-double TVemo_compdata::DrawingWidth() const { return m_result.imageWidth * m_result.xRatio; }
+double TVemo_compdata::DrawingWidth() const { return m_result.imageWidth * m_result.xRatio * m_scale.x; }
 
-double TVemo_compdata::DrawingHeight() const { return m_result.imageHeight * m_result.yRatio; }
+double TVemo_compdata::DrawingHeight() const { return m_result.imageHeight * m_result.yRatio * m_scale.y; }
 
 std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::string& imagePath,
                                                   const std::string& outputFolder) const {
@@ -323,12 +323,15 @@ std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::st
 
 namespace {
 
-// The output transform: mirror about the image's full size, then scale.
+// The output transform: mirror about the image's full size, then scale by
+// the ratio and then by the unit's factor (1 for pixels, which leaves the
+// product unchanged bit for bit).
 struct OutputTransform {
     const TraceResult& result;
+    const OutputScale& scale;
 
-    double X(double x) const { return (result.flipX != 0 ? result.imageWidth - x : x) * result.xRatio; }
-    double Y(double y) const { return (result.flipY != 0 ? result.imageHeight - y : y) * result.yRatio; }
+    double X(double x) const { return (result.flipX != 0 ? result.imageWidth - x : x) * result.xRatio * scale.x; }
+    double Y(double y) const { return (result.flipY != 0 ? result.imageHeight - y : y) * result.yRatio * scale.y; }
 };
 
 std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
@@ -338,7 +341,7 @@ std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
-    const OutputTransform transform{m_result};
+    const OutputTransform transform{m_result, m_scale};
     out.Line(Fixed3(DrawingWidth()) + "," + Fixed3(DrawingHeight()));
     std::vector<Point> points;
     while (lines.Next(points)) {
@@ -398,7 +401,7 @@ void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
 
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
-    const OutputTransform transform{m_result};
+    const OutputTransform transform{m_result, m_scale};
     for (const std::string& text : header) out.Line(text);
     std::vector<Point> points;
     while (lines.Next(points)) {
@@ -417,7 +420,7 @@ void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
 void TVemo_compdata::WriteA10(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
-    const OutputTransform transform{m_result};
+    const OutputTransform transform{m_result, m_scale};
     const auto corner = [](double x, double y) { return FormatNumber("%15.3lf", x) + FormatNumber("%10.3lf", y); };
 
     out.Line(SplitPath(outputPath).stem);
@@ -445,7 +448,7 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
 void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
-    const OutputTransform transform{m_result};
+    const OutputTransform transform{m_result, m_scale};
 
     // A negative ratio gives a drawing left of or above the origin; the
     // viewBox then starts there, because SVG refuses a negative size.
@@ -454,7 +457,8 @@ void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
     const std::string viewBox = Fixed3(std::min(width, 0.0)) + " " + Fixed3(std::min(height, 0.0)) + " " +
                                 Fixed3(std::fabs(width)) + " " + Fixed3(std::fabs(height));
     // One image pixel wide, the finest line the trace can tell apart.
-    const double strokeWidth = std::max(std::fabs(m_result.xRatio), std::fabs(m_result.yRatio));
+    const double strokeWidth =
+        std::max(std::fabs(m_result.xRatio * m_scale.x), std::fabs(m_result.yRatio * m_scale.y));
 
     out.Line(R"(<?xml version="1.0" encoding="UTF-8" standalone="no"?>)");
     out.Line(R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.1" baseProfile="full" width=")" +

@@ -22,10 +22,12 @@
 //                       in the other formats, so the points are the text
 //                       file's points
 //
-// The output transform: x' = (flipX ? imageWidth - x : x) * xRatio, and y'
-// likewise with imageHeight and yRatio. The drawing size is imageWidth *
-// xRatio by imageHeight * yRatio. The flip mirrors about the image's full
-// size, not the extent of the lines.
+// The output transform: x' = (flipX ? imageWidth - x : x) * xRatio * xScale,
+// and y' likewise with imageHeight, yRatio and yScale. The scale takes image
+// pixels to the output unit (Vemo_units: 1 for pixels, the default, so
+// that pixels write the same bytes as ever). The drawing size is
+// imageWidth * xRatio * xScale by imageHeight * yRatio * yScale. The flip
+// mirrors about the image's full size, not the extent of the lines.
 //
 // Failures: the writers show nothing. A lines file or an output file that
 // cannot be opened, read or written throws FileError naming that file; so
@@ -45,6 +47,7 @@
 
 #include "export/Vemo_canvas.h"
 #include "export/Vemo_dxftemplate.h"
+#include "export/Vemo_units.h"
 #include "trace/Vemotrace_types.h"
 
 class PolylineReader;
@@ -108,6 +111,9 @@ public:
     // Keeps a copy of the run's results (the writers use linesPath, the
     // image size, the flips and the ratios) and of the DXF template.
     void SetExportParams(const TraceResult& result, std::vector<std::string> dxfTemplate = DxfTemplate());
+    // The unit the files are written in and its scale; pixels until set.
+    void SetOutputScale(const OutputScale& scale) { m_scale = scale; }
+    const OutputScale& GetOutputScale() const { return m_scale; }
     // Writes the file of `kind` for `imagePath` into `outputFolder` and
     // returns its path; nothing for a kind that is none of the four.
     // Throws FileError when the lines file or the output file fails.
@@ -145,5 +151,6 @@ private:
     std::vector<int32_t> m_members;  // square indices, grouped in runs
 
     TraceResult m_result;
+    OutputScale m_scale;
     std::vector<std::string> m_template;
 };

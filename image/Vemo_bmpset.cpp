@@ -101,9 +101,7 @@ int TVemo_bmpset::ImageLoad() {
     if (m_fileType == ImageFileType::Gif) m_reader = m_settings.systemFolder + "/" + m_settings.gifSpi;
 
     if (m_fileType == ImageFileType::Bmp) return ReadBmp();
-    DibPicture picture;
-    m_susie.LoadWithPlugin(m_reader, m_imageFileName, picture);
-    return DrawIntoWorking(picture);
+    return ReadThroughPlugin();
 }
 
 // The base bitmap keeps the base image's pixels and its colour table as
@@ -202,25 +200,26 @@ int TVemo_bmpset::ReadBmp() {
         Tell(texts::ImageNotDecodable(m_imageFileName, dib.Reason(error)));
         return 1;
     }
+    m_resolution = ResolutionFromPelsPerMeter(dib.XPelsPerMeter(), dib.YPelsPerMeter());
     return 0;
 }
 
 // The working bitmap takes the picture's height and width and keeps the
-// base image's colour table. No picture: the plug-in loader has said why.
-int TVemo_bmpset::DrawIntoWorking(const DibPicture& picture) {
-    if (picture.IsNull()) {
+// base image's colour table; its rows are mapped straight from the
+// plug-in's block. On failure the plug-in loader has said why.
+int TVemo_bmpset::ReadThroughPlugin() {
+    const bool taken = m_susie.LoadWithPlugin(m_reader, m_imageFileName, [this](const TVemo_dib& dib) {
+        if (!AllocateWorking(dib.Width(), dib.Height())) return DibError::NoMemory;
+        TVemo_colourmap colours(m_baseBitmap.colours);
+        colours.PrepareFor(dib.RowFormat(), dib.Colours());
+        m_resolution = ResolutionFromPelsPerMeter(dib.XPelsPerMeter(), dib.YPelsPerMeter());
+        return dib.Decode(RowMapper(colours, dib.Width()));
+    });
+    if (!taken) {
         m_workingBitmap = IndexedBitmap();
         m_packedBitmap = PackedBitmap();
         return 1;
     }
-    if (!AllocateWorking(picture.width, picture.height)) {
-        Tell(texts::ImageNotDecodable(m_imageFileName, texts::kReasonNoMemory));
-        return 1;
-    }
-    TVemo_colourmap colours(m_baseBitmap.colours);
-    colours.PrepareFor(picture.format, picture.colours);
-    const DibRowSink mapRow = RowMapper(colours, picture.width);
-    for (int y = 0; y < picture.height; ++y) mapRow(y, picture.Row(y));
     return 0;
 }
 

@@ -96,6 +96,10 @@ public:
     const IndexedBitmap* GetIndexedBitmap() const;
     // The base bitmap, or nullptr when the status is 1.
     const IndexedBitmap* GetBaseIndexed() const { return m_status == 0 ? &m_baseBitmap : nullptr; }
+    // The resolution the image file stores (BMP and plug-in pictures: the
+    // header's pixels per metre); unknown when it stores none or the status is 1.
+    ImageResolution GetResolution() const { return m_status == 0 ? m_resolution : ImageResolution(); }
+
     // Hands the packed working bitmap over (0 x 0 when the status is 1 or
     // the form is indexed); the loader
     // keeps an empty one.
@@ -109,7 +113,7 @@ private:
     int ImageLoad();
     int LoadBaseImage(const std::string& path);
     int ReadBmp();
-    int DrawIntoWorking(const DibPicture& picture);
+    int ReadThroughPlugin();
     bool AllocateWorking(int width, int height);
     DibRowSink RowMapper(TVemo_colourmap& colours, int width);
     void Tell(const std::string& text) const;
@@ -126,6 +130,7 @@ private:
     ImageFileType m_fileType = ImageFileType::None;
     std::string m_reader;     // "BMP", or the plug-in's full path
     int m_status = 1;
+    ImageResolution m_resolution;
     SettingsRecord m_settings;
     TVemo_susieF& m_susie;
     MessageSink m_messages;

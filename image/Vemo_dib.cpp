@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -27,6 +28,12 @@ uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 
 
 uint32_t Get32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Needed bytes of uncompressed rows: the last row's padding may be missing,
+// its pixels may not.
+uint64_t UncompressedBytes(uint64_t width, uint64_t height, uint64_t bitCount) {
+    return DibRowBytes(width, bitCount) * (height - 1) + (width * bitCount + 7) / 8;
 }
 
 bool IsContiguous(uint32_t mask) {
@@ -116,6 +123,8 @@ std::size_t TVemo_dib::ParseInfo(std::span<const uint8_t> info, std::size_t tabl
         m_bitCount = Get16(p + 14);
         if (size >= kInfoHeader) {
             m_compression = Get32(p + 16);
+            m_xPelsPerMeter = std::max(0, static_cast<int32_t>(Get32(p + 24)));
+            m_yPelsPerMeter = std::max(0, static_cast<int32_t>(Get32(p + 28)));
             colourCount = Get32(p + 32);
         }
     }
@@ -214,6 +223,24 @@ std::size_t TVemo_dib::ParseInfo(std::span<const uint8_t> info, std::size_t tabl
     return consumed;
 }
 
+namespace {
+
+double DpiOf(int32_t pelsPerMeter) {
+    constexpr double kInchesPerMetre = 0.0254;
+    const double dpi = pelsPerMeter * kInchesPerMetre;
+    const double whole = std::round(dpi);
+    return std::fabs(dpi - whole) <= 0.5 * kInchesPerMetre ? whole : dpi;
+}
+
+}  // namespace
+
+ImageResolution ResolutionFromPelsPerMeter(int32_t xPelsPerMeter, int32_t yPelsPerMeter) {
+    const int32_t x = xPelsPerMeter > 0 ? xPelsPerMeter : yPelsPerMeter;
+    const int32_t y = yPelsPerMeter > 0 ? yPelsPerMeter : xPelsPerMeter;
+    if (x <= 0 || y <= 0) return ImageResolution();
+    return ImageResolution{DpiOf(x), DpiOf(y)};
+}
+
 std::string TVemo_dib::Reason() const { return Reason(m_error); }
 
 std::string TVemo_dib::Reason(DibError error) const {
@@ -229,6 +256,16 @@ std::string TVemo_dib::Reason(DibError error) const {
     case DibError::NoMemory: return texts::kReasonNoMemory;
     }
     return texts::kReasonCorrupt;
+}
+
+DibError TVemo_dib::CheckPixelData() const {
+    if (m_error != DibError::None) return m_error;
+    if (m_compression == kDibRle8 || m_compression == kDibRle4) {
+        return m_pixels.size() >= 2 ? DibError::None : DibError::Truncated;
+    }
+    const uint64_t needed = UncompressedBytes(static_cast<uint64_t>(m_width), static_cast<uint64_t>(m_height),
+                                              static_cast<uint64_t>(m_bitCount));
+    return m_pixels.size() >= needed ? DibError::None : DibError::Truncated;
 }
 
 DibError TVemo_dib::Decode(const DibRowSink& sink) const {
@@ -258,9 +295,7 @@ DibError TVemo_dib::DecodeUncompressed(const DibFileReader* read, uint64_t fileS
     const uint64_t width = static_cast<uint64_t>(m_width);
     const uint64_t height = static_cast<uint64_t>(m_height);
     const uint64_t rowBytes = DibRowBytes(width, static_cast<uint64_t>(m_bitCount));
-    const uint64_t usedBytes = (width * static_cast<uint64_t>(m_bitCount) + 7) / 8;
-    // The last row's padding may be missing; its pixels may not.
-    const uint64_t needed = rowBytes * (height - 1) + usedBytes;
+    const uint64_t needed = UncompressedBytes(width, height, static_cast<uint64_t>(m_bitCount));
     const uint64_t available = read ? (fileSize > m_pixelStart ? fileSize - m_pixelStart : 0) : m_pixels.size();
     if (available < needed) return DibError::Truncated;
 
@@ -401,7 +436,9 @@ std::size_t DibPicture::RowBytes() const {
 }
 
 DibPicture TVemo_dib::ToPicture(DibError& error) const {
-    error = m_error;
+    // Checked first: a header that claims far more than its data holds
+    // must not cost the picture's memory before it is refused.
+    error = CheckPixelData();
     if (error != DibError::None) return DibPicture();
     DibPicture picture;
     picture.width = m_width;

@@ -64,6 +64,20 @@ struct DibPicture {
     const uint8_t* Row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * RowBytes(); }
 };
 
+// A picture's resolution in dots per inch; 0 where none is stored.
+struct ImageResolution {
+    double xDpi = 0.0;
+    double yDpi = 0.0;
+    bool IsKnown() const { return xDpi > 0.0 && yDpi > 0.0; }
+};
+
+// The resolution of a header's pixels per metre. They are whole numbers,
+// so 600 dpi is stored as 23622 (599.9988 dpi): a whole dpi within the
+// rounding of one pixel per metre is taken as the one meant. Where only one
+// direction is stored, pixels are taken to be square; where neither is,
+// the resolution is unknown.
+ImageResolution ResolutionFromPelsPerMeter(int32_t xPelsPerMeter, int32_t yPelsPerMeter);
+
 enum class DibError {
     None,
     NotBmp,          // no "BM" signature
@@ -105,6 +119,17 @@ public:
     // 1 << BitCount() entries, so every index a row can hold has a colour.
     const std::vector<Rgb>& Colours() const { return m_colours; }
 
+    // The resolution the header stores, in pixels per metre; 0 where it
+    // stores none (OS/2 1.x headers have no such fields).
+    int32_t XPelsPerMeter() const { return m_xPelsPerMeter; }
+    int32_t YPelsPerMeter() const { return m_yPelsPerMeter; }
+
+    // Whether the pixel data can hold what the header claims, asked before
+    // anything is allocated for the picture: uncompressed rows need every
+    // row but the last one's padding, run-length data at least one pair.
+    // DibError::None, or Truncated.
+    DibError CheckPixelData() const;
+
     // Decodes every row once, in file order, and hands it to `sink`.
     // Returns DibError::None, or the fault found in the pixel data.
     DibError Decode(const DibRowSink& sink) const;
@@ -142,4 +167,6 @@ private:
     std::vector<Rgb> m_colours;
     std::span<const uint8_t> m_pixels;
     uint64_t m_pixelStart = 0;  // where a BMP file's pixel data starts
+    int32_t m_xPelsPerMeter = 0;
+    int32_t m_yPelsPerMeter = 0;
 };

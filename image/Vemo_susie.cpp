@@ -14,11 +14,12 @@
 //     block or a bitmap that makes no sense leaves the target untouched
 //     and tells the user the file could not be read. The handles are not
 //     touched after a failure: the plug-in did not fill them;
-//  6. the bitmap becomes the target; the bits block is freed, then the
+//  6. the bitmap goes to the sink; the bits block is freed, then the
 //     information block, then the library is closed.
 // Whatever the plug-in's bitmap claims, it is only read within the blocks
 // malloc gave the plug-in (malloc_usable_size), so a lying header cannot
-// make the host read past them.
+// make the host read past them, and a bits block too small for the header
+// is refused before the sink allocates anything.
 #include "image/Vemo_susie.h"
 
 #include <cerrno>
@@ -69,62 +70,73 @@ void TVemo_susieF::Tell(const std::string& text) const {
 
 void TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName,
                                   DibPicture& target) {
+    DibPicture picture;
+    const bool taken = LoadWithPlugin(pluginPath, imageFileName, [&picture](const TVemo_dib& dib) {
+        DibError error = DibError::None;
+        picture = dib.ToPicture(error);
+        return error;
+    });
+    if (taken) target = std::move(picture);
+}
+
+bool TVemo_susieF::LoadWithPlugin(const std::string& pluginPath, const std::string& imageFileName,
+                                  const PluginPictureSink& sink) {
     if (::access(pluginPath.c_str(), F_OK) != 0) {
         Tell(texts::PluginMissing(pluginPath));
-        return;
+        return false;
     }
     const Library library(dlopen(pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!library) {
         const char* reason = dlerror();
         Tell(texts::PluginNotLoadable(pluginPath, reason != nullptr ? reason : ""));
-        return;
+        return false;
     }
 
     const auto isSupported = Lookup<SpiIsSupportedFn>(library, kSpiIsSupportedName);
     if (isSupported == nullptr) {
         Tell(texts::PluginExportMissing(pluginPath, kSpiIsSupportedName));
-        return;
+        return false;
     }
     // The interface takes the name as a modifiable string.
     std::string name = imageFileName;
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         Tell(texts::ImageNotDecodable(imageFileName, std::strerror(errno)));
-        return;
+        return false;
     }
     const int supported = isSupported(name.data(), static_cast<SpiDword>(fd));
     ::close(fd);
     if (supported == 0) {
         Tell(texts::ImageNotDecodable(imageFileName, texts::ReasonPluginRefuses(pluginPath)));
-        return;
+        return false;
     }
 
     const auto getPicture = Lookup<SpiGetPictureFn>(library, kSpiGetPictureName);
     if (getPicture == nullptr) {
         Tell(texts::PluginExportMissing(pluginPath, kSpiGetPictureName));
-        return;
+        return false;
     }
     SpiHandle infoHandle = nullptr;
     SpiHandle bitsHandle = nullptr;
     const int result = getPicture(name.data(), 0, kSpiInputFile, &infoHandle, &bitsHandle, nullptr, 0);
     if (result != kSpiAllRight) {
         Tell(texts::ImageNotDecodable(imageFileName, texts::ReasonPluginFailed(result)));
-        return;
+        return false;
     }
     // Declared in this order so that the bits go first, then the information.
     const Block info(infoHandle);
     const Block bits(bitsHandle);
     if (!info || !bits) {
         Tell(texts::ImageNotDecodable(imageFileName, texts::kReasonPluginData));
-        return;
+        return false;
     }
     const TVemo_dib dib = TVemo_dib::FromPackedDib(WholeBlock(info), WholeBlock(bits));
-    DibError error = DibError::None;
-    DibPicture picture = dib.ToPicture(error);
+    DibError error = dib.CheckPixelData();
+    if (error == DibError::None) error = sink(dib);
     if (error != DibError::None) {
         const bool ownFault = error == DibError::TooLarge || error == DibError::NoMemory;
         Tell(texts::ImageNotDecodable(imageFileName, ownFault ? dib.Reason(error) : texts::kReasonPluginData));
-        return;
+        return false;
     }
-    target = std::move(picture);
+    return true;
 }

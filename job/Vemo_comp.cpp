@@ -99,6 +99,21 @@ bool TVemo_comp::RatioIsUsable(const char* which, const std::string& text, doubl
     return false;
 }
 
+// The scale of the output unit: the resolution given with the options, or
+// else the image's own. Told and false when neither is known.
+bool TVemo_comp::ScaleIsKnown(const TraceOptions& options, double imageXDpi, double imageYDpi,
+                              OutputScale& scale) const {
+    const bool given = options.xDpi > 0.0 && options.yDpi > 0.0;
+    const auto found =
+        ScaleFor(options.units, given ? options.xDpi : imageXDpi, given ? options.yDpi : imageYDpi);
+    if (!found) {
+        Fail(texts::ReasonNoResolution(UnitName(options.units)));
+        return false;
+    }
+    scale = *found;
+    return true;
+}
+
 int TVemo_comp::RunSteps(const TraceOptions& options) {
     double xRatio = 0.0;
     double yRatio = 0.0;
@@ -106,6 +121,7 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     if (!RatioIsUsable(texts::kYRatio, options.yRatioText, yRatio)) return 1;
 
     PackedBitmap bitmap;
+    OutputScale scale;
     {
         // The trace needs only the ink: the loader keeps one bit per pixel.
         TVemo_bmpset loader(m_imagePath, m_settings, m_susie, m_messages, WorkingForm::Packed);
@@ -113,6 +129,9 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
             m_messages(texts::CannotProcess(m_imagePath));
             return 1;
         }
+        // Checked before the trace, which may take minutes.
+        const ImageResolution resolution = loader.GetResolution();
+        if (!ScaleIsKnown(options, resolution.xDpi, resolution.yDpi, scale)) return 1;
         // Taken over, not copied: the trace never needs a second copy of an
         // A0 scan.
         bitmap = loader.TakePackedBitmap();
@@ -157,6 +176,7 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
 
     TVemo_compdata data;
     data.SetExportParams(m_result, options.dxfTemplate.empty() ? DxfTemplate() : options.dxfTemplate);
+    data.SetOutputScale(scale);
     const std::pair<bool, ExportKind> kinds[] = {
         {options.exportText, ExportKind::Text},
         {options.exportDxf, ExportKind::Dxf},

@@ -22,6 +22,7 @@
 
 #include "common/Vemo_common.h"
 #include "common/Vemo_sys.h"
+#include "export/Vemo_units.h"
 #include "trace/Vemotrace_types.h"
 
 class TVemo_susieF;
@@ -40,6 +41,12 @@ struct TraceOptions {
     // Join the traced pieces into clean polylines (TVemotrace_join) before
     // any format is written.
     bool join = false;
+    // The unit of every output file. Anything but pixels needs the image's
+    // resolution: xDpi and yDpi when they are given (> 0), otherwise the
+    // one the image file stores; a run without either fails.
+    OutputUnit units = OutputUnit::Px;
+    double xDpi = 0.0;
+    double yDpi = 0.0;
 };
 
 // The options stored in the settings: a flag counts only when it is exactly
@@ -85,6 +92,7 @@ public:
 private:
     int RunSteps(const TraceOptions& options);
     bool RatioIsUsable(const char* which, const std::string& text, double& value) const;
+    bool ScaleIsKnown(const TraceOptions& options, double imageXDpi, double imageYDpi, OutputScale& scale) const;
     void Fail(const std::string& reason) const;
 
     std::string m_imagePath;

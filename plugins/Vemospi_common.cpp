@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -110,6 +111,19 @@ int DibBlocks::Allocate(uint32_t width, uint32_t height, int bitCount, std::span
         table[4 * i + 2] = static_cast<uint8_t>(palette[i] >> 16);
     }
     return kSpiAllRight;
+}
+
+void DibBlocks::SetPelsPerMeter(double x, double y) {
+    if (m_info == nullptr) return;
+    const auto stored = [](double value) {
+        const bool fits = value >= 0.5 && value < static_cast<double>(std::numeric_limits<int32_t>::max());
+        return fits ? static_cast<int32_t>(std::lround(value)) : int32_t{0};
+    };
+    SpiBitmapInfoHeader header;
+    std::memcpy(&header, m_info, sizeof header);
+    header.xPelsPerMeter = stored(x);
+    header.yPelsPerMeter = stored(y);
+    std::memcpy(m_info, &header, sizeof header);
 }
 
 uint8_t* DibBlocks::RowFromTop(uint32_t y) { return m_bits + static_cast<uint64_t>(m_height - 1 - y) * m_rowBytes; }

@@ -8,6 +8,7 @@
 // - MakeIndexedDib: an 8-bit-per-pixel picture with its palette turned into
 //   a 1-bit DIB when it has two colours (scans usually do: a 1-bit A0 scan
 //   is an eighth of the memory) or into an 8-bit DIB otherwise;
+// - the picture's resolution, carried in the header's pixels per metre;
 // - OverWhite: transparency composited onto white paper in plain sRGB.
 //
 // Palettes are lists of 0xRRGGBB values.
@@ -70,6 +71,10 @@ public:
     uint8_t* RowFromTop(uint32_t y);
     uint8_t* RowFromBottom(uint32_t i);
     uint64_t RowBytes() const { return m_rowBytes; }
+    // Stores the picture's resolution in the header (biXPelsPerMeter,
+    // biYPelsPerMeter), rounded; values that are no positive number or do
+    // not fit are left out (0: unknown). Call after Allocate.
+    void SetPelsPerMeter(double x, double y);
     void Swap(DibBlocks& other);
     // Gives both blocks to the caller of GetPicture.
     void HandOver(SpiHandle* info, SpiHandle* bits);

@@ -7,6 +7,7 @@
 //  - grey pictures as an 8-bit DIB with a grey ramp, or a 1-bit black and
 //    white DIB when every pixel is black or white (1-bit scans);
 //  - colour pictures as a 24-bit DIB.
+// A pHYs resolution in pixels per metre goes into the header.
 // Transparency is composited onto white in plain sRGB values, palette
 // entries included. 16-bit samples without gamma information are taken as
 // sRGB, so they are scaled to 8 bits rather than gamma-converted. libpng's
@@ -48,6 +49,29 @@ int BeginRead(std::span<const uint8_t> bytes, PngImage& image) {
     if (!spi::WithinPixelLimit(image->width, image->height)) return kSpiNoMemory;
     image->flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     return kSpiAllRight;
+}
+
+uint32_t BigEndian32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+// The pHYs chunk's resolution, when it is in pixels per metre (unit 1; unit
+// 0 gives only an aspect ratio). libpng's simplified API does not report
+// it, so the chunks before the first IDAT are walked here; libpng has
+// checked their layout and checksums by the time this runs.
+void StoreResolution(std::span<const uint8_t> bytes, spi::DibBlocks& dib) {
+    std::size_t pos = sizeof kSignature;
+    while (bytes.size() - pos >= 12) {
+        const uint32_t length = BigEndian32(&bytes[pos]);
+        const uint8_t* type = &bytes[pos + 4];
+        if (std::memcmp(type, "IDAT", 4) == 0 || length > bytes.size() - pos - 12) return;
+        if (std::memcmp(type, "pHYs", 4) == 0 && length == 9) {
+            const uint8_t* data = type + 4;
+            if (data[8] == 1) dib.SetPelsPerMeter(BigEndian32(data), BigEndian32(data + 4));
+            return;
+        }
+        pos += std::size_t{12} + length;
+    }
 }
 
 std::vector<uint32_t> GreyRamp() {
@@ -136,9 +160,11 @@ int ReadPicture(std::span<const uint8_t> bytes, spi::DibBlocks& dib) {
     const int result = BeginRead(bytes, image);
     if (result != kSpiAllRight) return result;
     if (static_cast<uint64_t>(image->width) * 4 > static_cast<uint64_t>(INT32_MAX)) return kSpiNoMemory;
-    if (image->format & PNG_FORMAT_FLAG_COLORMAP) return ReadPalettePicture(image, dib);
-    if (!(image->format & PNG_FORMAT_FLAG_COLOR)) return ReadGreyPicture(image, dib);
-    return ReadColourPicture(image, dib);
+    const int read = (image->format & PNG_FORMAT_FLAG_COLORMAP) ? ReadPalettePicture(image, dib)
+                     : !(image->format & PNG_FORMAT_FLAG_COLOR)  ? ReadGreyPicture(image, dib)
+                                                                 : ReadColourPicture(image, dib);
+    if (read == kSpiAllRight) StoreResolution(bytes, dib);
+    return read;
 }
 
 }  // namespace

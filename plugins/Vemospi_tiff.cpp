@@ -6,8 +6,11 @@
 // PackBits, Deflate, none):
 //  - 1-, 4- and 8-bit grey or palette pictures become a DIB of the same
 //    depth with the matching colour table (1-bit G4 scans stay 1-bit);
+//  - 16-bit grey becomes an 8-bit grey DIB, samples scaled to 8 bits;
 //  - 8-bit RGB becomes a 24-bit DIB.
-// Everything else (16-bit samples, alpha, CMYK, YCbCr, other orientations)
+// X/YResolution, in inches or centimetres, go into the header's pixels per
+// metre.
+// Everything else (16-bit colour, alpha, CMYK, YCbCr, other orientations)
 // goes through libtiff's RGBA reader, which scales 16-bit samples to 8,
 // and becomes a 24-bit DIB with transparency composited onto white.
 //
@@ -149,11 +152,34 @@ Page ReadPage(TIFF* tiff) {
     return page;
 }
 
+// The page's resolution in pixels per metre (0 where unknown): X/YResolution
+// in the page's unit, inch unless it says centimetre; a unit of "none" gives
+// only an aspect ratio, no size.
+void StoreResolution(TIFF* tiff, spi::DibBlocks& dib) {
+    float x = 0.0f;
+    float y = 0.0f;
+    uint16_t unit = RESUNIT_INCH;
+    const bool hasX = TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x) == 1;
+    const bool hasY = TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y) == 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (!hasX || !hasY || unit == RESUNIT_NONE) return;
+    const double perMetre = unit == RESUNIT_CENTIMETER ? 100.0 : 1.0 / 0.0254;
+    dib.SetPelsPerMeter(x * perMetre, y * perMetre);
+}
+
 bool IsNativeIndexed(const Page& page) {
     const bool depth = page.bitsPerSample == 1 || page.bitsPerSample == 4 || page.bitsPerSample == 8;
     const bool kind = page.photometric == PHOTOMETRIC_MINISWHITE || page.photometric == PHOTOMETRIC_MINISBLACK ||
                       page.photometric == PHOTOMETRIC_PALETTE;
     return page.hasPhotometric && kind && depth && page.samplesPerPixel == 1 &&
+           page.orientation == ORIENTATION_TOPLEFT && page.sampleFormat == SAMPLEFORMAT_UINT;
+}
+
+// 16-bit grey: handed over as 8-bit grey, a third of the 24-bit form the
+// RGBA reader would give (and without its 4-byte-per-pixel raster).
+bool IsNativeGrey16(const Page& page) {
+    const bool grey = page.photometric == PHOTOMETRIC_MINISWHITE || page.photometric == PHOTOMETRIC_MINISBLACK;
+    return page.hasPhotometric && grey && page.bitsPerSample == 16 && page.samplesPerPixel == 1 &&
            page.orientation == ORIENTATION_TOPLEFT && page.sampleFormat == SAMPLEFORMAT_UINT;
 }
 
@@ -262,6 +288,21 @@ int ReadIndexed(TIFF* tiff, const Page& page, spi::DibBlocks& dib, const spi::Pr
     return ForEachRow(tiff, page, steps, [&](uint32_t y, const uint8_t* row) { std::memcpy(dib.RowFromTop(y), row, used); });
 }
 
+int ReadGrey16(TIFF* tiff, const Page& page, spi::DibBlocks& dib, const spi::Progress& steps) {
+    const int result =
+        dib.Allocate(page.width, page.height, 8, GreyPalette(8, page.photometric == PHOTOMETRIC_MINISWHITE));
+    if (result != kSpiAllRight) return result;
+    // libtiff hands 16-bit samples over in the host's byte order.
+    return ForEachRow(tiff, page, steps, [&](uint32_t y, const uint8_t* row) {
+        uint8_t* out = dib.RowFromTop(y);
+        for (uint32_t x = 0; x < page.width; ++x) {
+            uint16_t sample = 0;
+            std::memcpy(&sample, row + 2 * x, sizeof sample);
+            out[x] = static_cast<uint8_t>((uint32_t{sample} * 255u + 32767u) / 65535u);
+        }
+    });
+}
+
 int ReadRgb(TIFF* tiff, const Page& page, spi::DibBlocks& dib, const spi::Progress& steps) {
     const int result = dib.Allocate(page.width, page.height, 24, {});
     if (result != kSpiAllRight) return result;
@@ -315,12 +356,15 @@ int ReadPicture(std::span<const uint8_t> bytes, spi::DibBlocks& dib, const spi::
     int result = kSpiAllRight;
     if (IsNativeIndexed(page)) {
         result = ReadIndexed(tiff, page, dib, steps);
+    } else if (IsNativeGrey16(page)) {
+        result = ReadGrey16(tiff, page, dib, steps);
     } else if (IsNativeRgb(page)) {
         result = ReadRgb(tiff, page, dib, steps);
     } else {
         result = ReadThroughRgba(tiff, page, dib);
     }
     if (result == kSpiAllRight && file.failed) result = kSpiOutOfOrder;
+    if (result == kSpiAllRight) StoreResolution(tiff, dib);
     return result;
 }
 
@@ -344,7 +388,9 @@ VEMO_SPI_EXPORT int GetPictureInfo(char* buf, SpiLong len, unsigned int flag, Sp
         if (!spi::WithinPixelLimit(page.width, page.height)) return int{kSpiOutOfOrder};
         found.width = static_cast<SpiLong>(page.width);
         found.height = static_cast<SpiLong>(page.height);
-        found.colorDepth = static_cast<int16_t>(IsNativeIndexed(page) ? page.bitsPerSample : 24);
+        found.colorDepth = static_cast<int16_t>(IsNativeIndexed(page) ? page.bitsPerSample
+                                                : IsNativeGrey16(page) ? 8
+                                                                       : 24);
         return int{kSpiAllRight};
     });
 }

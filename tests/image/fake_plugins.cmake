@@ -2,7 +2,7 @@
 # time: the real plug-ins in the system folder and these fakes beside it.
 set(VEMO_FAKE_SPI_DIR ${CMAKE_BINARY_DIR}/tests/fakespi)
 foreach(mode no_issupported refuses no_getpicture getpicture_fails null_block bad_header short_bits huge_header
-             three_by_two killed)
+             lying_header three_by_two killed)
   string(TOUPPER ${mode} upper)
   add_library(fake_${mode} MODULE ${CMAKE_CURRENT_LIST_DIR}/fake/Vemo_fakespi.cpp)
   target_compile_definitions(fake_${mode} PRIVATE VEMO_FAKE_${upper})

@@ -377,4 +377,30 @@ TEST(PluginInfo, DescribesTheFormatWithinTheBuffer) {
     }
 }
 
+// Catches: a plug-in handing over a wider form than the file holds (a grey
+// or palette picture as 24-bit colour costs three times the memory).
+TEST(PluginForms, EachPictureComesInTheSmallestFormThatHoldsIt) {
+    TempFolder temp;
+    void* library = dlopen((std::string(VEMO_SYSTEM_DIR) + "/vemo_tiff.spi").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr);
+    const auto getPicture = reinterpret_cast<SpiGetPictureFn>(dlsym(library, kSpiGetPictureName));
+    ASSERT_NE(getPicture, nullptr);
+    const std::pair<TiffKind, int> cases[] = {{TiffKind::G4, 1},         {TiffKind::LzwPalette, 8},
+                                              {TiffKind::TiledGrey, 8},  {TiffKind::Grey16, 8},
+                                              {TiffKind::DeflateRgb, 24}};
+    for (const auto& [kind, bits] : cases) {
+        std::string path = temp.File("form.tif");
+        WriteTiff(path, TestDrawing(), kind);
+        SpiHandle info = nullptr;
+        SpiHandle pixels = nullptr;
+        ASSERT_EQ(getPicture(path.data(), 0, kSpiInputFile, &info, &pixels, nullptr, 0), kSpiAllRight);
+        SpiBitmapInfoHeader header;
+        std::memcpy(&header, info, sizeof header);
+        EXPECT_EQ(header.bitCount, bits) << static_cast<int>(kind);
+        std::free(info);
+        std::free(pixels);
+    }
+    dlclose(library);
+}
+
 }  // namespace

@@ -93,6 +93,11 @@ VEMO_SPI_EXPORT int GetPicture(char*, SpiLong, unsigned int, SpiHandle* pHBInfo,
     *pHBInfo = InfoBlock(Header(40000, 30000, 1, 2), {0xFFFFFF, 0x000000});
     *pHBm = BitsBlock({0, 0, 0, 0});
     return kSpiAllRight;
+#elif defined(VEMO_FAKE_LYING_HEADER)
+    // Claims 30000 x 30000 pixels (within the pixel limit) in a 16-byte block.
+    *pHBInfo = InfoBlock(Header(30000, 30000, 8, 2), {0xFFFFFF, 0x000000});
+    *pHBm = BitsBlock({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    return kSpiAllRight;
 #else
     // 3 x 2, 8-bit, rows bottom-up padded to 4 bytes. Top row: black,
     // white, red; bottom row: grey 140, white, black.
