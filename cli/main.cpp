@@ -91,6 +91,15 @@ void FailImageEndedUnderWay(int exitStatus, void*) {
     ::_exit(kExitFailed);
 }
 
+// Marks an image's trace as under way for as long as it lives.
+class ImageUnderWay {
+public:
+    explicit ImageUnderWay(const std::string& imagePath) { g_imageUnderWay = imagePath.c_str(); }
+    ~ImageUnderWay() { g_imageUnderWay = nullptr; }
+    ImageUnderWay(const ImageUnderWay&) = delete;
+    ImageUnderWay& operator=(const ImageUnderWay&) = delete;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,7 +152,7 @@ int main(int argc, char** argv) {
     ::on_exit(FailImageEndedUnderWay, nullptr);
     // One image's whole run; in a batch, in the image's own process.
     const auto traceOne = [&](const std::string& imagePath, const MessageSink& errors, const MessageSink& output) {
-        g_imageUnderWay = imagePath.c_str();
+        const ImageUnderWay underWay(imagePath);
         const StatusSink status = [&](std::string_view text) {
             if (!quiet) errors(std::string(text));
         };
@@ -164,7 +173,6 @@ int main(int argc, char** argv) {
             job.SetFolderLock(FolderLockMode::HeldByCaller);
         }
         const int result = job.Run(options) == 0 ? 0 : kExitFailed;
-        g_imageUnderWay = nullptr;
         status(texts::kStatusFinished);
         return result;
     };
