@@ -1,13 +1,18 @@
 // Vemo_safefile: temporary file, flush, rename (rules in the header).
 #include "base/Vemo_safefile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstring>
 #include <random>
 #include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +39,58 @@ std::string RandomLetters() {
     for (char& c : letters) c = kLetters[generator() % (sizeof kLetters - 1)];
     return letters;
 }
+
+// The temporary files of the saves under way, for RemoveUnfinishedSaves:
+// fixed entries, as a signal handler may not allocate. More saves at once
+// than entries go unlisted; a signal then leaves their temporary file for
+// the next save of that target to remove, as a killed process does.
+constexpr int kListedSaves = 32;
+enum ListState : int { kFree, kFilling, kListed, kRemoving };
+struct ListedSave {
+    std::atomic<int> state{kFree};
+    char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the list is read by a signal handler");
+ListedSave g_listedSaves[kListedSaves];
+
+int ListSave(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kListedSaves; ++i) {
+        int expected = kFree;
+        if (!g_listedSaves[i].state.compare_exchange_strong(expected, kFilling)) continue;
+        std::memcpy(g_listedSaves[i].path, path.c_str(), path.size() + 1);
+        g_listedSaves[i].state.store(kListed);
+        return i;
+    }
+    return -1;
+}
+
+void UnlistSave(int& entry) {
+    if (entry < 0) return;
+    // An entry a handler is removing stays taken: the process is ending.
+    int expected = kListed;
+    g_listedSaves[entry].state.compare_exchange_strong(expected, kFree);
+    entry = -1;
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back in this thread while the listed
+// temporary file and the file system disagree (created, not yet listed;
+// unlisted, not yet renamed or removed).
+class StopSignalsHeld {
+public:
+    StopSignalsHeld() {
+        sigset_t stop;
+        sigemptyset(&stop);
+        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop, signalNumber);
+        ::pthread_sigmask(SIG_BLOCK, &stop, &m_previous);
+    }
+    ~StopSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+    StopSignalsHeld(const StopSignalsHeld&) = delete;
+    StopSignalsHeld& operator=(const StopSignalsHeld&) = delete;
+
+private:
+    sigset_t m_previous;
+};
 
 void LockWhole(int fd) {
     while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
@@ -114,21 +171,34 @@ TVemo_safefile::TVemo_safefile(std::string targetPath) : m_target(std::move(targ
 
 TVemo_safefile::~TVemo_safefile() {
     if (m_fd >= 0) ::close(m_fd);
+    const StopSignalsHeld held;
+    UnlistSave(m_listed);
     if (!m_committed && !m_tempPath.empty()) ::unlink(m_tempPath.c_str());
 }
 
 bool TVemo_safefile::CreateTemporary(const std::string& folder, const std::string& prefix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = JoinPath(folder, prefix + RandomLetters() + kTempSuffix);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int fd = -1;
+        int openError = 0;
+        {
+            const StopSignalsHeld held;
+            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            openError = errno;
+            if (fd >= 0) m_listed = ListSave(candidate);
+        }
         if (fd < 0) {
-            if (errno == EEXIST) continue;
+            if (openError == EEXIST) continue;
+            errno = openError;
             return false;
         }
         LockWhole(fd);
         struct stat info {};
         if (::fstat(fd, &info) == 0 && info.st_nlink == 0) {
-            // Another save took it for a leftover in the moment before the lock.
+            // Another save took it for a leftover in the moment before the
+            // lock; its name may be another save's file by now.
+            const StopSignalsHeld held;
+            UnlistSave(m_listed);
             ::close(fd);
             continue;
         }
@@ -170,7 +240,11 @@ void TVemo_safefile::Commit() {
     if (::fsync(m_fd) != 0 && errno != EINVAL) throw FileError(m_target, SystemReason(errno));
     // Renamed while still open and locked, so that no other save takes the
     // finished file for a leftover.
-    if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) throw FileError(m_target, SystemReason(errno));
+    {
+        const StopSignalsHeld held;
+        UnlistSave(m_listed);
+        if (::rename(m_tempPath.c_str(), m_target.c_str()) != 0) throw FileError(m_target, SystemReason(errno));
+    }
     m_committed = true;
     if (::close(std::exchange(m_fd, -1)) != 0) throw FileError(m_target, SystemReason(errno));
 }
@@ -179,4 +253,11 @@ void SaveFileSafely(const std::string& path, std::string_view contents) {
     TVemo_safefile file(path);
     file.Write(contents);
     file.Commit();
+}
+
+void RemoveUnfinishedSaves() noexcept {
+    for (ListedSave& save : g_listedSaves) {
+        int expected = kListed;
+        if (save.state.compare_exchange_strong(expected, kRemoving)) ::unlink(save.path);
+    }
 }

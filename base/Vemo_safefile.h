@@ -20,6 +20,10 @@
 // A target that exists but is not writable is refused: a file the user
 // made read-only is not replaced behind their back. Every failure throws
 // FileError naming the target.
+//
+// A process ended by a signal runs no destructor, so each temporary file
+// under way is also listed where a signal handler can find it without
+// allocating: RemoveUnfinishedSaves removes them before the process ends.
 #pragma once
 
 #include <string>
@@ -42,6 +46,7 @@ private:
 
     std::string m_target;
     std::string m_tempPath;
+    int m_listed = -1;  // the temporary file's entry for RemoveUnfinishedSaves
     int m_fd = -1;
     std::string m_buffer;
     bool m_inPlace = false;
@@ -50,3 +55,12 @@ private:
 
 // Saves `contents` as the whole of `path` through TVemo_safefile.
 void SaveFileSafely(const std::string& path, std::string_view contents);
+
+// Removes the temporary files of the saves this process has under way,
+// for a handler of SIGINT, SIGTERM or SIGHUP that ends the process: only
+// async-signal-safe calls, and only files this process created (a file is
+// listed once it is created and unlisted before it is renamed or removed,
+// and those steps are shielded from the three signals in the thread that
+// takes them). A save interrupted this way must not go on: its target is
+// left as it was before the save.
+void RemoveUnfinishedSaves() noexcept;

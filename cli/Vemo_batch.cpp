@@ -25,6 +25,10 @@ namespace {
 // than line ends, because a file name may hold a line feed.
 constexpr char kToOutput = 'o';
 constexpr char kToError = 'e';
+// The child's last frame: its result, one byte '0' (traced) or '1'. A child
+// that ends without it (a plug-in calling exit or _exit) has not traced
+// its image, whatever its exit status says.
+constexpr char kResult = 'r';
 constexpr std::size_t kFrameHead = 5;
 // Redraw the progress line at least this often while images run.
 constexpr int kProgressTickMilliseconds = 1000;
@@ -51,18 +55,35 @@ std::string Frame(char stream, const std::string& text) {
     return frame + text;
 }
 
-// Prints the whole frames of `frames`, each text as one line on its stream.
-// A frame cut short (a child killed while writing) is dropped.
-void PrintFrames(const std::string& frames) {
+// Calls `use(stream, text)` for each whole frame of `frames`. A frame cut
+// short (a child killed while writing) is dropped.
+template <typename Use>
+void ForEachFrame(const std::string& frames, const Use& use) {
     std::size_t at = 0;
     while (frames.size() - at >= kFrameHead) {
         uint32_t length = 0;
         for (int i = 0; i < 4; ++i) length |= static_cast<uint32_t>(static_cast<unsigned char>(frames[at + 1 + i])) << (8 * i);
         if (frames.size() - at - kFrameHead < length) break;
-        const int fd = frames[at] == kToOutput ? STDOUT_FILENO : STDERR_FILENO;
-        WriteAll(fd, frames.substr(at + kFrameHead, length) + "\n");
+        use(frames[at], frames.substr(at + kFrameHead, length));
         at += kFrameHead + length;
     }
+}
+
+// Prints each text as one line on its stream.
+void PrintFrames(const std::string& frames) {
+    ForEachFrame(frames, [](char stream, const std::string& text) {
+        if (stream == kResult) return;
+        WriteAll(stream == kToOutput ? STDOUT_FILENO : STDERR_FILENO, text + "\n");
+    });
+}
+
+// The result the child reported: 0, 1, or -1 when it reported none.
+int ReportedResult(const std::string& frames) {
+    int result = -1;
+    ForEachFrame(frames, [&result](char stream, const std::string& text) {
+        if (stream == kResult) result = text == "0" ? 0 : 1;
+    });
+    return result;
 }
 
 std::string Clock(double seconds) {
@@ -145,10 +166,10 @@ bool TVemo_batch::Start(std::size_t index, const TraceOne& traceOne) {
         return false;
     }
     if (pid == 0) {
-        // The child: a killed batch takes its traces with it.
+        // The child: a killed batch takes its traces with it. SIGPIPE stays
+        // ignored: a parent gone early sends SIGTERM, which cleans up.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent) ::_exit(1);
-        std::signal(SIGPIPE, SIG_DFL);
         ::close(fds[0]);
         for (const Slot& other : m_slots) {
             if (other.pipe >= 0) ::close(other.pipe);
@@ -165,6 +186,7 @@ bool TVemo_batch::Start(std::size_t index, const TraceOne& traceOne) {
         } catch (...) {
             sinks.error(texts::CannotProcess(m_images[index]));
         }
+        WriteAll(out, Frame(kResult, status == 0 ? "0" : "1"));
         // _exit: the parent's objects, copied into this process, are not the
         // child's to destroy, and its stdio buffers are not the child's to flush.
         ::_exit(status);
@@ -211,8 +233,13 @@ void TVemo_batch::Finish(Slot& slot) {
     do {
         reaped = ::waitpid(slot.pid, &status, 0);
     } while (reaped < 0 && errno == EINTR);
-    if (reaped == slot.pid && WIFEXITED(status)) {
-        slot.failed = WEXITSTATUS(status) != 0;
+    const int reported = ReportedResult(slot.frames);
+    if (reaped == slot.pid && WIFEXITED(status) && reported >= 0) {
+        slot.failed = reported != 0 || WEXITSTATUS(status) != 0;
+    } else if (reaped == slot.pid && WIFEXITED(status)) {
+        slot.failed = true;
+        slot.frames += Frame(kToError, texts::TraceAborted(m_images[index], texts::ReasonEndedWithoutResult(WEXITSTATUS(status))));
+        slot.frames += Frame(kToError, texts::CannotProcess(m_images[index]));
     } else {
         // Killed (out of memory, a signal) or crashed: its texts may stop
         // anywhere, so the failure is said here.

@@ -34,7 +34,9 @@ int ProcessorCount();
 class TVemo_batch {
 public:
     // Traces image `index` and returns 0 on success, 1 on failure. Runs in
-    // the child; its return value becomes the child's exit status.
+    // the child, which hands the result to the parent before it exits; a
+    // child that ends without doing so (exit() inside a plug-in) fails its
+    // image, whatever its exit status.
     using TraceOne = std::function<int(std::size_t index, const BatchSinks& sinks)>;
 
     TVemo_batch(std::vector<std::string> images, int jobs, bool showProgress);

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Vemo_safefile.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -27,19 +28,7 @@ char g_privateFolder[PATH_MAX];
 volatile sig_atomic_t g_privateFolderSet = 0;
 
 void RemovePrivateFolderOnSignal(int signalNumber) {
-    if (g_privateFolderSet != 0) {
-        char path[PATH_MAX + 16];
-        for (const char* name : kIntermediateNames) {
-            // Only async-signal-safe calls here: no snprintf, no allocation.
-            std::size_t length = 0;
-            for (const char* c = g_privateFolder; *c != '\0' && length < PATH_MAX; ++c) path[length++] = *c;
-            path[length++] = '/';
-            for (const char* c = name; *c != '\0'; ++c) path[length++] = *c;
-            path[length] = '\0';
-            ::unlink(path);
-        }
-        ::rmdir(g_privateFolder);
-    }
+    TVemo_privatefolder::RemoveNow();
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
 }
@@ -131,9 +120,29 @@ TVemo_privatefolder::~TVemo_privatefolder() {
     m_lock.Unlock();
 }
 
+void TVemo_privatefolder::RemoveNow() noexcept {
+    // The output files being saved first: they stand in the user's folder.
+    RemoveUnfinishedSaves();
+    if (g_privateFolderSet == 0) return;
+    char path[PATH_MAX + 16];
+    for (const char* name : kIntermediateNames) {
+        // Only async-signal-safe calls here: no snprintf, no allocation.
+        std::size_t length = 0;
+        for (const char* c = g_privateFolder; *c != '\0' && length < PATH_MAX; ++c) path[length++] = *c;
+        path[length++] = '/';
+        for (const char* c = name; *c != '\0'; ++c) path[length++] = *c;
+        path[length] = '\0';
+        ::unlink(path);
+    }
+    ::rmdir(g_privateFolder);
+}
+
 void TVemo_privatefolder::CatchStopSignals() {
     struct sigaction action {};
     action.sa_handler = RemovePrivateFolderOnSignal;
+    // One clean-up at a time: a second stop signal waits for the first
+    // handler, which ends the process.
     sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signalNumber);
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signalNumber, &action, nullptr);
 }

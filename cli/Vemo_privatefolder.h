@@ -28,9 +28,13 @@ public:
     // Empty, or why the folder could not be made.
     const std::string& Error() const { return m_error; }
 
-    // Removes the current private folder's files before SIGINT, SIGTERM
-    // and SIGHUP end the process.
+    // Removes the current private folder's files and the temporary files
+    // of the output files being saved (RemoveUnfinishedSaves) before
+    // SIGINT, SIGTERM and SIGHUP end the process.
     static void CatchStopSignals();
+    // What that handler does, for a process that ends another way before
+    // the folder's owner can (a plug-in calling exit). Async-signal-safe.
+    static void RemoveNow() noexcept;
 
     // The prefix of every private folder's name, followed by six letters.
     static constexpr const char* kNamePrefix = "vemo-trace-";

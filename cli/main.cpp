@@ -4,20 +4,17 @@
 // options given; several images are traced N at a time (-j), each in a
 // process of its own (cli/Vemo_batch.h). Stage texts and failures go to
 // standard error, the completion message of each image to standard output,
-// each image's texts together and in the order of the arguments. Exit
-// status: 0 when every image was traced and every file written, 1 when
-// anything failed, 2 for a usage error.
+// each image's texts together and in the order of the arguments; with -q
+// only failures. Exit status: 0 when every image was traced and every file
+// written, 1 when anything failed, 2 for a usage error. It is about the
+// files: standard output or error closed early (a pipe into head) changes
+// neither what is written nor the status.
 //
 // Links no Qt: scripts start one process per image, and loading the
 // framework's libraries would cost more than tracing a small page.
-#include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <climits>
-#include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -26,59 +23,23 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/Vemo_fileerror.h"
 #include "base/Vemo_path.h"
 #include "cli/Vemo_batch.h"
+#include "cli/Vemo_cmdline.h"
 #include "cli/Vemo_privatefolder.h"
 #include "common/Vemo_sys.h"
 #include "common/Vemo_texts.h"
 #include "image/Vemo_susie.h"
 #include "job/Vemo_comp.h"
-#include "trace/Vemotrace_records.h"
 
 namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-const char* kDescription =
-    "Traces scanned line drawings (BMP, TIFF, PNG, GIF) into centre-line polylines and writes them\n"
-    "as a text file (.txt), a DXF drawing (.dxf), an A10 file (.A10) and/or an SVG drawing (.svg),\n"
-    "named after the image.\n"
-    "\n"
-    "Formats, axis flips and ratios not given here come from Vemo.sys in the system folder; each\n"
-    "switch has a --no- form that turns off what the file turns on. The output folder defaults to\n"
-    "each image's own folder. The intermediate files (temp.sqr, temp.sqo, temp.pxy, temp.lix) go\n"
-    "to a private folder under $TMPDIR (or /tmp), removed when the image is done; with --keep-temp\n"
-    "they are written in the image's folder and kept.\n"
-    "\n"
-    "Several images are traced N at a time (-j N, default: the number of processors), each in a\n"
-    "process of its own; each image's texts come out together, in the order of the arguments.\n"
-    "Memory grows with N: one trace of an A0 scan at 300 dpi needs about 110 MB.\n"
-    "On a terminal a batch shows a progress line on standard error; --quiet turns it off.\n"
-    "\n"
-    "Exit status: 0 every image traced and every file written, 1 something failed, 2 usage error.";
-
-// A sane bound for -j: more processes than this only thrash.
-constexpr int kMaxJobs = 1024;
-
-struct Switch {
-    const char* name;
-    const char* on;
-    const char* off;
-    bool TraceOptions::*field;
-};
-
-const Switch kSwitches[] = {
-    {"txt", "Write the text file.", "Do not write the text file.", &TraceOptions::exportText},
-    {"dxf", "Write the DXF drawing.", "Do not write the DXF drawing.", &TraceOptions::exportDxf},
-    {"a10", "Write the A10 file.", "Do not write the A10 file.", &TraceOptions::exportA10},
-    {"svg", "Write an SVG drawing (for browsers and Inkscape).", "Do not write the SVG drawing.",
-     &TraceOptions::exportSvg},
-    {"flip-x", "Mirror X about the image's width.", "Do not mirror X.", &TraceOptions::flipX},
-    {"flip-y", "Mirror Y about the image's height.", "Do not mirror Y.", &TraceOptions::flipY},
-};
 
 // The output folder and stem an image's files get, as one comparable path.
 std::filesystem::path OutputStem(const std::string& folder, const std::string& imagePath) {
@@ -93,175 +54,66 @@ int UsageError(const std::string& text) {
     return kExitUsage;
 }
 
-// One option of the command line: "--name", with a one-letter form when
-// `letter` is not 0, taking a value when `value` names it.
-struct OptionRule {
-    std::string name;
-    char letter;
-    const char* value;
-    std::string help;
-};
+// A reader that goes away (a pipe into head) or a file-size limit must not
+// end the run with a signal before its files are written and its private
+// folder removed: the writes fail instead, a lost text harmlessly, a file
+// with a message naming it.
+void IgnoreOutputSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
-// The options given, by long name (the last value counts), and the images.
-struct CommandLine {
-    std::map<std::string, std::string> options;
-    std::vector<std::string> images;
-    bool IsSet(const std::string& name) const { return options.count(name) != 0; }
-    const std::string& Value(const std::string& name) const { return options.at(name); }
-};
-
-// Accepts "--name", "--name=value", "--name value", "-x", "-xvalue" and
-// "-x value"; "--" ends the options, a lone "-" is an image. Returns an
-// error text, empty when the line was understood.
-std::string ParseCommandLine(int argc, char** argv, const std::vector<OptionRule>& rules, CommandLine& line) {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            line.images.push_back(argument);
-            continue;
-        }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        const bool isLong = argument[1] == '-';
-        std::string name = isLong ? argument.substr(2) : argument.substr(1, 1);
-        std::optional<std::string> attached;
-        if (isLong && name.find('=') != std::string::npos) {
-            attached = name.substr(name.find('=') + 1);
-            name = name.substr(0, name.find('='));
-        } else if (!isLong && argument.size() > 2) {
-            attached = argument.substr(2);
-        }
-        const OptionRule* rule = nullptr;
-        for (const OptionRule& candidate : rules) {
-            if (isLong ? candidate.name == name : (candidate.letter != 0 && name[0] == candidate.letter)) rule = &candidate;
-        }
-        if (rule == nullptr) return "Unknown option '" + name + "'.";
-        if (rule->value == nullptr) {
-            if (attached) return "Unexpected value after '" + argument.substr(0, argument.find('=')) + "'.";
-            line.options[rule->name] = std::string();
-            continue;
-        }
-        if (!attached) {
-            if (i + 1 >= argc) return "Missing value after '" + argument + "'.";
-            attached = argv[++i];
-        }
-        line.options[rule->name] = *attached;
-    }
+// Empty when the -o folder can take the files; else the message. Checked
+// before any trace, so that a typo costs no trace of an A0 scan.
+std::string OutputFolderProblem(const std::string& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return texts::OutputFolderUnusable(folder, SystemReason(errno));
+    if (!S_ISDIR(info.st_mode)) return texts::OutputFolderUnusable(folder, texts::kReasonNotAFolder);
     return std::string();
 }
 
-std::string HelpText(const char* program, const std::vector<OptionRule>& rules) {
-    std::vector<std::pair<std::string, std::string>> rows;
-    for (const OptionRule& rule : rules) {
-        std::string left = rule.letter != 0 ? std::string("-") + rule.letter + ", --" + rule.name : "--" + rule.name;
-        if (rule.value != nullptr) left += std::string(" <") + rule.value + ">";
-        rows.emplace_back(left, rule.help);
-    }
-    std::size_t width = std::strlen("IMAGE");
-    for (const auto& row : rows) width = std::max(width, row.first.size());
-    const auto line = [width](const std::string& left, const std::string& right) {
-        return "  " + left + std::string(width - left.size() + 2, ' ') + right + "\n";
-    };
-    std::string text = std::string("Usage: ") + program + " [options] IMAGE...\n" + kDescription + "\n\nOptions:\n";
-    for (const auto& row : rows) text += line(row.first, row.second);
-    text += "\nArguments:\n" + line("IMAGE", "Image files to trace.");
-    return text;
+// The image being traced while its trace is under way. A plug-in that
+// ends the process with exit() would otherwise end a one-image run with
+// status 0, no word and the private folder left, and a batch's trace
+// process without removing its private folder.
+const char* g_imageUnderWay = nullptr;
+bool g_oneImageRun = false;
+
+void FailImageEndedUnderWay(int exitStatus, void*) {
+    if (g_imageUnderWay == nullptr) return;
+    TVemo_privatefolder::RemoveNow();
+    // In a batch the trace process's parent tells the failure, since no
+    // result came; _exit also leaves the parent's objects alone.
+    if (!g_oneImageRun) ::_exit(exitStatus);
+    const std::string text = texts::TraceAborted(g_imageUnderWay, texts::ReasonEndedWithoutResult(exitStatus)) + "\n" +
+                             texts::CannotProcess(g_imageUnderWay) + "\n";
+    (void)!::write(STDERR_FILENO, text.data(), text.size());
+    ::_exit(kExitFailed);
 }
 
-// --- True scale: --units and --dpi ------------------------------------------
-
-void AddScaleRules(std::vector<OptionRule>& rules) {
-    rules.push_back({"units", 0, "UNIT",
-                     "Write coordinates in px (default), mm or in; mm and in need the image's resolution."});
-    rules.push_back({"dpi", 0, "N[,M]",
-                     "The image's resolution in dots per inch (X,Y when they differ), instead of the one it stores."});
-}
-
-// One resolution: a decimal number above 0.
-bool ParseDpi(const std::string& text, double& dpi) {
-    if (!IsDecimalNumber(text)) return false;
-    dpi = ParseNumber(text);
-    return std::isfinite(dpi) && dpi > 0.0;
-}
-
-// Fills the unit and the resolution of `options`; an error text, empty
-// when both were understood.
-std::string ParseScaleOptions(const CommandLine& line, TraceOptions& options) {
-    if (line.IsSet("units")) {
-        const std::optional<OutputUnit> unit = UnitFromName(line.Value("units"));
-        if (!unit) return "--units needs px, mm or in, not '" + line.Value("units") + "'";
-        options.units = *unit;
-    }
-    if (line.IsSet("dpi")) {
-        const std::string& text = line.Value("dpi");
-        const std::size_t comma = text.find(',');
-        const std::string x = text.substr(0, comma);
-        const std::string y = comma == std::string::npos ? x : text.substr(comma + 1);
-        if (!ParseDpi(x, options.xDpi) || !ParseDpi(y, options.yDpi)) {
-            return "--dpi needs a resolution above 0 (N or X,Y), not '" + text + "'";
-        }
-    }
-    return std::string();
-}
+// Marks an image's trace as under way for as long as it lives.
+class ImageUnderWay {
+public:
+    explicit ImageUnderWay(const std::string& imagePath) { g_imageUnderWay = imagePath.c_str(); }
+    ~ImageUnderWay() { g_imageUnderWay = nullptr; }
+    ImageUnderWay(const ImageUnderWay&) = delete;
+    ImageUnderWay& operator=(const ImageUnderWay&) = delete;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<OptionRule> rules = {{"help", 'h', nullptr, "Displays this help."}};
-    for (const Switch& option : kSwitches) {
-        rules.push_back({option.name, 0, nullptr, option.on});
-        rules.push_back({std::string("no-") + option.name, 0, nullptr, option.off});
-    }
-    rules.push_back({"output", 'o', "DIR", "Write the output files into DIR."});
-    rules.push_back({"x-ratio", 0, "R", "Scale X by R (a decimal number)."});
-    rules.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
-    rules.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
-    rules.push_back({"keep-temp", 0, nullptr, "Write the intermediate files in the image's folder and keep them."});
-    rules.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
-    rules.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
-    rules.push_back({"quiet", 'q', nullptr, "No stage texts and no progress line."});
-    AddScaleRules(rules);
-
-    CommandLine parser;
-    const std::string error = ParseCommandLine(argc, argv, rules, parser);
+    IgnoreOutputSignals();
+    TraceCommand command;
+    const std::string error = ReadTraceCommand(argc, argv, ProcessorCount(), command);
     if (!error.empty()) return UsageError(error);
-    if (parser.IsSet("help")) {
-        std::cout << HelpText(argc > 0 ? argv[0] : "vemo-trace", rules);
+    if (command.help) {
+        std::cout << HelpText(argc > 0 ? argv[0] : "vemo-trace");
         return 0;
     }
-    if (parser.IsSet("output") && parser.Value("output").empty()) return UsageError("-o needs a folder");
+    const CommandLine& parser = command.line;
     const std::vector<std::string>& images = parser.images;
-    if (images.empty()) return UsageError("no image given");
-    int jobs = ProcessorCount();
-    if (parser.IsSet("jobs")) {
-        const std::string& text = parser.Value("jobs");
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-        if (error != std::errc() || end != text.data() + text.size() || jobs < 1 || jobs > kMaxJobs) {
-            return UsageError("-j needs a number of images from 1 to " + std::to_string(kMaxJobs));
-        }
-    }
-    const bool quiet = parser.IsSet("quiet");
-    for (const Switch& option : kSwitches) {
-        if (parser.IsSet(option.name) && parser.IsSet(std::string("no-") + option.name)) {
-            return UsageError(std::string("--") + option.name + " and --no-" + option.name +
-                              " contradict each other");
-        }
-    }
-
-    for (const char* ratio : {"x-ratio", "y-ratio"}) {
-        if (parser.IsSet(ratio) && !IsDecimalNumber(parser.Value(ratio))) {
-            return UsageError(std::string("--") + ratio + " needs a decimal number, not '" + parser.Value(ratio) + "'");
-        }
-    }
-
-    // Checked with the other usage errors, before the settings are read.
-    TraceOptions scaleOptions;
-    if (const std::string scaleError = ParseScaleOptions(parser, scaleOptions); !scaleError.empty()) {
-        return UsageError(scaleError);
-    }
+    const bool quiet = command.quiet;
 
     const MessageSink toStandardError = [](const std::string& text) { std::cerr << text << '\n'; };
 
@@ -271,16 +123,7 @@ int main(int argc, char** argv) {
     if (settings->CheckSettingsFile() != 0) return kExitFailed;
 
     TraceOptions options = OptionsFromSettings(settings->GetSettings());
-    for (const Switch& option : kSwitches) {
-        if (parser.IsSet(option.name)) options.*option.field = true;
-        if (parser.IsSet(std::string("no-") + option.name)) options.*option.field = false;
-    }
-    if (parser.IsSet("x-ratio")) options.xRatioText = parser.Value("x-ratio");
-    if (parser.IsSet("y-ratio")) options.yRatioText = parser.Value("y-ratio");
-    options.join = parser.IsSet("join");
-    options.units = scaleOptions.units;
-    options.xDpi = scaleOptions.xDpi;
-    options.yDpi = scaleOptions.yDpi;
+    ApplyCommandLine(parser, options);
 
     const auto outputFolderOf = [&](const std::string& imagePath) {
         return parser.IsSet("output") ? parser.Value("output") : DirectoryOf(imagePath);
@@ -292,6 +135,13 @@ int main(int argc, char** argv) {
             const auto [place, added] = imageByStem.emplace(OutputStem(outputFolderOf(imagePath), imagePath), imagePath);
             if (!added) return UsageError(place->second + " and " + imagePath + " would write the same output files");
         }
+        if (parser.IsSet("output")) {
+            const std::string problem = OutputFolderProblem(parser.Value("output"));
+            if (!problem.empty()) {
+                toStandardError(problem);
+                return kExitFailed;
+            }
+        }
     }
 
     const bool keepTemp = parser.IsSet("keep-temp");
@@ -299,15 +149,18 @@ int main(int argc, char** argv) {
     // private folder; the batch's children get them with the whole group.
     TVemo_privatefolder::CatchStopSignals();
 
+    ::on_exit(FailImageEndedUnderWay, nullptr);
     // One image's whole run; in a batch, in the image's own process.
     const auto traceOne = [&](const std::string& imagePath, const MessageSink& errors, const MessageSink& output) {
+        const ImageUnderWay underWay(imagePath);
         const StatusSink status = [&](std::string_view text) {
             if (!quiet) errors(std::string(text));
         };
         TVemo_susieF susie(errors);
         status(texts::kStatusLoading);
         TVemo_comp job(imagePath, outputFolderOf(imagePath), *settings, susie, errors, status);
-        job.SetCompletionSink(output);
+        // Quiet: only failures are told.
+        job.SetCompletionSink(quiet ? MessageSink([](const std::string&) {}) : output);
         std::optional<TVemo_privatefolder> privateFolder;
         if (!keepTemp) {
             privateFolder.emplace();
@@ -326,10 +179,11 @@ int main(int argc, char** argv) {
 
     if (images.size() == 1) {
         const MessageSink toStandardOutput = [](const std::string& text) { std::cout << text << std::endl; };
+        g_oneImageRun = true;
         return traceOne(images.front(), toStandardError, toStandardOutput);
     }
     const bool showProgress = !quiet && ::isatty(STDERR_FILENO) == 1;
-    TVemo_batch batch(images, jobs, showProgress);
+    TVemo_batch batch(images, command.jobs, showProgress);
     const std::size_t failed = batch.Run([&](std::size_t index, const BatchSinks& sinks) {
         return traceOne(images[index], sinks.error, sinks.output);
     });

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include <sys/stat.h>
+
 namespace texts {
 
 // Status panel / progress texts, one per step of a trace run.
@@ -133,6 +135,30 @@ inline std::string ReasonPluginFailed(int code) {
 }
 inline std::string BaseImageNotIndexed(const std::string& path) {
     return "基本画像ファイル「" + path + "」はパレット付きのビットマップではありません。";
+}
+
+// What a path is when it is no regular file (a FIFO, folder or device
+// named like an image or an intermediate file), for the messages below.
+inline constexpr const char* kReasonNotRegularFile = "通常のファイルではありません";
+inline const char* ReasonNotAFile(mode_t mode) {
+    if (S_ISDIR(mode)) return "フォルダです";
+    if (S_ISFIFO(mode)) return "名前付きパイプ（FIFO）です";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "デバイスファイルです";
+    if (S_ISSOCK(mode)) return "ソケットです";
+    return kReasonNotRegularFile;
+}
+inline std::string ImageNotAFile(const std::string& name, const char* reason) {
+    return "指定画像ファイル「" + name + "」はファイルではありません。（" + reason + "）";
+}
+// vemo-trace's -o folder, checked before any image is traced.
+inline constexpr const char* kReasonNotAFolder = "フォルダではありません";
+inline std::string OutputFolderUnusable(const std::string& folder, const std::string& reason) {
+    return "出力フォルダ「" + folder + "」を使えません。（" + reason + "）";
+}
+// A batch's trace process that ended without handing over its result (a
+// plug-in that calls exit): its image is not traced, whatever the status.
+inline std::string ReasonEndedWithoutResult(int exitStatus) {
+    return "結果を返さずに終了しました（終了コード " + std::to_string(exitStatus) + "）";
 }
 
 }  // namespace texts

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "base/Vemo_path.h"
 #include "common/Vemo_texts.h"
 #include "image/Vemo_colourmap.h"
@@ -72,8 +74,14 @@ void TVemo_bmpset::Tell(const std::string& text) const {
 }
 
 int TVemo_bmpset::ImageLoad() {
-    if (!IsFile(m_imageFileName)) {
+    // A folder, FIFO or device is there but no image: say what it is.
+    struct stat image {};
+    if (::stat(m_imageFileName.c_str(), &image) != 0) {
         Tell(texts::ImageFileMissing(m_imageFileName));
+        return 1;
+    }
+    if (!S_ISREG(image.st_mode)) {
+        Tell(texts::ImageNotAFile(m_imageFileName, texts::ReasonNotAFile(image.st_mode)));
         return 1;
     }
 

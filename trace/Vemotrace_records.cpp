@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+#include "common/Vemo_texts.h"
 
-constexpr const char* kNotRegularFile = "not a regular file";
+namespace {
 
 // Opens an intermediate file (see the header): no links followed, no
 // waiting on a pipe, and nothing but a regular file with one name. The
@@ -19,7 +19,13 @@ constexpr const char* kNotRegularFile = "not a regular file";
 std::FILE* OpenIntermediate(const std::string& path, bool forWriting) {
     const int flags = (forWriting ? O_WRONLY | O_CREAT : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) throw FileError(path, errno == ELOOP ? std::string(kNotRegularFile) : SystemReason(errno));
+    if (fd < 0) {
+        // A link (ELOOP) or a pipe without a reader (ENXIO): say what it is.
+        const int error = errno;
+        struct stat what {};
+        if (::lstat(path.c_str(), &what) == 0 && !S_ISREG(what.st_mode)) throw FileError(path, texts::ReasonNotAFile(what.st_mode));
+        throw FileError(path, SystemReason(error));
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
@@ -28,7 +34,7 @@ std::FILE* OpenIntermediate(const std::string& path, bool forWriting) {
     }
     if (!S_ISREG(info.st_mode) || (forWriting && info.st_nlink > 1)) {
         ::close(fd);
-        throw FileError(path, kNotRegularFile);
+        throw FileError(path, texts::ReasonNotAFile(info.st_mode));
     }
     if (forWriting && info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
         const int error = errno;

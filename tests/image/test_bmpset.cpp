@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/Vemo_sys.h"
@@ -246,12 +247,22 @@ TEST_F(BmpsetTest, BrokenBmpFailsWithItsNameAndReason) {
     }
 }
 
-// Catches: a folder or a pipe named like an image taken for a file.
-TEST_F(BmpsetTest, FolderNamedLikeAnImageIsNotAFile) {
-    const std::string path = Image("folder.bmp");
-    std::filesystem::create_directories(path);
-    EXPECT_EQ(Load(path), 1);
-    EXPECT_EQ(m_messages, std::vector<std::string>{texts::ImageFileMissing(path)});
+// Catches: a folder, a pipe or a device named like an image taken for a
+// file, or told as missing when it is there but no file.
+TEST_F(BmpsetTest, FolderPipeOrDeviceNamedLikeAnImageIsNotAFile) {
+    const std::string folder = Image("folder.bmp");
+    std::filesystem::create_directories(folder);
+    const std::string pipe = Image("pipe.bmp");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const struct {
+        std::string path;
+        const char* what;
+    } cases[] = {{folder, "フォルダです"}, {pipe, "名前付きパイプ（FIFO）です"}, {"/dev/null", "デバイスファイルです"}};
+    for (const auto& c : cases) {
+        m_messages.clear();
+        EXPECT_EQ(Load(c.path), 1) << c.path;
+        EXPECT_EQ(m_messages, std::vector<std::string>{texts::ImageNotAFile(c.path, c.what)});
+    }
 }
 
 // Catches: an image shortened by another program while it is decoded

@@ -175,8 +175,12 @@ TEST_F(Job, PlantedLinksAndPipesAtIntermediateFilesAreRefused) {
         [&](const std::string& dir) { std::filesystem::create_hard_link(folder.File("victim"), dir + "/temp.sqr"); },
         [&](const std::string& dir) { ASSERT_EQ(::mkfifo((dir + "/temp.sqo").c_str(), 0600), 0); },
     };
+    // The reason inside the Japanese message is the text table's, not English.
+    const std::string reasons[] = {"（通常のファイルではありません）", "（通常のファイルではありません）",
+                                   "（名前付きパイプ（FIFO）です）"};
     int index = 0;
     for (const auto& plant : plants) {
+        const std::string& reason = reasons[index];
         const std::string dir = folder.File("shared" + std::to_string(index++));
         std::filesystem::create_directory(dir);
         ASSERT_TRUE(WriteDrawing(dir + "/plan.bmp"));
@@ -185,6 +189,7 @@ TEST_F(Job, PlantedLinksAndPipesAtIntermediateFilesAreRefused) {
         EXPECT_EQ(Run(dir + "/plan.bmp", dir, AllFormats()), 1) << dir;
         ASSERT_EQ(collected.messages.size(), 2u) << dir;
         EXPECT_NE(collected.messages[0].find(dir + "/temp."), std::string::npos) << collected.messages[0];
+        EXPECT_NE(collected.messages[0].find(reason), std::string::npos) << collected.messages[0];
         EXPECT_FALSE(std::filesystem::exists(dir + "/plan.txt")) << dir;
     }
     EXPECT_EQ(ReadFile(folder.File("victim")), "secret");
