@@ -194,6 +194,12 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
         return 1;
     }
 
+    // Taken before the image is read: a busy folder is known at once.
+    const std::string folder =
+        m_intermediateFolder.empty() ? SplitPath(m_imagePath).folder : m_intermediateFolder;
+    TVemo_folderlock lock;
+    if (!TakeFolderLock(folder, lock)) return 1;
+
     PackedBitmap bitmap;
     {
         // The trace needs only the ink: the loader keeps one bit per pixel.
@@ -213,11 +219,6 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
         return 1;
     }
     RunCheckpoint(1, 1);  // a run stopped while the image was read ends here
-
-    const std::string folder =
-        m_intermediateFolder.empty() ? SplitPath(m_imagePath).folder : m_intermediateFolder;
-    TVemo_folderlock lock;
-    if (!TakeFolderLock(folder, lock)) return 1;
 
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
