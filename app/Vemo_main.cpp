@@ -430,6 +430,8 @@ void TVemo_mainF::FinishRun() {
         m_lastResult = result;
         m_stamps = StampsOf(result);
         m_resultsCurrent = TextOf(m_ui->Edit1) == run->imagePath ? 1 : 0;
+    } else if (m_resultsCurrent == 1 && StampsOf(m_lastResult) != m_stamps) {
+        m_resultsCurrent = 0;  // the run replaced or removed them before it failed
     }
     run->lock.Unlock();
     m_ui->Button3->setEnabled(true);

@@ -50,9 +50,11 @@ TEST(Cli, TracesTheSampleIntoTheOutputFolderAndCleansUp) {
     TempFolder images, output;
     std::filesystem::copy_file(kSample, images.File("plan.bmp"));
     const Outcome outcome = RunCli(output, "--txt --dxf --a10 -o '" + output.Path() + "/out' '" + images.File("plan.bmp") + "'");
-    // The output folder must exist; the program does not create it.
+    // The output folder must exist; the program does not create it, and says
+    // so before it traces.
     EXPECT_EQ(outcome.exitStatus, 1);
-    EXPECT_NE(outcome.err.find(output.Path() + "/out/plan.txt"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("出力フォルダ「" + output.Path() + "/out」がありません。"), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.find("2.画像分析"), std::string::npos) << outcome.err;
 
     std::filesystem::create_directory(output.File("out"));
     const Outcome good = RunCli(output, "--txt --dxf --a10 -o '" + output.Path() + "/out' '" + images.File("plan.bmp") + "'");
