@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <algorithm>
@@ -60,8 +61,11 @@ double RunCommandLine(const std::string& image, const std::string& output) {
 
 double RunWindow(TVemo_mainF& window) {
     const auto start = std::chrono::steady_clock::now();
+    // Waiting as the program's event loop does: asleep until an event comes.
+    QEventLoop loop;
+    QObject::connect(&window, &TVemo_mainF::runFinished, &loop, &QEventLoop::quit);
     window.findChild<QPushButton*>("Button3")->click();
-    while (window.IsRunning()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (window.IsRunning()) loop.exec();
     return Seconds(start);
 }
 
@@ -113,8 +117,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         ratios.push_back(inWindow / onCommandLine);
-        std::printf("pair %d: window %.3f s, vemo-trace %.3f s, ratio %.3f\n", pair + 1, inWindow, onCommandLine,
-                    ratios.back());
+        const std::string& told = messages.back();
+        std::printf("pair %d: window %.3f s (trace %s), vemo-trace %.3f s, ratio %.3f\n", pair + 1, inWindow,
+                    told.substr(told.find("time:") + 5).c_str(), onCommandLine, ratios.back());
         std::fflush(stdout);
     }
     std::sort(ratios.begin(), ratios.end());

@@ -181,17 +181,19 @@ private slots:
 
         auto* progress = Find<QProgressBar>(window, "RunProgress");
         QTest::mouseClick(Find<QPushButton>(window, "Button3"), Qt::LeftButton);
-        QSet<QString> seen;  // stage text and bar text at each screenshot
-        int shots = 0;
+        // One screenshot per stage and per file written, once its bar has moved.
+        QSet<QString> seen;
+        QSet<int> values;
         while (window.IsRunning()) {
-            QTest::qWait(20);
-            const QString state = Find<QLabel>(window, "Panel5")->text() + " " + progress->text();
-            if (window.IsRunning() && progress->value() > 0 && !seen.contains(state) && shots < 8) {
-                seen.insert(state);
-                SaveScreenshot(window, qPrintable(QString("-progress%1.png").arg(++shots)));
-            }
+            QTest::qWait(10);
+            if (!window.IsRunning() || progress->value() == 0) continue;
+            values.insert(progress->value());
+            const QString step = Find<QLabel>(window, "Panel5")->text() + " " + progress->format();
+            if (seen.contains(step)) continue;
+            seen.insert(step);
+            SaveScreenshot(window, qPrintable(QString("-progress%1.png").arg(seen.size())));
         }
-        QVERIFY2(seen.size() >= 2, qPrintable(QStringList(seen.values()).join(" | ")));
+        QVERIFY2(seen.size() >= 2 && values.size() >= 4, qPrintable(QStringList(seen.values()).join(" | ")));
         QCOMPARE(program.messages.size(), std::size_t(1));
         std::map<std::string, std::string> files;
         for (const char* name : {"large.txt", "large.dxf", "large.A10"}) files[name] = ReadFile(scratch.File(name));
