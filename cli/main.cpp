@@ -194,6 +194,9 @@ void RequestStop(int signalNumber) {
 // Installed per image (in a batch, in the image's own process). No
 // SA_RESTART: a wait for a folder's lock must see the signal.
 void StopRunsOnSignals() {
+    static bool installed = false;  // twice would chain the handler to itself
+    if (installed) return;
+    installed = true;
     struct sigaction action {};
     action.sa_handler = RequestStop;
     sigemptyset(&action.sa_mask);
