@@ -4,7 +4,11 @@
 #include <filesystem>
 #include <new>
 #include <string_view>
+#include <thread>
 #include <utility>
+
+#include <malloc.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,8 +20,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QUrl>
 
 #include "app/Vemodirectory_box.h"
@@ -34,6 +40,10 @@ namespace {
 std::string TextOf(const QLineEdit* edit) { return edit->text().toStdString(); }
 
 std::string FlagOf(const QCheckBox* box) { return box->isChecked() ? "1" : "0"; }
+
+// The status panel grows by this much below the stage text for the
+// progress bar and the "中止" button.
+constexpr int kRunControlsHeight = 28;
 
 // The ratio as the window shows it: a space, then three decimals.
 QString DisplayedRatio(const std::string& stored) {
@@ -67,10 +77,21 @@ TVemo_mainF::TVemo_mainF(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_ui(std::make_unique<Ui::TVemo_mainF>()) {
+#ifdef __GLIBC__
+    // The run's worker thread would get a malloc arena of its own, which
+    // hands its memory back between the stages and takes it again page by
+    // page: a run in the window cost a fifth more than through vemo-trace.
+    // One arena, as in vemo-trace's one thread (bench/window_cost).
+    mallopt(M_ARENA_MAX, 1);
+#endif
     m_ui->setupUi(this);
     m_messages = [this](const std::string& text) { ShowMessage(this, text); };
     m_chooseImageFile = [this] { return QFileDialog::getOpenFileName(this); };
     m_chooseFolder = ChooseFolder;
+    m_ask = [this](const std::string& question) {
+        return QMessageBox::question(this, kApplicationTitle, QString::fromStdString(question),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
 
     connect(m_ui->Edit1, &QLineEdit::textChanged, this, &TVemo_mainF::Edit1Change);
     const std::pair<QPushButton*, void (TVemo_mainF::*)()> buttons[] = {
@@ -92,7 +113,25 @@ TVemo_mainF::TVemo_mainF(QWidget* parent)
     FormCreate();
 }
 
-TVemo_mainF::~TVemo_mainF() = default;
+// One run in progress: the job on its worker thread, the flag that stops
+// it and the lock on its folder, which the window takes so that a busy
+// folder is told at once.
+struct TVemo_mainF::Run {
+    std::string imagePath;
+    TVemo_folderlock lock;
+    CancelFlag cancel;
+    std::unique_ptr<TVemo_comp> job;
+    std::thread worker;
+};
+
+TVemo_mainF::~TVemo_mainF() {
+    // The program ends during a run only when the window was closed some
+    // other way than by the user (the session ends): stop it and wait.
+    if (m_run && m_run->worker.joinable()) {
+        m_run->cancel.Request();
+        m_run->worker.join();
+    }
+}
 
 void TVemo_mainF::Attach(TVemo_viewareF& viewer, TVemo_sysF& settings, TVemo_susieF& susie) {
     m_viewer = &viewer;
@@ -117,8 +156,23 @@ void TVemo_mainF::SetFolderChooser(std::function<std::string(QWidget*, const std
     m_chooseFolder = std::move(chooser);
 }
 
+void TVemo_mainF::SetQuestion(std::function<bool(const std::string&)> ask) { m_ask = std::move(ask); }
+
+void TVemo_mainF::SetWorkerGate(std::function<void()> gate) { m_workerGate = std::move(gate); }
+
 void TVemo_mainF::Tell(const std::string& text) const {
+    // No message box may open on the worker thread: its messages wait for
+    // the end of the run.
+    if (QThread::currentThread() != thread()) {
+        const std::lock_guard<std::mutex> guard(m_pendingMutex);
+        m_pending.push_back(text);
+        return;
+    }
     if (m_messages) m_messages(text);
+}
+
+void TVemo_mainF::Post(std::function<void()> update) {
+    QMetaObject::invokeMethod(this, std::move(update), Qt::QueuedConnection);
 }
 
 void TVemo_mainF::FormCreate() {
@@ -132,6 +186,22 @@ void TVemo_mainF::FormCreate() {
     for (const std::string& item : DxfTemplate()) {
         m_ui->ListBox1->addItem(QString::fromLatin1(item.data(), static_cast<qsizetype>(item.size())));
     }
+    AddRunControls();
+}
+
+// The progress bar and the "中止" button, below the stage text.
+void TVemo_mainF::AddRunControls() {
+    QWidget* panel = m_ui->Panel4;
+    const int top = panel->height() - 2;
+    panel->resize(panel->width(), panel->height() + kRunControlsHeight);
+    m_progress = new QProgressBar(panel);
+    m_progress->setObjectName(QStringLiteral("RunProgress"));
+    m_progress->setGeometry(8, top, 205, 22);
+    m_progress->setRange(0, 100);
+    m_stopButton = new QPushButton(QString::fromUtf8(texts::kStopButton), panel);
+    m_stopButton->setObjectName(QStringLiteral("StopButton"));
+    m_stopButton->setGeometry(221, top - 1, 72, 25);
+    connect(m_stopButton, &QPushButton::clicked, this, &TVemo_mainF::StopRun);
 }
 
 void TVemo_mainF::showEvent(QShowEvent* event) {
@@ -149,7 +219,9 @@ void TVemo_mainF::FormShow() {
     m_resultsCurrent = 0;
     QWidget* panel = m_ui->Panel4;
     panel->hide();
-    panel->move(width() / 2 - panel->width() / 2, height() / 2 - panel->height() / 2);
+    // Centred as the stage text alone would be; the run controls hang below.
+    const int textHeight = panel->height() - kRunControlsHeight;
+    panel->move(width() / 2 - panel->width() / 2, height() / 2 - textHeight / 2);
 }
 
 SettingsRecord TVemo_mainF::LoadFromSettings() {
@@ -178,14 +250,50 @@ SettingsRecord TVemo_mainF::LoadFromSettings() {
 }
 
 void TVemo_mainF::closeEvent(QCloseEvent* event) {
+    if (m_run) {
+        // Never lost: a close during a run either stops the run and closes
+        // the window once it has cleaned up, or is declined by the user.
+        event->ignore();
+        if (!m_closeAfterRun && m_ask && m_ask(texts::kStopAndClose)) {
+            m_closeAfterRun = true;
+            StopRun();
+        }
+        return;
+    }
     FormClose();
     event->accept();
 }
 
 void TVemo_mainF::FormClose() {
     if (m_skipSave == 0) SaveToSettings();
-    if (m_resultsCurrent == 1) DeleteIntermediateFiles();
-    m_folderLock.Unlock();
+    TVemo_folderlock lock;
+    if (m_resultsCurrent == 1 && LockOwnFiles(lock)) DeleteIntermediateFiles();
+}
+
+TVemo_mainF::Stamps TVemo_mainF::StampsOf(const TraceResult& result) {
+    Stamps stamps;
+    const std::string* paths[] = {&result.squaresPath, &result.groupsPath, &result.pointsPath, &result.linesPath};
+    for (std::size_t i = 0; i < stamps.size(); ++i) {
+        struct stat file {};
+        if (paths[i]->empty() || ::lstat(paths[i]->c_str(), &file) != 0) continue;
+        stamps[i] = {true, file.st_dev, file.st_ino, file.st_size, file.st_mtim.tv_sec, file.st_mtim.tv_nsec};
+    }
+    return stamps;
+}
+
+bool TVemo_mainF::LockOwnFiles(TVemo_folderlock& lock) {
+    bool own = false;
+    try {
+        own = lock.Lock(SplitPath(m_lastResult.linesPath).folder, TVemo_folderlock::Mode::FailIfBusy) &&
+              StampsOf(m_lastResult) == m_stamps;
+    } catch (const FileError&) {
+        // The folder is gone, and the files with it.
+    }
+    if (!own) {
+        lock.Unlock();
+        m_resultsCurrent = 0;
+    }
+    return own;
 }
 
 void TVemo_mainF::DeleteIntermediateFiles() {
@@ -209,11 +317,7 @@ void TVemo_mainF::SaveToSettings() {
     m_settingsHolder->SaveSettings(m_settings);
 }
 
-void TVemo_mainF::Edit1Change() {
-    m_resultsCurrent = 0;
-    // The last run's files are no longer the window's to keep.
-    m_folderLock.Unlock();
-}
+void TVemo_mainF::Edit1Change() { m_resultsCurrent = 0; }
 
 void TVemo_mainF::Button1Click() {
     const QString chosen = m_chooseImageFile ? m_chooseImageFile() : QString();
@@ -244,11 +348,12 @@ TraceOptions TVemo_mainF::CollectOptions() const {
 
 void TVemo_mainF::SetStatusText(const QString& text) {
     m_ui->Panel5->setText(text);
-    // The run blocks the event loop; paint now so that each stage shows.
+    // Paint now: a short stage would otherwise never be seen.
     m_ui->Panel5->repaint();
 }
 
 void TVemo_mainF::Button3Click() {
+    if (m_run) return;
     const std::string imagePath = TextOf(m_ui->Edit1);
     const std::string outputFolder = TextOf(m_ui->Edit2);
     if (imagePath.empty()) {
@@ -259,44 +364,108 @@ void TVemo_mainF::Button3Click() {
         Tell(texts::kNoOutputFolderGiven);
         return;
     }
-    // The window keeps the lock on the folder of its run's files; a folder
-    // that cannot be opened is left to the job, whose load reports it.
+    StartRun(imagePath, outputFolder);
+}
+
+void TVemo_mainF::StartRun(const std::string& imagePath, const std::string& outputFolder) {
+    auto run = std::make_unique<Run>();
+    run->imagePath = imagePath;
+    // The window never waits for another run: a busy folder is told at
+    // once. A folder that cannot be opened is left to the job's checks.
     const std::string folder = SplitPath(imagePath).folder;
     bool lockHeld = false;
     try {
-        if (!m_folderLock.IsHeld() || m_folderLock.Folder() != folder) {
-            m_folderLock.Unlock();
-            if (!m_folderLock.Lock(folder, TVemo_folderlock::Mode::FailIfBusy)) {
-                Tell(texts::FolderBusy(folder));
-                return;
-            }
+        if (!run->lock.Lock(folder, TVemo_folderlock::Mode::FailIfBusy)) {
+            Tell(texts::FolderBusy(folder));
+            return;
         }
         lockHeld = true;
     } catch (const FileError&) {
-        m_folderLock.Unlock();
     }
+
+    const StatusSink status = [this](std::string_view text) {
+        Post([this, shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))] {
+            m_progress->setFormat(QStringLiteral("%p%"));
+            SetStatusText(shown);
+        });
+    };
+    run->job = std::make_unique<TVemo_comp>(imagePath, outputFolder, *m_settingsHolder, *m_susie, Messages(), status);
+    run->job->SetFolderLock(lockHeld ? FolderLockMode::HeldByCaller : FolderLockMode::FailIfBusy);
+    run->job->SetCancelFlag(&run->cancel);
+    run->job->SetProgressSink([this](int percent) { Post([this, percent] { m_progress->setValue(percent); }); });
+    run->job->SetWritingSink([this](const std::string& path) {
+        Post([this, name = QString::fromStdString(SplitPath(path).name)] {
+            m_progress->setFormat(name + QStringLiteral("  %p%"));
+        });
+    });
 
     m_ui->Panel4->show();
     m_ui->Panel4->raise();
+    m_progress->setValue(0);
+    m_progress->setFormat(QStringLiteral("%p%"));
+    m_stopButton->setEnabled(true);
+    m_ui->Button3->setEnabled(false);
+    m_ui->Button5->setEnabled(false);
     SetStatusText(QString::fromUtf8(texts::kStatusLoading));
 
-    const StatusSink status = [this](std::string_view text) {
-        SetStatusText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-    };
-    TVemo_comp job(imagePath, outputFolder, *m_settingsHolder, *m_susie, Messages(), status);
-    if (lockHeld) job.SetFolderLock(FolderLockMode::HeldByCaller);
-    job.Run(CollectOptions());
+    run->worker = std::thread([this, job = run->job.get(), options = CollectOptions(), gate = m_workerGate] {
+        if (gate) gate();
+        job->Run(options);
+        Post([this] { FinishRun(); });
+    });
+    m_run = std::move(run);
+}
 
+void TVemo_mainF::StopRun() {
+    if (!m_run) return;
+    m_run->cancel.Request();
+    m_stopButton->setEnabled(false);
+}
+
+void TVemo_mainF::FinishRun() {
+    if (!m_run) return;
+    m_run->worker.join();
+    const std::unique_ptr<Run> run = std::move(m_run);
+    std::vector<std::string> messages;
+    {
+        const std::lock_guard<std::mutex> guard(m_pendingMutex);
+        messages.swap(m_pending);
+    }
+    // Only a run whose trace went through has files to show; a run that
+    // failed before or was stopped keeps the last good result.
+    const TraceResult result = run->job->GetResult();
+    if (!result.linesPath.empty()) {
+        m_lastResult = result;
+        m_stamps = StampsOf(result);
+        m_resultsCurrent = TextOf(m_ui->Edit1) == run->imagePath ? 1 : 0;
+    } else if (m_resultsCurrent == 1 && StampsOf(m_lastResult) != m_stamps) {
+        m_resultsCurrent = 0;  // the run replaced or removed them before it failed
+    }
+    run->lock.Unlock();
+    m_ui->Button3->setEnabled(true);
+    m_ui->Button5->setEnabled(true);
+    m_stopButton->setEnabled(false);
+
+    if (m_closeAfterRun) {
+        m_ui->Panel4->hide();
+        emit runFinished();
+        close();
+        return;
+    }
+    for (const std::string& text : messages) Tell(text);
     SetStatusText(QString::fromUtf8(texts::kStatusFinished));
     m_ui->Panel4->hide();
-    m_resultsCurrent = 1;
-    m_lastResult = job.GetResult();
+    emit runFinished();
 }
 
 void TVemo_mainF::Button4Click() { close(); }
 
 void TVemo_mainF::Button5Click() {
     const std::string imagePath = TextOf(m_ui->Edit1);
+    // Held while the viewer shows the run's files, so that no other run
+    // replaces them under it.
+    TVemo_folderlock lock;
+    if (m_resultsCurrent == 1) LockOwnFiles(lock);
     if (m_viewer->OpenImage(imagePath, m_lastResult) == 1) {
         Tell(texts::CannotDisplay(imagePath));
         return;

@@ -2,25 +2,39 @@
 //
 // Collects the image file, the output folder, the axis flips, the ratios
 // and the output formats; runs one trace job per click of "トレース実行" on
-// the window's own thread (the status panel is repainted after each stage
-// text, since no events are processed while the job runs); opens the
-// viewer and the help document; carries the settings from one program run
-// to the next through the settings holder.
+// a worker thread, while the window stays responsive: the status panel
+// shows the stage text and a progress bar (each stage, then each file
+// written), and its "中止" button stops the run. Opens the viewer and the
+// help document; carries the settings from one program run to the next
+// through the settings holder.
 //
 // Reads: "Vemo.sys" (through TVemo_sysF) at first show. Writes: "Vemo.sys"
 // at close, unless start-up failed; deletes the last run's four
-// intermediate files at close while they belong to the image in Edit1.
-// While those files are in use the window holds the lock on their folder,
-// so that no other run in that folder replaces them under the viewer.
+// intermediate files at close while they belong to the image in Edit1 and
+// are still the files that run wrote.
+//
+// The lock on the intermediate files' folder is held during a run and
+// while the viewer shows the run's files, never while the window is idle:
+// another run (vemo-trace --keep-temp) may use the folder in between, so
+// before the viewer draws the run's lines the window checks, under the
+// lock, that the files are still the ones its run wrote.
+//
+// Messages of a run (the job's, the loader's) are collected on the worker
+// thread and shown, in their order, when the run has ended. Closing the
+// window during a run asks whether to stop it; the window closes once the
+// stopped run has cleaned up.
 //
 // The controls come from resources/Vemo_main.ui and keep its names
 // (Edit1, CheckBox3, Panel5, ...): tests and the viewer find them by name.
 #pragma once
 
+#include <array>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <QString>
 #include <QWidget>
@@ -30,6 +44,8 @@
 #include "job/Vemo_comp.h"
 #include "trace/Vemotrace_types.h"
 
+class QProgressBar;
+class QPushButton;
 class TVemo_susieF;
 class TVemo_viewareF;
 namespace Ui {
@@ -68,6 +84,12 @@ public:
     int IsResultsCurrent() const { return m_resultsCurrent; }
     TraceResult LastResult() const { return m_lastResult; }
 
+    // True from a click of "トレース実行" until its run has ended and its
+    // messages have been shown; runFinished() is signalled then.
+    bool IsRunning() const { return m_run != nullptr; }
+    // Stops the run in progress (the "中止" button).
+    void StopRun();
+
     // A second start asked for this window: show it in front, restored
     // when it is minimised.
     void BringToFront();
@@ -82,6 +104,11 @@ public:
     void SetImageFileChooser(std::function<QString()> chooser);
     // The folder chooser used by Button2; ChooseFolder by default.
     void SetFolderChooser(std::function<std::string(QWidget*, const std::string&)> chooser);
+    // Asked when the window is closed during a run: true stops the run and
+    // closes the window after it. A yes/no message box by default.
+    void SetQuestion(std::function<bool(const std::string&)> ask);
+    // Runs on the worker thread before each job (tests hold a run there).
+    void SetWorkerGate(std::function<void()> gate);
 
     // Event handlers and operations, named after the window definition.
     void FormCreate();
@@ -97,23 +124,51 @@ public:
     SettingsRecord LoadFromSettings();
     void SaveToSettings();
 
+signals:
+    void runFinished();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    struct Run;
+    // What the window knows of a file its run wrote, to tell it apart from
+    // a file another run wrote there since.
+    struct FileStamp {
+        bool exists = false;
+        unsigned long long device = 0, inode = 0;
+        long long size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    using Stamps = std::array<FileStamp, 4>;
+    static Stamps StampsOf(const TraceResult& result);
+
     TraceOptions CollectOptions() const;
     void SetStatusText(const QString& text);
+    void AddRunControls();
+    void StartRun(const std::string& imagePath, const std::string& outputFolder);
+    void FinishRun();
+    // Takes the lock on the last run's folder and checks its files; false
+    // (and the results no longer current) when they are no longer its own.
+    bool LockOwnFiles(TVemo_folderlock& lock);
     void DeleteIntermediateFiles();
     void Tell(const std::string& text) const;
+    // From the worker thread: runs `update` on the window's thread.
+    void Post(std::function<void()> update);
 
     std::unique_ptr<Ui::TVemo_mainF> m_ui;
     TVemo_viewareF* m_viewer = nullptr;
     TVemo_sysF* m_settingsHolder = nullptr;
     TVemo_susieF* m_susie = nullptr;
-    // Held from a run until its files are no longer the window's: another
-    // run in that folder would replace them under the viewer.
-    TVemo_folderlock m_folderLock;
+    QProgressBar* m_progress = nullptr;
+    QPushButton* m_stopButton = nullptr;
+    std::unique_ptr<Run> m_run;
+    bool m_closeAfterRun = false;
+    Stamps m_stamps;
+    // The messages of the run in progress, shown when it ends.
+    mutable std::mutex m_pendingMutex;
+    mutable std::vector<std::string> m_pending;
 
     SettingsRecord m_settings;
     TraceResult m_lastResult;
@@ -124,4 +179,6 @@ private:
     MessageSink m_messages;
     std::function<QString()> m_chooseImageFile;
     std::function<std::string(QWidget*, const std::string&)> m_chooseFolder;
+    std::function<bool(const std::string&)> m_ask;
+    std::function<void()> m_workerGate;
 };

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "base/Vemo_fileerror.h"
+#include "base/Vemo_runcontrol.h"
 
 TVemo_folderlock::~TVemo_folderlock() { Unlock(); }
 
@@ -24,7 +25,7 @@ TVemo_folderlock& TVemo_folderlock::operator=(TVemo_folderlock&& other) noexcept
     return *this;
 }
 
-bool TVemo_folderlock::Lock(const std::string& folder, Mode mode) {
+bool TVemo_folderlock::Lock(const std::string& folder, Mode mode, const CancelFlag* cancel) {
     Unlock();
     const std::string path = folder.empty() ? std::string(".") : folder;
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -33,6 +34,10 @@ bool TVemo_folderlock::Lock(const std::string& folder, Mode mode) {
     int result;
     do {
         result = ::flock(fd, operation);
+        if (result != 0 && errno == EINTR && cancel != nullptr && cancel->IsRequested()) {
+            ::close(fd);
+            throw RunCancelled();
+        }
     } while (result != 0 && errno == EINTR);
     if (result != 0) {
         const int error = errno;

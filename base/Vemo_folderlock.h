@@ -15,6 +15,8 @@
 
 #include <string>
 
+class CancelFlag;
+
 class TVemo_folderlock {
 public:
     enum class Mode {
@@ -32,8 +34,9 @@ public:
     // Takes the lock on `folder` ("" is the current directory), letting go
     // of any lock held before. True when held; false only in FailIfBusy
     // mode, when another run holds it. Throws FileError when the folder
-    // cannot be opened.
-    bool Lock(const std::string& folder, Mode mode);
+    // cannot be opened. A wait ends with RunCancelled when a signal
+    // interrupts it after `cancel` was raised.
+    bool Lock(const std::string& folder, Mode mode, const CancelFlag* cancel = nullptr);
     void Unlock();
     bool IsHeld() const { return m_fd >= 0; }
     const std::string& Folder() const { return m_folder; }

@@ -107,6 +107,8 @@ const std::vector<OptionRule>& TraceRules() {
         list.push_back({"y-ratio", 0, "R", "Scale Y by R (a decimal number)."});
         list.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
         list.push_back({"keep-temp", 0, nullptr, "Write the intermediate files in the image's folder and keep them."});
+        list.push_back({"no-wait", 0, nullptr,
+                        "With --keep-temp: fail at once when another run uses the image's folder, instead of waiting."});
         list.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
         list.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
         list.push_back({"quiet", 'q', nullptr, "Tell only failures: no stage texts, completion lines or progress line."});

@@ -100,6 +100,46 @@ public:
     ImageUnderWay& operator=(const ImageUnderWay&) = delete;
 };
 
+// Ctrl-C and kill stop an image's run the way the window's "中止" does: the
+// job ends at its next checkpoint, removes its intermediate files and
+// replaces no output file; then the process ends as the signal would have
+// ended it. A second signal does not wait for the checkpoint: the handler
+// that was there before (the private folder's) runs at once.
+CancelFlag g_stopRequested;
+volatile sig_atomic_t g_stopSignal = 0;
+struct sigaction g_beforeStop[2];
+constexpr int kStopSignals[2] = {SIGINT, SIGTERM};
+
+void RequestStop(int signalNumber) {
+    const int slot = signalNumber == SIGINT ? 0 : 1;
+    if (g_stopRequested.IsRequested()) {
+        ::sigaction(signalNumber, &g_beforeStop[slot], nullptr);
+        ::raise(signalNumber);
+        return;
+    }
+    g_stopSignal = signalNumber;
+    g_stopRequested.Request();
+}
+
+// Installed per image (in a batch, in the image's own process). No
+// SA_RESTART: a wait for a folder's lock must see the signal.
+void StopRunsOnSignals() {
+    static bool installed = false;  // twice would chain the handler to itself
+    if (installed) return;
+    installed = true;
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    for (int slot = 0; slot < 2; ++slot) ::sigaction(kStopSignals[slot], &action, &g_beforeStop[slot]);
+}
+
+// After a stopped run has cleaned up: end by the signal that stopped it.
+void EndAsStopped() {
+    if (g_stopSignal == 0) return;
+    ::signal(g_stopSignal, SIG_DFL);
+    ::raise(g_stopSignal);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,6 +185,7 @@ int main(int argc, char** argv) {
     }
 
     const bool keepTemp = parser.IsSet("keep-temp");
+    const bool noWait = parser.IsSet("no-wait");
     // In a batch each image's process catches the signals for its own
     // private folder; the batch's children get them with the whole group.
     TVemo_privatefolder::CatchStopSignals();
@@ -172,7 +213,20 @@ int main(int argc, char** argv) {
             job.SetIntermediateFolder(privateFolder->Path());
             job.SetFolderLock(FolderLockMode::HeldByCaller);
         }
+        if (keepTemp) {
+            job.SetFolderLock(noWait ? FolderLockMode::FailIfBusy : FolderLockMode::Wait);
+            job.SetWaitingSink([&](const std::string& folder) {
+                errors("vemo-trace waits for the other run in " + folder + " to finish (--no-wait fails instead)");
+            });
+        }
+        StopRunsOnSignals();
+        job.SetCancelFlag(&g_stopRequested);
         const int result = job.Run(options) == 0 ? 0 : kExitFailed;
+        if (job.WasCancelled()) {
+            privateFolder.reset();
+            EndAsStopped();
+            return kExitFailed;
+        }
         status(texts::kStatusFinished);
         return result;
     };

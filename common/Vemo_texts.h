@@ -87,6 +87,20 @@ inline std::string Traced(const std::string& imagePath, const std::string& timeT
     return imagePath + "をトレースしました。 " + timeText;
 }
 
+// A run stopped by the user (the window's "中止", or Ctrl-C / kill for
+// vemo-trace), and the checks made before a run starts.
+inline std::string RunStopped(const std::string& imagePath) {
+    return imagePath + "のトレースを中止しました。";
+}
+inline std::string OutputFolderMissing(const std::string& folder) {
+    return "出力フォルダ「" + folder + "」がありません。";
+}
+inline std::string OutputFolderNotWritable(const std::string& folder, const std::string& reason) {
+    return "出力フォルダ「" + folder + "」に書き込めません。（" + reason + "）";
+}
+inline constexpr const char* kStopButton = "中止";
+inline constexpr const char* kStopAndClose = "トレース中です。トレースを中止して閉じますか？";
+
 // vemo-trace's batches: an image whose trace process could not be started
 // (a process or memory limit), or that ended without finishing (a crash, a
 // signal, memory running out).

@@ -3,6 +3,8 @@
 #include "export/Vemo_compdata.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <cmath>
 #include <limits>
 #include <span>
@@ -11,6 +13,7 @@
 #include <utility>
 
 #include "base/Vemo_path.h"
+#include "base/Vemo_runcontrol.h"
 #include "base/Vemo_safefile.h"
 #include "common/Vemo_common.h"
 #include "trace/Vemotrace_records.h"
@@ -90,10 +93,16 @@ int32_t ClampToInt32(int64_t value) {
 // word, so a file that ends inside a record throws.
 class WriterPolylines {
 public:
-    explicit WriterPolylines(const std::string& path) : m_reader(path) {}
+    explicit WriterPolylines(const std::string& path) : m_reader(path) {
+        std::error_code unknown;
+        const auto size = std::filesystem::file_size(path, unknown);
+        m_fileSize = unknown ? 0 : static_cast<int64_t>(size);
+    }
 
-    // The next polyline's points; false at the end of the file.
+    // The next polyline's points; false at the end of the file. The bytes
+    // read so far are the writer's progress.
     bool Next(std::vector<Point>& points) {
+        RunCheckpoint(m_bytesRead, m_fileSize);
         points.clear();
         int32_t count = 0;
         switch (m_reader.NextCount(count)) {
@@ -109,27 +118,40 @@ public:
             for (std::size_t k = 0; k < chunk; ++k) points.push_back(records::GetVertex(vertices, k));
             done += static_cast<int32_t>(chunk);
         }
+        m_bytesRead += static_cast<int64_t>(records::kPolylineCountSize + points.size() * records::kVertexSize);
         return true;
     }
 
 private:
     PolylineReader m_reader;
+    int64_t m_fileSize = 0;
+    int64_t m_bytesRead = 0;
 };
 
-// An output file written through the safe save, line by line.
+// An output file written through the safe save, line by line. With a
+// staging list its Commit hands the complete file over to the list instead
+// of replacing the target (see TVemo_compdata::StageCommits).
 class SafeOutputFile {
 public:
-    explicit SafeOutputFile(std::string targetPath) : m_file(std::move(targetPath)) {}
+    SafeOutputFile(std::string targetPath, std::vector<std::unique_ptr<TVemo_safefile>>* staged = nullptr)
+        : m_file(std::make_unique<TVemo_safefile>(std::move(targetPath))), m_staged(staged) {}
 
-    void Write(std::string_view text) { m_file.Write(text); }
+    void Write(std::string_view text) { m_file->Write(text); }
     void Line(std::string_view text) {
-        m_file.Write(text);
-        m_file.Write(kLineEnd);
+        m_file->Write(text);
+        m_file->Write(kLineEnd);
     }
-    void Commit() { m_file.Commit(); }
+    void Commit() {
+        if (m_staged != nullptr) {
+            m_staged->push_back(std::move(m_file));
+        } else {
+            m_file->Commit();
+        }
+    }
 
 private:
-    TVemo_safefile m_file;
+    std::unique_ptr<TVemo_safefile> m_file;
+    std::vector<std::unique_ptr<TVemo_safefile>>* m_staged;
 };
 
 // A template item split into its columns.
@@ -168,6 +190,8 @@ TVemo_compdata::TVemo_compdata() {
     m_colours.fill(CanvasColour{0, 0, 0});
     std::copy(kColourTable.begin(), kColourTable.end(), m_colours.begin());
 }
+
+TVemo_compdata::~TVemo_compdata() = default;
 
 CanvasColour TVemo_compdata::Colour(int index) const {
     if (index < 0 || index >= kColourCount) return CanvasColour{0, 0, 0};
@@ -300,6 +324,24 @@ void TVemo_compdata::DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas,
 
 // --- Export ------------------------------------------------------------------
 
+void TVemo_compdata::StageCommits(bool on) {
+    m_staging = on;
+    if (!on) m_staged.clear();
+}
+
+std::vector<FileError> TVemo_compdata::CommitStaged() {
+    std::vector<FileError> failed;
+    for (auto& file : m_staged) {
+        try {
+            file->Commit();
+        } catch (const FileError& error) {
+            failed.push_back(error);
+        }
+    }
+    m_staged.clear();
+    return failed;
+}
+
 void TVemo_compdata::SetExportParams(const TraceResult& result, std::vector<std::string> dxfTemplate) {
     m_result = result;
     m_template = std::move(dxfTemplate);
@@ -340,7 +382,7 @@ std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
 
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
-    SafeOutputFile out(outputPath);
+    SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
     out.Line(Fixed3(DrawingWidth()) + "," + Fixed3(DrawingHeight()));
     std::vector<Point> points;
@@ -400,7 +442,7 @@ void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
     }
 
     WriterPolylines lines(m_result.linesPath);
-    SafeOutputFile out(outputPath);
+    SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
     for (const std::string& text : header) out.Line(text);
     std::vector<Point> points;
@@ -419,7 +461,7 @@ void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
 
 void TVemo_compdata::WriteA10(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
-    SafeOutputFile out(outputPath);
+    SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
     const auto corner = [](double x, double y) { return FormatNumber("%15.3lf", x) + FormatNumber("%10.3lf", y); };
 
@@ -447,7 +489,7 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
 
 void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
-    SafeOutputFile out(outputPath);
+    SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
 
     // A negative ratio gives a drawing left of or above the origin; the

@@ -39,12 +39,15 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "base/Vemo_fileerror.h"
+#include "base/Vemo_safefile.h"
 #include "export/Vemo_canvas.h"
 #include "export/Vemo_dxftemplate.h"
 #include "export/Vemo_units.h"
@@ -72,6 +75,7 @@ public:
     static constexpr int kDrawingColours = 13;
 
     TVemo_compdata();
+    ~TVemo_compdata();
     TVemo_compdata(const TVemo_compdata&) = delete;
     TVemo_compdata& operator=(const TVemo_compdata&) = delete;
 
@@ -119,6 +123,15 @@ public:
     // Throws FileError when the lines file or the output file fails.
     std::optional<std::string> Export(ExportKind kind, const std::string& imagePath,
                                       const std::string& outputFolder) const;
+    // Staged commits: while on, each writer leaves its complete file
+    // beside the target instead of replacing it, until CommitStaged
+    // replaces the targets in the order they were written. Staged files
+    // still waiting when staging ends or the object goes are removed, so a
+    // run stopped between two formats replaces none. CommitStaged tries
+    // every file and returns the FileErrors of those it could not replace.
+    void StageCommits(bool on);
+    std::vector<FileError> CommitStaged();
+
     void WriteText(const std::string& outputPath) const;
     void WriteDxf(const std::string& outputPath) const;
     void WriteA10(const std::string& outputPath) const;
@@ -134,6 +147,7 @@ public:
     std::vector<std::string> ReadTemplateRange(int32_t lowest, int32_t highest) const;
 
 private:
+    std::vector<std::unique_ptr<TVemo_safefile>>* StagingList() const { return m_staging ? &m_staged : nullptr; }
     void DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const;
     double DrawingWidth() const;
     double DrawingHeight() const;
@@ -153,4 +167,6 @@ private:
     TraceResult m_result;
     OutputScale m_scale;
     std::vector<std::string> m_template;
+    bool m_staging = false;
+    mutable std::vector<std::unique_ptr<TVemo_safefile>> m_staged;
 };

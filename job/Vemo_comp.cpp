@@ -2,6 +2,8 @@
 #include "job/Vemo_comp.h"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +11,11 @@
 #include <new>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "base/Vemo_fileerror.h"
 #include "base/Vemo_folderlock.h"
 #include "base/Vemo_path.h"
 #include "common/Vemo_texts.h"
@@ -22,6 +29,30 @@
 namespace {
 
 bool IsSet(const std::string& flag) { return flag == "1"; }
+
+// The formats in the order they are written.
+std::array<std::pair<bool, ExportKind>, 4> TickedKinds(const TraceOptions& options) {
+    return {{
+        {options.exportText, ExportKind::Text},
+        {options.exportDxf, ExportKind::Dxf},
+        {options.exportA10, ExportKind::A10},
+        {options.exportSvg, ExportKind::Svg},
+    }};
+}
+
+// Several findings as one message, one per line.
+std::string JoinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    return text;
+}
+
+// A stopped run's intermediate files: half-written, of no use to anyone.
+void RemoveIntermediateFiles(const TraceResult& files) {
+    for (const std::string* path : {&files.squaresPath, &files.groupsPath, &files.pointsPath, &files.linesPath}) {
+        if (!path->empty()) ::unlink(path->c_str());
+    }
+}
 
 // What the main window's ratio field would show for a stored ratio, and so
 // what a run started there would read back. A stored value that is not a
@@ -66,7 +97,14 @@ int TVemo_comp::Run(const TraceOptions& options) {
     // memory is short; nothing may leave Run all the same.
     try {
         try {
+            const RunScope scope(m_cancel, m_progress);
             return RunSteps(options);
+        } catch (const RunCancelled&) {
+            m_result = TraceResult();
+            m_timeText.clear();
+            m_written.clear();
+            m_cancelled = true;
+            m_messages(texts::RunStopped(m_imagePath));
         } catch (const std::bad_alloc&) {
             m_result = TraceResult();
             m_timeText.clear();
@@ -74,8 +112,7 @@ int TVemo_comp::Run(const TraceOptions& options) {
         } catch (const FileError& error) {
             m_result = TraceResult();
             m_timeText.clear();
-            m_messages(texts::FileFailed(error.Path(), error.Reason()));
-            m_messages(texts::CannotProcess(m_imagePath));
+            m_messages(texts::FileFailed(error.Path(), error.Reason()) + "\n" + texts::CannotProcess(m_imagePath));
         } catch (const std::exception& error) {
             m_result = TraceResult();
             m_timeText.clear();
@@ -114,11 +151,71 @@ bool TVemo_comp::ScaleIsKnown(const TraceOptions& options, double imageXDpi, dou
     return true;
 }
 
+// What can be known to fail before the image is read: an image that
+// cannot be opened, an output folder that is missing or takes no files.
+std::vector<std::string> TVemo_comp::ProblemsBeforeRun(const TraceOptions& options) const {
+    std::vector<std::string> problems;
+    struct stat image {};
+    if (::stat(m_imagePath.c_str(), &image) != 0) {
+        problems.push_back(texts::ImageFileMissing(m_imagePath));  // the loader's own texts
+    } else if (!S_ISREG(image.st_mode)) {
+        problems.push_back(texts::ImageNotAFile(m_imagePath, texts::ReasonNotAFile(image.st_mode)));
+    } else if (const int fd = ::open(m_imagePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd < 0) {
+        problems.push_back(texts::FileFailed(m_imagePath, SystemReason(errno)));
+    } else {
+        ::close(fd);
+    }
+
+    std::vector<std::string> targets;
+    for (const auto& [ticked, kind] : TickedKinds(options)) {
+        if (ticked) targets.push_back(OutputFilePath(m_imagePath, m_outputFolder, kind));
+    }
+    if (targets.empty()) return problems;
+    const std::string folder = m_outputFolder.empty() ? std::string(".") : m_outputFolder;
+    struct stat output {};
+    if (::stat(folder.c_str(), &output) != 0 || !S_ISDIR(output.st_mode)) {
+        problems.push_back(texts::OutputFolderMissing(m_outputFolder));
+    } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const int reason = errno;
+        // The safe save writes an existing writable file in place where its
+        // folder takes no new files (base/Vemo_safefile.h).
+        const bool inPlace = std::all_of(targets.begin(), targets.end(), [](const std::string& target) {
+            struct stat file {};
+            return ::stat(target.c_str(), &file) == 0 && S_ISREG(file.st_mode) && ::access(target.c_str(), W_OK) == 0;
+        });
+        if (!inPlace) problems.push_back(texts::OutputFolderNotWritable(m_outputFolder, SystemReason(reason)));
+    }
+    return problems;
+}
+
+bool TVemo_comp::TakeFolderLock(const std::string& folder, TVemo_folderlock& lock) const {
+    if (m_lockMode == FolderLockMode::HeldByCaller) return true;
+    if (lock.Lock(folder, TVemo_folderlock::Mode::FailIfBusy)) return true;
+    if (m_lockMode == FolderLockMode::FailIfBusy) {
+        m_messages(texts::FolderBusy(folder.empty() ? std::string(".") : folder));
+        m_messages(texts::CannotProcess(m_imagePath));
+        return false;
+    }
+    if (m_waiting) m_waiting(folder.empty() ? std::string(".") : folder);
+    return lock.Lock(folder, TVemo_folderlock::Mode::Wait, m_cancel);
+}
+
 int TVemo_comp::RunSteps(const TraceOptions& options) {
     double xRatio = 0.0;
     double yRatio = 0.0;
     if (!RatioIsUsable(texts::kXRatio, options.xRatioText, xRatio)) return 1;
     if (!RatioIsUsable(texts::kYRatio, options.yRatioText, yRatio)) return 1;
+    if (std::vector<std::string> problems = ProblemsBeforeRun(options); !problems.empty()) {
+        problems.push_back(texts::CannotProcess(m_imagePath));
+        m_messages(JoinLines(problems));
+        return 1;
+    }
+
+    // Taken before the image is read: a busy folder is known at once.
+    const std::string folder =
+        m_intermediateFolder.empty() ? SplitPath(m_imagePath).folder : m_intermediateFolder;
+    TVemo_folderlock lock;
+    if (!TakeFolderLock(folder, lock)) return 1;
 
     PackedBitmap bitmap;
     OutputScale scale;
@@ -142,62 +239,66 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
         Fail(texts::kReasonEmptyImage);
         return 1;
     }
-
-    const std::string folder =
-        m_intermediateFolder.empty() ? SplitPath(m_imagePath).folder : m_intermediateFolder;
-    TVemo_folderlock lock;
-    if (m_lockMode != FolderLockMode::HeldByCaller) {
-        const auto mode =
-            m_lockMode == FolderLockMode::FailIfBusy ? TVemo_folderlock::Mode::FailIfBusy : TVemo_folderlock::Mode::Wait;
-        if (!lock.Lock(folder, mode)) {
-            m_messages(texts::FolderBusy(folder.empty() ? std::string(".") : folder));
-            m_messages(texts::CannotProcess(m_imagePath));
-            return 1;
-        }
-    }
+    RunCheckpoint(1, 1);  // a run stopped while the image was read ends here
 
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
-    // Handed over: the first stage frees the scan before the others need
-    // their memory; the join step paints the ink again from the squares.
-    if (options.join) {
-        TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap));
-    } else {
-        pipeline.RunTrace(std::move(bitmap));
-    }
-    const auto t1 = std::chrono::steady_clock::now();
-    m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());
-
-    m_result = pipeline.CollectResults();
-    m_result.flipX = options.flipX ? 1 : 0;
-    m_result.flipY = options.flipY ? 1 : 0;
-    m_result.xRatio = xRatio;
-    m_result.yRatio = yRatio;
-
-    TVemo_compdata data;
-    data.SetExportParams(m_result, options.dxfTemplate.empty() ? DxfTemplate() : options.dxfTemplate);
-    data.SetOutputScale(scale);
-    const std::pair<bool, ExportKind> kinds[] = {
-        {options.exportText, ExportKind::Text},
-        {options.exportDxf, ExportKind::Dxf},
-        {options.exportA10, ExportKind::A10},
-        {options.exportSvg, ExportKind::Svg},
-    };
-    int status = 0;
-    for (const auto& [ticked, kind] : kinds) {
-        if (!ticked) continue;
-        // A format that cannot be written does not keep the others from being written.
-        try {
-            if (auto written = data.Export(kind, m_imagePath, m_outputFolder)) m_written.push_back(*written);
-        } catch (const FileError& error) {
-            m_messages(texts::FileFailed(error.Path(), error.Reason()));
-            status = 1;
+    try {
+        // Handed over: the first stage frees the scan before the others need
+        // their memory; the join step paints the ink again from the squares.
+        if (options.join) {
+            TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap));
+        } else {
+            pipeline.RunTrace(std::move(bitmap));
         }
-    }
-    if (status != 0) {
-        m_messages(texts::CannotProcess(m_imagePath));
-        return status;
+        const auto t1 = std::chrono::steady_clock::now();
+        m_timeText = FormatElapsed(std::chrono::duration<double>(t1 - t0).count());
+
+        m_result = pipeline.CollectResults();
+        m_result.flipX = options.flipX ? 1 : 0;
+        m_result.flipY = options.flipY ? 1 : 0;
+        m_result.xRatio = xRatio;
+        m_result.yRatio = yRatio;
+        if (Export(options, scale) != 0) return 1;
+    } catch (const RunCancelled&) {
+        // Still under the lock: the files are this run's.
+        RemoveIntermediateFiles(pipeline.CollectResults());
+        throw;
     }
     (m_completion ? m_completion : m_messages)(texts::Traced(m_imagePath, m_timeText));
     return 0;
+}
+
+// Every ticked format, each written beside its target; the targets are
+// replaced only once all are written, so a run stopped on the way replaces
+// none. A format that cannot be written does not keep the others from being
+// written, and every file that failed is named in one message.
+int TVemo_comp::Export(const TraceOptions& options, const OutputScale& scale) {
+    TVemo_compdata data;
+    data.SetExportParams(m_result, options.dxfTemplate.empty() ? DxfTemplate() : options.dxfTemplate);
+    data.SetOutputScale(scale);
+    data.StageCommits(true);
+    std::vector<std::string> failures;
+    std::vector<std::string> written;
+    for (const auto& [ticked, kind] : TickedKinds(options)) {
+        if (!ticked) continue;
+        const std::string path = OutputFilePath(m_imagePath, m_outputFolder, kind);
+        if (m_writing) m_writing(path);
+        if (RunScope* scope = RunScope::Current()) scope->NewStep();
+        try {
+            if (data.Export(kind, m_imagePath, m_outputFolder)) written.push_back(path);
+        } catch (const FileError& error) {
+            failures.push_back(texts::FileFailed(error.Path(), error.Reason()));
+        }
+    }
+    RunCheckpoint(1, 1);  // the last place to stop: from here on targets are replaced
+    for (const FileError& error : data.CommitStaged()) {
+        failures.push_back(texts::FileFailed(error.Path(), error.Reason()));
+        std::erase(written, error.Path());
+    }
+    m_written.insert(m_written.end(), written.begin(), written.end());
+    if (failures.empty()) return 0;
+    failures.push_back(texts::CannotProcess(m_imagePath));
+    m_messages(JoinLines(failures));
+    return 1;
 }

@@ -14,17 +14,28 @@
 //
 // Two runs must never share intermediate files, so the pipeline and the
 // export run under the folder lock of the intermediate folder (Vemo_folderlock).
+//
+// Before anything is loaded the run checks what it can: that the image can
+// be opened and that the output folder exists and takes files; all it
+// finds is told in one message. A run may be stopped from another thread
+// (or a signal handler) through its CancelFlag: the step in progress ends
+// at its next checkpoint (base/Vemo_runcontrol.h), the run's intermediate
+// files are removed, no output file is replaced (the formats are written
+// beside their targets and replace them together at the end), and the
+// message says that the run was stopped.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/Vemo_runcontrol.h"
 #include "common/Vemo_common.h"
 #include "common/Vemo_sys.h"
 #include "export/Vemo_units.h"
 #include "trace/Vemotrace_types.h"
 
+class TVemo_folderlock;
 class TVemo_susieF;
 
 // The output options of one run, as the user set them.
@@ -82,6 +93,17 @@ public:
     void SetIntermediateFolder(std::string folder) { m_intermediateFolder = std::move(folder); }
     void SetFolderLock(FolderLockMode mode) { m_lockMode = mode; }
 
+    // Stopping the run: the flag is read at every checkpoint; the caller
+    // keeps it alive for the run.
+    void SetCancelFlag(const CancelFlag* cancel) { m_cancel = cancel; }
+    // Each step's progress (0 to 100): the stage groups, then each file.
+    void SetProgressSink(ProgressSink progress) { m_progress = std::move(progress); }
+    // Told the path of each output file before it is written.
+    void SetWritingSink(MessageSink writing) { m_writing = std::move(writing); }
+    // Told the folder when the run must wait for another run's lock there.
+    void SetWaitingSink(MessageSink waiting) { m_waiting = std::move(waiting); }
+    bool WasCancelled() const { return m_cancelled; }
+
     // Where the completion message goes; without one it goes with the
     // other messages (the command line prints it to standard output).
     void SetCompletionSink(MessageSink completion) { m_completion = std::move(completion); }
@@ -91,6 +113,9 @@ public:
 
 private:
     int RunSteps(const TraceOptions& options);
+    std::vector<std::string> ProblemsBeforeRun(const TraceOptions& options) const;
+    bool TakeFolderLock(const std::string& folder, TVemo_folderlock& lock) const;
+    int Export(const TraceOptions& options, const OutputScale& scale);
     bool RatioIsUsable(const char* which, const std::string& text, double& value) const;
     bool ScaleIsKnown(const TraceOptions& options, double imageXDpi, double imageYDpi, OutputScale& scale) const;
     void Fail(const std::string& reason) const;
@@ -107,4 +132,9 @@ private:
     std::string m_timeText;
     TraceResult m_result;
     std::vector<std::string> m_written;
+    const CancelFlag* m_cancel = nullptr;
+    ProgressSink m_progress;
+    MessageSink m_writing;
+    MessageSink m_waiting;
+    bool m_cancelled = false;
 };

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/Vemo_path.h"
+#include "base/Vemo_runcontrol.h"
 #include "common/Vemo_texts.h"
 #include "trace/Vemotrace_compv1.h"
 #include "trace/Vemotrace_compv2.h"
@@ -28,6 +29,9 @@ TVemotrace_compV::TVemotrace_compV(std::string imageFileName, StatusSink status,
 
 void TVemotrace_compV::ShowStatus(const char* text) const {
     if (m_status) m_status(text);
+    // Each stage group is a step of its own for the progress, and a place
+    // where a stopped run ends.
+    if (RunScope* scope = RunScope::Current()) scope->NewStep();
 }
 
 void TVemotrace_compV::RunTrace(const BitmapView& bitmap) {

@@ -23,6 +23,8 @@
 #include <bit>
 #include <stdexcept>
 
+#include "base/Vemo_runcontrol.h"
+
 namespace {
 
 // Directions of diagonal growth from a fixed corner.
@@ -243,6 +245,7 @@ void TVemotrace_compV1::CornerPass() {
     const std::size_t lastWindowWord = static_cast<std::size_t>(m_width - 1) / 64;
     const uint64_t noWindowAtRightEdge = ~(uint64_t{1} << ((m_width - 1) % 64));
     for (int32_t y = 0; y + 1 < m_height; ++y) {
+        RunCheckpoint(y, 2 * int64_t{m_height});  // the corner pass is the first half of the stage's time
         if (!m_solid.RowHasInk(y) && !m_solid.RowHasInk(y + 1)) continue;
         const uint64_t* upper = SolidRow(y);
         const uint64_t* lower = SolidRow(y + 1);
@@ -286,6 +289,7 @@ void TVemotrace_compV1::CornerPass() {
 // squares of this pass keep up to date.
 void TVemotrace_compV1::FillPass() {
     for (int32_t y = 0; y < m_height; ++y) {
+        RunCheckpoint(int64_t{m_height} + y, 2 * int64_t{m_height});
         if (!m_solid.RowHasInk(y)) continue;
         const uint64_t* ink = InkRow(y);
         const uint64_t* inkWords = InkWordRow(y);

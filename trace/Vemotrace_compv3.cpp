@@ -14,6 +14,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "base/Vemo_runcontrol.h"
+
 namespace {
 
 // Entries after the last column list, never used.
@@ -96,6 +98,8 @@ TVemotrace_compV3::TVemotrace_compV3(std::string groupsPath, ::SquareTable& tabl
     }
     for (int32_t s = largest; s >= 2; --s) {
         for (int32_t k = sizeStart[s]; k < sizeStart[s + 1]; ++k) {
+            // Seeds go from the largest size down: done are the sizes above s and k's place in s.
+            if ((k & 1023) == 0) RunCheckpoint(sizeStart[largest + 1] - sizeStart[s + 1] + k - sizeStart[s], count);
             const int32_t seed = bySize[k];
             if (m_table.useCount[seed] != 0) continue;
             SquareGroup group = SeedGroup(seed);

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/Vemo_runcontrol.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -330,6 +331,7 @@ void findLinks(Graph& graph, const std::string& linesPath) {
     NeighbourSearch search(graph);
     graph.ownStart.assign(static_cast<std::size_t>(graph.groupCount) + 1, 0);
     for (int32_t g = 0; g < graph.groupCount; ++g) {
+        if ((g & 1023) == 0) RunCheckpoint(g, graph.groupCount);
         for (const int32_t h : search.Find(g)) {
             if (h > g) {
                 // g's list is empty until its own search: only g and higher

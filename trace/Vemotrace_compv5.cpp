@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/Vemo_runcontrol.h"
 #include "trace/Vemotrace_records.h"
 #include "trace/Vemotrace_types.h"
 
@@ -369,6 +370,7 @@ void TVemotrace_compV5::AdjustLines() {
     polyline.reserve(kMaxPolylineEntries);
     kept.reserve(kMaxPolylineEntries);
     for (std::size_t i = 0; i < graph.links.size(); ++i) {
+        if ((i & 1023) == 0) RunCheckpoint(static_cast<int64_t>(i), static_cast<int64_t>(graph.links.size()));
         if (graph.state[i] != LinkState::Present) continue;
         // The seed link stays present during the walks, so a ring is closed
         // by the first walk and crossed once more.

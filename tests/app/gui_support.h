@@ -8,6 +8,8 @@
 #include <vector>
 
 #include <QEvent>
+#include <QPushButton>
+#include <QTest>
 #include <QImage>
 #include <QLabel>
 #include <QString>
@@ -72,3 +74,10 @@ private:
     QLabel* m_label;
     QStringList& m_texts;
 };
+
+// Clicks "トレース実行" and waits until the run it started, if any, has
+// ended and its messages have been given.
+[[nodiscard]] inline bool ClickRunAndWait(TVemo_mainF& window) {
+    QTest::mouseClick(Find<QPushButton>(window, "Button3"), Qt::LeftButton);
+    return QTest::qWaitFor([&window] { return !window.IsRunning(); }, 300000);
+}

@@ -12,12 +12,17 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScrollArea>
+#include <QSet>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <cmath>
+#include <map>
 
 #include "gui_support.h"
 
@@ -128,7 +133,7 @@ private slots:
                 SaveScreenshot(window, "-running.png");
             }
         });
-        QTest::mouseClick(Find<QPushButton>(window, "Button3"), Qt::LeftButton);
+        QVERIFY(ClickRunAndWait(window));
 
         QCOMPARE(painted, (QStringList{"1.画像読込み", "2.画像分析", "3.画像合成", "4.線分調整", "トレース完了"}));
         QVERIFY(grabbedWhileRunning);
@@ -159,7 +164,77 @@ private slots:
         QVERIFY(ReadFile(scratch.File("Vemosys/Vemo.sys")).find("EXPA10=1") != std::string::npos);
     }
 
+    // A drawing large enough to watch: the progress bar moves while the
+    // window repaints, through the stages and the files; a second run is
+    // stopped with "中止" and leaves the first run's files as they were.
+    void progressAndStopOnALargeDrawing() {
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, kSettings));
+        const std::string image = scratch.File("large.bmp");
+        QVERIFY(WriteLargeDrawing(image));
+        TVemo_mainF& window = program.mainF;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Find<QLineEdit>(window, "Edit1")->setText(QString::fromStdString(image));
+        Find<QLineEdit>(window, "Edit2")->setText(QString::fromStdString(scratch.Path()));
+        for (const char* box : {"CheckBox3", "CheckBox4", "CheckBox5"}) Find<QCheckBox>(window, box)->setChecked(true);
+
+        auto* progress = Find<QProgressBar>(window, "RunProgress");
+        QTest::mouseClick(Find<QPushButton>(window, "Button3"), Qt::LeftButton);
+        // One screenshot per stage and per file written, once its bar has moved.
+        QSet<QString> seen;
+        QSet<int> values;
+        while (window.IsRunning()) {
+            QTest::qWait(10);
+            if (!window.IsRunning() || progress->value() == 0) continue;
+            values.insert(progress->value());
+            const QString step = Find<QLabel>(window, "Panel5")->text() + " " + progress->format();
+            if (seen.contains(step)) continue;
+            seen.insert(step);
+            SaveScreenshot(window, qPrintable(QString("-progress%1.png").arg(seen.size())));
+        }
+        QVERIFY2(seen.size() >= 2 && values.size() >= 4, qPrintable(QStringList(seen.values()).join(" | ")));
+        QCOMPARE(program.messages.size(), std::size_t(1));
+        std::map<std::string, std::string> files;
+        for (const char* name : {"large.txt", "large.dxf", "large.A10"}) files[name] = ReadFile(scratch.File(name));
+
+        Find<QCheckBox>(window, "CheckBox1")->setChecked(true);
+        QTest::mouseClick(Find<QPushButton>(window, "Button3"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return !window.IsRunning() || progress->value() > 0; }, 60000));
+        QVERIFY2(window.IsRunning(), "the run ended before it could be stopped");
+        SaveScreenshot(window, "-stopping.png");
+        QTest::mouseClick(Find<QPushButton>(window, "StopButton"), Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return !window.IsRunning(); }, 60000));
+        SaveScreenshot(window, "-stopped.png");
+        QCOMPARE(program.messages.back(), image + "のトレースを中止しました。");
+        for (const auto& [name, bytes] : files) QVERIFY2(ReadFile(scratch.File(name)) == bytes, name.c_str());
+        for (const char* name : kIntermediateNames) QVERIFY2(!std::filesystem::exists(scratch.File(name)), name);
+        QCOMPARE(window.IsResultsCurrent(), 0);  // its files went with the stopped run
+    }
+
 private:
+    // A dense plan of 6000 x 4500 pixels: lines, boxes and circles.
+    static bool WriteLargeDrawing(const std::string& path) {
+        QImage grey(6000, 4500, QImage::Format_Grayscale8);
+        grey.fill(255);
+        QPainter painter(&grey);
+        painter.setPen(QPen(Qt::black, 3));
+        QRandomGenerator random(7);
+        for (int i = 0; i < 1500; ++i) {
+            const int x = random.bounded(5800), y = random.bounded(4300), w = random.bounded(400), h = random.bounded(400);
+            switch (i % 3) {
+                case 0: painter.drawLine(x, y, x + w, y + h); break;
+                case 1: painter.drawRect(x, y, w / 2, h / 2); break;
+                default: painter.drawEllipse(QPoint(x, y), w / 4, w / 4); break;
+            }
+        }
+        painter.end();
+        QImage mono = grey.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
+        mono.setColor(0, qRgb(0, 0, 0));
+        mono.setColor(1, qRgb(255, 255, 255));
+        return mono.save(QString::fromStdString(path), "BMP");
+    }
+
     // Every caption must fit its control with the font the window got.
     void CaptionsFit(QWidget& window) {
         for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {

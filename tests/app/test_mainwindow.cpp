@@ -250,7 +250,7 @@ private slots:
         auto* status = Find<QLabel>(program.mainF, "Panel5");
         QStringList painted;
         PaintRecorder recorder(status, painted);
-        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
+        QVERIFY(ClickRunAndWait(program.mainF));
         QCOMPARE(painted, (QStringList{"1.画像読込み", "2.画像分析", "3.画像合成", "4.線分調整", "トレース完了"}));
         QVERIFY(!Find<QWidget>(program.mainF, "Panel4")->isVisible());
         QCOMPARE(program.messages.size(), std::size_t(1));
@@ -292,7 +292,7 @@ private slots:
             QVERIFY(WriteDrawing(scratch.File(sub) + "/plan.bmp"));
             Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(scratch.File(sub) + "/plan.bmp"));
             Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(scratch.File(sub)));
-            QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
+            QVERIFY(ClickRunAndWait(program.mainF));
         }
         if (editAfterRun) Find<QLineEdit>(program.mainF, "Edit1")->setText("/somewhere/else.bmp");
         QTest::mouseClick(Find<QPushButton>(program.mainF, "Button4"), Qt::LeftButton);
@@ -302,41 +302,6 @@ private slots:
             QCOMPARE(std::filesystem::exists(scratch.File("second") + "/" + name), editAfterRun);
         }
         QVERIFY(std::filesystem::exists(scratch.File("second") + "/plan.txt"));
-    }
-
-    // The window holds the lock on its run's folder until the files are no
-    // longer its own, and says so instead of running where another run is.
-    void runFolderIsLockedWhileItsFilesAreTheWindows() {
-        TempFolder scratch;
-        Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0")));
-        program.mainF.show();
-        const std::string folder = scratch.File("plans");
-        std::filesystem::create_directory(folder);
-        QVERIFY(WriteDrawing(folder + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(folder + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(folder));
-        auto otherRunCanLock = [&] {
-            TVemo_folderlock other;
-            return other.Lock(folder, TVemo_folderlock::Mode::FailIfBusy);
-        };
-
-        {
-            TVemo_folderlock other;
-            QVERIFY(other.Lock(folder, TVemo_folderlock::Mode::FailIfBusy));
-            QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
-            QCOMPARE(program.messages, std::vector<std::string>{"フォルダ「" + folder + "」は他のトレースが使用中です。"});
-            QCOMPARE(program.mainF.IsResultsCurrent(), 0);
-            QVERIFY(!std::filesystem::exists(folder + "/temp.lix"));
-        }
-        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
-        QCOMPARE(program.mainF.IsResultsCurrent(), 1);
-        QVERIFY(!otherRunCanLock());
-        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);  // same folder again
-        QCOMPARE(program.messages.size(), std::size_t(3));
-        QVERIFY(!otherRunCanLock());
-        QVERIFY(program.mainF.close());
-        QVERIFY(otherRunCanLock());
-        QVERIFY(!std::filesystem::exists(folder + "/temp.lix"));
     }
 
     void viewerTellsWhenTheImageCannotBeShown() {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -18,6 +20,7 @@
 #include "base/Vemo_fileerror.h"
 #include "base/Vemo_folderlock.h"
 #include "base/Vemo_path.h"
+#include "base/Vemo_runcontrol.h"
 #include "base/Vemo_safefile.h"
 #include "ordinary_user.h"
 
@@ -140,6 +143,47 @@ TEST(FolderLock, ExcludesASecondHolderUntilReleased) {
     EXPECT_TRUE(second.Lock(folder.Path(), TVemo_folderlock::Mode::Wait));
     EXPECT_EQ(second.Folder(), folder.Path());
     EXPECT_THROW(TVemo_folderlock().Lock(folder.File("missing"), TVemo_folderlock::Mode::Wait), FileError);
+}
+
+// Catches: a run stopped (Ctrl-C) while it waits for a folder's lock
+// waiting on until the other run ends, or for ever.
+TEST(FolderLock, AWaitEndsWithTheRunWhenItIsStopped) {
+    static CancelFlag stop;
+    struct sigaction action {};
+    action.sa_handler = [](int) { stop.Request(); };  // as vemo-trace's handler: no SA_RESTART
+    sigemptyset(&action.sa_mask);
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGALRM, &action, &before), 0);
+    Folder folder;
+    TVemo_folderlock other;
+    ASSERT_TRUE(other.Lock(folder.Path(), TVemo_folderlock::Mode::FailIfBusy));
+    TVemo_folderlock waiting;
+    ::alarm(1);
+    EXPECT_THROW(waiting.Lock(folder.Path(), TVemo_folderlock::Mode::Wait, &stop), RunCancelled);
+    EXPECT_FALSE(waiting.IsHeld());
+    ::sigaction(SIGALRM, &before, nullptr);
+}
+
+// Catches: progress reported for every checkpoint instead of once per per
+// cent (a callback per square would cost the window a queued event each),
+// a scope left active after it ends, and a stop not noticed.
+TEST(RunControl, CheckpointsReportEachPercentOnceAndStopWhenAsked) {
+    std::vector<int> reported;
+    RunCheckpoint(5, 10);  // no scope: nothing happens
+    CancelFlag stop;
+    {
+        RunScope scope(&stop, [&](int percent) { reported.push_back(percent); });
+        for (int i = 0; i <= 1000; ++i) RunCheckpoint(i, 1000);
+        EXPECT_EQ(reported.size(), 101u);
+        scope.NewStep();
+        RunCheckpoint(20, 10);  // past the end: 100, not 200
+        RunCheckpoint(3, 0);    // nothing to do counts as done
+        EXPECT_EQ(std::vector<int>(reported.end() - 2, reported.end()), (std::vector<int>{0, 100}));
+        stop.Request();
+        EXPECT_THROW(RunCheckpoint(1, 2), RunCancelled);
+    }
+    EXPECT_EQ(RunScope::Current(), nullptr);
+    EXPECT_NO_THROW(RunCheckpoint(1, 2));
 }
 
 // Catches: the edge cases on which the old hand-written splits disagreed.

@@ -2,6 +2,7 @@
 // for every way it can fail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -9,6 +10,8 @@
 
 
 #include "base/Vemo_folderlock.h"
+#include "base/Vemo_path.h"
+#include "base/Vemo_runcontrol.h"
 #include "common/Vemo_sys.h"
 #include "drawing_support.h"
 #include "image/Vemo_susie.h"
@@ -77,11 +80,14 @@ TEST_F(Job, TracesAndWritesTheTickedFormatsInOrder) {
     EXPECT_EQ(ReadFile(folder.File("plan.txt")).substr(0, 16), "150.000,40.000\r\n");  // 60 x 2.5, 40 x 1
 }
 
-TEST_F(Job, MissingImageTellsTwiceAndWritesNothing) {
-    EXPECT_EQ(Run(folder.File("missing.bmp"), folder.Path(), AllFormats()), 1);
+// Catches: what the run can know at once (a missing image, a missing
+// output folder) found only after the trace, and told in a message each.
+TEST_F(Job, MissingImageAndFolderAreToldOnceBeforeAnything) {
+    EXPECT_EQ(Run(folder.File("missing.bmp"), folder.File("nowhere"), AllFormats()), 1);
     EXPECT_EQ(collected.messages,
-              (std::vector<std::string>{"指定画像ファイル「" + folder.File("missing.bmp") + "」がありません。",
-                                        folder.File("missing.bmp") + "は処理できません。"}));
+              std::vector<std::string>{"指定画像ファイル「" + folder.File("missing.bmp") + "」がありません。\n" +
+                                       "出力フォルダ「" + folder.File("nowhere") + "」がありません。\n" +
+                                       folder.File("missing.bmp") + "は処理できません。"});
     EXPECT_TRUE(FilesIn(folder.Path()).empty());
     EXPECT_TRUE(collected.stages.empty());
     EXPECT_EQ(result.squaresPath, "");
@@ -100,26 +106,39 @@ TEST_F(Job, NoFormatTickedStillTracesAndCompletes) {
     ASSERT_EQ(collected.messages.size(), 1u);
 }
 
-TEST_F(Job, AnUnwritableOutputFolderIsToldPerFileAndFails) {
+TEST_F(Job, AnOutputFolderThatIsAFileFailsBeforeTheTrace) {
     ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     WriteFile(folder.File("not-a-folder"), "");
     const std::string output = folder.File("not-a-folder");
     EXPECT_EQ(Run(folder.File("plan.bmp"), output, AllFormats()), 1);
-    EXPECT_TRUE(written.empty());
-    ASSERT_EQ(collected.messages.size(), 4u);  // three files, then the failed run
-    EXPECT_NE(collected.messages[0].find(output + "/plan.txt"), std::string::npos) << collected.messages[0];
-    EXPECT_NE(collected.messages[1].find(output + "/plan.dxf"), std::string::npos) << collected.messages[1];
-    EXPECT_NE(collected.messages[2].find(output + "/plan.A10"), std::string::npos) << collected.messages[2];
-    EXPECT_EQ(collected.messages[3], folder.File("plan.bmp") + "は処理できません。");
+    EXPECT_EQ(collected.messages, std::vector<std::string>{"出力フォルダ「" + output + "」がありません。\n" +
+                                                           folder.File("plan.bmp") + "は処理できません。"});
+    EXPECT_TRUE(collected.stages.empty());
+    EXPECT_FALSE(std::filesystem::exists(folder.File("temp.sqr")));
+}
+
+// Catches: a message box per file that could not be written.
+TEST_F(Job, FilesThatCannotBeWrittenAreNamedInOneMessage) {
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
+    for (const char* name : {"plan.txt", "plan.A10"}) std::filesystem::create_directory(folder.File(name));
+    EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), AllFormats()), 1);
+    EXPECT_EQ(written, std::vector<std::string>{folder.File("plan.dxf")});
+    ASSERT_EQ(collected.messages.size(), 1u);
+    const std::string& told = collected.messages[0];
+    const std::size_t txt = told.find(folder.File("plan.txt"));
+    const std::size_t a10 = told.find(folder.File("plan.A10"));
+    EXPECT_TRUE(txt != std::string::npos && a10 != std::string::npos && txt < a10) << told;
+    EXPECT_EQ(told.find(folder.File("plan.dxf")), std::string::npos) << told;
+    EXPECT_TRUE(told.ends_with("\n" + folder.File("plan.bmp") + "は処理できません。")) << told;
 }
 
 TEST_F(Job, AnIntermediateFileThatCannotBeWrittenStopsTheRun) {
     ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     std::filesystem::create_directory(folder.File("temp.sqr"));  // cannot be opened as a file
     EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), AllFormats()), 1);
-    ASSERT_EQ(collected.messages.size(), 2u);
+    ASSERT_EQ(collected.messages.size(), 1u);
     EXPECT_NE(collected.messages[0].find(folder.File("temp.sqr")), std::string::npos) << collected.messages[0];
-    EXPECT_EQ(collected.messages[1], folder.File("plan.bmp") + "は処理できません。");
+    EXPECT_TRUE(collected.messages[0].ends_with("\n" + folder.File("plan.bmp") + "は処理できません。"));
     EXPECT_FALSE(std::filesystem::exists(folder.File("plan.txt")));
     EXPECT_FALSE(std::filesystem::exists(folder.File("temp.lix")));
 }
@@ -187,7 +206,7 @@ TEST_F(Job, PlantedLinksAndPipesAtIntermediateFilesAreRefused) {
         plant(dir);
         collected.messages.clear();
         EXPECT_EQ(Run(dir + "/plan.bmp", dir, AllFormats()), 1) << dir;
-        ASSERT_EQ(collected.messages.size(), 2u) << dir;
+        ASSERT_EQ(collected.messages.size(), 1u) << dir;
         EXPECT_NE(collected.messages[0].find(dir + "/temp."), std::string::npos) << collected.messages[0];
         EXPECT_NE(collected.messages[0].find(reason), std::string::npos) << collected.messages[0];
         EXPECT_FALSE(std::filesystem::exists(dir + "/plan.txt")) << dir;
@@ -222,6 +241,64 @@ TEST_F(Job, AFolderHeldByAnotherRunIsBusyUnlessTheCallerHoldsIt) {
     TVemo_comp held(folder.File("plan.bmp"), folder.Path(), settings, susie, collected.Messages(), collected.Stages());
     held.SetFolderLock(FolderLockMode::HeldByCaller);
     EXPECT_EQ(held.Run(AllFormats()), 0);
+}
+
+// Catches: a stopped run that replaces some output files (those written
+// before the stop), leaves its intermediate files or hidden temporary
+// files behind, or reports success. The stop is asked for from the run's
+// own callbacks, so it lands exactly at each stage and in each file.
+TEST_F(Job, AStoppedRunReplacesNoFileAndLeavesNothingBehind) {
+    struct Case {
+        const char* stopAt;  // a stage text, an output file's name, or "inside <name>"
+        bool join;
+    };
+    const Case cases[] = {
+        {"2.画像分析", false}, {"3.画像合成", false}, {"4.線分調整", false}, {"4.線分調整", true},
+        {"plan.txt", false},   {"plan.dxf", true},     {"plan.svg", false},  {"inside plan.A10", false},
+    };
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
+    TraceOptions options = AllFormats();
+    options.exportSvg = true;
+    ASSERT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 0);
+    std::filesystem::remove(folder.File("temp.sqr"));
+    for (const char* name : {"temp.sqo", "temp.pxy", "temp.lix"}) std::filesystem::remove(folder.File(name));
+    std::vector<std::string> files = FilesIn(folder.Path());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> before;
+    for (const std::string& name : files) before.push_back(ReadFile(folder.File(name)));
+
+    for (const Case& at : cases) {
+        SCOPED_TRACE(std::string(at.stopAt) + (at.join ? " with join" : ""));
+        collected.messages.clear();
+        CancelFlag stop;
+        const std::string stopAt = at.stopAt;
+        std::string writing;
+        TVemo_comp job(folder.File("plan.bmp"), folder.Path(), settings, susie, collected.Messages(),
+                       [&](std::string_view text) {
+                           if (text == stopAt) stop.Request();
+                       });
+        job.SetCancelFlag(&stop);
+        job.SetWritingSink([&](const std::string& path) {
+            writing = SplitPath(path).name;
+            if (writing == stopAt) stop.Request();
+        });
+        job.SetProgressSink([&](int percent) {
+            if (percent > 0 && "inside " + writing == stopAt) stop.Request();
+        });
+        TraceOptions changed = options;
+        changed.flipX = changed.flipY = true;  // a finished run would change every file
+        changed.join = at.join;
+        EXPECT_EQ(job.Run(changed), 1);
+        EXPECT_TRUE(job.WasCancelled());
+        EXPECT_TRUE(stop.IsRequested());
+        EXPECT_EQ(collected.messages, std::vector<std::string>{folder.File("plan.bmp") + "のトレースを中止しました。"});
+        EXPECT_TRUE(job.WrittenFiles().empty());
+        EXPECT_EQ(job.GetResult().linesPath, "");
+        std::vector<std::string> after = FilesIn(folder.Path());
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(after, files);
+        for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(ReadFile(folder.File(files[i])), before[i]) << files[i];
+    }
 }
 
 TEST(JobOptions, FlagsCountOnlyWhenExactlyOneAndEmptyRatiosMeanOne) {

@@ -5,6 +5,7 @@
 
 #include <future>
 
+#include "base/Vemo_runcontrol.h"
 #include "trace/Vemotrace_records.h"
 #include "trace/join/Vemotrace_joinjunctions.h"
 #include "trace/join/Vemotrace_joinshape.h"
@@ -101,18 +102,26 @@ void TVemotrace_join::JoinLines() {
         }
         lines.begin.push_back(lines.points.size());
     }
+    // A stopped run ends between the rules (the progress stays where stage 5 left it).
+    const auto checkpoint = [] { RunCheckpoint(1, 1); };
     Joiner joiner(lines, m_bitmap);
     joiner.pairMeetingEnds();
+    checkpoint();
     joiner.bridgeGaps();
+    checkpoint();
     joiner.removeSpurs();
     joiner.restoreTips();
+    checkpoint();
     // Thick free ends reach their gaps only once moved on.
     joiner.extendFreeEnds();
     const auto hooks = joiner.layBackHooks();
+    checkpoint();
     joiner.bridgeGaps(true);
     joiner.restoreHooks(hooks);
+    checkpoint();
     joiner.joinThinCorners();
     straightenJunctions(joiner);
+    checkpoint();
 
     // The chains, open ones first, each from the lower of its free ends,
     // and then the rings, which close on their first point. An open chain
