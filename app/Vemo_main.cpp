@@ -10,16 +10,21 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QUrl>
 
+#include "app/Vemo_language.h"
+#include "app/Vemo_options.h"
 #include "app/Vemodirectory_box.h"
 #include "base/Vemo_fileerror.h"
 #include "base/Vemo_path.h"
@@ -58,8 +63,10 @@ void ShowError(QWidget* owner, std::exception_ptr error) {
     } catch (...) {
         // An error of an unknown kind has no text to show.
     }
-    QMessageBox::critical(owner, kApplicationTitle, QString::fromStdString(text));
+    QMessageBox::critical(owner, kApplicationTitle, TranslateMessage(text));
 }
+
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/vemo.svg")); }
 
 void MapWindowFont() { QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")); }
 
@@ -71,6 +78,8 @@ TVemo_mainF::TVemo_mainF(QWidget* parent)
     m_messages = [this](const std::string& text) { ShowMessage(this, text); };
     m_chooseImageFile = [this] { return QFileDialog::getOpenFileName(this); };
     m_chooseFolder = ChooseFolder;
+    setWindowIcon(ProgramIcon());
+    setAcceptDrops(true);
 
     connect(m_ui->Edit1, &QLineEdit::textChanged, this, &TVemo_mainF::Edit1Change);
     const std::pair<QPushButton*, void (TVemo_mainF::*)()> buttons[] = {
@@ -118,7 +127,10 @@ void TVemo_mainF::SetFolderChooser(std::function<std::string(QWidget*, const std
 }
 
 void TVemo_mainF::Tell(const std::string& text) const {
-    if (m_messages) m_messages(text);
+    if (!m_messages) return;
+    // Untranslated, the text goes on as its bytes: a path need not be UTF-8.
+    const QString translated = TranslateMessage(text);
+    m_messages(translated == QString::fromStdString(text) ? text : translated.toStdString());
 }
 
 void TVemo_mainF::FormCreate() {
@@ -149,7 +161,8 @@ void TVemo_mainF::FormShow() {
     m_resultsCurrent = 0;
     QWidget* panel = m_ui->Panel4;
     panel->hide();
-    panel->move(width() / 2 - panel->width() / 2, height() / 2 - panel->height() / 2);
+    // Centred over the first controls, which end where the options begin.
+    panel->move(width() / 2 - panel->width() / 2, m_ui->Panel7->y() / 2 - panel->height() / 2);
 }
 
 SettingsRecord TVemo_mainF::LoadFromSettings() {
@@ -162,6 +175,7 @@ SettingsRecord TVemo_mainF::LoadFromSettings() {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     } else {
         record = m_settingsHolder->GetSettings();
+        ApplyWindowOptions(*this, *m_settingsHolder);
     }
     const std::pair<const std::string*, QCheckBox*> flags[] = {
         {&record.xAxis, m_ui->CheckBox1}, {&record.yAxis, m_ui->CheckBox2}, {&record.expTxt, m_ui->CheckBox3},
@@ -206,7 +220,7 @@ void TVemo_mainF::SaveToSettings() {
     m_settings.expA10 = FlagOf(m_ui->CheckBox5);
     m_settings.xRatio = FormatNumber("%.3lf", ParseNumber(TextOf(m_ui->Edit3)));
     m_settings.yRatio = FormatNumber("%.3lf", ParseNumber(TextOf(m_ui->Edit4)));
-    m_settingsHolder->SaveSettings(m_settings);
+    m_settingsHolder->SaveSettings(m_settings, CollectWindowOptions(*this));
 }
 
 void TVemo_mainF::Edit1Change() {
@@ -239,11 +253,12 @@ TraceOptions TVemo_mainF::CollectOptions() const {
     for (int i = 0; i < m_ui->ListBox1->count(); ++i) {
         options.dxfTemplate.push_back(m_ui->ListBox1->item(i)->text().toLatin1().toStdString());
     }
+    AddWindowOptions(*this, options);
     return options;
 }
 
 void TVemo_mainF::SetStatusText(const QString& text) {
-    m_ui->Panel5->setText(text);
+    m_ui->Panel5->setText(TranslateMessage(text.toStdString()));
     // The run blocks the event loop; paint now so that each stage shows.
     m_ui->Panel5->repaint();
 }
@@ -305,9 +320,43 @@ void TVemo_mainF::Button5Click() {
 }
 
 void TVemo_mainF::Button6Click() {
-    // Whether a browser opened is not checked: without one, nothing happens.
+    // Without a browser (or without the document) the user is told where
+    // the help is, rather than nothing happening.
     const std::string document = m_settings.systemFolder + "/help/Vemo_help.htm";
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(document)));
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(document, error) ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(document)))) {
+        Tell(texts::HelpNotOpened(document));
+    }
+}
+
+QString DroppedImagePath(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return {};
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+    const QString path = urls.front().toLocalFile();
+    std::error_code error;
+    return std::filesystem::is_regular_file(path.toStdString(), error) ? path : QString();
+}
+
+void TVemo_mainF::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedImagePath(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TVemo_mainF::dropEvent(QDropEvent* event) {
+    const QString path = DroppedImagePath(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    DropImageFile(path);
+}
+
+void TVemo_mainF::DropImageFile(const QString& path) {
+    m_ui->Edit1->setText(path);
+    // The output folder is the user's choice once made; an empty one gets
+    // the image's folder, as "参照" gives it.
+    if (m_ui->Edit2->text().isEmpty()) {
+        m_ui->Edit2->setText(QString::fromStdString(SplitPath(path.toStdString()).folder));
+    }
 }
 
 void TVemo_mainF::BringToFront() {

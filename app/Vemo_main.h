@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -30,6 +31,7 @@
 #include "job/Vemo_comp.h"
 #include "trace/Vemotrace_types.h"
 
+class QMimeData;
 class TVemo_susieF;
 class TVemo_viewareF;
 namespace Ui {
@@ -50,6 +52,13 @@ void ShowError(QWidget* owner, std::exception_ptr error);
 // this maps it to the proportional Japanese Gothic that Debian ships, so
 // that the captions keep their widths. Call before the first window exists.
 void MapWindowFont();
+
+// The program icon (resources/vemo.svg) for the application and its windows.
+QIcon ProgramIcon();
+
+// The one local, regular file in a drop, or empty when the drop holds
+// anything else (several files, a folder, a remote address).
+QString DroppedImagePath(const QMimeData* data);
 
 class TVemo_mainF : public QWidget {
     Q_OBJECT
@@ -96,10 +105,15 @@ public:
     void Button6Click();
     SettingsRecord LoadFromSettings();
     void SaveToSettings();
+    // An image file dropped on the window: it fills the image field, and
+    // the output folder field when that is empty.
+    void DropImageFile(const QString& path);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     TraceOptions CollectOptions() const;

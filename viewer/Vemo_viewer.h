@@ -25,6 +25,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QPoint>
+#include <QSize>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,7 +111,8 @@ private:
 
     TVemo_viewimage m_image;  // the image bitmap, with its reduced copies
     QImage m_baseCopy;        // the base image: pixel format and colour table
-    QImage m_viewport;        // the visible part of the zoomed image
+    QImage m_viewport;        // the visible part of the zoomed image, in device pixels
+    QSize m_visible;          // the visible part's size in the window's (logical) pixels
     std::string m_imagePath;
     TraceResult m_result;
     double m_zoom = 1.0;
