@@ -60,6 +60,16 @@ std::vector<uint8_t> ReadLinesFile(const std::string& path) {
     return bytes;
 }
 
+// The paper's index in an ink-and-paper colour table.
+constexpr int kPaperIndex = 1;
+
+// True when the table holds ink (entry 0) and one other colour in all its
+// other entries: any pixel not ink then shows as paper.
+bool IsInkAndPaper(const QList<QRgb>& table) {
+    if (table.size() <= kPaperIndex || table[0] == table[kPaperIndex]) return false;
+    return std::all_of(table.begin() + kPaperIndex, table.end(), [&](QRgb colour) { return colour == table[kPaperIndex]; });
+}
+
 }  // namespace
 
 TVemo_viewareF::TVemo_viewareF(QWidget* parent)
@@ -105,6 +115,7 @@ int TVemo_viewareF::OpenImage(const std::string& imagePath, const TraceResult& r
     // The last image is not needed whatever happens (a failed opening is
     // not shown), and two A0 scans at once may not fit in memory.
     m_image.SetImage(QImage());
+    ++m_imageGeneration;
     if (LoadImage() != 0) return 1;
     ResetView();
     return 0;
@@ -115,6 +126,22 @@ int TVemo_viewareF::LoadImage() {
     try {
         QImage image;
         QImage base;
+        {
+            // With an ink-and-paper base the bits say all there is to show.
+            TVemo_bmpset packed(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages,
+                                WorkingForm::Packed);
+            if (packed.GetStatus() == 1) return 1;
+            base = *packed.GetBaseBitmap();
+            if (IsInkAndPaper(base.colorTable())) {
+                PackedBitmap bits = packed.TakePackedBitmap();
+                if (bits.IsEmpty()) return 1;
+                m_image.SetPacked(std::move(bits), base.colorTable()[0], base.colorTable()[kPaperIndex]);
+                m_baseCopy = base;
+                m_viewport = base;
+                m_visible = m_viewport.size();
+                return 0;
+            }
+        }
         {
             const TVemo_bmpset loader(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages);
             if (loader.GetStatus() == 1) return 1;
@@ -259,6 +286,15 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
     const QSize deviceSize(static_cast<int>(std::ceil(m_visible.width() * ratio)),
                            static_cast<int>(std::ceil(m_visible.height() * ratio)));
     const QPoint deviceOrigin(static_cast<int>(std::lround(h * ratio)), static_cast<int>(std::lround(v * ratio)));
+    // A repaint of the same view (an uncovered window, a caption change)
+    // shows the last frame again: drawing every polyline of an A0 sheet
+    // again would cost far more than the repaint.
+    const FrameKey key{m_zoom, h, v, ratio, m_visible, m_ui->CheckBox2->isChecked(), m_imageGeneration};
+    if (key == m_frameKey && !m_frame.isNull()) {
+        painter.drawImage(QPoint(h, v), m_frame);
+        PlaceClickSurface();
+        return;
+    }
     if (m_viewport.size() != deviceSize || m_viewport.format() != QImage::Format_Indexed8) {
         m_viewport = QImage(deviceSize, QImage::Format_Indexed8);
         m_viewport.setColorTable(m_baseCopy.colorTable());
@@ -276,11 +312,13 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
             data.DrawLines(std::span<const uint8_t>(Lines()), canvas, deviceZoom);
         }
         visible.setDevicePixelRatio(ratio);
-        painter.drawImage(QPoint(h, v), visible);
+        m_frame = std::move(visible);
     } else {
         m_viewport.setDevicePixelRatio(ratio);
-        painter.drawImage(QPoint(h, v), m_viewport);
+        m_frame = m_viewport;
     }
+    m_frameKey = key;
+    painter.drawImage(QPoint(h, v), m_frame);
     PlaceClickSurface();
 }
 
@@ -346,6 +384,8 @@ void TVemo_viewareF::WheelZoom(const QWheelEvent& wheel) {
 void TVemo_viewareF::CheckBox1Click() {
     if (m_resetting == 1) return;
     if (m_ui->CheckBox1->isChecked()) {
+        // The squares are painted in their colours: the bits become bytes.
+        m_image.ToIndexed(m_baseCopy.colorTable(), kPaperIndex);
         TVemo_compdata data;
         data.LoadSquares(m_result.squaresPath, m_result.squareCount);
         data.LoadGroups(m_result.groupsPath, m_result.groupCount, m_result.memberCount);
@@ -359,6 +399,7 @@ void TVemo_viewareF::CheckBox1Click() {
     } else if (LoadImage() == 0) {
         ApplyZoom();
     }
+    ++m_imageGeneration;
     m_ui->PaintBox1->update();
 }
 

@@ -7,7 +7,7 @@
     <name>TVemo_mainF</name>
     <message>
         <source>画像ファイル指定</source>
-        <translation>Image file</translation>
+        <translation>Image and output</translation>
     </message>
     <message>
         <source>画像ファイル</source>

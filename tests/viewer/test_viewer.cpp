@@ -5,6 +5,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include "trace/Vemotrace_packed.h"
+#include "viewer/Vemo_viewimage.h"
 #include <QtTest>
 #include <algorithm>
 #include <cmath>
@@ -385,6 +387,51 @@ private slots:
         int redRows = 0;
         for (int y = 0; y < shown.height(); ++y) redRows += Colour(shown, static_cast<int>(30 * 1.5 * ratio), y) == kRed;
         QCOMPARE(redRows, 1);
+    }
+
+    // A drawing kept as bits must look exactly as the same drawing kept as
+    // bytes, at every zoom and scroll position, whatever paper index the
+    // bytes use; a bit or block taken from the wrong column would show.
+    void packedImageShowsAsItsBytes() {
+        const int width = 700;
+        const int height = 333;
+        QList<QRgb> table(256, qRgb(255, 255, 255));
+        table[0] = qRgb(0, 0, 0);
+        QImage bytes(width, height, QImage::Format_Indexed8);
+        bytes.setColorTable(table);
+        std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height);
+        uint32_t seed = 12345;
+        const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+        for (int y = 0; y < height; ++y) {
+            // Blank rows, sparse rows and a few dense ones.
+            const uint32_t density = y % 7 == 0 ? 0 : y % 11 == 0 ? 50 : 2;
+            for (int x = 0; x < width; ++x) {
+                const bool ink = (next() >> 8) % 100 < density;
+                bytes.scanLine(y)[x] = ink ? 0 : static_cast<uint8_t>(1 + (next() >> 8) % 255);
+                pixels[static_cast<std::size_t>(y) * width + x] = ink ? 0 : 255;
+            }
+        }
+        TVemo_viewimage indexed;
+        indexed.SetImage(bytes);
+        TVemo_viewimage packed;
+        packed.SetPacked(PackedBitmap::FromBytes(BitmapView{width, height, pixels.data(), width}), table[0], table[1]);
+        QCOMPARE(packed.Width(), width);
+        for (double zoom : {0.01, 0.05, 0.2, 0.26, 0.7, 1.0, 1.5, 3.3}) {
+            for (const QPoint at : {QPoint(0, 0), QPoint(37, 5), QPoint(static_cast<int>(width * zoom) - 40, 11)}) {
+                QImage a(61, 47, QImage::Format_Indexed8);
+                QImage b(61, 47, QImage::Format_Indexed8);
+                indexed.Render(a, zoom, at.x(), at.y());
+                packed.Render(b, zoom, at.x(), at.y());
+                QCOMPARE(b.convertToFormat(QImage::Format_RGB32), a.convertToFormat(QImage::Format_RGB32));
+            }
+        }
+        packed.ToIndexed(table, 1);
+        QVERIFY(!packed.IsPacked());
+        QImage a(100, 100, QImage::Format_Indexed8);
+        QImage b(100, 100, QImage::Format_Indexed8);
+        indexed.Render(a, 0.4, 3, 3);
+        packed.Render(b, 0.4, 3, 3);
+        QCOMPARE(b.convertToFormat(QImage::Format_RGB32), a.convertToFormat(QImage::Format_RGB32));
     }
 
     // Both check boxes start unticked at every opening and are offered only
