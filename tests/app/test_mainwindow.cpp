@@ -48,6 +48,17 @@ public slots:
     void open(const QUrl& url) { opened.append(url); }
 };
 
+// A drawing in `drawings`, with the folders "gui" and "job" for the
+// window's and a direct job's output, and the window's fields set to them.
+bool PrepareWindowAndJobRuns(Program& program, const std::string& drawings) {
+    std::filesystem::create_directories(drawings + "/gui");
+    std::filesystem::create_directories(drawings + "/job");
+    if (!WriteDrawing(drawings + "/plan.bmp")) return false;
+    Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
+    Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
+    return true;
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -242,11 +253,7 @@ private slots:
         program.mainF.show();
         QVERIFY(QTest::qWaitForWindowExposed(&program.mainF));
         const std::string drawings = scratch.File("drawings");
-        std::filesystem::create_directories(drawings + "/gui");
-        std::filesystem::create_directories(drawings + "/job");
-        QVERIFY(WriteDrawing(drawings + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
+        QVERIFY(PrepareWindowAndJobRuns(program, drawings));
         Find<QLineEdit>(program.mainF, "Edit3")->setText(" 2.500");
         Find<QCheckBox>(program.mainF, "CheckBox1")->setChecked(true);
         Find<QCheckBox>(program.mainF, "CheckBox4")->setChecked(true);
@@ -443,11 +450,7 @@ private slots:
         Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0")));
         program.mainF.show();
         const std::string drawings = scratch.File("drawings");
-        std::filesystem::create_directories(drawings + "/gui");
-        std::filesystem::create_directories(drawings + "/job");
-        QVERIFY(WriteDrawing(drawings + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
+        QVERIFY(PrepareWindowAndJobRuns(program, drawings));
         for (const char* box : {"CheckBox3", "CheckBox6", "CheckBox7"}) Find<QCheckBox>(program.mainF, box)->setChecked(true);
         Find<QCheckBox>(program.mainF, "CheckBox5")->setChecked(false);
         QTest::mouseClick(Find<QPushButton>(program.mainF, "Button3"), Qt::LeftButton);
