@@ -1,6 +1,8 @@
 // Vemo_language: the windows' language (rules in the header).
 #include "app/Vemo_language.h"
 
+#include <atomic>
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QRegularExpression>
@@ -9,6 +11,10 @@
 #include "common/Vemo_texts.h"
 
 namespace {
+
+// English translators installed now: without one, every text stays as it
+// is and no message needs to be matched against the templates.
+std::atomic<int> g_englishInstalled{0};
 
 // Stands for a number in a composed text; replaced by "%N" in its template.
 // No real count or size of an image comes out as these digits.
@@ -158,6 +164,7 @@ TVemo_language::TVemo_language(const QLocale& locale) {
     };
     if (m_english) {
         install(QStringLiteral("vemo_en"), QStringLiteral(":/i18n"));
+        ++g_englishInstalled;
     } else {
         // Qt's dialogs and buttons in the windows' own language.
         install(QStringLiteral("qt_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
@@ -165,10 +172,14 @@ TVemo_language::TVemo_language(const QLocale& locale) {
 }
 
 TVemo_language::~TVemo_language() {
+    if (m_english) --g_englishInstalled;
     for (const auto& translator : m_translators) QCoreApplication::removeTranslator(translator.get());
 }
 
 QString TranslateMessage(std::string_view japanese) {
+    if (g_englishInstalled.load() == 0) {
+        return QString::fromUtf8(japanese.data(), static_cast<qsizetype>(japanese.size()));
+    }
     return Translate(QString::fromUtf8(japanese.data(), static_cast<qsizetype>(japanese.size())), kNestedTexts);
 }
 
