@@ -16,7 +16,8 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 600
 
 PACKAGES = g++ make cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev \
-           libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all fonts-ipafont-gothic
+           libpng-dev libtiff-dev libgif-dev python3 python3-ezdxf locales-all fonts-ipafont-gothic \
+           qt6-l10n-tools qt6-tools-dev qt6-translations-l10n libqt6svg6
 # Tools the tests run: an SVG renderer, GNU parallel for the README's recipe,
 # a virtual X server for the window test.
 TEST_PACKAGES  = librsvg2-bin parallel xvfb xauth

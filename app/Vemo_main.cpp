@@ -14,6 +14,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFont>
 #include <QLabel>
@@ -21,11 +23,14 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
 #include <QUrl>
 
+#include "app/Vemo_language.h"
+#include "app/Vemo_options.h"
 #include "app/Vemodirectory_box.h"
 #include "base/Vemo_fileerror.h"
 #include "base/Vemo_path.h"
@@ -68,8 +73,10 @@ void ShowError(QWidget* owner, std::exception_ptr error) {
     } catch (...) {
         // An error of an unknown kind has no text to show.
     }
-    QMessageBox::critical(owner, kApplicationTitle, QString::fromStdString(text));
+    QMessageBox::critical(owner, kApplicationTitle, TranslateMessage(text));
 }
+
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/vemo.svg")); }
 
 void MapWindowFont() { QFont::insertSubstitution(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")); }
 
@@ -89,9 +96,11 @@ TVemo_mainF::TVemo_mainF(QWidget* parent)
     m_chooseImageFile = [this] { return QFileDialog::getOpenFileName(this); };
     m_chooseFolder = ChooseFolder;
     m_ask = [this](const std::string& question) {
-        return QMessageBox::question(this, kApplicationTitle, QString::fromStdString(question),
+        return QMessageBox::question(this, kApplicationTitle, TranslateMessage(question),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
+    setWindowIcon(ProgramIcon());
+    setAcceptDrops(true);
 
     connect(m_ui->Edit1, &QLineEdit::textChanged, this, &TVemo_mainF::Edit1Change);
     const std::pair<QPushButton*, void (TVemo_mainF::*)()> buttons[] = {
@@ -168,7 +177,10 @@ void TVemo_mainF::Tell(const std::string& text) const {
         m_pending.push_back(text);
         return;
     }
-    if (m_messages) m_messages(text);
+    if (!m_messages) return;
+    // Untranslated, the text goes on as its bytes: a path need not be UTF-8.
+    const QString translated = TranslateMessage(text);
+    m_messages(translated == QString::fromStdString(text) ? text : translated.toStdString());
 }
 
 void TVemo_mainF::Post(std::function<void()> update) {
@@ -198,7 +210,7 @@ void TVemo_mainF::AddRunControls() {
     m_progress->setObjectName(QStringLiteral("RunProgress"));
     m_progress->setGeometry(8, top, 205, 22);
     m_progress->setRange(0, 100);
-    m_stopButton = new QPushButton(QString::fromUtf8(texts::kStopButton), panel);
+    m_stopButton = new QPushButton(TranslateMessage(texts::kStopButton), panel);
     m_stopButton->setObjectName(QStringLiteral("StopButton"));
     m_stopButton->setGeometry(221, top - 1, 72, 25);
     connect(m_stopButton, &QPushButton::clicked, this, &TVemo_mainF::StopRun);
@@ -219,9 +231,10 @@ void TVemo_mainF::FormShow() {
     m_resultsCurrent = 0;
     QWidget* panel = m_ui->Panel4;
     panel->hide();
-    // Centred as the stage text alone would be; the run controls hang below.
+    // Centred over the first controls, which end where the options begin,
+    // as the stage text alone would be; the run controls hang below.
     const int textHeight = panel->height() - kRunControlsHeight;
-    panel->move(width() / 2 - panel->width() / 2, height() / 2 - textHeight / 2);
+    panel->move(width() / 2 - panel->width() / 2, m_ui->Panel7->y() / 2 - textHeight / 2);
 }
 
 SettingsRecord TVemo_mainF::LoadFromSettings() {
@@ -234,6 +247,7 @@ SettingsRecord TVemo_mainF::LoadFromSettings() {
         QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
     } else {
         record = m_settingsHolder->GetSettings();
+        ApplyWindowOptions(*this, *m_settingsHolder);
     }
     const std::pair<const std::string*, QCheckBox*> flags[] = {
         {&record.xAxis, m_ui->CheckBox1}, {&record.yAxis, m_ui->CheckBox2}, {&record.expTxt, m_ui->CheckBox3},
@@ -314,7 +328,7 @@ void TVemo_mainF::SaveToSettings() {
     m_settings.expA10 = FlagOf(m_ui->CheckBox5);
     m_settings.xRatio = FormatNumber("%.3lf", ParseNumber(TextOf(m_ui->Edit3)));
     m_settings.yRatio = FormatNumber("%.3lf", ParseNumber(TextOf(m_ui->Edit4)));
-    m_settingsHolder->SaveSettings(m_settings);
+    m_settingsHolder->SaveSettings(m_settings, CollectWindowOptions(*this));
 }
 
 void TVemo_mainF::Edit1Change() { m_resultsCurrent = 0; }
@@ -343,11 +357,12 @@ TraceOptions TVemo_mainF::CollectOptions() const {
     for (int i = 0; i < m_ui->ListBox1->count(); ++i) {
         options.dxfTemplate.push_back(m_ui->ListBox1->item(i)->text().toLatin1().toStdString());
     }
+    AddWindowOptions(*this, options);
     return options;
 }
 
 void TVemo_mainF::SetStatusText(const QString& text) {
-    m_ui->Panel5->setText(text);
+    m_ui->Panel5->setText(TranslateMessage(text.toStdString()));
     // Paint now: a short stage would otherwise never be seen.
     m_ui->Panel5->repaint();
 }
@@ -474,9 +489,43 @@ void TVemo_mainF::Button5Click() {
 }
 
 void TVemo_mainF::Button6Click() {
-    // Whether a browser opened is not checked: without one, nothing happens.
+    // Without a browser (or without the document) the user is told where
+    // the help is, rather than nothing happening.
     const std::string document = m_settings.systemFolder + "/help/Vemo_help.htm";
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(document)));
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(document, error) ||
+        !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(document)))) {
+        Tell(texts::HelpNotOpened(document));
+    }
+}
+
+QString DroppedImagePath(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return {};
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return {};
+    const QString path = urls.front().toLocalFile();
+    std::error_code error;
+    return std::filesystem::is_regular_file(path.toStdString(), error) ? path : QString();
+}
+
+void TVemo_mainF::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedImagePath(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TVemo_mainF::dropEvent(QDropEvent* event) {
+    const QString path = DroppedImagePath(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    DropImageFile(path);
+}
+
+void TVemo_mainF::DropImageFile(const QString& path) {
+    m_ui->Edit1->setText(path);
+    // The output folder is the user's choice once made; an empty one gets
+    // the image's folder, as "参照" gives it.
+    if (m_ui->Edit2->text().isEmpty()) {
+        m_ui->Edit2->setText(QString::fromStdString(SplitPath(path.toStdString()).folder));
+    }
 }
 
 void TVemo_mainF::BringToFront() {

@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -46,6 +47,7 @@
 
 class QProgressBar;
 class QPushButton;
+class QMimeData;
 class TVemo_susieF;
 class TVemo_viewareF;
 namespace Ui {
@@ -66,6 +68,13 @@ void ShowError(QWidget* owner, std::exception_ptr error);
 // this maps it to the proportional Japanese Gothic that Debian ships, so
 // that the captions keep their widths. Call before the first window exists.
 void MapWindowFont();
+
+// The program icon (resources/vemo.svg) for the application and its windows.
+QIcon ProgramIcon();
+
+// The one local, regular file in a drop, or empty when the drop holds
+// anything else (several files, a folder, a remote address).
+QString DroppedImagePath(const QMimeData* data);
 
 class TVemo_mainF : public QWidget {
     Q_OBJECT
@@ -123,6 +132,9 @@ public:
     void Button6Click();
     SettingsRecord LoadFromSettings();
     void SaveToSettings();
+    // An image file dropped on the window: it fills the image field, and
+    // the output folder field when that is empty.
+    void DropImageFile(const QString& path);
 
 signals:
     void runFinished();
@@ -130,6 +142,8 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     struct Run;

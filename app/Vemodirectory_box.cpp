@@ -4,10 +4,11 @@
 #include <QFileDialog>
 #include <QString>
 
+#include "app/Vemo_language.h"
 #include "common/Vemo_texts.h"
 
 std::string ChooseFolder(QWidget* owner, const std::string& initialFolder) {
-    const QString chosen = QFileDialog::getExistingDirectory(owner, QString::fromUtf8(texts::kChooseFolderTitle),
+    const QString chosen = QFileDialog::getExistingDirectory(owner, TranslateMessage(texts::kChooseFolderTitle),
                                                              QString::fromStdString(initialFolder),
                                                              QFileDialog::ShowDirsOnly);
     return chosen.toStdString();

@@ -11,8 +11,10 @@
 // the program carries on; one that escapes start-up is shown the same way
 // and ends the program with exit code 1.
 #include <QApplication>
+#include <QLocale>
 
 #include "app/Vemo_instance.h"
+#include "app/Vemo_language.h"
 #include "app/Vemo_main.h"
 #include "common/Vemo_sys.h"
 #include "image/Vemo_susie.h"
@@ -48,6 +50,10 @@ int main(int argc, char** argv) {
     VemoApplication application(argc, argv);
     QApplication::setApplicationName(kApplicationTitle);
     MapWindowFont();
+    QApplication::setWindowIcon(ProgramIcon());
+    // Before the first window: the window definitions are translated as
+    // they are set up.
+    const TVemo_language language(QLocale::system());
     try {
         TVemo_mainF mainF;
         TVemo_viewareF viewareF(&mainF);

@@ -61,6 +61,8 @@ TVemo_sysF::TVemo_sysF(std::string systemFolder, MessageSink messages) : m_messa
     m_record.settingsFileName = kSettingsFileName;
 }
 
+TVemo_sysF::~TVemo_sysF() = default;
+
 std::string TVemo_sysF::SettingsPath() const { return m_record.systemFolder + "/" + m_record.settingsFileName; }
 
 int TVemo_sysF::CheckSettingsFile() {
@@ -77,16 +79,25 @@ SettingsRecord TVemo_sysF::GetSettings() {
 
 void TVemo_sysF::LoadSettings() {
     m_loaded = true;
-    const ProfileDocument document = ProfileDocument::LoadForReading(SettingsPath());
-    for (const KeyPlace& place : kAllKeys) m_record.*place.field = document.Get(place.section, place.key);
+    auto document = std::make_unique<ProfileDocument>(ProfileDocument::LoadForReading(SettingsPath()));
+    for (const KeyPlace& place : kAllKeys) m_record.*place.field = document->Get(place.section, place.key);
+    m_readOptions = std::move(document);
 }
 
-int TVemo_sysF::SaveSettings(const SettingsRecord& record) {
-    return Update([&record](ProfileDocument& document) {
+int TVemo_sysF::SaveSettings(const SettingsRecord& record) { return SaveSettings(record, {}); }
+
+int TVemo_sysF::SaveSettings(const SettingsRecord& record, const OptionValues& options) {
+    return Update([&record, &options](ProfileDocument& document) {
         for (const KeyPlace& place : kAllKeys) {
             if (IsWrittenBack(place)) document.Set(place.section, place.key, record.*place.field);
         }
+        for (const auto& [key, value] : options) document.Set(kOptionsSection, key, value);
     });
+}
+
+std::string TVemo_sysF::GetOption(const std::string& key) {
+    if (!m_loaded) LoadSettings();
+    return m_readOptions ? m_readOptions->Get(kOptionsSection, key) : std::string();
 }
 
 std::string TVemo_sysF::ReadKey(const std::string& section, const std::string& key) {

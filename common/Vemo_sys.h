@@ -8,6 +8,8 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "common/Vemo_common.h"
@@ -34,6 +36,12 @@ struct SettingsRecord {
     std::string yRatio;            // 16: [CV3FLG] YRATIO
 };
 
+// The window's options beyond the sixteen keys (SVG output, the join
+// step, ...), in a section of their own: key -> value text. A file without
+// the section reads as no option set; the sixteen keys never move for it.
+inline constexpr const char* kOptionsSection = "OPTIONS";
+using OptionValues = std::map<std::string, std::string>;
+
 class TVemo_sysF {
 public:
     static constexpr const char* kSettingsFileName = "Vemo.sys";
@@ -43,6 +51,9 @@ public:
     explicit TVemo_sysF(MessageSink messages);
     // System folder given explicitly (tests, the command line's option).
     TVemo_sysF(std::string systemFolder, MessageSink messages);
+    ~TVemo_sysF();
+    TVemo_sysF(const TVemo_sysF&) = delete;
+    TVemo_sysF& operator=(const TVemo_sysF&) = delete;
 
     // 0 when the settings file exists; 1, after telling the user, when not.
     int CheckSettingsFile();
@@ -52,6 +63,12 @@ public:
     // Writes the written-back keys (never [SPINAME]). 0 on success; 1 after
     // telling the user when the file could not be saved.
     int SaveSettings(const SettingsRecord& record);
+    // The same, with `options` written into [OPTIONS] in the same save;
+    // the other keys are written exactly as SaveSettings writes them.
+    int SaveSettings(const SettingsRecord& record, const OptionValues& options);
+    // The value of [OPTIONS] `key` as read with the other keys (empty when
+    // missing); the file is read at most once, as for GetSettings.
+    std::string GetOption(const std::string& key);
 
     std::string ReadKey(const std::string& section, const std::string& key);
     // 0 on success; 1 after telling the user when the file could not be saved.
@@ -65,6 +82,7 @@ private:
     int Update(const std::function<void(ProfileDocument&)>& change);
 
     SettingsRecord m_record;
+    std::unique_ptr<ProfileDocument> m_readOptions;  // the file as LoadSettings read it
     bool m_loaded = false;
     MessageSink m_messages;
 };

@@ -27,6 +27,10 @@ inline std::string CannotDisplay(const std::string& imagePath) {
     return imagePath + "は表示できません。";
 }
 inline constexpr const char* kChooseFolderTitle = "フォルダを選択して下さい。";
+// "ヘルプ" when no browser could be started for the help document.
+inline std::string HelpNotOpened(const std::string& documentPath) {
+    return "ヘルプを表示できません。ブラウザーで「" + documentPath + "」を開いて下さい。";
+}
 
 // Settings holder.
 inline std::string NoSettingsFile(const std::string& fileName) {

@@ -60,6 +60,16 @@ std::vector<uint8_t> ReadLinesFile(const std::string& path) {
     return bytes;
 }
 
+// The paper's index in an ink-and-paper colour table.
+constexpr int kPaperIndex = 1;
+
+// True when the table holds ink (entry 0) and one other colour in all its
+// other entries: any pixel not ink then shows as paper.
+bool IsInkAndPaper(const QList<QRgb>& table) {
+    if (table.size() <= kPaperIndex || table[0] == table[kPaperIndex]) return false;
+    return std::all_of(table.begin() + kPaperIndex, table.end(), [&](QRgb colour) { return colour == table[kPaperIndex]; });
+}
+
 }  // namespace
 
 TVemo_viewareF::TVemo_viewareF(QWidget* parent)
@@ -105,6 +115,7 @@ int TVemo_viewareF::OpenImage(const std::string& imagePath, const TraceResult& r
     // The last image is not needed whatever happens (a failed opening is
     // not shown), and two A0 scans at once may not fit in memory.
     m_image.SetImage(QImage());
+    ++m_imageGeneration;
     if (LoadImage() != 0) return 1;
     ResetView();
     return 0;
@@ -115,6 +126,22 @@ int TVemo_viewareF::LoadImage() {
     try {
         QImage image;
         QImage base;
+        {
+            // With an ink-and-paper base the bits say all there is to show.
+            TVemo_bmpset packed(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages,
+                                WorkingForm::Packed);
+            if (packed.GetStatus() == 1) return 1;
+            base = *packed.GetBaseBitmap();
+            if (IsInkAndPaper(base.colorTable())) {
+                PackedBitmap bits = packed.TakePackedBitmap();
+                if (bits.IsEmpty()) return 1;
+                m_image.SetPacked(std::move(bits), base.colorTable()[0], base.colorTable()[kPaperIndex]);
+                m_baseCopy = base;
+                m_viewport = base;
+                m_visible = m_viewport.size();
+                return 0;
+            }
+        }
         {
             const TVemo_bmpset loader(m_imagePath, *m_context.settings, *m_context.plugins, m_context.messages);
             if (loader.GetStatus() == 1) return 1;
@@ -131,6 +158,7 @@ int TVemo_viewareF::LoadImage() {
         m_image.SetImage(std::move(image));
         m_baseCopy = base;
         m_viewport = base;
+        m_visible = m_viewport.size();
         return 0;
     } catch (const std::bad_alloc&) {
         // The reduced copies did not fit beside the image: no viewer rather
@@ -163,10 +191,7 @@ void TVemo_viewareF::ApplyZoom() {
     const QSize client = ClientSize();
     const int visibleWidth = std::max(1, std::min(client.width(), width));
     const int visibleHeight = std::max(1, std::min(client.height(), height));
-    if (m_viewport.width() != visibleWidth || m_viewport.height() != visibleHeight) {
-        m_viewport = QImage(visibleWidth, visibleHeight, QImage::Format_Indexed8);
-        m_viewport.setColorTable(m_baseCopy.colorTable());
-    }
+    m_visible = QSize(visibleWidth, visibleHeight);
     const int step = std::max(1, static_cast<int>(m_zoom * kLineStepPixels));
     m_ui->ScrollBox1->horizontalScrollBar()->setSingleStep(step);
     m_ui->ScrollBox1->verticalScrollBar()->setSingleStep(step);
@@ -253,7 +278,28 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
     const int h = m_ui->ScrollBox1->horizontalScrollBar()->value();
     const int v = m_ui->ScrollBox1->verticalScrollBar()->value();
     QPainter painter(m_ui->PaintBox1);
-    if (m_image.Width() > 0) m_image.Render(m_viewport, m_zoom, h, v);
+    // The visible part is drawn in the screen's own pixels: at 200 % a
+    // bitmap twice as wide and high, with the zoom doubled, so image and
+    // lines are as sharp as the screen can show them.
+    const double ratio = m_ui->PaintBox1->devicePixelRatioF();
+    const double deviceZoom = m_zoom * ratio;
+    const QSize deviceSize(static_cast<int>(std::ceil(m_visible.width() * ratio)),
+                           static_cast<int>(std::ceil(m_visible.height() * ratio)));
+    const QPoint deviceOrigin(static_cast<int>(std::lround(h * ratio)), static_cast<int>(std::lround(v * ratio)));
+    // A repaint of the same view (an uncovered window, a caption change)
+    // shows the last frame again: drawing every polyline of an A0 sheet
+    // again would cost far more than the repaint.
+    const FrameKey key{m_zoom, h, v, ratio, m_visible, m_ui->CheckBox2->isChecked(), m_imageGeneration};
+    if (key == m_frameKey && !m_frame.isNull()) {
+        painter.drawImage(QPoint(h, v), m_frame);
+        PlaceClickSurface();
+        return;
+    }
+    if (m_viewport.size() != deviceSize || m_viewport.format() != QImage::Format_Indexed8) {
+        m_viewport = QImage(deviceSize, QImage::Format_Indexed8);
+        m_viewport.setColorTable(m_baseCopy.colorTable());
+    }
+    if (m_image.Width() > 0) m_image.Render(m_viewport, deviceZoom, deviceOrigin.x(), deviceOrigin.y());
     if (m_ui->CheckBox2->isChecked()) {
         // The lines go onto a colour copy of the visible part, not onto the
         // surface: what lies outside it is not drawn in any case, and
@@ -262,13 +308,17 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
         QImage visible = m_viewport.convertToFormat(QImage::Format_RGB32);
         {
             TVemo_compdata data;
-            TVemo_qtcanvas canvas(visible, QPoint(h, v));
-            data.DrawLines(std::span<const uint8_t>(Lines()), canvas, m_zoom);
+            TVemo_qtcanvas canvas(visible, deviceOrigin);
+            data.DrawLines(std::span<const uint8_t>(Lines()), canvas, deviceZoom);
         }
-        painter.drawImage(QPoint(h, v), visible);
+        visible.setDevicePixelRatio(ratio);
+        m_frame = std::move(visible);
     } else {
-        painter.drawImage(QPoint(h, v), m_viewport);
+        m_viewport.setDevicePixelRatio(ratio);
+        m_frame = m_viewport;
     }
+    m_frameKey = key;
+    painter.drawImage(QPoint(h, v), m_frame);
     PlaceClickSurface();
 }
 
@@ -301,21 +351,21 @@ void TVemo_viewareF::Button2Click(QObject* sender) {
 bool TVemo_viewareF::ZoomAbout(double factor, std::optional<QPoint> anchor) {
     const double newZoom = m_zoom * factor;
     if (newZoom < kSmallestZoom) return false;
-    if (m_viewport.width() / newZoom < kFewestVisiblePixels || m_viewport.height() / newZoom < kFewestVisiblePixels) {
+    if (m_visible.width() / newZoom < kFewestVisiblePixels || m_visible.height() / newZoom < kFewestVisiblePixels) {
         return false;
     }
     QScrollBar* horizontal = m_ui->ScrollBox1->horizontalScrollBar();
     QScrollBar* vertical = m_ui->ScrollBox1->verticalScrollBar();
-    const double anchorX = anchor ? anchor->x() : m_viewport.width() * 0.5;
-    const double anchorY = anchor ? anchor->y() : m_viewport.height() * 0.5;
+    const double anchorX = anchor ? anchor->x() : m_visible.width() * 0.5;
+    const double anchorY = anchor ? anchor->y() : m_visible.height() * 0.5;
     const auto cx = static_cast<int64_t>((anchorX + horizontal->value()) / m_zoom);
     const auto cy = static_cast<int64_t>((anchorY + vertical->value()) / m_zoom);
     m_zoom = factor * m_zoom;
     ApplyZoom();
     // The centre is that of the new visible area, which the scroll bars
     // that come or go with the zoom may have changed.
-    horizontal->setValue(static_cast<int>(cx * m_zoom - (anchor ? anchorX : m_viewport.width() * 0.5)));
-    vertical->setValue(static_cast<int>(cy * m_zoom - (anchor ? anchorY : m_viewport.height() * 0.5)));
+    horizontal->setValue(static_cast<int>(cx * m_zoom - (anchor ? anchorX : m_visible.width() * 0.5)));
+    vertical->setValue(static_cast<int>(cy * m_zoom - (anchor ? anchorY : m_visible.height() * 0.5)));
     m_ui->PaintBox1->update();
     return true;
 }
@@ -334,6 +384,8 @@ void TVemo_viewareF::WheelZoom(const QWheelEvent& wheel) {
 void TVemo_viewareF::CheckBox1Click() {
     if (m_resetting == 1) return;
     if (m_ui->CheckBox1->isChecked()) {
+        // The squares are painted in their colours: the bits become bytes.
+        m_image.ToIndexed(m_baseCopy.colorTable(), kPaperIndex);
         TVemo_compdata data;
         data.LoadSquares(m_result.squaresPath, m_result.squareCount);
         data.LoadGroups(m_result.groupsPath, m_result.groupCount, m_result.memberCount);
@@ -347,6 +399,7 @@ void TVemo_viewareF::CheckBox1Click() {
     } else if (LoadImage() == 0) {
         ApplyZoom();
     }
+    ++m_imageGeneration;
     m_ui->PaintBox1->update();
 }
 

@@ -12,9 +12,10 @@
 // zooms the same way about the point under the cursor; the plain wheel
 // scrolls.
 //
-// Memory: the image is kept at one byte per pixel (the loader's working
-// bitmap) with small reduced copies (Vemo_viewimage); only a bitmap of the
-// visible size exists at screen resolution. The lines file is read once per
+// Memory: a drawing of ink and paper is kept at one bit per pixel (the
+// loader's packed bitmap), any other at one byte per pixel, each with small
+// reduced copies (Vemo_viewimage); only a bitmap of the visible size exists
+// at screen resolution, drawn in the screen's own pixels. The lines file is read once per
 // opening, when the overlay is first drawn: it cannot change while the
 // modal window is open.
 //
@@ -25,6 +26,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QPoint>
+#include <QSize>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,11 +112,27 @@ private:
 
     TVemo_viewimage m_image;  // the image bitmap, with its reduced copies
     QImage m_baseCopy;        // the base image: pixel format and colour table
-    QImage m_viewport;        // the visible part of the zoomed image
+    QImage m_viewport;        // the visible part of the zoomed image, in device pixels
+    QSize m_visible;          // the visible part's size in the window's (logical) pixels
     std::string m_imagePath;
     TraceResult m_result;
     double m_zoom = 1.0;
     int m_resetting = 0;  // 1 while FormShow resets the check boxes
+
+    // The last frame drawn and what it shows.
+    struct FrameKey {
+        double zoom = 0.0;
+        int left = 0;
+        int top = 0;
+        double ratio = 0.0;
+        QSize size;
+        bool overlay = false;
+        uint64_t imageGeneration = 0;
+        bool operator==(const FrameKey&) const = default;
+    };
+    FrameKey m_frameKey;
+    QImage m_frame;
+    uint64_t m_imageGeneration = 0;  // counts changes of the image bitmap
 
     std::vector<uint8_t> m_lines;  // temp.lix, read at the first overlay
     bool m_linesRead = false;

@@ -5,7 +5,8 @@
 // caption is wider than its control; then opens the viewer on the traced
 // image, zooms in, clicks, ticks "線画" and closes it. Saves screenshots of
 // the window (before the run and while the status panel shows) and of the
-// viewer as $VEMO_SCREENSHOT-*.png.
+// viewer as $VEMO_SCREENSHOT-*.png; then the window in English
+// ($VEMO_SCREENSHOT-english.png), whose captions must fit as well.
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QFontInfo>
@@ -24,6 +25,7 @@
 #include <cmath>
 #include <map>
 
+#include "app/Vemo_language.h"
 #include "gui_support.h"
 
 namespace {
@@ -109,7 +111,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.windowTitle(), QString("Vemo Ver1.006"));
-        QCOMPARE(window.size(), QSize(386, 385));
+        QCOMPARE(window.size(), QSize(386, 457));
         QCOMPARE(QFontInfo(window.font()).family(), QString("IPAPGothic"));
 
         QTest::keyClicks(Find<QLineEdit>(window, "Edit1"), QString::fromStdString(image));
@@ -210,6 +212,20 @@ private slots:
         for (const auto& [name, bytes] : files) QVERIFY2(ReadFile(scratch.File(name)) == bytes, name.c_str());
         for (const char* name : kIntermediateNames) QVERIFY2(!std::filesystem::exists(scratch.File(name)), name);
         QCOMPARE(window.IsResultsCurrent(), 0);  // its files went with the stopped run
+    }
+
+    // The English captions fit their controls too, and the viewer's.
+    void englishCaptionsFit() {
+        const TVemo_language language{QLocale("en_US")};
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, kSettings));
+        program.mainF.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&program.mainF));
+        QCOMPARE(Find<QCheckBox>(program.mainF, "CheckBox7")->text(), QString("Join and clean lines"));
+        CaptionsFit(program.mainF);
+        CaptionsFit(program.viewer);
+        SaveScreenshot(program.mainF, "-english.png");
+        program.mainF.close();
     }
 
 private:

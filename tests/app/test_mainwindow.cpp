@@ -7,6 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +17,7 @@
 
 #include "app/Vemodirectory_box.h"
 #include "base/Vemo_folderlock.h"
+#include "common/Vemo_texts.h"
 #include "gui_support.h"
 #include "job/Vemo_comp.h"
 
@@ -43,6 +47,17 @@ public:
 public slots:
     void open(const QUrl& url) { opened.append(url); }
 };
+
+// A drawing in `drawings`, with the folders "gui" and "job" for the
+// window's and a direct job's output, and the window's fields set to them.
+bool PrepareWindowAndJobRuns(Program& program, const std::string& drawings) {
+    std::filesystem::create_directories(drawings + "/gui");
+    std::filesystem::create_directories(drawings + "/job");
+    if (!WriteDrawing(drawings + "/plan.bmp")) return false;
+    Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
+    Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
+    return true;
+}
 
 }  // namespace
 
@@ -238,11 +253,7 @@ private slots:
         program.mainF.show();
         QVERIFY(QTest::qWaitForWindowExposed(&program.mainF));
         const std::string drawings = scratch.File("drawings");
-        std::filesystem::create_directories(drawings + "/gui");
-        std::filesystem::create_directories(drawings + "/job");
-        QVERIFY(WriteDrawing(drawings + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
-        Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
+        QVERIFY(PrepareWindowAndJobRuns(program, drawings));
         Find<QLineEdit>(program.mainF, "Edit3")->setText(" 2.500");
         Find<QCheckBox>(program.mainF, "CheckBox1")->setChecked(true);
         Find<QCheckBox>(program.mainF, "CheckBox4")->setChecked(true);
@@ -346,6 +357,155 @@ private slots:
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(catcher.opened, QList<QUrl>{QUrl::fromLocalFile(QString::fromStdString(system + "/help/Vemo_help.htm"))});
         QVERIFY(std::filesystem::is_regular_file(system + "/help/Vemo_help.htm"));
+    }
+
+    // The options below the first controls live in [OPTIONS]: a file
+    // without them starts with them off and, at close, keeps every other
+    // key exactly as a save without options writes it.
+    void optionsAreStoredInASectionOfTheirOwn_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("svgShown");
+        QTest::addColumn<bool>("joinShown");
+        QTest::newRow("no section") << "" << false << false;
+        QTest::newRow("both set") << "[OPTIONS]\nEXPSVG=1\nJOIN=1\n" << true << true;
+        QTest::newRow("only exactly 1 counts") << "[Options]\nEXPSVG=01\nJOIN=1\n" << false << true;
+    }
+    void optionsAreStoredInASectionOfTheirOwn() {
+        QFETCH(QString, stored);
+        QFETCH(bool, svgShown);
+        QFETCH(bool, joinShown);
+        TempFolder folder;
+        const std::string original = SettingsText("1", "1.0", "/in/p.bmp") + stored.toStdString();
+        const std::string system = MakeSystemFolder(folder, original);
+        {
+            Program program(system);
+            program.mainF.show();
+            QCOMPARE(Find<QCheckBox>(program.mainF, "CheckBox6")->isChecked(), svgShown);
+            QCOMPARE(Find<QCheckBox>(program.mainF, "CheckBox7")->isChecked(), joinShown);
+            Find<QCheckBox>(program.mainF, "CheckBox6")->setChecked(!svgShown);
+            QVERIFY(program.mainF.close());
+        }
+        const std::string written = ReadFile(system + "/Vemo.sys");
+        QCOMPARE(Key(written, "EXPSVG"), std::string(svgShown ? "0" : "1"));
+        QCOMPARE(Key(written, "JOIN"), std::string(joinShown ? "1" : "0"));
+
+        // The same close without the options, on a copy of the file.
+        TempFolder plainFolder;
+        const std::string plainSystem = MakeSystemFolder(plainFolder, original);
+        TVemo_sysF plain(plainSystem, MessageSink{});
+        SettingsRecord record = plain.GetSettings();
+        record.xRatio = record.yRatio = "1.000";
+        record.xAxis = "1";
+        record.yAxis = "1";
+        QCOMPARE(plain.SaveSettings(record), 0);
+        const std::string withoutOptions = ReadFile(plainSystem + "/Vemo.sys");
+        if (stored.isEmpty()) {
+            // The section is added after everything else, which stays as it was.
+            QCOMPARE(written.substr(0, withoutOptions.size()), withoutOptions);
+            QVERIFY2(written.substr(withoutOptions.size()).starts_with("[OPTIONS]\n"), written.c_str());
+        } else {
+            QCOMPARE(written.substr(0, written.find("[O")), withoutOptions.substr(0, withoutOptions.find("[O")));
+        }
+    }
+
+    // The options reach the run: SVG written, lines joined, as a direct
+    // job with the same options writes them.
+    void optionsReachTheRun() {
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0")));
+        program.mainF.show();
+        const std::string drawings = scratch.File("drawings");
+        QVERIFY(PrepareWindowAndJobRuns(program, drawings));
+        for (const char* box : {"CheckBox3", "CheckBox6", "CheckBox7"}) Find<QCheckBox>(program.mainF, box)->setChecked(true);
+        Find<QCheckBox>(program.mainF, "CheckBox5")->setChecked(false);
+        QVERIFY(ClickRunAndWait(program.mainF));
+
+        TraceOptions options;
+        options.yRatioText = options.xRatioText = " 1.000";
+        options.flipY = true;
+        options.exportText = options.exportSvg = options.join = true;
+        TVemo_comp job(drawings + "/plan.bmp", drawings + "/job", program.settings, program.susie, program.Sink(), {});
+        QCOMPARE(job.Run(options), 0);
+        for (const char* name : {"plan.txt", "plan.svg"}) {
+            const std::string fromWindow = ReadFile(drawings + "/gui/" + name);
+            QVERIFY2(!fromWindow.empty() && fromWindow == ReadFile(drawings + "/job/" + name), name);
+        }
+        // Joined lines are fewer than the trace's pieces.
+        options.join = false;
+        TVemo_comp unjoined(drawings + "/plan.bmp", drawings + "/job", program.settings, program.susie, program.Sink(), {});
+        QCOMPARE(unjoined.Run(options), 0);
+        QVERIFY(ReadFile(drawings + "/gui/plan.txt") != ReadFile(drawings + "/job/plan.txt"));
+    }
+
+    // Without a browser the user learns where the help document is.
+    void helpWithoutABrowserSaysWhereTheDocumentIs() {
+        TempFolder scratch;
+        const std::string system = MakeSystemFolder(scratch, SettingsText("0", "1.0"));
+        Program program(system);
+        program.mainF.show();
+        // The offscreen platform opens nothing, as a desktop without a browser.
+        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button6"), Qt::LeftButton);
+        QCOMPARE(program.messages, std::vector<std::string>{texts::HelpNotOpened(system + "/help/Vemo_help.htm")});
+        // A missing document is said too, even where a browser would start.
+        std::filesystem::remove(system + "/help/Vemo_help.htm");
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+        QTest::mouseClick(Find<QPushButton>(program.mainF, "Button6"), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(program.messages.size(), std::size_t(2));
+        QVERIFY(catcher.opened.isEmpty());
+    }
+
+    // A file dropped from a file manager fills the image field (and an
+    // empty output folder field); anything else is refused.
+    void droppedImageFileFillsTheImageField_data() {
+        QTest::addColumn<QStringList>("dropped");
+        QTest::addColumn<bool>("folderFieldEmpty");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("one file") << QStringList{"plan.bmp"} << true << true;
+        QTest::newRow("folder field kept") << QStringList{"plan.bmp"} << false << true;
+        QTest::newRow("two files") << QStringList{"plan.bmp", "other.bmp"} << true << false;
+        QTest::newRow("a folder") << QStringList{"sub"} << true << false;
+        QTest::newRow("missing file") << QStringList{"gone.bmp"} << true << false;
+    }
+    void droppedImageFileFillsTheImageField() {
+        QFETCH(QStringList, dropped);
+        QFETCH(bool, folderFieldEmpty);
+        QFETCH(bool, accepted);
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0", "/in/p.bmp")));
+        program.mainF.show();
+        std::filesystem::create_directory(scratch.File("sub"));
+        WriteFile(scratch.File("plan.bmp"), "BM");
+        WriteFile(scratch.File("other.bmp"), "BM");
+        Find<QLineEdit>(program.mainF, "Edit2")->setText(folderFieldEmpty ? "" : "/out");
+        QList<QUrl> urls;
+        for (const QString& name : dropped) urls << QUrl::fromLocalFile(QString::fromStdString(scratch.File(name.toStdString())));
+        QMimeData data;
+        data.setUrls(urls);
+
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&program.mainF, &enter);
+        QCOMPARE(enter.isAccepted(), accepted);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&program.mainF, &drop);
+        const QString expectedImage = accepted ? QString::fromStdString(scratch.File("plan.bmp")) : "/in/p.bmp";
+        QCOMPARE(Find<QLineEdit>(program.mainF, "Edit1")->text(), expectedImage);
+        const QString expectedFolder = !folderFieldEmpty ? "/out" : accepted ? QString::fromStdString(scratch.Path()) : "";
+        QCOMPARE(Find<QLineEdit>(program.mainF, "Edit2")->text(), expectedFolder);
+    }
+
+    // The options sit below the first controls, which keep their places,
+    // and the status panel stays centred over those.
+    void optionsLeaveTheFirstControlsInPlace() {
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, SettingsText("0", "1.0")));
+        program.mainF.show();
+        QCOMPARE(Find<QWidget>(program.mainF, "Button6")->geometry(), QRect(296, 352, 80, 25));
+        QCOMPARE(Find<QWidget>(program.mainF, "Panel2")->geometry(), QRect(8, 281, 369, 64));
+        QCOMPARE(Find<QWidget>(program.mainF, "Panel4")->pos(), QPoint(43, 156));
+        QVERIFY(Find<QWidget>(program.mainF, "Panel7")->y() >= 352 + 25);
+        QVERIFY(!program.mainF.windowIcon().isNull());
     }
 };
 

@@ -5,7 +5,11 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include "trace/Vemotrace_packed.h"
+#include "viewer/Vemo_viewimage.h"
 #include <QtTest>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <sys/stat.h>
 #include <fstream>
@@ -336,6 +340,98 @@ private slots:
         QCOMPARE(Colour(shown, 507 - 500, 409 - 400), kBlack);
         QCOMPARE(Colour(shown, 507 - 500, 410 - 400), kWhite);
         QCOMPARE(Colour(shown, 508 - 500, 407 - 400), kRed);  // (100.5, 80.5) * 5.0625
+    }
+
+    // The surface is drawn in the screen's pixels: at a ratio of 2 and a
+    // zoom of 1.5 every image pixel covers exactly 3 device pixels and the
+    // overlay is one device pixel thin; drawn in window pixels and blown up,
+    // the pixels would alternate between 2 and 4 and the line be 2 thick.
+    // (ctest runs this once more with QT_SCALE_FACTOR=2.)
+    void sharpAtTheScreensPixelRatio() {
+        const QSize client = PlainClient();
+        const QString path = Path("sharp.bmp");
+        std::vector<QPoint> ink;
+        for (int x = 20; x < 40; x += 2) {
+            for (int y = 10; y < 30; ++y) ink.emplace_back(x, y);  // every other column
+        }
+        WriteImage(path, client.width(), client.height(), ink);
+        TVemo_viewareF viewer;
+        Connect(viewer);
+        m_resultsCurrent = 1;
+        QCOMPARE(viewer.OpenImage(path.toStdString(), WriteTrace({{10.0, 50.5}, {60.0, 50.5}})), 0);
+        QVERIFY(Shown(viewer));
+        Button(viewer, "Button2")->click();
+        QCOMPARE(viewer.Zoom(), 1.5);
+        ScrollBox(viewer)->horizontalScrollBar()->setValue(0);
+        ScrollBox(viewer)->verticalScrollBar()->setValue(0);
+        Check(viewer, "CheckBox2")->setChecked(true);
+        const QImage shown = Surface(viewer)->grab(QRect(0, 0, 100, 100)).toImage();
+        const double ratio = shown.devicePixelRatio();
+        QCOMPARE(ratio, Surface(viewer)->devicePixelRatioF());
+        const int row = static_cast<int>(20 * 1.5 * ratio);
+        std::vector<int> runs;  // lengths of the black runs along the row
+        for (int x = 0, run = 0; x < shown.width(); ++x) {
+            if (Colour(shown, x, row) == kBlack) {
+                ++run;
+            } else if (run > 0) {
+                runs.push_back(run);
+                run = 0;
+            }
+        }
+        QCOMPARE(runs.size(), std::size_t(10));
+        const double perPixel = 1.5 * ratio;
+        for (int run : runs) QVERIFY2(run == std::floor(perPixel) || run == std::ceil(perPixel), qPrintable(QString::number(run)));
+        if (perPixel == std::floor(perPixel)) {
+            QVERIFY(std::all_of(runs.begin(), runs.end(), [&](int run) { return run == perPixel; }));
+        }
+        int redRows = 0;
+        for (int y = 0; y < shown.height(); ++y) redRows += Colour(shown, static_cast<int>(30 * 1.5 * ratio), y) == kRed;
+        QCOMPARE(redRows, 1);
+    }
+
+    // A drawing kept as bits must look exactly as the same drawing kept as
+    // bytes, at every zoom and scroll position, whatever paper index the
+    // bytes use; a bit or block taken from the wrong column would show.
+    void packedImageShowsAsItsBytes() {
+        const int width = 700;
+        const int height = 333;
+        QList<QRgb> table(256, qRgb(255, 255, 255));
+        table[0] = qRgb(0, 0, 0);
+        QImage bytes(width, height, QImage::Format_Indexed8);
+        bytes.setColorTable(table);
+        std::vector<uint8_t> pixels(static_cast<std::size_t>(width) * height);
+        uint32_t seed = 12345;
+        const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+        for (int y = 0; y < height; ++y) {
+            // Blank rows, sparse rows and a few dense ones.
+            const uint32_t density = y % 7 == 0 ? 0 : y % 11 == 0 ? 50 : 2;
+            for (int x = 0; x < width; ++x) {
+                const bool ink = (next() >> 8) % 100 < density;
+                bytes.scanLine(y)[x] = ink ? 0 : static_cast<uint8_t>(1 + (next() >> 8) % 255);
+                pixels[static_cast<std::size_t>(y) * width + x] = ink ? 0 : 255;
+            }
+        }
+        TVemo_viewimage indexed;
+        indexed.SetImage(bytes);
+        TVemo_viewimage packed;
+        packed.SetPacked(PackedBitmap::FromBytes(BitmapView{width, height, pixels.data(), width}), table[0], table[1]);
+        QCOMPARE(packed.Width(), width);
+        for (double zoom : {0.01, 0.05, 0.2, 0.26, 0.7, 1.0, 1.5, 3.3}) {
+            for (const QPoint at : {QPoint(0, 0), QPoint(37, 5), QPoint(static_cast<int>(width * zoom) - 40, 11)}) {
+                QImage a(61, 47, QImage::Format_Indexed8);
+                QImage b(61, 47, QImage::Format_Indexed8);
+                indexed.Render(a, zoom, at.x(), at.y());
+                packed.Render(b, zoom, at.x(), at.y());
+                QCOMPARE(b.convertToFormat(QImage::Format_RGB32), a.convertToFormat(QImage::Format_RGB32));
+            }
+        }
+        packed.ToIndexed(table, 1);
+        QVERIFY(!packed.IsPacked());
+        QImage a(100, 100, QImage::Format_Indexed8);
+        QImage b(100, 100, QImage::Format_Indexed8);
+        indexed.Render(a, 0.4, 3, 3);
+        packed.Render(b, 0.4, 3, 3);
+        QCOMPARE(b.convertToFormat(QImage::Format_RGB32), a.convertToFormat(QImage::Format_RGB32));
     }
 
     // Both check boxes start unticked at every opening and are offered only
