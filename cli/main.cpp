@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unistd.h>
@@ -217,6 +218,10 @@ int main(int argc, char** argv) {
         if (parser.IsSet(ratio) && !IsDecimalNumber(parser.Value(ratio))) {
             return UsageError(std::string("--") + ratio + " needs a decimal number, not '" + parser.Value(ratio) + "'");
         }
+        if (parser.IsSet(ratio) && ParseNumber(parser.Value(ratio)) == 0.0) {
+            return UsageError(std::string("--") + ratio + " needs a number other than 0, not '" + parser.Value(ratio) +
+                              "'");
+        }
     }
 
     const MessageSink toStandardError = [](const std::string& text) { std::cerr << text << '\n'; };
@@ -230,6 +235,19 @@ int main(int argc, char** argv) {
     for (const Switch& option : kSwitches) {
         if (parser.IsSet(option.name)) options.*option.field = true;
         if (parser.IsSet(std::string("no-") + option.name)) options.*option.field = false;
+    }
+    // A ratio from Vemo.sys that reads as 0 or as no number is refused
+    // here, where its file and key can be named; the run would only say
+    // that the ratio cannot be used.
+    {
+        const SettingsRecord stored = settings->GetSettings();
+        const std::tuple<const char*, const char*, const std::string*> storedRatios[] = {
+            {"x-ratio", "XRATIO", &stored.xRatio}, {"y-ratio", "YRATIO", &stored.yRatio}};
+        for (const auto& [option, key, text] : storedRatios) {
+            if (parser.IsSet(option) || IsUsableStoredRatio(*text)) continue;
+            toStandardError(texts::StoredRatioUnusable(settings->SettingsPath(), key, *text));
+            return kExitFailed;
+        }
     }
     if (parser.IsSet("x-ratio")) options.xRatioText = parser.Value("x-ratio");
     if (parser.IsSet("y-ratio")) options.yRatioText = parser.Value("y-ratio");
