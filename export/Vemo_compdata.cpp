@@ -364,7 +364,6 @@ std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::st
     return std::nullopt;
 }
 
-
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
@@ -451,8 +450,8 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
     SafeOutputFile out(outputPath);
     const OutputTransform transform{m_result};
     const auto corner = [&outputPath](double x, double y) {
-        return A10Column(Fixed3(x), kA10XWidth, texts::kA10FieldX, outputPath) +
-               A10Column(Fixed3(y), kA10YWidth, texts::kA10FieldY, outputPath);
+        std::string columns = A10Column(Fixed3(x), kA10XWidth, texts::kA10FieldX, outputPath);
+        return columns + A10Column(Fixed3(y), kA10YWidth, texts::kA10FieldY, outputPath);
     };
     const auto integer = [&outputPath](int64_t value, const char* field) {
         return A10Column(std::to_string(value), kA10IntegerWidth, field, outputPath);
