@@ -202,6 +202,9 @@ std::string ReadTraceCommand(int argc, const char* const* argv, int defaultJobs,
         if (line.IsSet(ratio) && !IsDecimalNumber(WithoutTrailingBlanks(line.Value(ratio)))) {
             return std::string("--") + ratio + " needs a decimal number, not '" + line.Value(ratio) + "'";
         }
+        if (line.IsSet(ratio) && ParseNumber(line.Value(ratio)) == 0.0) {
+            return std::string("--") + ratio + " needs a number other than 0, not '" + line.Value(ratio) + "'";
+        }
     }
     TraceOptions scale;
     return ParseScaleOptions(line, scale);

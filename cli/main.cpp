@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -163,6 +164,19 @@ int main(int argc, char** argv) {
     if (settings->CheckSettingsFile() != 0) return kExitFailed;
 
     TraceOptions options = OptionsFromSettings(settings->GetSettings());
+    // A ratio from Vemo.sys that reads as 0 or as no number is refused
+    // here, where its file and key can be named; the run would only say
+    // that the ratio cannot be used.
+    {
+        const SettingsRecord stored = settings->GetSettings();
+        const std::tuple<const char*, const char*, const std::string*> storedRatios[] = {
+            {"x-ratio", "XRATIO", &stored.xRatio}, {"y-ratio", "YRATIO", &stored.yRatio}};
+        for (const auto& [option, key, text] : storedRatios) {
+            if (parser.IsSet(option) || IsUsableStoredRatio(*text)) continue;
+            toStandardError(texts::StoredRatioUnusable(settings->SettingsPath(), key, *text));
+            return kExitFailed;
+        }
+    }
     ApplyCommandLine(parser, options);
 
     const auto outputFolderOf = [&](const std::string& imagePath) {

@@ -75,6 +75,34 @@ inline std::string CannotProcessBecause(const std::string& imagePath, const std:
 inline std::string RatioNotFinite(const char* which, const std::string& text) {
     return std::string(which) + "「" + text + "」は数として扱えません";
 }
+// A ratio that reads as 0 would put every point of the drawing on one line.
+inline std::string RatioZero(const char* which, const std::string& text) {
+    return std::string(which) + "「" + text + "」は0として読まれます。0以外の倍率を指定して下さい";
+}
+// A ratio stored in the settings file that vemo-trace cannot use: not a
+// finite number, or one that reads as 0.
+inline std::string StoredRatioUnusable(const std::string& settingsPath, const std::string& key,
+                                       const std::string& text) {
+    return "設定ファイル「" + settingsPath + "」の" + key + "「" + text +
+           "」は倍率として使えません（0として読まれるか、数として扱えません）。";
+}
+// An output coordinate that the ratios made infinite (or a damaged lines
+// file that holds no number): `axis` is "Ｘ" or "Ｙ".
+inline std::string CoordinateNotFinite(const char* axis, const std::string& imageValue,
+                                       const std::string& outputValue) {
+    return std::string(axis) + "座標 " + imageValue + " は倍率を掛けると " + outputValue +
+           " になり、数として扱えません";
+}
+// A value wider than its column of the fixed-column A10 file.
+inline std::string A10ValueTooWide(const char* field, const std::string& value, std::size_t width) {
+    return std::string(field) + " " + value + " はA10形式の欄（" + std::to_string(width) + "文字）に収まりません";
+}
+inline constexpr const char* kAxisX = "Ｘ";
+inline constexpr const char* kAxisY = "Ｙ";
+inline constexpr const char* kA10FieldX = "Ｘ座標";
+inline constexpr const char* kA10FieldY = "Ｙ座標";
+inline constexpr const char* kA10FieldPolyline = "線番号";
+inline constexpr const char* kA10FieldPointCount = "点数";
 inline constexpr const char* kXRatio = "Ｘ倍率";
 inline constexpr const char* kYRatio = "Ｙ倍率";
 inline std::string ReasonNoResolution(const char* unit) {

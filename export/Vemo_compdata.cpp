@@ -16,6 +16,7 @@
 #include "base/Vemo_runcontrol.h"
 #include "base/Vemo_safefile.h"
 #include "common/Vemo_common.h"
+#include "common/Vemo_texts.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -61,6 +62,11 @@ constexpr std::size_t kVertexYText = 7;
 constexpr int32_t kA10PolylineMark = 3000;
 constexpr int32_t kA10PenUp = 3;    // the polyline's first point
 constexpr int32_t kA10PenDown = 2;  // every later point
+// The A10 column widths: x 15 characters, y 10, the integers 5 each. So
+// a y of 1,000,000 or a polyline number of 100,000 no longer fits.
+constexpr std::size_t kA10XWidth = 15;
+constexpr std::size_t kA10YWidth = 10;
+constexpr std::size_t kA10IntegerWidth = 5;
 
 // Right-aligns a decimal integer in `width` characters, as "%<width>d".
 std::string PaddedInt(int64_t value, std::size_t width) {
@@ -86,6 +92,51 @@ int32_t ToPixel(double value) {
 int32_t ClampToInt32(int64_t value) {
     return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
                                                     std::numeric_limits<int32_t>::max()));
+}
+
+std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
+
+// The output transform: mirror about the image's full size, then scale.
+// Every coordinate a writer puts out, the drawing size included, comes
+// from here, and none may leave it as "inf" or "nan": ratios whose product
+// overflows, or a damaged lines file, would otherwise give files that no
+// CAD program reads, written as if all were well.
+struct OutputTransform {
+    const TraceResult& result;
+    const OutputScale& scale;
+
+    // Mirror about the image's full size, then scale by the ratio and then
+    // by the unit's factor (1 for pixels, which leaves the product
+    // unchanged bit for bit).
+    double X(double x) const {
+        return Checked(texts::kAxisX, x, (result.flipX != 0 ? result.imageWidth - x : x) * result.xRatio * scale.x);
+    }
+    double Y(double y) const {
+        return Checked(texts::kAxisY, y, (result.flipY != 0 ? result.imageHeight - y : y) * result.yRatio * scale.y);
+    }
+    double Width() const {
+        return Checked(texts::kAxisX, result.imageWidth, result.imageWidth * result.xRatio * scale.x);
+    }
+    double Height() const {
+        return Checked(texts::kAxisY, result.imageHeight, result.imageHeight * result.yRatio * scale.y);
+    }
+
+private:
+    static double Checked(const char* axis, double imageValue, double outputValue) {
+        if (!std::isfinite(outputValue)) {
+            throw std::range_error(texts::CoordinateNotFinite(axis, Fixed3(imageValue), Fixed3(outputValue)));
+        }
+        return outputValue;
+    }
+};
+
+// One column of the A10 file: `text` right-aligned in `width` characters.
+// A value that needs more would run into the next column, and a reader
+// that goes by column would read other numbers than were meant, so the
+// file is refused instead (the other formats have no columns to keep).
+std::string A10Column(const std::string& text, std::size_t width, const char* field, const std::string& path) {
+    if (text.size() > width) throw FileError(path, texts::A10ValueTooWide(field, text, width));
+    return std::string(width - text.size(), ' ') + text;
 }
 
 // The polylines of a lines file for a writer. Unlike the overlay, a
@@ -347,9 +398,9 @@ void TVemo_compdata::SetExportParams(const TraceResult& result, std::vector<std:
     m_template = std::move(dxfTemplate);
 }
 
-double TVemo_compdata::DrawingWidth() const { return m_result.imageWidth * m_result.xRatio * m_scale.x; }
+double TVemo_compdata::DrawingWidth() const { return OutputTransform{m_result, m_scale}.Width(); }
 
-double TVemo_compdata::DrawingHeight() const { return m_result.imageHeight * m_result.yRatio * m_scale.y; }
+double TVemo_compdata::DrawingHeight() const { return OutputTransform{m_result, m_scale}.Height(); }
 
 std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::string& imagePath,
                                                   const std::string& outputFolder) const {
@@ -363,28 +414,13 @@ std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::st
     return std::nullopt;
 }
 
-namespace {
-
-// The output transform: mirror about the image's full size, then scale by
-// the ratio and then by the unit's factor (1 for pixels, which leaves the
-// product unchanged bit for bit).
-struct OutputTransform {
-    const TraceResult& result;
-    const OutputScale& scale;
-
-    double X(double x) const { return (result.flipX != 0 ? result.imageWidth - x : x) * result.xRatio * scale.x; }
-    double Y(double y) const { return (result.flipY != 0 ? result.imageHeight - y : y) * result.yRatio * scale.y; }
-};
-
-std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
-
-}  // namespace
-
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
-    out.Line(Fixed3(DrawingWidth()) + "," + Fixed3(DrawingHeight()));
+    const double width = DrawingWidth();
+    const double height = DrawingHeight();
+    out.Line(Fixed3(width) + "," + Fixed3(height));
     std::vector<Point> points;
     while (lines.Next(points)) {
         out.Line(std::to_string(points.size()));
@@ -463,7 +499,13 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
-    const auto corner = [](double x, double y) { return FormatNumber("%15.3lf", x) + FormatNumber("%10.3lf", y); };
+    const auto corner = [&outputPath](double x, double y) {
+        std::string columns = A10Column(Fixed3(x), kA10XWidth, texts::kA10FieldX, outputPath);
+        return columns + A10Column(Fixed3(y), kA10YWidth, texts::kA10FieldY, outputPath);
+    };
+    const auto integer = [&outputPath](int64_t value, const char* field) {
+        return A10Column(std::to_string(value), kA10IntegerWidth, field, outputPath);
+    };
 
     out.Line(SplitPath(outputPath).stem);
 
@@ -477,10 +519,11 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
     std::vector<Point> points;
     for (int64_t polyline = 1; lines.Next(points); ++polyline) {
         const auto count = static_cast<int64_t>(points.size());
-        out.Line(PaddedInt(kA10PolylineMark, 5) + PaddedInt(polyline, 5) + PaddedInt(count, 5));
+        out.Line(PaddedInt(kA10PolylineMark, kA10IntegerWidth) + integer(polyline, texts::kA10FieldPolyline) +
+                 integer(count, texts::kA10FieldPointCount));
         for (std::size_t i = 0; i < points.size(); ++i) {
             const int32_t pen = i == 0 ? kA10PenUp : kA10PenDown;
-            out.Line(corner(transform.X(points[i].x), transform.Y(points[i].y)) + PaddedInt(pen, 5));
+            out.Line(corner(transform.X(points[i].x), transform.Y(points[i].y)) + PaddedInt(pen, kA10IntegerWidth));
         }
     }
     out.Line("99999");

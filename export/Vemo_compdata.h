@@ -16,7 +16,9 @@
 //                       in, one POLYLINE with its VERTEXes per polyline
 //   A10   "<name>.A10"  title, the four frame corners, per polyline a head
 //                       line "3000 k n" and fixed-column point lines with
-//                       pen codes (3 first point, 2 the others), "99999"
+//                       pen codes (3 first point, 2 the others), "99999";
+//                       columns of 15 (x), 10 (y) and 5 (integers)
+//                       characters, which a value may never overflow
 //   SVG   "<name>.svg"  SVG 1.1, width, height and viewBox the drawing size,
 //                       one stroked <polyline> per polyline; y downward as
 //                       in the other formats, so the points are the text
@@ -28,11 +30,17 @@
 // that pixels write the same bytes as ever). The drawing size is
 // imageWidth * xRatio * xScale by imageHeight * yRatio * yScale. The flip
 // mirrors about the image's full size, not the extent of the lines.
+// A coordinate or a drawing size that is not finite after the transform
+// (ratios whose product overflows, a damaged lines file) throws
+// std::range_error naming the axis and the value: no writer puts out "inf"
+// or "nan".
 //
 // Failures: the writers show nothing. A lines file or an output file that
 // cannot be opened, read or written throws FileError naming that file; so
 // does a lines file that ends inside a record, which is a damaged file and
-// not a smaller drawing. An output file is saved through TVemo_safefile
+// not a smaller drawing; and so does an A10 value wider than its column
+// (a y of 1,000,000, a polyline number of 100,000), since the columns
+// would run together. An output file is saved through TVemo_safefile
 // (base/Vemo_safefile.h): a failure never leaves a half-written target
 // and leaves no temporary file behind. The viewer's operations (squares, polylines) are lenient
 // instead: they paint what can be read and stop quietly.
@@ -120,7 +128,9 @@ public:
     const OutputScale& GetOutputScale() const { return m_scale; }
     // Writes the file of `kind` for `imagePath` into `outputFolder` and
     // returns its path; nothing for a kind that is none of the four.
-    // Throws FileError when the lines file or the output file fails.
+    // Throws FileError when the lines file or the output file fails (an
+    // A10 value too wide for its column included), std::range_error when
+    // a coordinate is not finite after the output transform.
     std::optional<std::string> Export(ExportKind kind, const std::string& imagePath,
                                       const std::string& outputFolder) const;
     // Staged commits: while on, each writer leaves its complete file

@@ -76,6 +76,10 @@ TraceOptions OptionsFromSettings(const SettingsRecord& settings) {
     return options;
 }
 
+bool IsUsableRatio(double ratio) { return std::isfinite(ratio) && ratio != 0.0; }
+
+bool IsUsableStoredRatio(const std::string& stored) { return IsUsableRatio(ParseNumber(RatioText(stored))); }
+
 std::string FormatElapsed(double seconds) {
     const long long milliseconds = std::llround(std::max(seconds, 0.0) * 1000.0);
     char text[48];
@@ -131,8 +135,8 @@ void TVemo_comp::Fail(const std::string& reason) const { m_messages(texts::Canno
 
 bool TVemo_comp::RatioIsUsable(const char* which, const std::string& text, double& value) const {
     value = ParseNumber(text);
-    if (std::isfinite(value)) return true;
-    Fail(texts::RatioNotFinite(which, text));
+    if (IsUsableRatio(value)) return true;
+    Fail(std::isfinite(value) ? texts::RatioZero(which, text) : texts::RatioNotFinite(which, text));
     return false;
 }
 

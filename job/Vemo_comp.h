@@ -42,7 +42,7 @@ class TVemo_susieF;
 struct TraceOptions {
     bool flipX = false;
     bool flipY = false;
-    std::string xRatioText;  // converted by the atof rules, unchecked
+    std::string xRatioText;  // converted by the atof rules; a run refuses 0 and non-finite values
     std::string yRatioText;
     bool exportText = false;
     bool exportDxf = false;
@@ -64,6 +64,14 @@ struct TraceOptions {
 // "1"; an empty ratio means "1.0". A ratio is taken as the main window
 // would run with it: shown with " %.3lf" and read back.
 TraceOptions OptionsFromSettings(const SettingsRecord& settings);
+
+// Whether a run could use a ratio: a finite number other than 0. A ratio
+// of 0 puts the whole drawing on one line, so a run refuses it.
+bool IsUsableRatio(double ratio);
+// Whether a ratio stored in the settings (XRATIO, YRATIO) is usable as
+// OptionsFromSettings hands it on: "abc", "nan" and "0.0004" read as 0
+// there, "1e400" is no finite number; empty means 1.0 and is usable.
+bool IsUsableStoredRatio(const std::string& stored);
 
 // The elapsed time as the completion message shows it: "time:" + whole
 // seconds + "." + milliseconds (three digits), rounded to the millisecond.

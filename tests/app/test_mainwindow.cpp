@@ -287,6 +287,32 @@ private slots:
         }
     }
 
+    // Catches: XRATIO=abc in Vemo.sys showing " 0.000" and tracing every x
+    // to 0 without a word; the window must say so, naming the field, and
+    // trace nothing.
+    void ratioThatReadsAsZeroIsToldBeforeTheTrace() {
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, SettingsText("0", "abc")));
+        program.mainF.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&program.mainF));
+        QCOMPARE(Find<QLineEdit>(program.mainF, "Edit3")->text(), QString(" 0.000"));
+        const std::string drawings = scratch.File("drawings");
+        std::filesystem::create_directories(drawings);
+        QVERIFY(WriteDrawing(drawings + "/plan.bmp"));
+        Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
+        Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings));
+
+        auto* status = Find<QLabel>(program.mainF, "Panel5");
+        QStringList painted;
+        PaintRecorder recorder(status, painted);
+        QVERIFY(ClickRunAndWait(program.mainF));
+        QCOMPARE(program.messages.size(), std::size_t(1));
+        QVERIFY2(program.messages[0].find("（Ｘ倍率「 0.000」は0として読まれます。") != std::string::npos,
+                 program.messages[0].c_str());
+        QVERIFY(!painted.contains("2.画像分析"));
+        QCOMPARE(FilesIn(drawings), std::vector<std::string>{"plan.bmp"});
+    }
+
     // Only the files of the run that still belongs to Edit1 are deleted.
     void closeDeletesOnlyTheCurrentRunsFiles_data() {
         QTest::addColumn<bool>("editAfterRun");

@@ -311,6 +311,43 @@ TEST(Cli, RatiosAreDecimalNumbersAndStoredOnesAreTakenAsShown) {
     EXPECT_EQ(ReadFile(folder.File("plan.txt")).rfind(expected, 0), 0u) << ReadFile(folder.File("plan.txt")).substr(0, 30);
 }
 
+// Catches: XRATIO=abc (or nan, or 0.0004) in Vemo.sys tracing every x to 0
+// and exiting 0; a zero typed on the command line accepted; and ratios
+// whose product overflows writing "inf" with exit 0.
+TEST(Cli, RatiosThatGiveNoDrawingAreRefused) {
+    TempFolder folder;
+    std::filesystem::copy_file(kSample, folder.File("plan.bmp"));
+    const std::string image = " '" + folder.File("plan.bmp") + "'";
+    std::filesystem::copy(VEMO_SYSTEM_DIR, folder.File("Vemosys"));
+    const std::string settingsPath = folder.File("Vemosys/Vemo.sys");
+    const std::string original = ReadFile(settingsPath);
+    const std::string systemFolder = "--system-folder '" + folder.File("Vemosys") + "' ";
+    for (const char* stored : {"abc", "nan", "0.0004", "1e400"}) {
+        std::string settings = original;
+        const std::size_t at = settings.find("YRATIO=");
+        ASSERT_NE(at, std::string::npos);
+        settings.replace(at, settings.find('\n', at) - at, std::string("YRATIO=") + stored);
+        WriteFile(settingsPath, settings);
+        const Outcome refused = RunCli(folder, systemFolder + "--txt" + image);
+        EXPECT_EQ(refused.exitStatus, 1) << stored;
+        EXPECT_NE(refused.err.find("設定ファイル「" + settingsPath + "」のYRATIO「" + stored + "」は倍率として使えません"),
+                  std::string::npos)
+            << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(folder.File("plan.txt"))) << stored;
+        // The same ratio given on the command line replaces the stored one.
+        EXPECT_EQ(RunCli(folder, systemFolder + "--txt --y-ratio 2" + image).exitStatus, 0) << stored;
+        std::filesystem::remove(folder.File("plan.txt"));
+    }
+    WriteFile(settingsPath, original);
+    for (const char* zero : {"--x-ratio 0", "--y-ratio=-0.0", "--x-ratio 1e-400"}) {
+        EXPECT_EQ(RunCli(folder, systemFolder + "--txt " + zero + image).exitStatus, 2) << zero;
+    }
+    const Outcome overflow = RunCli(folder, systemFolder + "--txt --dxf --a10 --x-ratio=1e307 --y-ratio=-1e307" + image);
+    EXPECT_EQ(overflow.exitStatus, 1);
+    EXPECT_NE(overflow.err.find("数として扱えません"), std::string::npos) << overflow.err;
+    EXPECT_EQ(FilesIn(folder.Path()), (std::vector<std::string>{"Vemosys", "plan.bmp"}));
+}
+
 }  // namespace
 
 namespace {

@@ -5,6 +5,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <limits>
+#include <stdexcept>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -246,6 +248,99 @@ TEST(Writers, ReplaceAnEarlierFile) {
     data.Export(ExportKind::Text, "plan.bmp", scratch.Path());
     EXPECT_EQ(ReadFile(scratch / "plan.txt"), "10.000,20.000\r\n");
     EXPECT_EQ(FolderNames(scratch.Path()), (std::vector<std::string>{"plan.txt", "temp.lix"}));
+}
+
+// --- Numbers the formats cannot hold -------------------------------------
+
+constexpr ExportKind kAllKinds[] = {ExportKind::Text, ExportKind::Dxf, ExportKind::A10, ExportKind::Svg};
+
+// Catches: ratios whose product overflows, or a damaged lines file, writing
+// "inf" or "nan" into every format as if all were well. The run must end
+// with the axis and the value named, and no file of any kind written.
+TEST(OutputTransform, ACoordinateThatIsNotFiniteThrowsBeforeAnyFileIsWritten) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* what;
+        double xRatio, yRatio;
+        Polyline points;
+        const char* named;  // part of the reason
+    };
+    const Case cases[] = {
+        {"the ratios of the issue", 1e307, -1e307, {{20, 1}, {30, 2}}, "座標 "},
+        {"drawing height overflows", 1.0, -1e307, {{1, 20}, {2, 30}}, "Ｙ座標 480.000 は倍率を掛けると -inf"},
+        {"only a point overflows", 10.0, 1.0, {{1, 1}, {1e308, 2}}, "Ｘ座標 1000"},
+        {"only the drawing size overflows", 1e306, 1.0, {{0, 0}, {1, 1}}, "Ｘ座標 640.000"},
+        {"damaged lines file", 1.0, 1.0, {{1, 1}, {nan, 2}}, "nan"},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder scratch;
+        TraceResult result = TracedRun(scratch, {c.points});
+        result.xRatio = c.xRatio;
+        result.yRatio = c.yRatio;
+        TVemo_compdata data;
+        data.SetExportParams(result);
+        for (const ExportKind kind : kAllKinds) {
+            try {
+                data.Export(kind, "plan.bmp", scratch.Path());
+                ADD_FAILURE() << c.what << ": no error for kind " << static_cast<int>(kind);
+            } catch (const std::range_error& error) {
+                EXPECT_NE(std::string(error.what()).find(c.named), std::string::npos) << c.what << ": " << error.what();
+            }
+        }
+        EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"temp.lix"}) << c.what;
+    }
+}
+
+// Catches: A10 values wider than their columns running into the next one
+// ("0.5001010000.000"), so that a reader going by column reads other
+// numbers; and a limit set one character too tight, refusing values that
+// fill their column exactly.
+TEST(WriteA10, AValueWiderThanItsColumnFailsTheFileNamingTheValueAndTheLimit) {
+    struct Case {
+        const char* what;
+        double xRatio, yRatio;
+        std::vector<Polyline> polylines;
+        std::string reason;  // empty: the file is written
+    };
+    // On an image of 1000 x 1000 pixels, so the frame's far corner is
+    // 1000 times the ratios.
+    const Polyline unit = {{1, 1}, {0.5, 0.5}};
+    const Case cases[] = {
+        {"y of a million", 1.0, 1000.0, {unit}, "Ｙ座標 1000000.000 はA10形式の欄（10文字）に収まりません"},
+        {"y below -99999.999", 1.0, -100.0, {unit}, "Ｙ座標 -100000.000 はA10形式の欄（10文字）に収まりません"},
+        {"x of 1e11", 1e8, 1.0, {unit}, "Ｘ座標 100000000000.000 はA10形式の欄（15文字）に収まりません"},
+        {"100,000 points in one polyline", 1.0, 1.0, {Polyline(100000, {1, 1})},
+         "点数 100000 はA10形式の欄（5文字）に収まりません"},
+        {"polyline number 100,000", 1.0, 1.0, std::vector<Polyline>(100000, unit),
+         "線番号 100000 はA10形式の欄（5文字）に収まりません"},
+        {"every column filled exactly", 99999999999.999 / 1000, -99999.999 / 1000,
+         std::vector<Polyline>(99999, Polyline{{1000, 1000}}), ""},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder scratch;
+        TraceResult result = TracedRun(scratch, c.polylines, 1000, 1000);
+        result.xRatio = c.xRatio;
+        result.yRatio = c.yRatio;
+        TVemo_compdata data;
+        data.SetExportParams(result);
+        if (c.reason.empty()) {
+            data.Export(ExportKind::A10, "plan.bmp", scratch.Path());
+            const std::vector<std::string> lines = CrLfLines(ReadFile(scratch / "plan.A10"));
+            EXPECT_EQ(lines[3], "99999999999.999-99999.999") << c.what;
+            EXPECT_EQ(lines[lines.size() - 3], " 300099999    1") << c.what;
+            continue;
+        }
+        try {
+            data.Export(ExportKind::A10, "plan.bmp", scratch.Path());
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.Path(), scratch / "plan.A10") << c.what;
+            EXPECT_EQ(error.Reason(), c.reason) << c.what;
+        }
+        EXPECT_EQ(FolderNames(scratch.Path()), std::vector<std::string>{"temp.lix"}) << c.what;
+        // The formats without columns write the same values whole.
+        EXPECT_NO_THROW(data.Export(ExportKind::Text, "plan.bmp", scratch.Path())) << c.what;
+    }
 }
 
 }  // namespace

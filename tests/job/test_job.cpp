@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <utility>
 
@@ -97,10 +98,8 @@ TEST_F(Job, NoFormatTickedStillTracesAndCompletes) {
     ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
     TraceOptions options = AllFormats();
     options.exportText = options.exportDxf = options.exportA10 = false;
-    options.xRatioText = "abc";
     EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 0);
     EXPECT_TRUE(written.empty());
-    EXPECT_EQ(result.xRatio, 0.0);  // letters only: passed on as 0
     EXPECT_TRUE(std::filesystem::exists(folder.File("temp.lix")));
     EXPECT_FALSE(std::filesystem::exists(folder.File("plan.txt")));
     ASSERT_EQ(collected.messages.size(), 1u);
@@ -225,6 +224,58 @@ TEST_F(Job, ARatioThatIsNotAFiniteNumberEndsTheRunBeforeAnyFile) {
     EXPECT_EQ(FilesIn(folder.Path()), std::vector<std::string>{"plan.bmp"});
 }
 
+// Catches: ratios whose product overflows (1e307 by -1e307) giving exit 0
+// and "inf" in every format; the run ends with the value named instead.
+TEST_F(Job, CoordinatesThatOverflowEndTheRunWithoutAnyOutputFile) {
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
+    TraceOptions options = AllFormats();
+    options.exportSvg = true;
+    options.xRatioText = "1e307";
+    options.yRatioText = "-1e307";
+    EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1);
+    ASSERT_EQ(collected.messages.size(), 1u);
+    EXPECT_TRUE(collected.messages[0].starts_with(folder.File("plan.bmp") + "は処理できません。（Ｘ座標 60.000 は"))
+        << collected.messages[0];
+    EXPECT_NE(collected.messages[0].find("は倍率を掛けると inf になり、数として扱えません）"), std::string::npos)
+        << collected.messages[0];
+    for (const char* name : {"plan.txt", "plan.dxf", "plan.A10", "plan.svg"}) {
+        EXPECT_FALSE(std::filesystem::exists(folder.File(name))) << name;
+    }
+}
+
+// Catches: a ratio text that reads as 0 ("abc", a cleared field, a stored
+// "nan") tracing every x to 0 and reporting success.
+TEST_F(Job, ARatioThatReadsAsZeroEndsTheRunBeforeAnyFile) {
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
+    for (const char* zero : {" 0.000", "abc", "", "-0", "1e-400"}) {
+        collected.messages.clear();
+        TraceOptions options = AllFormats();
+        options.xRatioText = zero;
+        EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1) << zero;
+        EXPECT_EQ(collected.messages, std::vector<std::string>{folder.File("plan.bmp") + "は処理できません。（Ｘ倍率「" +
+                                                               zero + "」は0として読まれます。0以外の倍率を指定して下さい）"});
+        EXPECT_EQ(FilesIn(folder.Path()), std::vector<std::string>{"plan.bmp"}) << zero;
+    }
+}
+
+// Catches: A10 columns running together on a drawing whose coordinates
+// reach a million, and that failure taking the other formats with it.
+TEST_F(Job, AnA10ValueTooWideFailsOnlyTheA10File) {
+    ASSERT_TRUE(WriteDrawing(folder.File("plan.bmp")));
+    TraceOptions options = AllFormats();
+    options.yRatioText = "1e5";
+    EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), options), 1);
+    // One message: the file that failed, then the image.
+    ASSERT_EQ(collected.messages.size(), 1u);
+    EXPECT_TRUE(collected.messages[0].starts_with("ファイル「" + folder.File("plan.A10") + "」を処理できません。（Ｙ座標 "))
+        << collected.messages[0];
+    EXPECT_NE(collected.messages[0].find("はA10形式の欄（10文字）に収まりません）\n"), std::string::npos);
+    EXPECT_TRUE(collected.messages[0].ends_with("\n" + folder.File("plan.bmp") + "は処理できません。"));
+    EXPECT_TRUE(std::filesystem::exists(folder.File("plan.txt")));
+    EXPECT_TRUE(std::filesystem::exists(folder.File("plan.dxf")));
+    EXPECT_FALSE(std::filesystem::exists(folder.File("plan.A10")));
+}
+
 // Catches: a run writing into a folder whose intermediate files another
 // run (the main window's) holds.
 TEST_F(Job, AFolderHeldByAnotherRunIsBusyUnlessTheCallerHoldsIt) {
@@ -320,6 +371,17 @@ TEST(JobOptions, FlagsCountOnlyWhenExactlyOneAndEmptyRatiosMeanOne) {
     EXPECT_EQ(options.yRatioText, " 1.235");
     settings.xRatio = "1e400";
     EXPECT_EQ(OptionsFromSettings(settings).xRatioText, "1e400");  // for the run to refuse
+}
+
+// Catches: a stored ratio that the run would read as 0 or as no number
+// passing the check, and a usable one (empty means 1.0) refused.
+TEST(JobOptions, StoredRatiosAreUsableOnlyWhenTheRunWouldReadANonZeroNumber) {
+    for (const char* bad : {"abc", "nan", "inf", "0", "-0.0", "0.0004", "1e400", "x1"}) {
+        EXPECT_FALSE(IsUsableStoredRatio(bad)) << bad;
+    }
+    for (const char* good : {"", "1.0", " 2.5", "-2", "0.0006", "1e300", "3abc"}) {
+        EXPECT_TRUE(IsUsableStoredRatio(good)) << good;
+    }
 }
 
 TEST(JobTime, ShowsWholeSecondsAndRoundedMilliseconds) {
