@@ -1,6 +1,11 @@
 // Vemotrace_joinink: the diagonal runs and specks (see the header).
 #include "trace/join/Vemotrace_joinink.h"
 
+#include <bit>
+#include <numeric>
+
+#include "trace/join/Vemotrace_joinwork.h"
+
 namespace join::ink {
 
 // A speck of dirt has at most this many pixels.
@@ -47,19 +52,49 @@ Polylines diagonalRuns(const PackedBitmap& bitmap) {
             }
         }
     }
-    const auto indexOf = [&](int32_t x, int32_t y) -> int64_t {
-        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height()) return kNone;
-        const int64_t key = int64_t{y} * bitmap.Width() + x;
-        const auto at = std::lower_bound(pixels.begin(), pixels.end(), key);
-        return at != pixels.end() && *at == key ? at - pixels.begin() : kNone;
+    // Where dither or a fine hatching crowds them, they are no strokes.
+    work::dropCrowdedPixels(pixels, bitmap.Width(), bitmap.Height());
+    // Each row's pixels begin at rowStart[y]: a neighbour is looked for
+    // among its row's only.
+    const int64_t width = bitmap.Width();
+    const int32_t height = bitmap.Height();
+    std::vector<std::size_t> rowStart(static_cast<std::size_t>(height) + 1, 0);
+    for (const int64_t p : pixels) ++rowStart[static_cast<std::size_t>(p / width) + 1];
+    std::partial_sum(rowStart.begin(), rowStart.end(), rowStart.begin());
+    // Which of its corners (up left, up right, down left, down right: bits
+    // 0 to 3) hold such pixels, for every pixel in one pass: along a row
+    // the pixels rise, and so do their neighbours' places in the rows above
+    // and below. The pixel straight above or below is paper, so the two
+    // corners of a row are the first two places from the left one on.
+    std::vector<uint8_t> corners(pixels.size(), 0);
+    for (int32_t y = 0; y < height; ++y) {
+        std::size_t cursor[2] = {y > 0 ? rowStart[y - 1] : 0, rowStart[y + 1]};
+        for (std::size_t i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+            const int64_t x = pixels[i] % width;
+            for (int side = 0; side < 2; ++side) {
+                const int32_t row = y + (side == 0 ? -1 : 1);
+                if (row < 0 || row >= height) continue;
+                const std::size_t last = rowStart[row + 1];
+                const int64_t left = row * width + x - 1;
+                std::size_t& at = cursor[side];
+                while (at < last && pixels[at] < left) ++at;
+                std::size_t k = at;
+                if (x > 0 && k < last && pixels[k] == left) corners[i] |= uint8_t{1} << (2 * side), ++k;
+                if (x + 1 < width && k < last && pixels[k] == left + 2) corners[i] |= uint8_t{2} << (2 * side);
+            }
+        }
+    }
+    const auto indexOf = [&](int64_t x, int64_t y) {
+        const int64_t key = y * width + x;
+        return std::lower_bound(pixels.begin() + static_cast<std::ptrdiff_t>(rowStart[y]),
+                                pixels.begin() + static_cast<std::ptrdiff_t>(rowStart[y + 1]), key) -
+               pixels.begin();
     };
     const auto neighbours = [&](int64_t i, int64_t(&found)[4]) {
-        const auto x = static_cast<int32_t>(pixels[i] % bitmap.Width());
-        const auto y = static_cast<int32_t>(pixels[i] / bitmap.Width());
+        const int64_t x = pixels[i] % width, y = pixels[i] / width;
         int count = 0;
-        for (const auto& [dx, dy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
-            const int64_t j = indexOf(x + dx, y + dy);
-            if (j != kNone) found[count++] = j;
+        for (int k = 0; k < 4; ++k) {
+            if ((corners[i] >> k) & 1) found[count++] = indexOf(x + (k % 2 == 0 ? -1 : 1), y + (k < 2 ? -1 : 1));
         }
         return count;
     };
@@ -90,9 +125,8 @@ Polylines diagonalRuns(const PackedBitmap& bitmap) {
             lines.points.resize(lines.points.size() - count);
         }
     };
-    int64_t found[4];
     for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
-        if (!used[i] && neighbours(i, found) != 2) walkFrom(i);
+        if (!used[i] && std::popcount(corners[i]) != 2) walkFrom(i);
     }
     for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
         if (!used[i]) walkFrom(i);  // rings
