@@ -11,7 +11,10 @@
 //       Writes ink that no drawing holds but a scan may, to find what the
 //       join step costs at its worst (bench/join_pathological.sh): kind
 //       "checker" (one-pixel squares, every pixel touching four others at
-//       its corners), "noise" (each pixel ink with probability 1/2, seed 1),
+//       its corners), "noise" (each pixel ink with probability 1/2, seed 1;
+//       "noise15" with 15 %), "hatch" (one-pixel lines at 45 degrees, three
+//       pixels apart), "dither" (the checkerboard with a quarter of its
+//       pixels left out at random),
 //       "grid" (one-pixel lines on a two-pixel pitch: a junction at every
 //       other pixel) or "spiral" (a round spiral of one-pixel ink, turns
 //       four pixels apart: one stroke as long as the page allows).
@@ -66,11 +69,12 @@ bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) 
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = y % 2; x < width; x += 2) page.Dot(x, y);
         }
-    } else if (kind == "noise") {
+    } else if (kind.rfind("noise", 0) == 0) {
         std::mt19937 random(1);
+        const int percent = kind.size() > 5 ? std::atoi(kind.c_str() + 5) : 50;
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = 0; x < width; ++x) {
-                if (random() & 1) page.Dot(x, y);
+                if (static_cast<int>(random() % 100) < percent) page.Dot(x, y);
             }
         }
     } else if (kind == "hatch") {
@@ -111,7 +115,7 @@ bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) 
 }
 
 int Pattern(const std::string& kind, int32_t width, int32_t height, const std::string& path) {
-    if (kind != "checker" && kind != "noise" && kind != "grid" && kind != "spiral" && kind != "hatch" && kind != "dither") {
+    if (kind != "checker" && kind.rfind("noise", 0) != 0 && kind != "grid" && kind != "spiral" && kind != "hatch" && kind != "dither") {
         std::cerr << kind << ": not a pattern (checker, noise, grid, spiral)\n";
         return 1;
     }
