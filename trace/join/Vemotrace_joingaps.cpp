@@ -182,6 +182,7 @@ void Joiner::bridgeGaps(bool movedOnly) {
     for (const int32_t end : ends) {
         if (known[end] == kNone) unknown.push_back(end);
     }
+    makeRoomToMeasure(unknown.size());
     const std::size_t before = measured.size();
     measured.resize(before + unknown.size());
     inTwoThreads(unknown.size(), [&](std::size_t first, std::size_t last) {

@@ -1,6 +1,8 @@
 // Vemotrace_joinwork: the join step's work limits (see the header).
 #include "trace/join/Vemotrace_joinwork.h"
 
+#include "trace/join/Vemotrace_joiner.h"
+
 namespace join::work {
 
 std::vector<int32_t> endsOutsideCrowds(const std::vector<int32_t>& ends, const Polylines& lines, int32_t width,
@@ -30,3 +32,24 @@ void dropCrowdedPixels(std::vector<int64_t>& pixels, int32_t width, int32_t heig
 }
 
 }  // namespace join::work
+
+namespace join {
+
+// An end measured again gets a new entry, and its old one is no one's: the
+// live entries are never more than the ends, for which room was reserved.
+void Joiner::makeRoomToMeasure(std::size_t more) {
+    if (measured.size() + more <= measured.capacity()) return;
+    std::vector<int32_t> owner(measured.size(), kNone);
+    for (int32_t end = 0; end < static_cast<int32_t>(known.size()); ++end) {
+        if (known[end] != kNone) owner[known[end]] = end;
+    }
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < owner.size(); ++k) {
+        if (owner[k] == kNone) continue;
+        measured[kept] = measured[k];
+        known[owner[k]] = static_cast<int32_t>(kept++);
+    }
+    measured.resize(kept);
+}
+
+}  // namespace join
