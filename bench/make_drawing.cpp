@@ -52,15 +52,20 @@
 
 namespace {
 
-int Draw(int32_t width, int32_t height, uint32_t seed, const std::string& path) {
-    const bench::Page page = seed == 0 ? bench::Page(width, height) : bench::DrawPlan(width, height, seed);
+// As a BMP when the name ends in ".bmp", else as a PBM.
+int Write(const bench::Page& page, const std::string& path) {
     const bool bmp = path.size() >= 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
     if (!(bmp ? page.WriteBmp(path) : page.WritePbm(path))) {
         std::cerr << path << ": cannot write\n";
         return 1;
     }
-    std::printf("drawing=%s width=%d height=%d ink=%.4f\n", path.c_str(), width, height, page.InkShare());
+    std::printf("drawing=%s width=%d height=%d ink=%.4f\n", path.c_str(), page.Width(), page.Height(),
+                page.InkShare());
     return 0;
+}
+
+int Draw(int32_t width, int32_t height, uint32_t seed, const std::string& path) {
+    return Write(seed == 0 ? bench::Page(width, height) : bench::DrawPlan(width, height, seed), path);
 }
 
 bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) {
@@ -115,18 +120,13 @@ bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) 
 }
 
 int Pattern(const std::string& kind, int32_t width, int32_t height, const std::string& path) {
-    if (kind != "checker" && kind.rfind("noise", 0) != 0 && kind != "grid" && kind != "spiral" && kind != "hatch" && kind != "dither") {
-        std::cerr << kind << ": not a pattern (checker, noise, grid, spiral)\n";
+    const bool known = kind == "checker" || kind.rfind("noise", 0) == 0 || kind == "grid" || kind == "spiral" ||
+                       kind == "hatch" || kind == "dither";
+    if (!known) {
+        std::cerr << kind << ": not a pattern (checker, noise, noiseNN, grid, spiral, hatch, dither)\n";
         return 1;
     }
-    const bench::Page page = DrawPattern(kind, width, height);
-    const bool bmp = path.size() >= 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
-    if (!(bmp ? page.WriteBmp(path) : page.WritePbm(path))) {
-        std::cerr << path << ": cannot write\n";
-        return 1;
-    }
-    std::printf("drawing=%s width=%d height=%d ink=%.4f\n", path.c_str(), width, height, page.InkShare());
-    return 0;
+    return Write(DrawPattern(kind, width, height), path);
 }
 
 // One PBM header token, skipping white space and comments.
@@ -255,7 +255,8 @@ int main(int argc, char** argv) {
     if (mode == "trace" && argc == 4) return Trace(argv[2], argv[3], false);
     if (mode == "trace" && argc == 5 && std::string(argv[4]) == "--join") return Trace(argv[2], argv[3], true);
     std::cerr << "usage: make_drawing draw <width> <height> <seed> <out.pbm|out.bmp>\n"
-                 "       make_drawing pattern <checker|noise|grid|spiral> <width> <height> <out.pbm|out.bmp>\n"
+                 "       make_drawing pattern <checker|noise[NN]|grid|spiral|hatch|dither> <width> <height>\n"
+                 "                            <out.pbm|out.bmp>\n"
                  "       make_drawing trace <in.pbm> <work folder> [--join]\n";
     return 1;
 }

@@ -8,7 +8,8 @@ namespace join::work {
 std::vector<int32_t> endsOutsideCrowds(const std::vector<int32_t>& ends, const Polylines& lines, int32_t width,
                                        int32_t height) {
     const Grid grid(kGapCell, width, height);
-    const Cells inCells = dealToCells(ends, grid.cells(), [&](int32_t end) { return grid.cellAt(lines.endPoint(end)); });
+    const Cells inCells =
+        dealToCells(ends, grid.cells(), [&](int32_t end) { return grid.cellAt(lines.endPoint(end)); });
     std::vector<int32_t> kept;
     kept.reserve(inCells.items.size());
     for (std::size_t cell = 0; cell < grid.cells(); ++cell) {
