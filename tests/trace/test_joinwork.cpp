@@ -89,7 +89,8 @@ TEST(JoinWork, EveryPairWithinReachIsWeighedOnce) {
     const double radii[] = {0.5, 1.0, 1.49, 1.5, 3.0, 8.0};
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
-        std::vector<FreeEnd> ends(400);
+        // Sparse ends are searched in large cells, dense ones in small.
+        std::vector<FreeEnd> ends(round < 2 ? 200 : 1500);
         std::vector<uint8_t> active(ends.size(), 0);
         for (std::size_t k = 0; k < ends.size(); ++k) {
             ends[k] = {static_cast<int32_t>(k), {along(random), along(random)}, {1.0, 0.0}, radii[random() % 6], 0};

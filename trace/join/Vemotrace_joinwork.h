@@ -144,8 +144,12 @@ std::vector<std::vector<Pair>> weighNearPairs(std::span<const FreeEnd* const> en
         });
     };
     // Both thin: from each active end, a pair of two active ends from its
-    // first.
-    search(Grid(kThinCell, width, height), thin, isActive, active == nullptr,
+    // first. Any cells as wide as kThinCell or wider meet every pair; the
+    // small ones pay only where the ends are dense (a grid of them costs as
+    // much as the ends that fill a quarter of it).
+    const Grid small(kThinCell, width, height);
+    search(thin.size() >= small.cells() / 4 ? small : Grid(kGapCell, width, height), thin, isActive,
+           active == nullptr,
            [&](const FreeEnd&, const FreeEnd& b, bool bLater) { return bLater || !isActive(b); });
     // At least one thick: from the thick ends, in all nine cells (thin ends
     // do not search here), a pair of two thick ends from its first; only
