@@ -95,6 +95,7 @@ bench: deps
 	./$(BENCH_BUILD)/bench/quality
 	./bench/join_cost.sh $(BENCH_BUILD)
 	./bench/image_memory.sh $(BENCH_BUILD)
+	./bench/join_pathological.sh $(BENCH_BUILD)
 	./bench/batch.sh $(BENCH_BUILD)
 
 clean:

@@ -7,6 +7,18 @@
 //       density and structure are the same at every size, so the cost per
 //       megapixel can be compared from 1 to 100 Mpx.
 //
+//   make_drawing pattern <kind> <width> <height> <out.pbm|out.bmp>
+//       Writes ink that no drawing holds but a scan may, to find what the
+//       join step costs at its worst (bench/join_pathological.sh): kind
+//       "checker" (one-pixel squares, every pixel touching four others at
+//       its corners), "noise" (each pixel ink with probability 1/2, seed 1;
+//       "noise15" with 15 %), "hatch" (one-pixel lines at 45 degrees, three
+//       pixels apart), "dither" (the checkerboard with a quarter of its
+//       pixels left out at random),
+//       "grid" (one-pixel lines on a two-pixel pitch: a junction at every
+//       other pixel) or "spiral" (a round spiral of one-pixel ink, turns
+//       four pixels apart: one stroke as long as the page allows).
+//
 //   make_drawing trace <in.pbm> <work folder> [--join]
 //       Reads the PBM into a working bitmap (one byte per pixel, 0 = ink),
 //       runs the whole trace pipeline with its intermediate files in the work
@@ -18,13 +30,17 @@
 //
 // Exit code 0 on success, 1 on a usage, file or trace error (message on
 // standard error).
+#include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -36,15 +52,81 @@
 
 namespace {
 
-int Draw(int32_t width, int32_t height, uint32_t seed, const std::string& path) {
-    const bench::Page page = seed == 0 ? bench::Page(width, height) : bench::DrawPlan(width, height, seed);
+// As a BMP when the name ends in ".bmp", else as a PBM.
+int Write(const bench::Page& page, const std::string& path) {
     const bool bmp = path.size() >= 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
     if (!(bmp ? page.WriteBmp(path) : page.WritePbm(path))) {
         std::cerr << path << ": cannot write\n";
         return 1;
     }
-    std::printf("drawing=%s width=%d height=%d ink=%.4f\n", path.c_str(), width, height, page.InkShare());
+    std::printf("drawing=%s width=%d height=%d ink=%.4f\n", path.c_str(), page.Width(), page.Height(),
+                page.InkShare());
     return 0;
+}
+
+int Draw(int32_t width, int32_t height, uint32_t seed, const std::string& path) {
+    return Write(seed == 0 ? bench::Page(width, height) : bench::DrawPlan(width, height, seed), path);
+}
+
+bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) {
+    bench::Page page(width, height);
+    if (kind == "checker") {
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = y % 2; x < width; x += 2) page.Dot(x, y);
+        }
+    } else if (kind.rfind("noise", 0) == 0) {
+        std::mt19937 random(1);
+        const int percent = kind.size() > 5 ? std::atoi(kind.c_str() + 5) : 50;
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                if (static_cast<int>(random() % 100) < percent) page.Dot(x, y);
+            }
+        }
+    } else if (kind == "hatch") {
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = y % 3; x < width; x += 3) page.Dot(x, y);
+        }
+    } else if (kind == "dither") {
+        std::mt19937 random(1);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = y % 2; x < width; x += 2) {
+                if (random() % 4 != 0) page.Dot(x, y);
+            }
+        }
+    } else if (kind == "grid") {
+        for (int32_t y = 0; y < height; y += 2) page.Box(0, y, width - 1, y);
+        for (int32_t x = 0; x < width; x += 2) page.Box(x, 0, x, height - 1);
+    } else if (kind == "spiral") {
+        // r = pitch * angle / 2 pi, followed pixel by pixel: a step to a
+        // corner neighbour goes by a side neighbour, so the stroke is one
+        // pixel wide and the trace follows it whole.
+        constexpr double kPitch = 4.0;
+        const double cx = width / 2.0, cy = height / 2.0;
+        const double outer = std::min(cx, cy) - 1.0;
+        int32_t x = static_cast<int32_t>(cx), y = static_cast<int32_t>(cy);
+        page.Dot(x, y);
+        for (double angle = 0.0;; angle += 0.25 / std::max(kPitch * angle / (2 * std::numbers::pi), 1.0)) {
+            const double r = kPitch * angle / (2 * std::numbers::pi);
+            if (r > outer) break;
+            const auto nx = static_cast<int32_t>(cx + r * std::cos(angle));
+            const auto ny = static_cast<int32_t>(cy + r * std::sin(angle));
+            if (nx != x && ny != y) page.Dot(nx, y);
+            x = nx;
+            y = ny;
+            page.Dot(x, y);
+        }
+    }
+    return page;
+}
+
+int Pattern(const std::string& kind, int32_t width, int32_t height, const std::string& path) {
+    const bool known = kind == "checker" || kind.rfind("noise", 0) == 0 || kind == "grid" || kind == "spiral" ||
+                       kind == "hatch" || kind == "dither";
+    if (!known) {
+        std::cerr << kind << ": not a pattern (checker, noise, noiseNN, grid, spiral, hatch, dither)\n";
+        return 1;
+    }
+    return Write(DrawPattern(kind, width, height), path);
 }
 
 // One PBM header token, skipping white space and comments.
@@ -161,9 +243,20 @@ int main(int argc, char** argv) {
         return Draw(static_cast<int32_t>(width), static_cast<int32_t>(height),
                     static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10)), argv[5]);
     }
+    if (mode == "pattern" && argc == 6) {
+        const long width = std::atol(argv[3]);
+        const long height = std::atol(argv[4]);
+        if (width <= 0 || height <= 0 || width > 100000 || height > 100000) {
+            std::cerr << "width and height must be 1 to 100000\n";
+            return 1;
+        }
+        return Pattern(argv[2], static_cast<int32_t>(width), static_cast<int32_t>(height), argv[5]);
+    }
     if (mode == "trace" && argc == 4) return Trace(argv[2], argv[3], false);
     if (mode == "trace" && argc == 5 && std::string(argv[4]) == "--join") return Trace(argv[2], argv[3], true);
     std::cerr << "usage: make_drawing draw <width> <height> <seed> <out.pbm|out.bmp>\n"
+                 "       make_drawing pattern <checker|noise[NN]|grid|spiral|hatch|dither> <width> <height>\n"
+                 "                            <out.pbm|out.bmp>\n"
                  "       make_drawing trace <in.pbm> <work folder> [--join]\n";
     return 1;
 }

@@ -189,8 +189,14 @@ struct Joiner {
         return {end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0};
     }
 
+    // Makes room for `more` entries in `measured` within the room reserved
+    // for it: the entries of ends measured again since are dropped first
+    // (see Vemotrace_joinwork.cpp). Growing it would copy every entry.
+    void makeRoomToMeasure(std::size_t more);
+
     const FreeEnd& freeEnd(int32_t end) {
         if (known[end] == kNone) {
+            makeRoomToMeasure(1);
             known[end] = static_cast<int32_t>(measured.size());
             measured.push_back(measure(end));
         }

@@ -6,11 +6,10 @@
 #include <cmath>
 
 #include "trace/join/Vemotrace_joiner.h"
+#include "trace/join/Vemotrace_joinwork.h"
 
 namespace join::gaps {
 
-// Cells for bridging, as wide as the longest bridge.
-constexpr double kGapCell = kGapWidth + 2.0 * kMaxGapRadius;
 // Untraced ink beyond a break is looked for this far (pixels): a stroke's
 // end of up to about twice its width; a longer piece has squares enough to
 // be traced.
@@ -173,35 +172,25 @@ void Joiner::bridgeGaps(bool movedOnly) {
         if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
         ends.push_back(end);
     }
-    if (ends.size() < 2) return;
-
-    // Cells of kGapCell pixels square, the ends counted out to them row
-    // by row: both ends of a bridgeable pair lie in the same or in
-    // neighbouring cells. Ends off the image (a damaged file) count to
-    // the nearest cell on it.
-    const int32_t across = static_cast<int32_t>(bitmap.Width() / kGapCell) + 1;
-    const int32_t down = static_cast<int32_t>(bitmap.Height() / kGapCell) + 1;
-    const auto cellAt = [&](const Point& p) {
-        const auto cellOf = [](double v, int32_t cells) { return std::clamp(pixelOf(v / kGapCell), 0, cells - 1); };
-        return static_cast<std::size_t>(cellOf(p.y, down)) * across + cellOf(p.x, across);
-    };
-    const std::size_t cells = static_cast<std::size_t>(across) * down;
-    const Cells inCells = dealToCells(ends, cells, [&](int32_t end) { return cellAt(lines.endPoint(end)); });
-    // The ends not measured yet are measured in the cells' order, where
-    // ends near each other read the same rows of the bitmap, two at a
+    // Ends in a crowd are not bridged (see join::work); the others come in
+    // the cells' order, where ends near each other read the same rows of
+    // the bitmap, and those not measured yet are measured so, two at a
     // time.
+    ends = work::endsOutsideCrowds(ends, lines, bitmap.Width(), bitmap.Height());
+    if (ends.size() < 2) return;
     std::vector<int32_t> unknown;
-    for (const int32_t end : inCells.items) {
+    for (const int32_t end : ends) {
         if (known[end] == kNone) unknown.push_back(end);
     }
+    makeRoomToMeasure(unknown.size());
     const std::size_t before = measured.size();
     measured.resize(before + unknown.size());
     inTwoThreads(unknown.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) measured[before + k] = measure(unknown[k]);
     });
     for (std::size_t k = 0; k < unknown.size(); ++k) known[unknown[k]] = static_cast<int32_t>(before + k);
-    std::vector<const FreeEnd*> byCell(inCells.items.size());
-    for (std::size_t k = 0; k < byCell.size(); ++k) byCell[k] = &measured[known[inCells.items[k]]];
+    std::vector<const FreeEnd*> byCell(ends.size());
+    for (std::size_t k = 0; k < byCell.size(); ++k) byCell[k] = &measured[known[ends[k]]];
     struct Pair {
         double gap;
         int32_t a;
@@ -227,7 +216,8 @@ void Joiner::bridgeGaps(bool movedOnly) {
             found.push_back({distance(a.at, b.at), a.end, b.end});
         }
     };
-    // Weighed from the lower end.
+    // Weighed from the lower end; with `movedOnly`, only pairs with an end
+    // moved by extendFreeEnds.
     const auto weigh = [&](const FreeEnd& a, const FreeEnd& b, std::vector<Pair>& found) {
         if (a.end < b.end) {
             consider(a, b, found);
@@ -235,46 +225,17 @@ void Joiner::bridgeGaps(bool movedOnly) {
             consider(b, a, found);
         }
     };
-    // The ends after a that can pair with it lie in its own cell, the
-    // next one, and three cells of the next row; the cells before were
-    // searched from there. With `movedOnly` the pairs are searched from
-    // the moved ends only, in all nine cells around, a pair of two moved
-    // ends from its lower one.
-    std::vector<std::vector<Pair>> found((cells + kThreadBlock - 1) / kThreadBlock);
-    const auto rowLength = static_cast<std::size_t>(across);
-    const auto firstIn = [&](std::size_t cell) { return static_cast<std::size_t>(inCells.first[cell]); };
-    inTwoThreads(cells, [&](std::size_t firstCell, std::size_t lastCell) {
-        std::vector<Pair>& mine = found[firstCell / kThreadBlock];
-        for (std::size_t cell = firstCell; cell < lastCell; ++cell) {
-            const std::size_t x = cell % rowLength;
-            const std::size_t left = x > 0 ? 1 : 0, right = x + 1 < rowLength ? 2 : 1;
-            for (std::size_t a = firstIn(cell); a < firstIn(cell + 1); ++a) {
-                const FreeEnd& end = *byCell[a];
-                if (!movedOnly) {
-                    for (std::size_t b = a + 1; b < firstIn(cell + right); ++b) weigh(end, *byCell[b], mine);
-                    if (cell + rowLength < cells) {
-                        const std::size_t below = cell + rowLength;
-                        for (std::size_t b = firstIn(below - left); b < firstIn(below + right); ++b) {
-                            weigh(end, *byCell[b], mine);
-                        }
-                    }
-                    continue;
-                }
-                if (!movedEnd[end.end]) continue;
-                const std::size_t row = cell - x;
-                for (std::size_t at = row < rowLength ? row : row - rowLength; at <= row + rowLength && at < cells;
-                     at += rowLength) {
-                    for (std::size_t b = firstIn(at + x - left); b < firstIn(at + x + right); ++b) {
-                        const FreeEnd& other = *byCell[b];
-                        if (b == a || (movedEnd[other.end] && other.end < end.end)) continue;
-                        weigh(end, other, mine);
-                    }
-                }
-            }
-        }
-    });
+    std::vector<std::vector<Pair>> found = work::weighNearPairs<Pair>(byCell, bitmap.Width(), bitmap.Height(),
+                                                                      movedOnly ? &movedEnd : nullptr, weigh);
+    // Gathered block by block, each block's memory given back at once.
     std::vector<Pair> pairs;
-    for (const std::vector<Pair>& block : found) pairs.insert(pairs.end(), block.begin(), block.end());
+    std::size_t total = 0;
+    for (const std::vector<Pair>& block : found) total += block.size();
+    pairs.reserve(total);
+    for (std::vector<Pair>& block : found) {
+        pairs.insert(pairs.end(), block.begin(), block.end());
+        std::vector<Pair>().swap(block);
+    }
     // Each half sorted on a core of its own, then the two merged.
     const auto nearer = [](const Pair& p, const Pair& q) {
         return p.gap != q.gap ? p.gap < q.gap : p.a != q.a ? p.a < q.a : p.b < q.b;

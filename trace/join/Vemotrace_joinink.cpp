@@ -1,6 +1,11 @@
 // Vemotrace_joinink: the diagonal runs and specks (see the header).
 #include "trace/join/Vemotrace_joinink.h"
 
+#include <bit>
+#include <numeric>
+
+#include "trace/join/Vemotrace_joinwork.h"
+
 namespace join::ink {
 
 // A speck of dirt has at most this many pixels.
@@ -15,8 +20,7 @@ constexpr std::size_t kSpeckPixels = 4;
 // pieces it continues.
 Polylines diagonalRuns(const PackedBitmap& bitmap) {
     Polylines lines;
-    // Pixel numbers in row order, so a neighbour is found by binary search.
-    // Found 64 pixels at a time: ink with no ink beside, above or below it,
+    // Pixel numbers (y x width + x) in row order. Found 64 pixels at a time: ink with no ink beside, above or below it,
     // but some at a corner.
     std::vector<int64_t> pixels;
     const std::size_t words = bitmap.WordsPerRow();
@@ -47,42 +51,73 @@ Polylines diagonalRuns(const PackedBitmap& bitmap) {
             }
         }
     }
-    const auto indexOf = [&](int32_t x, int32_t y) -> int64_t {
-        if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height()) return kNone;
-        const int64_t key = int64_t{y} * bitmap.Width() + x;
-        const auto at = std::lower_bound(pixels.begin(), pixels.end(), key);
-        return at != pixels.end() && *at == key ? at - pixels.begin() : kNone;
+    // Where dither or a fine hatching crowds them, they are no strokes.
+    work::dropCrowdedPixels(pixels, bitmap.Width(), bitmap.Height());
+    // Each row's pixels begin at rowStart[y].
+    const int64_t width = bitmap.Width();
+    const int32_t height = bitmap.Height();
+    std::vector<std::size_t> rowStart(static_cast<std::size_t>(height) + 1, 0);
+    for (const int64_t p : pixels) ++rowStart[static_cast<std::size_t>(p / width) + 1];
+    std::partial_sum(rowStart.begin(), rowStart.end(), rowStart.begin());
+    // What a walk needs of a pixel, in one place: a run leads from row to
+    // row, far apart in `pixels`.
+    struct RunPixel {
+        int32_t x, y;
+        // In the rows above and below (side 0, 1): how far from this pixel
+        // (in places of `run`) the first pixel at or right of x - 1 lies.
+        uint32_t away[2];
+        uint8_t corners;  // bits 0 to 3: ink at up left, up right, down left, down right
+        uint8_t used;
     };
-    const auto neighbours = [&](int64_t i, int64_t(&found)[4]) {
-        const auto x = static_cast<int32_t>(pixels[i] % bitmap.Width());
-        const auto y = static_cast<int32_t>(pixels[i] / bitmap.Width());
+    // Found for every pixel in one pass: along a row the pixels rise, and
+    // so do their neighbours' places in the rows above and below. The pixel
+    // straight above or below is paper, so a row's right corner follows its
+    // left one. Both lie within two rows' widths.
+    std::vector<RunPixel> run(pixels.size());
+    for (int32_t y = 0; y < height; ++y) {
+        std::size_t cursor[2] = {y > 0 ? rowStart[y - 1] : 0, rowStart[y + 1]};
+        for (std::size_t i = rowStart[y]; i < rowStart[y + 1]; ++i) {
+            const int64_t x = pixels[i] % width;
+            RunPixel& pixel = run[i];
+            pixel = {static_cast<int32_t>(x), y, {0, 0}, 0, 0};
+            for (int side = 0; side < 2; ++side) {
+                const int32_t row = y + (side == 0 ? -1 : 1);
+                if (row < 0 || row >= height) continue;
+                const std::size_t last = rowStart[row + 1];
+                const int64_t left = row * width + x - 1;
+                std::size_t& at = cursor[side];
+                while (at < last && pixels[at] < left) ++at;
+                pixel.away[side] = static_cast<uint32_t>(side == 0 ? i - at : at - i);
+                std::size_t k = at;
+                if (x > 0 && k < last && pixels[k] == left) pixel.corners |= uint8_t{1} << (2 * side), ++k;
+                if (x + 1 < width && k < last && pixels[k] == left + 2) pixel.corners |= uint8_t{2} << (2 * side);
+            }
+        }
+    }
+    std::vector<int64_t>().swap(pixels);
+    const auto neighbours = [&](std::size_t i, std::size_t(&found)[4]) {
         int count = 0;
-        for (const auto& [dx, dy] : {std::pair{-1, -1}, {1, -1}, {-1, 1}, {1, 1}}) {
-            const int64_t j = indexOf(x + dx, y + dy);
-            if (j != kNone) found[count++] = j;
+        for (int side = 0; side < 2; ++side) {
+            const unsigned bits = run[i].corners >> (2 * side);
+            const std::size_t at = side == 0 ? i - run[i].away[0] : i + run[i].away[1];
+            if (bits & 1) found[count++] = at;
+            if (bits & 2) found[count++] = at + (bits & 1);
         }
         return count;
     };
-    std::vector<uint8_t> used(pixels.size(), 0);
-    const auto centre = [&](int64_t i) {
-        return Point{static_cast<double>(pixels[i] % bitmap.Width()) + 0.5,
-                     static_cast<double>(pixels[i] / bitmap.Width()) + 0.5};
-    };
     // Walks from pixel i through pixels with exactly two such neighbours.
-    const auto walkFrom = [&](int64_t i) {
-        std::size_t count = 0;
-        int64_t found[4];
-        while (i != kNone && !used[i]) {
-            used[i] = 1;
-            lines.points.push_back(centre(i));
+    const auto walkFrom = [&](std::size_t i) {
+        std::size_t count = 0, found[4];
+        for (bool more = true; more && !run[i].used;) {
+            run[i].used = 1;
+            lines.points.push_back({run[i].x + 0.5, run[i].y + 0.5});
             ++count;
             const int n = neighbours(i, found);
-            int64_t next = kNone;
+            more = false;
             for (int k = 0; k < n; ++k) {
-                if (!used[found[k]]) next = found[k];
+                if (!run[found[k]].used) i = found[k], more = true;
             }
-            if (count > 1 && n != 2) next = kNone;  // a branch or an end
-            i = next;
+            if (count > 1 && n != 2) more = false;  // a branch or an end
         }
         if (count >= 2) {
             lines.begin.push_back(lines.points.size());
@@ -90,12 +125,11 @@ Polylines diagonalRuns(const PackedBitmap& bitmap) {
             lines.points.resize(lines.points.size() - count);
         }
     };
-    int64_t found[4];
-    for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
-        if (!used[i] && neighbours(i, found) != 2) walkFrom(i);
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        if (!run[i].used && std::popcount(run[i].corners) != 2) walkFrom(i);
     }
-    for (int64_t i = 0; i < static_cast<int64_t>(pixels.size()); ++i) {
-        if (!used[i]) walkFrom(i);  // rings
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        if (!run[i].used) walkFrom(i);  // rings
     }
     return lines;
 }
