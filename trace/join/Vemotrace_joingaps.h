@@ -20,7 +20,7 @@ using namespace join::ink;
 constexpr double kGapWidth = 2.5;
 // Ink counts as at most this thick (half width, pixels) for a gap: strokes
 // are rarely wider than 16 pixels, and blobs are not to be joined.
-constexpr double kMaxGapRadius = 8.0;
+constexpr double kMaxGapRadius = 12.0;
 // Along a bridge between two ends, a break of kGapWidth crosses up to this
 // much paper: the pixels at its edges add to it.
 constexpr double kBreakAlongBridge = kGapWidth + 0.5;

@@ -15,7 +15,7 @@ using namespace join::ink;
 
 // Strokes up to 24 pixels wide (2 mm at 300 dpi) are re-centred;
 // beyond is a blob. The junctions measure across as far.
-constexpr double kRecentreReach = 12.0;
+constexpr double kRecentreReach = 16.0;
 // Two lines meet at a corner when the sine of their angle exceeds this
 // (the sine of 30 degrees); the free ends' corners use it too.
 constexpr double kCornerSine = 0.5;
