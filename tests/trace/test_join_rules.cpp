@@ -1,6 +1,7 @@
 // The join step's rules one at a time, on polylines and ink written out
 // here: bridging a gap, removing a spur, restoring a corner the trace cuts
-// across, straightening a junction on thick ink. Each case names the fault it catches.
+// across, straightening a junction on thick ink, the ends and middles of
+// strokes 20 pixels wide, pinholes. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -194,6 +195,83 @@ TEST(JoinJunctions, AThickJunctionMovesToWhereItsArmsStraightCoursesMeet) {
     join::Joiner onThin(thinLines, thin);
     join::junctions::straightenJunctions(onThin);
     EXPECT_EQ(thinLines.points, before.points);
+}
+
+// A stroke 20 pixels wide (1 mm at 600 dpi is 24) along y = 20, its ink
+// ending flat at x = 100.
+AsciiBitmap WideBand() { return Band(110, 40, 10, 29); }
+
+// Fault: ink wider than 16 pixels taken for a blob, so a free end of a
+// 1 mm pen at 600 dpi stays where the trace stops, half a pen short.
+TEST(JoinGaps, AFreeEndOfAWidePenIsMovedOnToWhereTheStrokeEnds) {
+    const PackedBitmap wide = Ink(WideBand());
+    Polylines lines;
+    AddPolyline(lines, {{10.5, 20.0}, {88.5, 20.0}});
+    join::Joiner joiner(lines, wide);
+    joiner.extendFreeEnds();
+    // The ink's end less its half width: 100 - 10.
+    EXPECT_NEAR(lines.last(0).x, 90.0, 0.6);
+    EXPECT_NEAR(lines.last(0).y, 20.0, 1e-9);
+}
+
+// Fault: points on ink 22 pixels wide left where the squares put them,
+// off the middle (the ink measured no further than 12 pixels aside).
+TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
+    const PackedBitmap wide = Ink(Band(110, 44, 10, 31));  // middle at y = 21
+    std::vector<Point> chain{{4.5, 17.0}, {104.5, 17.0}}, dense;
+    std::vector<uint8_t> movable;
+    std::vector<join::shape::Across> shifts;
+    std::vector<double> widths;
+    join::shape::recentre(wide, chain, dense, movable, shifts, widths, {});
+    ASSERT_GT(chain.size(), 10u);
+    // An open chain's ends stay; every point between lies in the middle.
+    EXPECT_EQ(chain.front(), (Point{4.5, 17.0}));
+    for (std::size_t k = 1; k + 1 < chain.size(); ++k) EXPECT_NEAR(chain[k].y, 21.0, 0.3) << "point " << k;
+}
+
+// Faults: a pinhole in thick ink left for the squares to ring; or paper
+// filled that is no pinhole: a hole in thin ink (it may be drawn), one
+// larger than a speck, one open to the image's edge or to the paper
+// beside the ink at a corner.
+TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
+    const AsciiBitmap before{
+        "##########################",
+        "##########################",
+        "#####.########..##########",
+        "#############...##########",
+        ".#########################",
+        "##########################",
+        "##################.....###",
+        "##################....####",
+        "##########################",
+        "....................#.....",
+        "#####################.####",
+        "###.##############.#######",
+        "##########################",
+    };
+    const AsciiBitmap after{
+        "##########################",
+        "##########################",
+        "##########################",
+        "##########################",
+        ".#########################",
+        "##########################",
+        "##################.....###",
+        "##################....####",
+        "##########################",
+        "....................#.....",
+        "#####################.####",
+        "###.##############.#######",
+        "##########################",
+    };
+    PackedBitmap ink = Ink(before);
+    EXPECT_EQ(join::ink::fillPinholes(ink), 2);
+    const PackedBitmap expected = Ink(after);
+    for (int32_t y = 0; y < after.Height(); ++y) {
+        for (int32_t x = 0; x < after.Width(); ++x) {
+            EXPECT_EQ(ink.IsInk(x, y), expected.IsInk(x, y)) << "pixel " << x << ", " << y;
+        }
+    }
 }
 
 }  // namespace
