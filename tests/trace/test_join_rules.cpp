@@ -274,4 +274,40 @@ TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
     }
 }
 
+// A bar ten pixels thick along y = 50 and a stroke as thick leaving it at
+// 45 degrees up and to the right from (40, 50); the trace puts their
+// junction in the acute side, and the bar's arm on the other side bends
+// up into the other stroke's ink on its way there, seven pixels off its
+// centre line.
+TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
+    // Fault: an arm whose course strays more than a half width (and a
+    // pixel) from its straight piece held the junction where it was.
+    AsciiBitmap ascii(100, 100);
+    ascii.FillBox(0, 45, 99, 54);
+    for (int32_t y = 0; y < 100; ++y) {
+        for (int32_t x = 40; x < 100; ++x) {
+            // Within 5 pixels of the line x - 40 = 50 - y, above the bar's middle.
+            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= 5.0 * std::sqrt(2.0) && y + 0.5 <= 50.0) {
+                ascii.SetInk(x, y);
+            }
+        }
+    }
+    const PackedBitmap ink = Ink(ascii);
+    const Point j{45, 45};
+    Polylines lines;
+    AddPolyline(lines, {{2.5, 50}, {30, 50}, {42, 43}, j});
+    AddPolyline(lines, {j, {56, 47}, {62, 50}, {97.5, 50}});
+    AddPolyline(lines, {j, {55, 35}, {60, 30}, {88, 2}});
+    join::Joiner joiner(lines, ink);
+    join::junctions::straightenJunctions(joiner);
+    // Where the three arms' lines come nearest each other: within a pixel
+    // of where the centre lines meet.
+    EXPECT_NEAR(lines.last(0).x, 40.0, 1.0);
+    EXPECT_NEAR(lines.last(0).y, 50.0, 1.0);
+    // The bent arm runs straight on to it.
+    for (std::size_t k = lines.begin[0]; k < lines.begin[1]; ++k) {
+        EXPECT_NEAR(lines.points[k].y, 50.0, 1.0) << "point " << k;
+    }
+}
+
 }  // namespace
