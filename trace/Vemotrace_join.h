@@ -28,7 +28,8 @@
 //  - moves a junction on thick ink, and the knot of two three-way points
 //    the trace makes there, to the point nearest its arms' straight
 //    courses, and re-centres points across thick ink;
-//  - drops specks: a lone polyline shorter than kSpeckLength;
+//  - drops specks: a lone polyline shorter than kSpeckLength; before the
+//    trace (TraceAndJoin), fills pinholes of a few pixels in thick ink;
 //  - drops vertices that lie within half a pixel of the line through their
 //    neighbours.
 // The bitmap tells how thick the ink is around a point (spur and gap
@@ -78,7 +79,8 @@ public:
     TVemotrace_join(std::string linesPath, const PackedBitmap& bitmap, const DiagonalRuns* runs = nullptr);
 
     // The whole trace of `bitmap` by `pipeline` with the join step after
-    // it, as the trace job runs them: the ink is painted again from the
+    // it, as the trace job runs them: pinholes in thick ink are filled
+    // first (the plain trace keeps them), the ink is painted again from the
     // squares, and its diagonal runs found, on a second core while stage 5
     // runs. Throws what either throws.
     static void TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap);

@@ -1,10 +1,12 @@
 // The join step's rules one at a time, on polylines and ink written out
 // here: bridging a gap, removing a spur, restoring a corner the trace cuts
-// across, straightening a junction on thick ink. Each case names the fault it catches.
+// across, straightening a junction on thick ink, the ends and middles of
+// strokes 20 pixels wide, pinholes. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "ascii_bitmap.h"
@@ -194,6 +196,108 @@ TEST(JoinJunctions, AThickJunctionMovesToWhereItsArmsStraightCoursesMeet) {
     join::Joiner onThin(thinLines, thin);
     join::junctions::straightenJunctions(onThin);
     EXPECT_EQ(thinLines.points, before.points);
+}
+
+// A stroke 20 pixels wide (1 mm at 600 dpi is 24) along y = 20, its ink
+// ending flat at x = 100.
+AsciiBitmap WideBand() { return Band(110, 40, 10, 29); }
+
+// Fault: ink wider than 16 pixels taken for a blob, so a free end of a
+// 1 mm pen at 600 dpi stays where the trace stops, half a pen short.
+TEST(JoinGaps, AFreeEndOfAWidePenIsMovedOnToWhereTheStrokeEnds) {
+    const PackedBitmap wide = Ink(WideBand());
+    Polylines lines;
+    AddPolyline(lines, {{10.5, 20.0}, {88.5, 20.0}});
+    join::Joiner joiner(lines, wide);
+    joiner.extendFreeEnds();
+    // The ink's end less its half width: 100 - 10.
+    EXPECT_NEAR(lines.last(0).x, 90.0, 0.6);
+    EXPECT_NEAR(lines.last(0).y, 20.0, 1e-9);
+}
+
+// Fault: points on ink 22 pixels wide left where the squares put them,
+// off the middle (the ink measured no further than 12 pixels aside).
+TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
+    const PackedBitmap wide = Ink(Band(110, 44, 10, 31));  // middle at y = 21
+    std::vector<Point> chain{{4.5, 17.0}, {104.5, 17.0}}, dense;
+    std::vector<uint8_t> movable;
+    std::vector<join::shape::Across> shifts;
+    std::vector<double> widths;
+    join::shape::recentre(wide, chain, dense, movable, shifts, widths, {});
+    ASSERT_GT(chain.size(), 10u);
+    // An open chain's ends stay; every point between lies in the middle.
+    EXPECT_EQ(chain.front(), (Point{4.5, 17.0}));
+    for (std::size_t k = 1; k + 1 < chain.size(); ++k) EXPECT_NEAR(chain[k].y, 21.0, 0.3) << "point " << k;
+}
+
+// Faults: a pinhole in thick ink left for the squares to ring; or paper
+// filled that is no pinhole: a hole in thin ink (it may be drawn), one
+// larger than a speck, one open to the image's edge or to the paper
+// beside the ink at a corner.
+TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
+    // '#' ink, '.' paper that stays, 'o' paper that is filled.
+    const std::vector<std::string_view> rows{
+        "##########################",
+        "##########################",
+        "#####o########oo##########",
+        "#############ooo##########",
+        ".#########################",
+        "##########################",
+        "##################.....###",
+        "##################....####",
+        "##########################",
+        "....................#.....",
+        "#####################.####",
+        "###.##############.#######",
+        "##########################",
+    };
+    AsciiBitmap before(static_cast<int32_t>(rows[0].size()), static_cast<int32_t>(rows.size()));
+    for (int32_t y = 0; y < before.Height(); ++y) {
+        for (int32_t x = 0; x < before.Width(); ++x) before.SetInk(x, y, rows[y][x] == '#');
+    }
+    PackedBitmap ink = Ink(before);
+    EXPECT_EQ(join::ink::fillPinholes(ink), 2);
+    for (int32_t y = 0; y < before.Height(); ++y) {
+        for (int32_t x = 0; x < before.Width(); ++x) {
+            EXPECT_EQ(ink.IsInk(x, y), rows[y][x] != '.') << "pixel " << x << ", " << y;
+        }
+    }
+}
+
+// A bar ten pixels thick along y = 50 and a stroke as thick leaving it at
+// 45 degrees up and to the right from (40, 50); the trace puts their
+// junction in the acute side, and the bar's arm on the other side bends
+// up into the other stroke's ink on its way there, seven pixels off its
+// centre line.
+TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
+    // Fault: an arm whose course strays more than a half width (and a
+    // pixel) from its straight piece held the junction where it was.
+    AsciiBitmap ascii(100, 100);
+    ascii.FillBox(0, 45, 99, 54);
+    for (int32_t y = 0; y < 100; ++y) {
+        for (int32_t x = 40; x < 100; ++x) {
+            // Within 5 pixels of the line x - 40 = 50 - y, above the bar's middle.
+            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= 5.0 * std::sqrt(2.0) && y + 0.5 <= 50.0) {
+                ascii.SetInk(x, y);
+            }
+        }
+    }
+    const PackedBitmap ink = Ink(ascii);
+    const Point j{45, 45};
+    Polylines lines;
+    AddPolyline(lines, {{2.5, 50}, {30, 50}, {42, 43}, j});
+    AddPolyline(lines, {j, {56, 47}, {62, 50}, {97.5, 50}});
+    AddPolyline(lines, {j, {55, 35}, {60, 30}, {88, 2}});
+    join::Joiner joiner(lines, ink);
+    join::junctions::straightenJunctions(joiner);
+    // Where the three arms' lines come nearest each other: within a pixel
+    // of where the centre lines meet.
+    EXPECT_NEAR(lines.last(0).x, 40.0, 1.0);
+    EXPECT_NEAR(lines.last(0).y, 50.0, 1.0);
+    // The bent arm runs straight on to it.
+    for (std::size_t k = lines.begin[0]; k < lines.begin[1]; ++k) {
+        EXPECT_NEAR(lines.points[k].y, 50.0, 1.0) << "point " << k;
+    }
 }
 
 }  // namespace

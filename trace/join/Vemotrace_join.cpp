@@ -79,6 +79,8 @@ void TVemotrace_join::TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitm
             return painted;
         });
     };
+    // Pinholes go before the trace: its squares would ring them.
+    join::ink::fillPinholes(bitmap);
     // Handed over: the first stage frees the scan before the others need
     // their memory, and the ink is painted once they have freed theirs.
     pipeline.RunTrace(std::move(bitmap), paint);

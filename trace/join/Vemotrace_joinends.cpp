@@ -27,6 +27,10 @@ constexpr double kForkFactor = 2.0;
 // Thinner strokes fork no further than a spur reaches; there such short
 // lines are the strokes of small letters.
 constexpr double kForkHalfWidth = 2.5;
+// Forks and hooks are looked for as if the ink were at most this thick
+// (half width, pixels): a longer branch at the end of a wider pen is a
+// stroke of its own more often than a fork.
+constexpr double kMostForkRadius = 8.0;
 // A stroke's end that turns by more than this (cosine of 30 degrees) within
 // a fork's reach of its tip hooks off to a corner.
 constexpr double kHookCosine = 0.866;
@@ -93,7 +97,7 @@ void Joiner::removeSpurs() {
 bool Joiner::removeEndFork(int32_t v, double radius) {
     // First with the limit of the thickest ink measured, to find the
     // one long line; then with the limit of the ink across it.
-    constexpr double kMostBranch = kSpurSlack + kForkFactor * kMaxInkRadius;
+    constexpr double kMostBranch = kSpurSlack + kForkFactor * kMostForkRadius;
     int32_t stroke = kNone;
     double longestBranch = 0.0;
     for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
@@ -408,7 +412,7 @@ bool Joiner::trimEndHook(int32_t end, bool trim) {
     const auto point = [&](std::size_t k) -> Point& {
         return lines.fromEnd(end, k);
     };
-    constexpr double kMostHook = kSpurSlack + kForkFactor * kMaxInkRadius;
+    constexpr double kMostHook = kSpurSlack + kForkFactor * kMostForkRadius;
     double hook = 0.0;
     for (std::size_t k = 1; k + 1 < count; ++k) {
         hook += distance(point(k - 1), point(k));

@@ -18,9 +18,10 @@ using namespace join::ink;
 // bridged; with the ink's thickness at both ends added, it is the largest
 // distance between two joined ends. A five-pixel break stays open.
 constexpr double kGapWidth = 2.5;
-// Ink counts as at most this thick (half width, pixels) for a gap: strokes
-// are rarely wider than 16 pixels, and blobs are not to be joined.
-constexpr double kMaxGapRadius = 8.0;
+// Ink counts as at most this thick (half width, pixels) for a gap: pens are
+// rarely wider than 24 pixels (1 mm at 600 dpi), and blobs are not to be
+// joined.
+constexpr double kMaxGapRadius = 12.0;
 // Along a bridge between two ends, a break of kGapWidth crosses up to this
 // much paper: the pixels at its edges add to it.
 constexpr double kBreakAlongBridge = kGapWidth + 0.5;

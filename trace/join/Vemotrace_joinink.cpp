@@ -10,6 +10,10 @@ namespace join::ink {
 
 // A speck of dirt has at most this many pixels.
 constexpr std::size_t kSpeckPixels = 4;
+// A pinhole has at most this many pixels (a speck of dust at 600 dpi), and
+// the ink round it is at least kPinholeRim pixels deep.
+constexpr std::size_t kPinholePixels = 8;
+constexpr int32_t kPinholeRim = 2;
 
 // The diagonal runs of one-pixel strokes that the trace leaves out: a
 // pixel whose four side neighbours are all paper forms a group of its own
@@ -154,5 +158,64 @@ bool isSpeck(const PackedBitmap& bitmap, const Point& p) {
         }
     }
     return true;
+}
+
+int32_t fillPinholes(PackedBitmap& bitmap) {
+    const int32_t width = bitmap.Width(), height = bitmap.Height();
+    const auto isInk = [&](int32_t x, int32_t y) {
+        return x >= 0 && y >= 0 && x < width && y < height && bitmap.IsInk(x, y);
+    };
+    int32_t filled = 0;
+    std::vector<std::pair<int32_t, int32_t>> hole;
+    const auto fillFrom = [&](int32_t x0, int32_t y0) {
+        // The paper that touches (x0, y0), up to one pixel more than a
+        // pinhole holds; the image's edge is no ink.
+        hole.assign(1, {x0, y0});
+        for (std::size_t k = 0; k < hole.size(); ++k) {
+            for (int32_t dy = -1; dy <= 1; ++dy) {
+                for (int32_t dx = -1; dx <= 1; ++dx) {
+                    const int32_t x = hole[k].first + dx, y = hole[k].second + dy;
+                    if (x < 0 || y < 0 || x >= width || y >= height) return;
+                    if (isInk(x, y) || std::find(hole.begin(), hole.end(), std::pair{x, y}) != hole.end()) continue;
+                    if (hole.size() == kPinholePixels) return;
+                    hole.push_back({x, y});
+                }
+            }
+        }
+        for (const auto& [hx, hy] : hole) {
+            for (int32_t dy = -kPinholeRim; dy <= kPinholeRim; ++dy) {
+                for (int32_t dx = -kPinholeRim; dx <= kPinholeRim; ++dx) {
+                    const std::pair<int32_t, int32_t> q{hx + dx, hy + dy};
+                    if (!isInk(q.first, q.second) && std::find(hole.begin(), hole.end(), q) == hole.end()) return;
+                }
+            }
+        }
+        for (const auto& [hx, hy] : hole) bitmap.Row(hy)[hx / 64] |= uint64_t{1} << (hx % 64);
+        ++filled;
+    };
+    // A hole's first pixel in row order has ink to its left, above it and
+    // at both upper corners: such paper is looked for 64 pixels at a time.
+    const std::size_t words = bitmap.WordsPerRow();
+    const auto lastMask = [&](std::size_t i) {
+        const int32_t bits = width - static_cast<int32_t>(i) * 64;
+        return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+    };
+    for (int32_t y = 1; y + 1 < height; ++y) {
+        if (!bitmap.RowHasInk(y) || !bitmap.RowHasInk(y - 1)) continue;
+        for (std::size_t i = 0; i < words; ++i) {
+            const uint64_t* above = bitmap.Row(y - 1);
+            const uint64_t* row = bitmap.Row(y);
+            const uint64_t paper = ~row[i] & lastMask(i);
+            if (paper == 0) continue;
+            const uint64_t left = (row[i] << 1) | (i > 0 ? row[i - 1] >> 63 : 0);
+            const uint64_t upLeft = (above[i] << 1) | (i > 0 ? above[i - 1] >> 63 : 0);
+            const uint64_t upRight = (above[i] >> 1) | (i + 1 < words ? above[i + 1] << 63 : 0);
+            for (uint64_t found = paper & left & above[i] & upLeft & upRight; found != 0; found &= found - 1) {
+                const int32_t x = static_cast<int32_t>(i) * 64 + std::countr_zero(found);
+                if (!bitmap.IsInk(x, y)) fillFrom(x, y);
+            }
+        }
+    }
+    return filled;
 }
 }  // namespace join::ink

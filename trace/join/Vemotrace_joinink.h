@@ -14,8 +14,10 @@ namespace join::ink {
 using namespace join::lines;
 
 // The ink's thickness is looked for this far; thicker ink counts as this
-// (strokes up to 16 pixels wide are measured, thicker ink is a blob).
-constexpr int32_t kMaxInkRadius = 8;
+// (strokes up to 24 pixels wide, a 1 mm pen at 600 dpi, are measured;
+// thicker ink is a blob). The probe's window of 2 x 12 + 1 columns fits a
+// word.
+constexpr int32_t kMaxInkRadius = 12;
 // Ink at least this wide (pixels) counts as thick: the trace follows
 // thinner ink exactly.
 constexpr double kThickInk = 3.0;
@@ -115,5 +117,12 @@ Polylines diagonalRuns(const PackedBitmap& bitmap);
 // True when the ink under p is a lone speck of at most kSpeckPixels pixels
 // (touching at sides or corners), not a piece of a stroke the trace lost.
 bool isSpeck(const PackedBitmap& bitmap, const Point& p);
+
+// A pinhole in thick ink (paper of at most kPinholePixels pixels, touching
+// at sides or corners, with ink at least two pixels deep all round) is
+// filled: the squares would ring it, and the trace then runs two lines
+// round a speck of paper where one runs down the stroke. Thin ink keeps
+// its holes: there they may be drawn. Returns the number of holes filled.
+int32_t fillPinholes(PackedBitmap& bitmap);
 
 }  // namespace join::ink

@@ -23,6 +23,13 @@ constexpr double kKnotInk = 5.0;
 constexpr double kKnotLink = 2.0;
 constexpr double kArmStraightness = 1.0;
 constexpr double kMinSpread = 0.1;
+// At a lone three-way junction, within the junction's own ink (where the
+// other lines widen the arm's), the course an arm's straight piece
+// replaces lies within kArmCourse half widths (plus a pixel) of it: where
+// a stroke meets another at a slant, the squares pull the junction and the
+// arms into the acute side, up to about two and a half half widths off.
+// Further out, and at other junctions, within one.
+constexpr double kArmCourse = 2.5;
 
 // Where thick strokes cross or meet, the squares that cover the ink place
 // the junction off the strokes' centre lines, often as two three-way points
@@ -37,6 +44,7 @@ constexpr double kMinSpread = 0.1;
 struct Arm {
     int32_t end;
     double cut;
+    double clear;             // where the other lines' ink no longer widens it
     double half;              // half the stroke's width
     std::size_t firstSample;  // its samples (see sampleArm) among the group's
     std::size_t sampleCount;
@@ -106,9 +114,10 @@ bool fitArm(std::span<const Point> samples, double from, double to, Point& centr
 
 // Whether arm `arm` may run straight from `centre` to its cut: the
 // straight piece lies on the ink, and the course it replaces lies within
-// the stroke's half width (and a pixel) of it.
+// the stroke's half width (and a pixel) of it, or within `course` half
+// widths inside the junction's ink.
 bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const Arm& arm,
-                     std::span<const Point> samples, const Point& centre) {
+                     std::span<const Point> samples, const Point& centre, double course) {
     std::size_t vertex = 0;
     const Point cut = pointAlong(lines, arm.end, arm.cut, vertex);
     const double length = distance(centre, cut);
@@ -116,8 +125,8 @@ bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const A
         const double t = s / length;
         if (!isInkAt(bitmap, {centre.x + (cut.x - centre.x) * t, centre.y + (cut.y - centre.y) * t})) return false;
     }
-    const double tolerance = arm.half + 1.0;
     for (std::size_t s = 0; s < samples.size() && static_cast<double>(s) < arm.cut; ++s) {
+        const double tolerance = (static_cast<double>(s) < arm.clear ? course : 1.0) * arm.half + 1.0;
         if (segmentDistance(samples[s], centre, cut) > tolerance) return false;
     }
     return true;
@@ -141,7 +150,7 @@ void findArms(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>>
         for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
             const int32_t end = nodes.order[e];
             if (!joiner.removed[end / 2] && !std::binary_search(links.begin(), links.end(), end / 2)) {
-                arms.push_back({end, 0.0, 0.0, 0, 0});
+                arms.push_back({end, 0.0, 0.0, 0.0, 0, 0});
             }
         }
     }
@@ -201,6 +210,7 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         const double to = from + std::max(4.0, 6.0 * half);
         const double shortTo = from + std::max(4.0, 3.0 * half);
         arm.cut = std::min(from, 0.5 * length);
+        arm.clear = clear;
         arm.half = half;
         samples.resize(arm.firstSample);
         sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
@@ -231,9 +241,10 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
     // The straight arms must keep to the ink and to the course they
     // replace; a junction of curves or of many lines close together
     // stays as it is.
+    const double course = members.size() == 1 && plan.arms.size() == 3 ? kArmCourse : 1.0;
     for (const Arm& arm : plan.arms) {
         const std::span<const Point> mine(samples.data() + arm.firstSample, arm.sampleCount);
-        if (!straightArmFits(lines, bitmap, arm, mine, centre)) return;
+        if (!straightArmFits(lines, bitmap, arm, mine, centre, course)) return;
     }
     plan.moves = true;
     plan.centre = centre;

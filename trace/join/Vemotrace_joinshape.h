@@ -13,9 +13,11 @@ namespace join::shape {
 
 using namespace join::ink;
 
-// Strokes up to 24 pixels wide (2 mm at 300 dpi) are re-centred;
-// beyond is a blob. The junctions measure across as far.
-constexpr double kRecentreReach = 12.0;
+// A point is re-centred when the ink on either side of it reaches less
+// than this far (pixels): a 1 mm pen at 600 dpi (24 pixels) with its points
+// up to 4 pixels off its middle; beyond is a blob. The junctions measure
+// across as far.
+constexpr double kRecentreReach = 16.0;
 // Two lines meet at a corner when the sine of their angle exceeds this
 // (the sine of 30 degrees); the free ends' corners use it too.
 constexpr double kCornerSine = 0.5;
