@@ -170,6 +170,36 @@ std::string HelpText(const char* program, const std::vector<OptionRule>& rules) 
     return text;
 }
 
+// The fitting step's options: --fit (which joins first), --fit-tolerance
+// and --snap-angles, the last two only with --fit.
+constexpr double kLargestFitTolerance = 100.0;  // pixels; more fits anything to anything
+
+void AddFitRules(std::vector<OptionRule>& rules) {
+    rules.push_back({"fit", 0, nullptr, "Fit the joined lines into LINE, ARC and CIRCLE entities (implies --join)."});
+    rules.push_back({"fit-tolerance", 0, "D",
+                     "Keep every traced point within D pixels of its entities (default: 0.75 or half the ink's width)."});
+    rules.push_back({"snap-angles", 0, nullptr, "With --fit: make lines within 0.5 degrees of level or upright exactly so."});
+}
+
+// An error text for the usage message, empty when the options hold.
+std::string FitOptionsFromCommandLine(const CommandLine& parser, TraceOptions& options) {
+    options.fit = parser.IsSet("fit");
+    if (!options.fit && (parser.IsSet("fit-tolerance") || parser.IsSet("snap-angles"))) {
+        return "--fit-tolerance and --snap-angles need --fit";
+    }
+    if (parser.IsSet("fit-tolerance")) {
+        const std::string& text = parser.Value("fit-tolerance");
+        const double tolerance = IsDecimalNumber(text) ? ParseNumber(text) : 0.0;
+        if (!(tolerance > 0 && tolerance <= kLargestFitTolerance)) {
+            return "--fit-tolerance needs a number of pixels above 0 and at most 100, not '" + text + "'";
+        }
+        options.fitTolerance = tolerance;
+    }
+    options.snapAngles = parser.IsSet("snap-angles");
+    if (options.fit) options.join = true;
+    return std::string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,6 +214,7 @@ int main(int argc, char** argv) {
     rules.push_back({"system-folder", 0, "DIR", "Use DIR as the system folder (Vemo.sys, base image, plug-ins)."});
     rules.push_back({"keep-temp", 0, nullptr, "Write the intermediate files in the image's folder and keep them."});
     rules.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
+    AddFitRules(rules);
     rules.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
     rules.push_back({"quiet", 'q', nullptr, "No stage texts and no progress line."});
 
@@ -234,6 +265,9 @@ int main(int argc, char** argv) {
     if (parser.IsSet("x-ratio")) options.xRatioText = parser.Value("x-ratio");
     if (parser.IsSet("y-ratio")) options.yRatioText = parser.Value("y-ratio");
     options.join = parser.IsSet("join");
+    if (const std::string fitError = FitOptionsFromCommandLine(parser, options); !fitError.empty()) {
+        return UsageError(fitError);
+    }
 
     const auto outputFolderOf = [&](const std::string& imagePath) {
         return parser.IsSet("output") ? parser.Value("output") : DirectoryOf(imagePath);

@@ -13,6 +13,7 @@
 #include "base/Vemo_path.h"
 #include "base/Vemo_safefile.h"
 #include "common/Vemo_common.h"
+#include "export/Vemo_entitywriters.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -335,6 +336,11 @@ std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
 
 }  // namespace
 
+Point TVemo_compdata::OutputPoint(const Point& p) const {
+    const OutputTransform transform{m_result};
+    return {transform.X(p.x), transform.Y(p.y)};
+}
+
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
@@ -381,6 +387,10 @@ std::vector<std::string> TVemo_compdata::ReadTemplateRange(int32_t lowest, int32
 }
 
 void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
+    if (m_entities) {
+        WriteEntityDxf(*this, *m_entities, outputPath);
+        return;
+    }
     const std::vector<std::string> header = ReadTemplateHeader();
     const std::vector<std::string> polylineHead = ReadTemplateRange(kPolylineHeadFirst, kPolylineHeadLast);
     std::vector<std::string> vertex = ReadTemplateRange(kVertexFirst, kVertexLast);
@@ -443,6 +453,10 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
 }
 
 void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
+    if (m_entities) {
+        WriteEntitySvg(*this, *m_entities, outputPath);
+        return;
+    }
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath);
     const OutputTransform transform{m_result};

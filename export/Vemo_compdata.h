@@ -38,6 +38,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -45,6 +46,7 @@
 
 #include "export/Vemo_canvas.h"
 #include "export/Vemo_dxftemplate.h"
+#include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_types.h"
 
 class PolylineReader;
@@ -127,10 +129,19 @@ public:
     // line numbered above `highest`.
     std::vector<std::string> ReadTemplateRange(int32_t lowest, int32_t highest) const;
 
-private:
-    void DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const;
+    // --- Fitted entities --------------------------------------------------
+    // The entities of a fitted run (TVemotrace_fit). With them the DXF and
+    // SVG writers write LINE, ARC and CIRCLE entities on one layer per pen
+    // (export/Vemo_entitywriters.h); the text and A10 writers are unchanged,
+    // as the fitting step wrote the lines file as the entities' points.
+    void SetEntities(std::shared_ptr<const FitResult> entities) { m_entities = std::move(entities); }
+    // A point in image pixels under the output transform.
+    Point OutputPoint(const Point& p) const;
     double DrawingWidth() const;
     double DrawingHeight() const;
+
+private:
+    void DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const;
 
     std::array<CanvasColour, kColourCount> m_colours;
 
@@ -146,4 +157,5 @@ private:
 
     TraceResult m_result;
     std::vector<std::string> m_template;
+    std::shared_ptr<const FitResult> m_entities;
 };

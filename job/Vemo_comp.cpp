@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -16,6 +17,7 @@
 #include "export/Vemo_dxftemplate.h"
 #include "image/Vemo_bmpset.h"
 #include "trace/Vemotrace_compv.h"
+#include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_records.h"
 
@@ -29,6 +31,19 @@ bool IsSet(const std::string& flag) { return flag == "1"; }
 std::string RatioText(const std::string& stored) {
     const double value = ParseNumber(stored.empty() ? "1.0" : stored);
     return std::isfinite(value) ? FormatNumber(" %.3lf", value) : stored;
+}
+
+// The trace, the join step and the fitting step on the join step's ink.
+std::shared_ptr<const FitResult> TraceJoinAndFit(TVemotrace_compV& pipeline, PackedBitmap bitmap,
+                                                 const TraceOptions& options) {
+    std::shared_ptr<FitResult> fitted;
+    TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap), [&](const PackedBitmap& ink) {
+        TVemotrace_fit step(pipeline.CollectResults().linesPath, ink,
+                            FitOptions{options.fitTolerance, options.snapAngles});
+        step.FitLines();
+        fitted = std::make_shared<FitResult>(step.TakeResult());
+    });
+    return fitted;
 }
 
 }  // namespace
@@ -141,7 +156,10 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
     // Handed over: the first stage frees the scan before the others need
     // their memory; the join step paints the ink again from the squares.
-    if (options.join) {
+    std::shared_ptr<const FitResult> fitted;
+    if (options.fit) {
+        fitted = TraceJoinAndFit(pipeline, std::move(bitmap), options);
+    } else if (options.join) {
         TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap));
     } else {
         pipeline.RunTrace(std::move(bitmap));
@@ -157,6 +175,7 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
 
     TVemo_compdata data;
     data.SetExportParams(m_result, options.dxfTemplate.empty() ? DxfTemplate() : options.dxfTemplate);
+    data.SetEntities(fitted);
     const std::pair<bool, ExportKind> kinds[] = {
         {options.exportText, ExportKind::Text},
         {options.exportDxf, ExportKind::Dxf},

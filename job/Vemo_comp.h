@@ -40,6 +40,12 @@ struct TraceOptions {
     // Join the traced pieces into clean polylines (TVemotrace_join) before
     // any format is written.
     bool join = false;
+    // Fit the joined lines into LINE, ARC and CIRCLE entities
+    // (TVemotrace_fit); implies join. A tolerance of 0 lets the step choose
+    // per line (see FitOptions).
+    bool fit = false;
+    double fitTolerance = 0.0;
+    bool snapAngles = false;
 };
 
 // The options stored in the settings: a flag counts only when it is exactly

@@ -46,6 +46,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,8 +81,11 @@ public:
     // The whole trace of `bitmap` by `pipeline` with the join step after
     // it, as the trace job runs them: the ink is painted again from the
     // squares, and its diagonal runs found, on a second core while stage 5
-    // runs. Throws what either throws.
-    static void TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap);
+    // runs. `afterJoin`, when given, is called with that ink once the lines
+    // are joined (the fitting step measures its widths there). Throws what
+    // either throws.
+    static void TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap,
+                             const std::function<void(const PackedBitmap& ink)>& afterJoin = {});
 
     // The ink of the traced bitmap, painted again from the squares of
     // stage 1 (temp.sqr, `squareCount` 16-byte records), which cover every
