@@ -41,12 +41,12 @@ private:
     std::vector<Point> m_ends;
 };
 
-// The furthest index j > i such that fits(i, j), searched by doubling and
-// then halving: the tests cost O(j - i) each, so a long entity costs
-// O(n log n) and not O(n^2).
+// The furthest index j up to `last` such that fits(i, j), given that
+// fits(i, good): searched by doubling and then halving, as the tests cost
+// O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
 template <typename Fits>
-std::size_t furthestFit(std::size_t i, std::size_t last, const Fits& fits) {
-    std::size_t good = i, step = 1;
+std::size_t furthestFit(std::size_t i, std::size_t good, std::size_t last, const Fits& fits) {
+    std::size_t step = 1;
     std::size_t bad = last + 1;
     while (good + step <= last) {
         if (!fits(i, good + step)) {
@@ -104,13 +104,14 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
     const std::size_t last = points.size() - 1;
     for (std::size_t i = 0; i < last;) {
         const std::size_t lineEnd = furthestFit(
-            i, last, [&](std::size_t from, std::size_t to) { return lineFits(points.subspan(from, to - from + 1), tolerance); });
+            i, i + 1, last, [&](std::size_t from, std::size_t to) { return lineFits(points.subspan(from, to - from + 1), tolerance); });
         std::optional<FitEntity> arc;
         std::size_t arcEnd = i;
-        if (lineEnd < last) {
-            arcEnd = furthestFit(i, last, [&](std::size_t from, std::size_t to) {
-                return to - from >= 2 && arcFits(points.subspan(from, to - from + 1), tolerance).has_value();
-            });
+        const auto arcFitsTo = [&](std::size_t from, std::size_t to) {
+            return arcFits(points.subspan(from, to - from + 1), tolerance).has_value();
+        };
+        if (lineEnd < last && arcFitsTo(i, i + 2)) {
+            arcEnd = furthestFit(i, i + 2, last, arcFitsTo);
             if (arcEnd > lineEnd) arc = arcFits(points.subspan(i, arcEnd - i + 1), tolerance);
         }
         if (arc) {

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace fit::shapes {
 
 namespace {
+
+Point middleOf(const Point& a, const Point& b) { return {(a.x + b.x) / 2, (a.y + b.y) / 2}; }
 
 double wrapped(double angle) {  // into [0, 2 pi)
     angle = std::fmod(angle, 2 * kPi);
@@ -105,12 +108,18 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
     const Point m{(a.x + b.x) / 2, (a.y + b.y) / 2};
     const Point n{-(b.y - a.y) / chord, (b.x - a.x) / chord};
     const double h2 = chord * chord / 4;
+    // The segments' middles count beside the vertices: the polyline's
+    // chords lie inside the curve, and the fit is judged on them too.
     double numerator = 0.0, denominator = 0.0;
-    for (std::size_t k = 1; k + 1 < points.size(); ++k) {
-        const double px = points[k].x - m.x, py = points[k].y - m.y;
+    const auto add = [&](const Point& p) {
+        const double px = p.x - m.x, py = p.y - m.y;
         const double along = 2 * (px * n.x + py * n.y);
         numerator += (px * px + py * py - h2) * along;
         denominator += along * along;
+    };
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        if (k + 1 < points.size()) add(points[k]);
+        add(middleOf(points[k - 1], points[k]));
     }
     if (!(denominator > 0)) return std::nullopt;
     const double t = numerator / denominator;
@@ -145,18 +154,25 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
 std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance) {
     // Kasa's fit: least squares of x^2 + y^2 + D x + E y + F, the points
     // taken about their mean so the sums keep their digits.
-    const std::size_t count = ring.size() - 1;  // the last repeats the first
-    if (count < 6) return std::nullopt;
+    // The vertices and the segments' middles, as for an arc.
+    if (ring.size() < 7) return std::nullopt;
+    std::vector<Point> samples;
+    samples.reserve(2 * ring.size());
+    for (std::size_t k = 1; k < ring.size(); ++k) {
+        samples.push_back(ring[k - 1]);
+        samples.push_back(middleOf(ring[k - 1], ring[k]));
+    }
+    const std::size_t count = samples.size();
     double mx = 0, my = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        mx += ring[k].x;
-        my += ring[k].y;
+    for (const Point& p : samples) {
+        mx += p.x;
+        my += p.y;
     }
     mx /= static_cast<double>(count);
     my /= static_cast<double>(count);
     double suu = 0, svv = 0, suv = 0, suuu = 0, svvv = 0, suvv = 0, svuu = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const double u = ring[k].x - mx, v = ring[k].y - my;
+    for (const Point& p : samples) {
+        const double u = p.x - mx, v = p.y - my;
         suu += u * u;
         svv += v * v;
         suv += u * v;
