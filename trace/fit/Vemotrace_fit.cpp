@@ -16,9 +16,12 @@ using namespace fit::shapes;
 
 namespace {
 
-// Three or more one-segment lines in a row follow no line or arc: the
-// stretch stays a polyline.
+// Three or more short one-segment lines in a row follow no line or arc:
+// the stretch stays a polyline. Short: below this many tolerances, where a
+// segment is no longer than the ink's wobble (a long one is a drawn line,
+// as each side of a rectangle is).
 constexpr std::size_t kShortLinesForPolyline = 3;
+constexpr double kShortLineTolerances = 3.0;
 
 // Ends of polylines, sorted, to tell a ring that touches other lines.
 class EndPoints {
@@ -129,8 +132,8 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
     std::vector<std::pair<std::size_t, std::size_t>> mergedSpans;
     for (std::size_t k = 0; k < out.size();) {
         std::size_t run = k;
-        while (run < out.size() && out[run].kind == EntityKind::Line &&
-               spans[run].second - spans[run].first == 1) {
+        while (run < out.size() && out[run].kind == EntityKind::Line && spans[run].second - spans[run].first == 1 &&
+               distance(out[run].start, out[run].end) < kShortLineTolerances * tolerance) {
             ++run;
         }
         if (run - k >= kShortLinesForPolyline) {

@@ -129,7 +129,7 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
     arc.end = b;
     arc.centre = {m.x + t * n.x, m.y + t * n.y};
     arc.radius = std::sqrt(h2 + t * t);
-    if (!(arc.radius < kMaxRadius)) return std::nullopt;
+    if (!(arc.radius < kMaxRadius) || !(arc.radius >= kMinRadiusTolerances * tolerance)) return std::nullopt;
     // The arc runs on the side of the chord where the points lie: of the
     // two directions from a to b, the one whose sweep passes the middle point.
     orientThrough(arc, points[points.size() / 2]);
@@ -191,7 +191,7 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     circle.centre = {mx + uc, my + vc};
     circle.radius = std::sqrt(uc * uc + vc * vc + (suu + svv) / static_cast<double>(count));
     circle.start = circle.end = ring.front();
-    if (!(circle.radius < kMaxRadius) || !(circle.radius > tolerance)) return std::nullopt;
+    if (!(circle.radius < kMaxRadius) || !(circle.radius >= kMinRadiusTolerances * tolerance)) return std::nullopt;
     // The ring must go round the centre once: its turning sums to one turn.
     double turned = 0.0;
     for (std::size_t k = 1; k < ring.size(); ++k) {

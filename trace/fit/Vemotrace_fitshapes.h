@@ -15,6 +15,9 @@ inline constexpr double kPi = 3.14159265358979323846;
 // A curve flatter than this (pixels of radius) is no arc the tolerance
 // could tell from a line; a larger radius also loses digits in the centre.
 inline constexpr double kMaxRadius = 1.0e6;
+// A curve tighter than this many tolerances of radius is the ink's wobble
+// (a zigzag of pixel steps fits arcs of a pixel), not a drawn arc.
+inline constexpr double kMinRadiusTolerances = 2.0;
 
 double distanceToSegment(const Point& p, const Point& a, const Point& b);
 
