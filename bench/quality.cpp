@@ -1,7 +1,7 @@
 // quality: how closely the traced polylines follow the strokes that were
 // drawn, with and without the join step.
 //
-// Usage:  quality [--seeds N] [--verbose] [--only "KIND VARIANT"] [--dump FOLDER]
+// Usage:  quality [--seeds N] [--verbose] [--only "KIND VARIANT"] [--dump FOLDER] [--entities]
 //         (default: 2 seeds; --only "arcs broken" runs one group, --dump
 //         writes a PPM picture of each drawing with its trace)
 //
@@ -46,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/quality_entities.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_packed.h"
@@ -463,6 +464,8 @@ void writePicture(const Drawing& d, const std::vector<Line>& traced, const std::
 }
 
 std::string g_dumpFolder;  // --dump: pictures of every drawing go here
+quality::EntityView* g_entities = nullptr;  // --entities: the fitting step's view
+std::string g_group;
 
 // Traces the drawing in `folder`, then joins; measures both.
 bool traceBoth(const Drawing& d, const std::string& folder, Figures& plain, Figures& joined, const std::string& name) {
@@ -480,6 +483,12 @@ bool traceBoth(const Drawing& d, const std::string& folder, Figures& plain, Figu
         const auto t3 = std::chrono::steady_clock::now();
         joined = measure(d, readLines(linesPath), std::chrono::duration<double>((t1 - t0) + (t3 - t2)).count());
         if (!g_dumpFolder.empty()) writePicture(d, readLines(linesPath), g_dumpFolder + "/" + name + "-joined.ppm");
+        if (g_entities != nullptr) {
+            g_entities->Add(g_group, d.strokes, d.size, ink, linesPath, folder, [&](const std::vector<Line>& lines) {
+                const Figures f = measure(d, lines, 0);
+                return quality::Shares{f.coveredLength, f.drawnLength, f.preciseLength, f.tracedLength};
+            });
+        }
         return true;
     } catch (const FileError& error) {
         std::fprintf(stderr, "%s\n", error.what());
@@ -507,8 +516,12 @@ int main(int argc, char** argv) {
             only = argv[++i];
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
+        } else if (std::strcmp(argv[i], "--entities") == 0) {
+            static quality::EntityView view;
+            g_entities = &view;
         } else {
-            std::fprintf(stderr, "usage: quality [--seeds N] [--verbose] [--only \"KIND VARIANT\"] [--dump FOLDER]\n");
+            std::fprintf(stderr,
+                         "usage: quality [--seeds N] [--verbose] [--only \"KIND VARIANT\"] [--dump FOLDER] [--entities]\n");
             return 1;
         }
     }
@@ -534,6 +547,7 @@ int main(int argc, char** argv) {
         for (int variant = 0; variant < 4; ++variant) {
             const std::string name = std::string(kKindNames[kind]) + " " + kVariantNames[variant];
             if (!only.empty() && name != only) continue;
+            g_group = name;
             Figures plain, joined;
             for (const Resolution& r : resolutions) {
                 for (double width : r.widths) {
@@ -584,6 +598,8 @@ int main(int argc, char** argv) {
         "\ngoals with the join step (<= 2 polylines per stroke, >= 97 %% coverage and precision, "
         "<= 0.4 px): %s on %d of 20 groups\n",
         missed == 0 ? "met" : "missed", missed == 0 ? 20 : missed);
+
+    if (g_entities != nullptr) g_entities->Print();
 
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);

@@ -5,7 +5,8 @@
 // 64 x 64 bitmap of ink gives the widths: a diagonal band of bytes 2 to 513.
 // Whatever comes in, the entities must be finite numbers, each chain must
 // run end to end from its polyline's first point to its last, and every
-// vertex and segment middle must lie within the tolerance of the chain.
+// vertex must lie within the tolerance of the chain, every segment's middle
+// within half a pixel more.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -108,11 +109,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     "a chain that does not keep its polyline's ends");
             const std::vector<Point> fine = fineChain(result, chain);
             const double allowed = result.tolerance * 1.02 + 1e-6;
+            // Between vertices the polyline may lie this much further from
+            // a curve (the join step's own simplification).
+            constexpr double kChordSlack = 0.5;
             for (std::size_t p = begin[k - 1]; p < begin[k]; ++p) {
                 Require(distanceToChain(points[p], fine) <= allowed, "a vertex beyond the tolerance");
                 if (p > begin[k - 1]) {
                     const Point middle{(points[p - 1].x + points[p].x) / 2, (points[p - 1].y + points[p].y) / 2};
-                    Require(distanceToChain(middle, fine) <= allowed, "a segment beyond the tolerance");
+                    Require(distanceToChain(middle, fine) <= allowed + kChordSlack, "a segment beyond the tolerance");
                 }
             }
         }

@@ -85,12 +85,12 @@ public:
     // Half a pixel would follow the pixel steps of a one-pixel line; 0.75
     // lets a straight stroke of any angle be one line while still keeping
     // two parallel strokes a pixel apart from being taken for one.
-    static constexpr double kMinTolerance = 0.75;
+    static constexpr double kMinTolerance = 1.0;
     // The chosen tolerance grows with the ink (its centre line is no surer
     // than half its width) but no further than this: more would cut the
     // corners off a plan's small details, and the join step keeps centre
     // lines within about a pixel of a thick stroke's middle.
-    static constexpr double kMaxTolerance = 3.0;
+    static constexpr double kMaxTolerance = 1.25;
     static constexpr double kSnapDegrees = 0.5;
     // At most this many pens; widths closer than kPenStep (ratio) share one.
     static constexpr std::size_t kMaxPens = 8;

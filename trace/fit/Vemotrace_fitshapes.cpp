@@ -43,18 +43,33 @@ Point nearestOnSegment(const Point& c, const Point& a, const Point& b) {
 
 // Segments are chords or secants of the curve: along one, the distance to
 // the centre is convex, so its largest distance from the curve lies at an
-// end or at its point nearest the centre.
-double curveDistance(std::span<const Point> points, const FitEntity& curve) {
+// end or at its point nearest the centre. `segmentSlack` is added to the
+// tolerance for the segments' inner points (see kChordSlack); the result
+// is the largest distance beyond what each point is allowed, plus the
+// tolerance the vertices have.
+double curveDistance(std::span<const Point> points, const FitEntity& curve, double segmentSlack = 0.0) {
     const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : arcSweep(curve);
     double largest = 0.0;
     for (std::size_t k = 0; k < points.size(); ++k) {
         largest = std::max(largest, distanceToArc(points[k], curve, sweep));
         if (k > 0) {
             const Point nearest = nearestOnSegment(curve.centre, points[k - 1], points[k]);
-            largest = std::max(largest, distanceToArc(nearest, curve, sweep));
+            largest = std::max(largest, distanceToArc(nearest, curve, sweep) - segmentSlack);
         }
     }
     return largest;
+}
+
+// A polyline that follows a curve has a vertex at least every
+// kMaxSegmentTurn of it: a zigzag of long legs fits a small circle through
+// its corners, but does not follow it.
+bool segmentsFollow(std::span<const Point> points, const FitEntity& curve) {
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        double turn = std::fabs(angleAbout(points[k], curve.centre) - angleAbout(points[k - 1], curve.centre));
+        if (turn > kPi) turn = 2 * kPi - turn;
+        if (turn > kMaxSegmentTurn) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -134,6 +149,7 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
     // two directions from a to b, the one whose sweep passes the middle point.
     orientThrough(arc, points[points.size() / 2]);
     const double sweep = arcSweep(arc);
+    if (!segmentsFollow(points, arc)) return std::nullopt;
     // The points must run along the arc in order, no further back than the
     // tolerance allows on its circle.
     const double slack = tolerance / arc.radius;
@@ -147,7 +163,7 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
         if (progress < previous - slack) return std::nullopt;
         previous = std::max(previous, progress);
     }
-    if (curveDistance(points, arc) > tolerance) return std::nullopt;
+    if (curveDistance(points, arc, kChordSlack) > tolerance) return std::nullopt;
     return arc;
 }
 
@@ -201,7 +217,8 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
         turned += step;
     }
     if (std::fabs(std::fabs(turned) - 2 * kPi) > 0.1) return std::nullopt;
-    if (curveDistance(ring, circle) > tolerance) return std::nullopt;
+    if (!segmentsFollow(ring, circle)) return std::nullopt;
+    if (curveDistance(ring, circle, kChordSlack) > tolerance) return std::nullopt;
     return circle;
 }
 

@@ -25,13 +25,23 @@ double distanceToSegment(const Point& p, const Point& a, const Point& b);
 // run (and so every point of its segments) lies within `tolerance` of it.
 bool lineFits(std::span<const Point> points, double tolerance);
 
+// The join step drops a vertex that lies within half a pixel of the line
+// through its neighbours, so between two vertices the polyline is only
+// known to half a pixel: a segment's inner points may lie this much
+// further from an arc or circle than its vertices (a curve drawn with few
+// vertices has chords that cut inside it).
+inline constexpr double kChordSlack = 0.5;
+// At most this much of a curve (radians) between two vertices.
+inline constexpr double kMaxSegmentTurn = kPi / 3;
+
 // The arc from points.front() to points.back() through the run's side of
-// its chord, when every point of the run's segments lies within
-// `tolerance` of it and the points run along it in order. At least three
-// points, the ends apart.
+// its chord, when every vertex of the run lies within `tolerance` of it
+// (its segments' points within tolerance + kChordSlack) and the points run
+// along it in order. At least three points, the ends apart.
 std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance);
 
-// The circle through a closed ring (front() == back()) within `tolerance`.
+// The circle through a closed ring (front() == back()) within `tolerance`
+// (its segments within tolerance + kChordSlack), round it once.
 std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance);
 
 // The largest distance from the polyline's points and segments to the
