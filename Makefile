@@ -93,6 +93,7 @@ bench: deps
 	./bench/compare.sh $(BENCH_BUILD) --pages
 	./$(BENCH_BUILD)/bench/quality
 	./bench/join_cost.sh $(BENCH_BUILD)
+	./bench/fit_cost.sh $(BENCH_BUILD)
 	./bench/batch.sh $(BENCH_BUILD)
 
 clean:
