@@ -39,15 +39,7 @@ constexpr const char* kLineEnd = "\r\n";
 constexpr const char* kEndsInsideRecord = "the file ends inside a record";
 constexpr const char* kNegativePointCount = "the file holds a negative point count";
 
-// The template's line numbers that the writer selects by.
-constexpr int32_t kLastHeaderLine = 360;
-constexpr int32_t kPolylineHeadFirst = 409;
-constexpr int32_t kPolylineHeadLast = 413;
-constexpr int32_t kVertexFirst = 416;
-constexpr int32_t kVertexLast = 421;
-constexpr int32_t kPolylineEndLine = 458;
-constexpr int32_t kTrailerFirst = 459;
-constexpr int32_t kTrailerLast = 460;
+using namespace dxftemplate;  // the line numbers the writer selects by
 // The scans look at no more items than this; the template has 463.
 constexpr std::size_t kTemplateScanLimit = 1000;
 // In the vertex slice, the texts that carry the point: the values of its

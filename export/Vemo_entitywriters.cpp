@@ -15,14 +15,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr const char* kLineEnd = "\r\n";
 
-// The template's polyline lines, as the polyline writer selects them.
-constexpr int32_t kPolylineHeadFirst = 409;
-constexpr int32_t kPolylineHeadLast = 413;
-constexpr int32_t kVertexFirst = 416;
-constexpr int32_t kVertexLast = 421;
-constexpr int32_t kPolylineEndLine = 458;
-constexpr int32_t kTrailerFirst = 459;
-constexpr int32_t kTrailerLast = 460;
+using namespace dxftemplate;  // the template's lines, as the polyline writer selects them
 
 // Red, blue, green, magenta, cyan, yellow, orange, grey: apart on a white
 // and on a black background.
