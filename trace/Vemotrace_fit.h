@@ -99,6 +99,7 @@ public:
     // The bitmap is the traced ink (the join step paints it from the
     // squares); it is only read, and the caller keeps it alive.
     TVemotrace_fit(std::string linesPath, const PackedBitmap& ink, FitOptions options);
+    TVemotrace_fit(std::string linesPath, PackedBitmap&& ink, FitOptions options) = delete;  // kept, not copied
 
     // The polylines given in memory instead (fuzz targets, tests): polyline
     // k runs from points[begin[k]] up to points[begin[k + 1]].

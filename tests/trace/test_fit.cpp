@@ -242,7 +242,8 @@ TEST(Fit, TheLinesFileHoldsEachChainAsPointsWithinTheTolerance) {
         join::lines::writePolylines(lines, writer, polylines, vertices);
         writer.Close();
     }
-    TVemotrace_fit step(path, PackedBitmap(), {});
+    const PackedBitmap noInk;
+    TVemotrace_fit step(path, noInk, {});
     step.FitLines();
     const std::vector<Polyline> written = ReadPolylines(path);
     ASSERT_EQ(written.size(), 2u);
