@@ -96,6 +96,7 @@ bench: deps
 	./bench/join_cost.sh $(BENCH_BUILD)
 	./bench/image_memory.sh $(BENCH_BUILD)
 	./bench/join_pathological.sh $(BENCH_BUILD)
+	./bench/fit_cost.sh $(BENCH_BUILD)
 	./bench/batch.sh $(BENCH_BUILD)
 
 clean:

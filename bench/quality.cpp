@@ -1,10 +1,11 @@
 // quality: how closely the traced polylines follow the strokes that were
 // drawn, with and without the join step.
 //
-// Usage:  quality [--seeds N] [--verbose] [--only "KIND VARIANT ..."] [--dpi N] [--dump FOLDER]
+// Usage:  quality [--seeds N] [--verbose] [--only "KIND VARIANT ..."] [--dpi N] [--dump FOLDER] [--entities]
 //         (default: 2 seeds; --only "arcs broken" runs one group, --only
 //         "hatching" every group of a kind, --only "noise" every group of a
-//         variant; --dpi 600 one resolution; --dump writes a PPM picture of each drawing with its trace)
+//         variant; --dpi 600 one resolution; --dump writes a PPM picture of each drawing with its trace;
+//         --entities adds the fitted entities' figures)
 //
 // The program knows its ground truth: it draws vector strokes into bitmaps
 // and compares the trace with the vectors. Six kinds of drawing, each a
@@ -54,6 +55,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/quality_entities.h"
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_packed.h"
@@ -552,6 +554,8 @@ void writePicture(const Drawing& d, const std::vector<Line>& traced, const std::
 }
 
 std::string g_dumpFolder;  // --dump: pictures of every drawing go here
+quality::EntityView* g_entities = nullptr;  // --entities: the fitting step's view
+std::string g_group;
 
 // Traces the drawing in `folder`, then joins; measures both.
 bool traceBoth(const Drawing& d, const std::string& folder, Figures& plain, Figures& joined, const std::string& name) {
@@ -570,6 +574,13 @@ bool traceBoth(const Drawing& d, const std::string& folder, Figures& plain, Figu
         const auto t3 = std::chrono::steady_clock::now();
         joined = measure(d, readLines(linesPath), std::chrono::duration<double>(t3 - t2).count());
         if (!g_dumpFolder.empty()) writePicture(d, readLines(linesPath), g_dumpFolder + "/" + name + "-joined.ppm");
+        if (g_entities != nullptr) {
+            const PackedBitmap ink = PackedBitmap::FromBytes(d.View());  // as the trace job holds it
+            g_entities->Add(g_group, d.strokes, d.size, ink, linesPath, folder, [&](const std::vector<Line>& lines) {
+                const Figures f = measure(d, lines, 0);
+                return quality::Shares{f.coveredLength, f.drawnLength, f.preciseLength, f.tracedLength};
+            });
+        }
         return true;
     } catch (const FileError& error) {
         std::fprintf(stderr, "%s\n", error.what());
@@ -613,8 +624,11 @@ int main(int argc, char** argv) {
             onlyDpi = std::atof(argv[++i]);
         } else if (std::strcmp(argv[i], "--verbose") == 0) {
             verbose = true;
+        } else if (std::strcmp(argv[i], "--entities") == 0) {
+            static quality::EntityView view;
+            g_entities = &view;
         } else {
-            std::fprintf(stderr, "usage: quality [--seeds N] [--verbose] [--only \"KIND VARIANT ...\"] [--dpi N] [--dump FOLDER]\n");
+            std::fprintf(stderr, "usage: quality [--seeds N] [--verbose] [--only \"KIND VARIANT ...\"] [--dpi N] [--dump FOLDER] [--entities]\n");
             return 1;
         }
     }
@@ -657,6 +671,7 @@ int main(int argc, char** argv) {
         for (int variant = 0; variant < kVariants; ++variant) {
             if (!selected(only, kKindNames[kind], kVariantNames[variant])) continue;
             const std::string name = std::string(kKindNames[kind]) + " " + kVariantNames[variant];
+            g_group = name;
             Figures plain, joined;
             for (const Resolution& r : resolutions) {
                 if (onlyDpi > 0 && r.dpi != onlyDpi) continue;
@@ -714,6 +729,8 @@ int main(int argc, char** argv) {
         "<= 0.4 px: met on %d of %d groups; >= 97 %% precision on every summary and >= 95 %% coverage on thick "
         "pens and lettering, 97 %% on 300 dpi, 600 dpi and all: %s\n",
         groups - missed, groups, summariesMissed == 0 ? "met" : "missed");
+
+    if (g_entities != nullptr) g_entities->Print();
 
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);

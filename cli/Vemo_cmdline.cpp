@@ -93,6 +93,36 @@ std::string ParseScaleOptions(const CommandLine& line, TraceOptions& options) {
     return std::string();
 }
 
+// The fitting step's options: --fit (which joins first), --fit-tolerance
+// and --snap-angles, the last two only with --fit.
+constexpr double kLargestFitTolerance = 100.0;  // pixels; more fits anything to anything
+
+void AddFitRules(std::vector<OptionRule>& rules) {
+    rules.push_back({"fit", 0, nullptr, "Fit the joined lines into LINE, ARC and CIRCLE entities (implies --join)."});
+    rules.push_back({"fit-tolerance", 0, "D",
+                     "Keep every traced point within D pixels of its entities (default: 0.75 or half the ink's width)."});
+    rules.push_back({"snap-angles", 0, nullptr, "With --fit: make lines within 0.5 degrees of level or upright exactly so."});
+}
+
+// An error text for the usage message, empty when the options hold.
+std::string FitOptionsFromCommandLine(const CommandLine& parser, TraceOptions& options) {
+    options.fit = parser.IsSet("fit");
+    if (!options.fit && (parser.IsSet("fit-tolerance") || parser.IsSet("snap-angles"))) {
+        return "--fit-tolerance and --snap-angles need --fit";
+    }
+    if (parser.IsSet("fit-tolerance")) {
+        const std::string& text = parser.Value("fit-tolerance");
+        const double tolerance = IsDecimalNumber(text) ? ParseNumber(text) : 0.0;
+        if (!(tolerance > 0 && tolerance <= kLargestFitTolerance)) {
+            return "--fit-tolerance needs a number of pixels above 0 and at most 100, not '" + text + "'";
+        }
+        options.fitTolerance = tolerance;
+    }
+    options.snapAngles = parser.IsSet("snap-angles");
+    if (options.fit) options.join = true;
+    return std::string();
+}
+
 }  // namespace
 
 const std::vector<OptionRule>& TraceRules() {
@@ -110,6 +140,7 @@ const std::vector<OptionRule>& TraceRules() {
         list.push_back({"no-wait", 0, nullptr,
                         "With --keep-temp: fail at once when another run uses the image's folder, instead of waiting."});
         list.push_back({"join", 0, nullptr, "Join each stroke's traced pieces into clean polylines for CAD."});
+        AddFitRules(list);
         list.push_back({"jobs", 'j', "N", "Trace N images at a time (default: the number of processors)."});
         list.push_back({"quiet", 'q', nullptr, "Tell only failures: no stage texts, completion lines or progress line."});
         list.push_back({"units", 0, "UNIT",
@@ -206,8 +237,9 @@ std::string ReadTraceCommand(int argc, const char* const* argv, int defaultJobs,
             return std::string("--") + ratio + " needs a number other than 0, not '" + line.Value(ratio) + "'";
         }
     }
-    TraceOptions scale;
-    return ParseScaleOptions(line, scale);
+    TraceOptions scratch;
+    if (std::string error = FitOptionsFromCommandLine(line, scratch); !error.empty()) return error;
+    return ParseScaleOptions(line, scratch);
 }
 
 void ApplyCommandLine(const CommandLine& line, TraceOptions& options) {
@@ -219,6 +251,7 @@ void ApplyCommandLine(const CommandLine& line, TraceOptions& options) {
     if (line.IsSet("y-ratio")) options.yRatioText = line.Value("y-ratio");
     options.join = line.IsSet("join");
     // Checked by ReadTraceCommand already.
+    (void)FitOptionsFromCommandLine(line, options);
     (void)ParseScaleOptions(line, options);
 }
 

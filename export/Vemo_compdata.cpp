@@ -17,6 +17,7 @@
 #include "base/Vemo_safefile.h"
 #include "common/Vemo_common.h"
 #include "common/Vemo_texts.h"
+#include "export/Vemo_entitywriters.h"
 #include "trace/Vemotrace_records.h"
 
 namespace {
@@ -42,15 +43,7 @@ constexpr const char* kLineEnd = "\r\n";
 constexpr const char* kEndsInsideRecord = "the file ends inside a record";
 constexpr const char* kNegativePointCount = "the file holds a negative point count";
 
-// The template's line numbers that the writer selects by.
-constexpr int32_t kLastHeaderLine = 360;
-constexpr int32_t kPolylineHeadFirst = 409;
-constexpr int32_t kPolylineHeadLast = 413;
-constexpr int32_t kVertexFirst = 416;
-constexpr int32_t kVertexLast = 421;
-constexpr int32_t kPolylineEndLine = 458;
-constexpr int32_t kTrailerFirst = 459;
-constexpr int32_t kTrailerLast = 460;
+using namespace dxftemplate;  // the line numbers the writer selects by
 // The scans look at no more items than this; the template has 463.
 constexpr std::size_t kTemplateScanLimit = 1000;
 // In the vertex slice, the texts that carry the point: the values of its
@@ -414,6 +407,11 @@ std::optional<std::string> TVemo_compdata::Export(ExportKind kind, const std::st
     return std::nullopt;
 }
 
+Point TVemo_compdata::OutputPoint(const Point& p) const {
+    const OutputTransform transform{m_result, m_scale};
+    return {transform.X(p.x), transform.Y(p.y)};
+}
+
 void TVemo_compdata::WriteText(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath, StagingList());
@@ -462,6 +460,10 @@ std::vector<std::string> TVemo_compdata::ReadTemplateRange(int32_t lowest, int32
 }
 
 void TVemo_compdata::WriteDxf(const std::string& outputPath) const {
+    if (m_entities) {
+        WriteEntityDxf(*this, *m_entities, outputPath);
+        return;
+    }
     const std::vector<std::string> header = ReadTemplateHeader();
     const std::vector<std::string> polylineHead = ReadTemplateRange(kPolylineHeadFirst, kPolylineHeadLast);
     std::vector<std::string> vertex = ReadTemplateRange(kVertexFirst, kVertexLast);
@@ -531,6 +533,10 @@ void TVemo_compdata::WriteA10(const std::string& outputPath) const {
 }
 
 void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
+    if (m_entities) {
+        WriteEntitySvg(*this, *m_entities, outputPath);
+        return;
+    }
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};

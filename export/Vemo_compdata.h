@@ -49,6 +49,7 @@
 #include <array>
 #include <memory>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -59,6 +60,7 @@
 #include "export/Vemo_canvas.h"
 #include "export/Vemo_dxftemplate.h"
 #include "export/Vemo_units.h"
+#include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_types.h"
 
 class PolylineReader;
@@ -156,11 +158,20 @@ public:
     // line numbered above `highest`.
     std::vector<std::string> ReadTemplateRange(int32_t lowest, int32_t highest) const;
 
+    // --- Fitted entities --------------------------------------------------
+    // The entities of a fitted run (TVemotrace_fit). With them the DXF and
+    // SVG writers write LINE, ARC and CIRCLE entities on one layer per pen
+    // (export/Vemo_entitywriters.h); the text and A10 writers are unchanged,
+    // as the fitting step wrote the lines file as the entities' points.
+    void SetEntities(std::shared_ptr<const FitResult> entities) { m_entities = std::move(entities); }
+    // A point in image pixels under the output transform.
+    Point OutputPoint(const Point& p) const;
+    double DrawingWidth() const;
+    double DrawingHeight() const;
+
 private:
     std::vector<std::unique_ptr<TVemo_safefile>>* StagingList() const { return m_staging ? &m_staged : nullptr; }
     void DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const;
-    double DrawingWidth() const;
-    double DrawingHeight() const;
 
     std::array<CanvasColour, kColourCount> m_colours;
 
@@ -179,4 +190,5 @@ private:
     std::vector<std::string> m_template;
     bool m_staging = false;
     mutable std::vector<std::unique_ptr<TVemo_safefile>> m_staged;
+    std::shared_ptr<const FitResult> m_entities;
 };

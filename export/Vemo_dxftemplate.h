@@ -12,8 +12,21 @@
 // Japanese code page); they are returned and written unchanged.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// The template's line numbers that the DXF writers select by.
+namespace dxftemplate {
+inline constexpr int32_t kLastHeaderLine = 360;
+inline constexpr int32_t kPolylineHeadFirst = 409;
+inline constexpr int32_t kPolylineHeadLast = 413;
+inline constexpr int32_t kVertexFirst = 416;
+inline constexpr int32_t kVertexLast = 421;
+inline constexpr int32_t kPolylineEndLine = 458;
+inline constexpr int32_t kTrailerFirst = 459;
+inline constexpr int32_t kTrailerLast = 460;
+}  // namespace dxftemplate
 
 // The template's items in order, without line ends.
 std::vector<std::string> DxfTemplate();

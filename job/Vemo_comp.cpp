@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -23,6 +24,7 @@
 #include "export/Vemo_dxftemplate.h"
 #include "image/Vemo_bmpset.h"
 #include "trace/Vemotrace_compv.h"
+#include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_records.h"
 
@@ -60,6 +62,19 @@ void RemoveIntermediateFiles(const TraceResult& files) {
 std::string RatioText(const std::string& stored) {
     const double value = ParseNumber(stored.empty() ? "1.0" : stored);
     return std::isfinite(value) ? FormatNumber(" %.3lf", value) : stored;
+}
+
+// The trace, the join step and the fitting step on the join step's ink.
+std::shared_ptr<const FitResult> TraceJoinAndFit(TVemotrace_compV& pipeline, PackedBitmap bitmap,
+                                                 const TraceOptions& options) {
+    std::shared_ptr<FitResult> fitted;
+    TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap), [&](const PackedBitmap& ink) {
+        TVemotrace_fit step(pipeline.CollectResults().linesPath, ink,
+                            FitOptions{options.fitTolerance, options.snapAngles});
+        step.FitLines();
+        fitted = std::make_shared<FitResult>(step.TakeResult());
+    });
+    return fitted;
 }
 
 }  // namespace
@@ -247,10 +262,13 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
 
     const auto t0 = std::chrono::steady_clock::now();
     TVemotrace_compV pipeline(m_imagePath, m_status, m_intermediateFolder);
+    std::shared_ptr<const FitResult> fitted;
     try {
         // Handed over: the first stage frees the scan before the others need
         // their memory; the join step paints the ink again from the squares.
-        if (options.join) {
+        if (options.fit) {
+            fitted = TraceJoinAndFit(pipeline, std::move(bitmap), options);
+        } else if (options.join) {
             TVemotrace_join::TraceAndJoin(pipeline, std::move(bitmap));
         } else {
             pipeline.RunTrace(std::move(bitmap));
@@ -263,7 +281,7 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
         m_result.flipY = options.flipY ? 1 : 0;
         m_result.xRatio = xRatio;
         m_result.yRatio = yRatio;
-        if (Export(options, scale) != 0) return 1;
+        if (Export(options, scale, fitted) != 0) return 1;
     } catch (const RunCancelled&) {
         // Still under the lock: the files are this run's.
         RemoveIntermediateFiles(pipeline.CollectResults());
@@ -277,10 +295,12 @@ int TVemo_comp::RunSteps(const TraceOptions& options) {
 // replaced only once all are written, so a run stopped on the way replaces
 // none. A format that cannot be written does not keep the others from being
 // written, and every file that failed is named in one message.
-int TVemo_comp::Export(const TraceOptions& options, const OutputScale& scale) {
+int TVemo_comp::Export(const TraceOptions& options, const OutputScale& scale,
+                       std::shared_ptr<const FitResult> fitted) {
     TVemo_compdata data;
     data.SetExportParams(m_result, options.dxfTemplate.empty() ? DxfTemplate() : options.dxfTemplate);
     data.SetOutputScale(scale);
+    data.SetEntities(std::move(fitted));
     data.StageCommits(true);
     std::vector<std::string> failures;
     std::vector<std::string> written;

@@ -25,6 +25,7 @@
 // message says that the run was stopped.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,6 +36,7 @@
 #include "export/Vemo_units.h"
 #include "trace/Vemotrace_types.h"
 
+struct FitResult;
 class TVemo_folderlock;
 class TVemo_susieF;
 
@@ -58,6 +60,12 @@ struct TraceOptions {
     OutputUnit units = OutputUnit::Px;
     double xDpi = 0.0;
     double yDpi = 0.0;
+    // Fit the joined lines into LINE, ARC and CIRCLE entities
+    // (TVemotrace_fit); implies join. A tolerance of 0 lets the step choose
+    // per line (see FitOptions).
+    bool fit = false;
+    double fitTolerance = 0.0;
+    bool snapAngles = false;
 };
 
 // The options stored in the settings: a flag counts only when it is exactly
@@ -123,7 +131,7 @@ private:
     int RunSteps(const TraceOptions& options);
     std::vector<std::string> ProblemsBeforeRun(const TraceOptions& options) const;
     bool TakeFolderLock(const std::string& folder, TVemo_folderlock& lock) const;
-    int Export(const TraceOptions& options, const OutputScale& scale);
+    int Export(const TraceOptions& options, const OutputScale& scale, std::shared_ptr<const FitResult> fitted);
     bool RatioIsUsable(const char* which, const std::string& text, double& value) const;
     bool ScaleIsKnown(const TraceOptions& options, double imageXDpi, double imageYDpi, OutputScale& scale) const;
     void Fail(const std::string& reason) const;

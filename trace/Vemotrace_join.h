@@ -47,6 +47,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,11 @@ public:
     // it, as the trace job runs them: pinholes in thick ink are filled
     // first (the plain trace keeps them), the ink is painted again from the
     // squares, and its diagonal runs found, on a second core while stage 5
-    // runs. Throws what either throws.
-    static void TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap);
+    // runs. `afterJoin`, when given, is called with that ink once the lines
+    // are joined (the fitting step measures its widths there). Throws what
+    // either throws.
+    static void TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap,
+                             const std::function<void(const PackedBitmap& ink)>& afterJoin = {});
 
     // The ink of the traced bitmap, painted again from the squares of
     // stage 1 (temp.sqr, `squareCount` 16-byte records), which cover every

@@ -93,11 +93,17 @@ Grid ReadPaint(const std::string& path) {
 // Catches a y axis turned upward, a lost or doubled ratio, a wrong size or
 // viewBox, lost polylines and a file no renderer accepts: the centre lines
 // must lie on the ink, and the ink must lie along the centre lines.
-TEST(CliSvg, TheRenderingLiesOnTheInkOfTheScan) {
+// With --fit the entities are drawn with their pens' widths: a pen
+// measured wider than its ink would paint off it.
+class CliSvg : public testing::TestWithParam<const char*> {};
+
+INSTANTIATE_TEST_SUITE_P(PolylinesAndEntities, CliSvg, testing::Values("", "--fit"));
+
+TEST_P(CliSvg, TheRenderingLiesOnTheInkOfTheScan) {
     TempFolder folder;
     const std::string scan = std::string(VEMO_SOURCE_DIR) + "/samples/plan.bmp";
     std::filesystem::copy_file(scan, folder.File("plan.bmp"));
-    const std::string trace = std::string("'") + VEMO_BUILD_DIR + "/vemo-trace' --quiet --svg --no-txt --no-dxf " +
+    const std::string trace = std::string("'") + VEMO_BUILD_DIR + "/vemo-trace' --quiet --svg --no-txt --no-dxf " + GetParam() + " " +
                               "--no-a10 '" + folder.File("plan.bmp") + "' >/dev/null";
     ASSERT_EQ(std::system(trace.c_str()), 0);
     ASSERT_EQ(FilesIn(folder.Path()).size(), 2u) << "the scan and its SVG, nothing else";

@@ -119,9 +119,11 @@ inline std::vector<std::string> FolderNames(const std::string& folder) {
 // Reads `path` with Debian's ezdxf (python3-ezdxf) and runs its auditor.
 // Returns the script's report ("polylines=N vertices=M" when all is well);
 // the test fails when the file is unreadable or the auditor finds errors.
-inline std::string CheckDxfWithEzdxf(const std::string& path) {
-    const std::string command =
-        "/usr/bin/python3 '" VEMO_SOURCE_DIR "/tests/export/check_dxf.py' '" + path + "' 2>&1";
+// With `entities`, the report goes on with the layers and entities as
+// check_dxf.py --entities prints them.
+inline std::string CheckDxfWithEzdxf(const std::string& path, bool entities = false) {
+    const std::string command = "/usr/bin/python3 '" VEMO_SOURCE_DIR "/tests/export/check_dxf.py' " +
+                                std::string(entities ? "--entities " : "") + "'" + path + "' 2>&1";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
         ADD_FAILURE() << "cannot run " << command;

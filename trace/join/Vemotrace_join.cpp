@@ -64,7 +64,8 @@ TVemotrace_join::DiagonalRuns TVemotrace_join::FindDiagonalRuns(const PackedBitm
     return runs;
 }
 
-void TVemotrace_join::TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap) {
+void TVemotrace_join::TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap,
+                                   const std::function<void(const PackedBitmap& ink)>& afterJoin) {
     struct Ink {
         PackedBitmap bitmap;
         DiagonalRuns runs;
@@ -86,6 +87,7 @@ void TVemotrace_join::TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitm
     pipeline.RunTrace(std::move(bitmap), paint);
     const Ink painted = ink.get();
     TVemotrace_join(pipeline.CollectResults().linesPath, painted.bitmap, &painted.runs).JoinLines();
+    if (afterJoin) afterJoin(painted.bitmap);
 }
 
 void TVemotrace_join::JoinLines() {

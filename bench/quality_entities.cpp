@@ -1,0 +1,263 @@
+// quality_entities: the entity view of bench/quality (see the header).
+#include "bench/quality_entities.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "export/Vemo_compdata.h"
+#include "trace/Vemotrace_fit.h"
+#include "trace/join/Vemotrace_joinlines.h"
+
+namespace quality {
+
+namespace {
+
+using Line = std::vector<Point>;
+
+constexpr double kMatch = 1.5;         // px, as quality's coverage
+constexpr double kOneEntityShare = 0.9;  // of a primitive, for "as one"
+constexpr double kStep = 0.5;          // px between samples
+constexpr double kExact = 0.01;        // px: a drawn point on its circle
+
+enum class Primitive { Line, Arc, Circle, Other };
+
+double segmentDistance(const Point& p, const Point& a, const Point& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y, length2 = dx * dx + dy * dy;
+    const double t = length2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / length2, 0.0, 1.0) : 0.0;
+    return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
+}
+
+double lineDistance(const Point& p, const Line& line) {
+    double nearest = HUGE_VAL;
+    for (std::size_t k = 1; k < line.size(); ++k) nearest = std::min(nearest, segmentDistance(p, line[k - 1], line[k]));
+    return nearest;
+}
+
+std::vector<Point> samples(const Line& line) {
+    std::vector<Point> out;
+    for (std::size_t k = 1; k < line.size(); ++k) {
+        const int n = std::max(1, static_cast<int>(std::ceil(distance(line[k - 1], line[k]) / kStep)));
+        for (int s = k == 1 ? 0 : 1; s <= n; ++s) {
+            const double t = static_cast<double>(s) / n;
+            out.push_back({line[k - 1].x + t * (line[k].x - line[k - 1].x), line[k - 1].y + t * (line[k].y - line[k - 1].y)});
+        }
+    }
+    return out;
+}
+
+Primitive classify(const Line& stroke) {
+    if (stroke.size() == 2) return Primitive::Line;
+    if (stroke.size() < 5) return Primitive::Other;
+    const Point& a = stroke.front();
+    const Point& b = stroke[stroke.size() / 3];
+    const Point& c = stroke[2 * stroke.size() / 3];
+    // The circle through three of its points.
+    const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y, d = 2 * (bx * cy - by * cx);
+    if (std::fabs(d) < 1e-9) return Primitive::Other;
+    const Point centre{a.x + (cy * (bx * bx + by * by) - by * (cx * cx + cy * cy)) / d,
+                       a.y + (bx * (cx * cx + cy * cy) - cx * (bx * bx + by * by)) / d};
+    const double r = distance(a, centre);
+    for (const Point& p : stroke) {
+        if (std::fabs(distance(p, centre) - r) > kExact) return Primitive::Other;
+    }
+    return distance(stroke.front(), stroke.back()) < kExact ? Primitive::Circle : Primitive::Arc;
+}
+
+// An entity as chords, for distances.
+Line chords(const FitEntity& e, double tolerance) {
+    switch (e.kind) {
+        case EntityKind::Line: return {e.start, e.end};
+        case EntityKind::Arc:
+        case EntityKind::Circle: return FlattenCurve(e, std::min(tolerance, 0.05));
+        case EntityKind::Polyline: return e.points;
+    }
+    return {};
+}
+
+struct Box {
+    double left, top, right, bottom;
+    bool Meets(const Box& o, double margin) const {
+        return left - margin <= o.right && o.left - margin <= right && top - margin <= o.bottom &&
+               o.top - margin <= bottom;
+    }
+};
+
+Box boxOf(const Line& line) {
+    Box box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const Point& p : line) {
+        box.left = std::min(box.left, p.x);
+        box.right = std::max(box.right, p.x);
+        box.top = std::min(box.top, p.y);
+        box.bottom = std::max(box.bottom, p.y);
+    }
+    return box;
+}
+
+double fileSize(const std::string& path) {
+    std::error_code ignored;
+    const auto size = std::filesystem::file_size(path, ignored);
+    return ignored ? 0.0 : static_cast<double>(size);
+}
+
+}  // namespace
+
+void EntityView::Figures::Add(const Figures& o) {
+    primitives += o.primitives;
+    entities += o.entities;
+    lines += o.lines;
+    linesAsOne += o.linesAsOne;
+    arcs += o.arcs;
+    arcsAsOne += o.arcsAsOne;
+    circles += o.circles;
+    circlesAsOne += o.circlesAsOne;
+    largestDistance = std::max(largestDistance, o.largestDistance);
+    tolerance = std::max(tolerance, o.tolerance);
+    gaps += o.gaps;
+    dxfBytes += o.dxfBytes;
+    polylineDxfBytes += o.polylineDxfBytes;
+    seconds += o.seconds;
+    shares.covered += o.shares.covered;
+    shares.drawn += o.shares.drawn;
+    shares.precise += o.shares.precise;
+    shares.traced += o.shares.traced;
+}
+
+void EntityView::Add(const std::string& group, const std::vector<Line>& strokes, int32_t size, const PackedBitmap& ink,
+                     const std::string& linesPath, const std::string& folder, const MeasureLines& measure) {
+    const join::lines::Polylines joined = join::lines::readPolylines(linesPath);
+    const auto t0 = std::chrono::steady_clock::now();
+    auto fitted = std::make_shared<FitResult>(TVemotrace_fit::FitPolylines(joined.points, joined.begin, ink, {}));
+    const auto t1 = std::chrono::steady_clock::now();
+
+    Figures f;
+    f.seconds = std::chrono::duration<double>(t1 - t0).count();
+    f.primitives = static_cast<double>(strokes.size());
+    f.entities = static_cast<double>(fitted->entities.size());
+    f.tolerance = fitted->tolerance;
+
+    std::vector<Line> entityChords;
+    std::vector<Box> entityBoxes;
+    for (const FitEntity& e : fitted->entities) {
+        entityChords.push_back(chords(e, fitted->tolerance));
+        entityBoxes.push_back(boxOf(entityChords.back()));
+    }
+    // Drawn primitives as one entity of their kind.
+    for (const Line& stroke : strokes) {
+        const Primitive kind = classify(stroke);
+        if (kind == Primitive::Other) continue;
+        const EntityKind wanted =
+            kind == Primitive::Line ? EntityKind::Line : kind == Primitive::Arc ? EntityKind::Arc : EntityKind::Circle;
+        const std::vector<Point> drawn = samples(stroke);
+        const Box box = boxOf(stroke);
+        bool asOne = false;
+        for (std::size_t e = 0; e < fitted->entities.size() && !asOne; ++e) {
+            if (fitted->entities[e].kind != wanted || !box.Meets(entityBoxes[e], kMatch)) continue;
+            const auto near = std::count_if(drawn.begin(), drawn.end(),
+                                            [&](const Point& p) { return lineDistance(p, entityChords[e]) <= kMatch; });
+            asOne = static_cast<double>(near) >= kOneEntityShare * static_cast<double>(drawn.size());
+        }
+        double& count = kind == Primitive::Line ? f.lines : kind == Primitive::Arc ? f.arcs : f.circles;
+        double& one = kind == Primitive::Line ? f.linesAsOne : kind == Primitive::Arc ? f.arcsAsOne : f.circlesAsOne;
+        count += 1;
+        one += asOne ? 1 : 0;
+    }
+    // Entities on a stroke: their largest distance from the drawn strokes.
+    std::vector<Box> strokeBoxes;
+    for (const Line& stroke : strokes) strokeBoxes.push_back(boxOf(stroke));
+    for (std::size_t e = 0; e < entityChords.size(); ++e) {
+        const std::vector<Point> points = samples(entityChords[e]);
+        double largest = 0;
+        std::size_t near = 0;
+        for (const Point& p : points) {
+            double nearest = HUGE_VAL;
+            for (std::size_t s = 0; s < strokes.size(); ++s) {
+                if (strokeBoxes[s].Meets(Box{p.x, p.y, p.x, p.y}, std::min(nearest, 10.0))) {
+                    nearest = std::min(nearest, lineDistance(p, strokes[s]));
+                }
+            }
+            largest = std::max(largest, nearest);
+            near += nearest <= kMatch;
+        }
+        if (2 * near >= points.size()) f.largestDistance = std::max(f.largestDistance, largest);
+    }
+    // Junctions and ends: each joined polyline's ends are its chain's.
+    for (std::size_t k = 0, chain = 0; k + 1 < joined.begin.size(); ++k) {
+        if (joined.begin[k + 1] - joined.begin[k] < 2) continue;
+        const FitEntity& first = fitted->entities[fitted->chainBegin[chain]];
+        const FitEntity& last = fitted->entities[fitted->chainBegin[chain + 1] - 1];
+        const Point& from = joined.points[joined.begin[k]];
+        const Point& to = joined.points[joined.begin[k + 1] - 1];
+        const bool ring = from == to;  // a ring may start elsewhere, or be a circle that touches nothing
+        if (!ring && !(first.start == from && last.end == to)) f.gaps += 1;
+        for (std::size_t e = fitted->chainBegin[chain] + 1; e < fitted->chainBegin[chain + 1]; ++e) {
+            if (!(fitted->entities[e - 1].end == fitted->entities[e].start)) f.gaps += 1;
+        }
+        ++chain;
+    }
+    // The entities as the polyline formats get them, measured as quality
+    // measures the polylines.
+    std::vector<Line> flat;
+    for (std::size_t c = 0; c < fitted->ChainCount(); ++c) {
+        Line line;
+        for (std::size_t e = fitted->chainBegin[c]; e < fitted->chainBegin[c + 1]; ++e) {
+            const FitEntity& entity = fitted->entities[e];
+            const Line part = entity.kind == EntityKind::Line ? Line{entity.start, entity.end}
+                              : entity.kind == EntityKind::Polyline ? entity.points
+                                                                     : FlattenCurve(entity, fitted->tolerance);
+            line.insert(line.end(), part.begin() + (line.empty() ? 0 : 1), part.end());
+        }
+        flat.push_back(std::move(line));
+    }
+    f.shares = measure(flat);
+    // The two DXF files.
+    TraceResult result;
+    result.linesPath = linesPath;
+    result.imageWidth = result.imageHeight = size;
+    result.xRatio = result.yRatio = 1.0;
+    TVemo_compdata polylines;
+    polylines.SetExportParams(result);
+    polylines.WriteDxf(folder + "/polylines.dxf");
+    TVemo_compdata entities;
+    entities.SetExportParams(result);
+    entities.SetEntities(fitted);
+    entities.WriteDxf(folder + "/entities.dxf");
+    f.polylineDxfBytes = fileSize(folder + "/polylines.dxf");
+    f.dxfBytes = fileSize(folder + "/entities.dxf");
+
+    const auto at = std::find_if(m_groups.begin(), m_groups.end(), [&](const auto& g) { return g.first == group; });
+    if (at == m_groups.end()) {
+        m_groups.emplace_back(group, f);
+    } else {
+        at->second.Add(f);
+    }
+}
+
+void EntityView::Print() const {
+    const auto share = [](double part, double whole) {
+        char text[16];
+        if (whole == 0) return std::string("    -");
+        std::snprintf(text, sizeof text, "%5.1f", 100 * part / whole);
+        return std::string(text);
+    };
+    const auto row = [&](const std::string& name, const Figures& f) {
+        std::printf("%-18s | %6.2f %s %s %s %5.2f %4.2f %4.0f %5.1f %s %s %6.0f\n", name.c_str(),
+                    f.entities / std::max(f.primitives, 1.0), share(f.linesAsOne, f.lines).c_str(),
+                    share(f.arcsAsOne, f.arcs).c_str(), share(f.circlesAsOne, f.circles).c_str(), f.largestDistance,
+                    f.tolerance, f.gaps, 100 * f.dxfBytes / std::max(f.polylineDxfBytes, 1.0),
+                    share(f.shares.covered, f.shares.drawn).c_str(), share(f.shares.precise, f.shares.traced).c_str(),
+                    f.seconds * 1000);
+    };
+    std::printf("\nentities (--fit)   | ent/prm line1  arc1 circ1  maxd  tol gaps  dxf%% cover  prec fit ms\n");
+    Figures all;
+    for (const auto& [name, f] : m_groups) {
+        row(name, f);
+        all.Add(f);
+    }
+    row("all", all);
+}
+
+}  // namespace quality

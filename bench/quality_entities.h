@@ -1,0 +1,62 @@
+// quality_entities: the entity view of bench/quality (`quality --entities`):
+// how the fitting step's LINE, ARC and CIRCLE entities match the strokes
+// that were drawn. Per drawing, after the join step, it fits the joined
+// lines (the lines file is only read), and per group it prints:
+//   ent/prm  entities per drawn primitive (stroke)
+//   line1    share of drawn straight lines that come out as one LINE (a
+//            single LINE within 1.5 px of at least 90 % of the line)
+//   arc1     the same for open circular arcs and ARC ("-": none drawn)
+//   circ1    the same for circles and CIRCLE
+//   maxd     largest distance from an entity on a stroke to the drawn
+//            strokes, px (an entity is on a stroke when half of it lies
+//            within 1.5 px of one); tol: the largest tolerance used
+//   gaps     joined polylines' ends that no chain keeps exactly (must be 0)
+//   dxf%     size of the entities' DXF against the joined polylines' DXF
+//   cover, prec  coverage and precision of the entities (drawn as chords
+//            within the tolerance), as quality measures the polylines
+//   fit ms   time of the fitting step alone
+// Drawn primitives are told apart by their geometry alone: two points are a
+// line; a closed stroke whose points lie on one circle a circle; an open
+// one an arc; anything else (corners, ellipses, letters) counts only in
+// ent/prm.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "trace/Vemotrace_packed.h"
+#include "trace/Vemotrace_types.h"
+
+namespace quality {
+
+// Lengths as quality's own measure gives them for a set of lines.
+struct Shares {
+    double covered = 0, drawn = 0, precise = 0, traced = 0;
+};
+using MeasureLines = std::function<Shares(const std::vector<std::vector<Point>>& lines)>;
+
+class EntityView {
+public:
+    // One drawing of `group` after the join step. `folder` is free for the
+    // two DXF files.
+    void Add(const std::string& group, const std::vector<std::vector<Point>>& strokes, int32_t size,
+             const PackedBitmap& ink, const std::string& linesPath, const std::string& folder,
+             const MeasureLines& measure);
+    // The table, one row per group in the order they came, and "all".
+    void Print() const;
+
+    struct Figures {
+        double primitives = 0, entities = 0;
+        double lines = 0, linesAsOne = 0, arcs = 0, arcsAsOne = 0, circles = 0, circlesAsOne = 0;
+        double largestDistance = 0, tolerance = 0, gaps = 0;
+        double dxfBytes = 0, polylineDxfBytes = 0, seconds = 0;
+        Shares shares;
+        void Add(const Figures& other);
+    };
+
+private:
+    std::vector<std::pair<std::string, Figures>> m_groups;
+};
+
+}  // namespace quality

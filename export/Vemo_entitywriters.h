@@ -1,0 +1,35 @@
+// Vemo_entitywriters: the DXF and SVG files of a fitted run, written from
+// its entities (trace/Vemotrace_fit.h) instead of the lines file.
+//
+// DXF: the same template, header and trailer as the polyline DXF (same
+// dialect, AC1003); the LAYER table gains one layer per pen, named after
+// its width (PenLayerName) with a colour of its own; ENTITIES holds per
+// entity a LINE (10/20/30 and 11/21/31), an ARC (centre, 40 radius, 50/51
+// start and end angle in degrees, counter-clockwise in the output's own
+// axes), a CIRCLE (centre, 40 radius) or a POLYLINE with VERTEXes as the
+// polyline writer writes them, each on its pen's layer (colour BYLAYER).
+// SVG: as the polyline SVG, with per entity a <line>, a <path> with one
+// arc (M ... A ...), a <circle> or a <polyline>, each with the stroke
+// width of its pen.
+// Under an output transform that scales x and y differently a circle is no
+// circle: arcs and circles are then written as polylines within the
+// fitting tolerance.
+//
+// Failures as for the other writers: FileError naming the output file, and
+// the target left as it was.
+#pragma once
+
+#include <string>
+
+#include "export/Vemo_compdata.h"
+#include "trace/Vemotrace_fit.h"
+
+// The layer of a pen: "W" and its width with two decimals ("W0.50"), in
+// image pixels until the output has a unit of its own.
+std::string PenLayerName(double widthPixels);
+
+// The DXF colour number of pen i: distinct for the first eight pens.
+int PenColour(std::size_t pen);
+
+void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const std::string& outputPath);
+void WriteEntitySvg(const TVemo_compdata& data, const FitResult& fitted, const std::string& outputPath);

@@ -1,0 +1,181 @@
+// The DXF and SVG files of fitted entities: read back by ezdxf (audit
+// clean, the entities and their end points as written, one layer per pen
+// with a colour of its own) and by an XML parser, under flips and ratios.
+// Each case names the fault it catches.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QXmlStreamReader>
+
+#include "export/Vemo_compdata.h"
+#include "export/Vemo_entitywriters.h"
+#include "export_test_support.h"
+
+namespace {
+
+using namespace exporttest;
+
+// A chain LINE - ARC - LINE (the arc from (50, 10) round (50, 30) to
+// (70, 30): clockwise on the image), a CIRCLE and a POLYLINE; pens of 1
+// and 3 pixels.
+std::shared_ptr<FitResult> Entities() {
+    auto fitted = std::make_shared<FitResult>();
+    FitEntity line;
+    line.start = {10, 10};
+    line.end = {50, 10};
+    FitEntity arc;
+    arc.kind = EntityKind::Arc;
+    arc.start = {50, 10};
+    arc.end = {70, 30};
+    arc.centre = {50, 30};
+    arc.radius = 20;
+    arc.increasing = true;
+    FitEntity down;
+    down.start = {70, 30};
+    down.end = {70, 80};
+    down.pen = 1;
+    FitEntity circle;
+    circle.kind = EntityKind::Circle;
+    circle.start = circle.end = {160, 150};
+    circle.centre = {150, 150};
+    circle.radius = 10;
+    circle.pen = 1;
+    FitEntity polyline;
+    polyline.kind = EntityKind::Polyline;
+    polyline.points = {{100, 20}, {101, 22}, {102, 20}, {103, 22}};
+    polyline.start = polyline.points.front();
+    polyline.end = polyline.points.back();
+    fitted->entities = {line, arc, down, circle, polyline};
+    fitted->chainBegin = {0, 3, 4, 5};
+    fitted->penWidths = {1.0, 3.0};
+    fitted->tolerance = 0.75;
+    return fitted;
+}
+
+struct Written {
+    TVemo_compdata data;
+    std::string path;
+};
+
+std::string Fixed(double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", v);
+    return text;
+}
+
+std::string PointText(const Point& p) { return Fixed(p.x) + " " + Fixed(p.y); }
+
+// Faults: an arc's angles measured in image axes (a mirrored arc would
+// start elsewhere and leave a gap to its lines), its direction not turned
+// by a mirror (the arc would bulge the other way: its middle elsewhere),
+// layers not in the table or sharing a colour, the radius not scaled.
+TEST(EntityWriters, DxfEntitiesReadBackWithTheirEndsMeetingUnderEveryFlip) {
+    const std::shared_ptr<FitResult> fitted = Entities();
+    for (const auto& [flipX, flipY, ratio] : {std::tuple{0, 0, 1.0}, {0, 1, 0.5}, {1, 0, 2.0}, {1, 1, -1.0}}) {
+        SCOPED_TRACE("flips " + std::to_string(flipX) + std::to_string(flipY) + " ratio " + Fixed(ratio));
+        ScratchFolder scratch;
+        TraceResult result;
+        result.linesPath = scratch / "absent.lix";  // entities need no lines file
+        result.imageWidth = 200;
+        result.imageHeight = 200;
+        result.flipX = flipX;
+        result.flipY = flipY;
+        result.xRatio = result.yRatio = ratio;
+        TVemo_compdata data;
+        data.SetExportParams(result);
+        data.SetEntities(fitted);
+        const std::string path = *data.Export(ExportKind::Dxf, "plan.bmp", scratch.Path());
+        CrLfLines(ReadFile(path));
+        std::istringstream report(CheckDxfWithEzdxf(path, true));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(report, line);) lines.push_back(line);
+
+        const auto out = [&](const Point& p) { return PointText(data.OutputPoint(p)); };
+        std::map<std::string, std::string> colours;
+        std::vector<std::string> entities;
+        for (const std::string& line : lines) {
+            if (line.rfind("LAYER ", 0) == 0) {
+                std::istringstream fields(line.substr(6));
+                std::string name, colour;
+                fields >> name >> colour;
+                colours[name] = colour;
+            } else if (line.rfind("polylines=", 0) != 0) {
+                entities.push_back(line);
+            }
+        }
+        ASSERT_EQ(colours.count("W1.00"), 1u);
+        ASSERT_EQ(colours.count("W3.00"), 1u);
+        EXPECT_NE(colours["W1.00"], colours["W3.00"]);
+        ASSERT_EQ(entities.size(), 5u);
+        EXPECT_EQ(entities[0], "LINE W1.00 " + out({10, 10}) + " " + out({50, 10}));
+        EXPECT_EQ(entities[2], "LINE W3.00 " + out({70, 30}) + " " + out({70, 80}));
+        EXPECT_EQ(entities[3], "CIRCLE W3.00 " + out({150, 150}) + " " + Fixed(10 * std::fabs(ratio)));
+        EXPECT_EQ(entities[4], "POLYLINE W1.00 4");
+        // The arc: centre, radius, and from one line's end through its
+        // middle to the other's, in whichever order its angles run.
+        const std::string middle = out(PointOnCurve(fitted->entities[1], 0.5));
+        const std::string head = "ARC W1.00 " + out({50, 30}) + " " + Fixed(20 * std::fabs(ratio)) + " ";
+        EXPECT_TRUE(entities[1] == head + out({50, 10}) + " " + middle + " " + out({70, 30}) ||
+                    entities[1] == head + out({70, 30}) + " " + middle + " " + out({50, 10}))
+            << entities[1] << "\nmiddle " << middle;
+    }
+}
+
+// Faults: a circle written as a circle where x and y scale differently
+// (it is an ellipse there), the polyline's points not transformed.
+TEST(EntityWriters, UnequalRatiosWriteCurvesAsPolylines) {
+    ScratchFolder scratch;
+    TraceResult result;
+    result.imageWidth = 200;
+    result.imageHeight = 200;
+    result.xRatio = 0.5;
+    result.yRatio = 1.0;
+    TVemo_compdata data;
+    data.SetExportParams(result);
+    data.SetEntities(Entities());
+    const std::string report = CheckDxfWithEzdxf(*data.Export(ExportKind::Dxf, "plan.bmp", scratch.Path()), true);
+    EXPECT_EQ(report.find("ARC"), std::string::npos);
+    EXPECT_EQ(report.find("CIRCLE"), std::string::npos);
+    EXPECT_NE(report.find("LINE W1.00 5.000 10.000 25.000 10.000"), std::string::npos) << report;
+}
+
+// Faults: an element SVG does not know or bad XML, the stroke width of the
+// pen missing or unscaled, the arc's flags wrong (its end elsewhere).
+TEST(EntityWriters, SvgHasALineArcCircleAndPolylineWithTheirPensWidths) {
+    ScratchFolder scratch;
+    TraceResult result;
+    result.imageWidth = 200;
+    result.imageHeight = 200;
+    result.xRatio = result.yRatio = 2.0;
+    TVemo_compdata data;
+    data.SetExportParams(result);
+    data.SetEntities(Entities());
+    const std::string text = ReadFile(*data.Export(ExportKind::Svg, "plan.bmp", scratch.Path()));
+    CrLfLines(text);
+    QXmlStreamReader xml(QByteArray::fromStdString(text));
+    std::vector<std::string> seen;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        const auto attribute = [&](const char* name) { return xml.attributes().value(name).toString().toStdString(); };
+        const std::string name = xml.name().toString().toStdString();
+        if (name == "svg" || name == "g") continue;
+        seen.push_back(name + " " + attribute("stroke-width"));
+        if (name == "path") {
+            EXPECT_EQ(attribute("d"), "M 100.000,20.000 A 40.000,40.000 0 0 1 140.000,60.000");
+        }
+        if (name == "circle") {
+            EXPECT_EQ(attribute("r"), "20.000");
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(seen, (std::vector<std::string>{"line 2.000", "path 2.000", "line 6.000", "circle 6.000",
+                                              "polyline 2.000"}));
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+// The fitting step: drawn shapes as few entities, the tolerance kept on
+// random polylines, junctions kept shared, pens from the ink's width, the
+// angle snap, and the lines file written as the entities' points. Each case
+// names the fault it catches.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "ascii_bitmap.h"
+#include "polyline_file.h"
+#include "test_support.h"
+#include "trace/Vemotrace_fit.h"
+#include "trace/Vemotrace_packed.h"
+#include "trace/fit/Vemotrace_fitshapes.h"
+#include "trace/join/Vemotrace_joinlines.h"
+
+namespace {
+
+using std::numbers::pi;
+
+struct Input {
+    std::vector<Point> points;
+    std::vector<std::size_t> begin{0};
+    void Add(const std::vector<Point>& polyline) {
+        points.insert(points.end(), polyline.begin(), polyline.end());
+        begin.push_back(points.size());
+    }
+};
+
+std::vector<Point> ArcPoints(Point c, double r, double from, double sweep, int count, double noise = 0,
+                             uint32_t seed = 1) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> jitter(0, noise > 0 ? noise : 1);
+    std::vector<Point> points;
+    for (int k = 0; k <= count; ++k) {
+        const double a = from + sweep * k / count;
+        const double dr = noise > 0 ? jitter(random) : 0;
+        points.push_back({c.x + (r + dr) * std::cos(a), c.y + (r + dr) * std::sin(a)});
+    }
+    return points;
+}
+
+FitResult Fit(const Input& input, FitOptions options = {}, const PackedBitmap& ink = PackedBitmap()) {
+    return TVemotrace_fit::FitPolylines(input.points, input.begin, ink, options);
+}
+
+std::vector<EntityKind> Kinds(const FitResult& result, std::size_t chain = 0) {
+    std::vector<EntityKind> kinds;
+    for (std::size_t k = result.chainBegin[chain]; k < result.chainBegin[chain + 1]; ++k) {
+        kinds.push_back(result.entities[k].kind);
+    }
+    return kinds;
+}
+
+// Faults: the greedy search stopping early (a line cut in two, an arc
+// found only from four points on), arcs preferred over lines, a closed ring
+// started mid-edge (five lines for a rectangle), a round ring left as arcs.
+TEST(Fit, DrawnShapesComeOutAsFewEntities) {
+    using K = EntityKind;
+    const std::vector<Point> rounded = [] {
+        std::vector<Point> p{{0, 0}, {20, 0.3}, {40, 0}};
+        const std::vector<Point> bend = ArcPoints({40, 20}, 20, -pi / 2, pi / 2, 8);
+        p.insert(p.end(), bend.begin() + 1, bend.end());
+        p.push_back({60.2, 50});
+        p.push_back({60, 80});
+        return p;
+    }();
+    std::vector<Point> wavyLine;
+    for (int k = 0; k <= 40; ++k) wavyLine.push_back({k * 5.0, (k % 2) * 0.6});  // edge noise of 0.6 px
+    const struct {
+        const char* name;
+        std::vector<Point> polyline;
+        std::vector<EntityKind> kinds;
+    } cases[] = {
+        {"straight wall with edge noise", wavyLine, {K::Line}},
+        {"quarter arc", ArcPoints({0, 0}, 50, 0, pi / 2, 20), {K::Arc}},
+        {"noisy three-quarter arc", ArcPoints({0, 0}, 80, 1, 1.5 * pi, 60, 0.15), {K::Arc}},
+        {"circle", ArcPoints({100, 100}, 30, 0.3, 2 * pi, 40), {K::Circle}},
+        {"rectangle started mid-edge", {{30, 0}, {60, 0}, {60, 40}, {0, 40}, {0, 0}, {30, 0}},
+         {K::Line, K::Line, K::Line, K::Line}},
+        {"rounded corner", rounded, {K::Line, K::Arc, K::Line}},
+        {"scribble", {{0, 0}, {1, 1.5}, {2, 0}, {3, 1.5}, {4, 0}, {5, 1.5}}, {K::Polyline}},
+        {"zigzag of long legs", {{0, 0}, {3, 4}, {6, 0}, {9, 4}}, {K::Line, K::Line, K::Line}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Point> polyline = c.polyline;
+        if (std::string(c.name) == "circle") polyline.back() = polyline.front();
+        Input input;
+        input.Add(polyline);
+        const FitResult result = Fit(input);
+        EXPECT_EQ(Kinds(result), c.kinds);
+    }
+}
+
+// Faults: a wrong centre or radius, the arc's direction reversed (it would
+// run round the other side of its chord).
+TEST(Fit, AnArcKeepsItsCentreRadiusAndSide) {
+    for (const bool clockwise : {true, false}) {
+        std::vector<Point> points = ArcPoints({10, 20}, 40, 0.2, 2.0, 30);
+        if (!clockwise) std::reverse(points.begin(), points.end());
+        Input input;
+        input.Add(points);
+        const FitResult result = Fit(input);
+        ASSERT_EQ(Kinds(result), std::vector<EntityKind>{EntityKind::Arc});
+        const FitEntity& arc = result.entities[0];
+        EXPECT_NEAR(arc.centre.x, 10, 0.05);
+        EXPECT_NEAR(arc.centre.y, 20, 0.05);
+        EXPECT_NEAR(arc.radius, 40, 0.05);
+        EXPECT_EQ(arc.increasing, clockwise);
+        const Point middle = PointOnCurve(arc, 0.5);
+        EXPECT_NEAR(distance(middle, points[15]), 0, 0.1);
+    }
+}
+
+// Faults: a ring that touches another line made a circle (the junction
+// would be left off the circle: a gap), a chain not starting and ending on
+// its polyline's ends, entities of a chain not meeting end to end, a point
+// further than the tolerance. Random walks, rings and arcs with noise.
+TEST(Fit, ChainsKeepTheirEndsAndEveryPointWithinTheTolerance) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int round = 0; round < 200; ++round) {
+        Input input;
+        const Point c{u(random) * 100, u(random) * 100};
+        std::vector<Point> ring = ArcPoints(c, 5 + 40 * u(random), u(random) * 6, 2 * pi, 8 + round % 30,
+                                            0.3 * u(random), round);
+        ring.back() = ring.front();
+        input.Add(ring);
+        input.Add({ring.front(), {ring.front().x + 20, ring.front().y}});  // touches the ring
+        std::vector<Point> walk{c};
+        for (int k = 0; k < 40; ++k) {
+            walk.push_back({walk.back().x + 8 * u(random) - 2, walk.back().y + 8 * u(random) - 4});
+        }
+        input.Add(walk);
+        input.Add(ArcPoints(c, 10 + 90 * u(random), u(random) * 6, 0.5 + 5 * u(random), 5 + round % 40,
+                            0.4 * u(random), round + 1000));
+        FitOptions options;
+        options.tolerance = round % 2 == 0 ? 0.0 : 0.5 + 2 * u(random);
+        const FitResult result = Fit(input, options);
+        ASSERT_EQ(result.ChainCount(), 4u);
+        EXPECT_NE(result.entities[result.chainBegin[0]].kind, EntityKind::Circle);
+        for (std::size_t chain = 0; chain < 4; ++chain) {
+            const std::span<const Point> polyline(input.points.data() + input.begin[chain],
+                                                  input.begin[chain + 1] - input.begin[chain]);
+            const std::size_t first = result.chainBegin[chain], last = result.chainBegin[chain + 1];
+            EXPECT_EQ(result.entities[first].start, polyline.front());
+            EXPECT_EQ(result.entities[last - 1].end, polyline.back());
+            for (std::size_t e = first + 1; e < last; ++e) {
+                EXPECT_EQ(result.entities[e - 1].end, result.entities[e].start);
+            }
+            // Each vertex near one of the chain's entities, and each
+            // entity near the stretch it replaced.
+            for (const Point& p : polyline) {
+                double nearest = HUGE_VAL;
+                for (std::size_t e = first; e < last; ++e) {
+                    const FitEntity& entity = result.entities[e];
+                    const std::vector<Point> one{p};
+                    nearest = std::min(nearest, entity.kind == EntityKind::Polyline
+                                                    ? (std::find(entity.points.begin(), entity.points.end(), p) !=
+                                                               entity.points.end()
+                                                           ? 0.0
+                                                           : HUGE_VAL)
+                                                    : fit::shapes::largestDistance(one, entity));
+                }
+                EXPECT_LE(nearest, result.tolerance + 1e-9) << "round " << round << " chain " << chain;
+            }
+        }
+    }
+}
+
+// Faults: the width guessed instead of measured across the ink, widths
+// never grouped (a pen per entity), a thin and a thick pen merged.
+TEST(Fit, PensComeFromTheInksWidth) {
+    AsciiBitmap ascii(80, 40);
+    ascii.FillBox(5, 5, 74, 5);     // one pixel
+    ascii.FillBox(5, 20, 74, 25);   // six pixels
+    ascii.FillBox(40, 28, 45, 38);  // six pixels, upright
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    Input input;
+    input.Add({{5.5, 5.5}, {74.5, 5.5}});
+    input.Add({{5.5, 23.0}, {74.5, 23.0}});
+    input.Add({{43.0, 28.5}, {43.0, 38.5}});
+    const FitResult result = Fit(input, {}, ink);
+    ASSERT_EQ(result.entities.size(), 3u);
+    EXPECT_NEAR(result.entities[0].width, 1.0, 0.3);
+    EXPECT_NEAR(result.entities[1].width, 6.0, 0.6);
+    EXPECT_NEAR(result.entities[2].width, 6.0, 0.6);
+    ASSERT_EQ(result.penWidths.size(), 2u);
+    EXPECT_EQ(result.entities[0].pen, 0);
+    EXPECT_EQ(result.entities[1].pen, 1);
+    EXPECT_EQ(result.entities[2].pen, 1);
+    // Half the thick ink's width, within the limits.
+    EXPECT_EQ(result.tolerance, TVemotrace_fit::kMaxTolerance);
+}
+
+// Faults: a snapped line's shared end left behind (a gap at the corner),
+// lines beyond half a degree snapped, an arc not following its moved end.
+TEST(Fit, SnappedLinesAreExactAndKeepTheirMeetingPoints) {
+    Input input;
+    const Point corner{100, 50.6};
+    input.Add({{0, 50}, corner});                   // 0.34 degrees off level
+    input.Add({corner, {100.5, 150}});              // 0.29 degrees off upright
+    input.Add({{0, 0}, {100, 2}});                  // 1.1 degrees: stays
+    input.Add(ArcPoints({100.5, 200}, 50, -pi / 2, pi / 2, 20));  // starts at the upright line's end
+    FitOptions options;
+    options.snapAngles = true;
+    const FitResult result = Fit(input, options);
+    ASSERT_EQ(result.entities.size(), 4u);
+    const FitEntity& level = result.entities[0];
+    const FitEntity& upright = result.entities[1];
+    EXPECT_EQ(level.start.y, level.end.y);
+    EXPECT_EQ(upright.start.x, upright.end.x);
+    EXPECT_EQ(level.end, upright.start);
+    EXPECT_EQ(result.entities[2].end, (Point{100, 2}));
+    const FitEntity& arc = result.entities[3];
+    ASSERT_EQ(arc.kind, EntityKind::Arc);
+    EXPECT_EQ(arc.start, upright.end);
+    EXPECT_NEAR(distance(arc.centre, arc.start), arc.radius, 1e-9);
+    EXPECT_NEAR(distance(arc.centre, arc.end), arc.radius, 1e-9);
+}
+
+// Faults: the lines file left as the joined polylines, an arc written
+// with too few points (beyond the tolerance) or as its chord.
+TEST(Fit, TheLinesFileHoldsEachChainAsPointsWithinTheTolerance) {
+    TempFolder folder;
+    const std::string path = folder.File("temp.lix");
+    join::lines::Polylines lines;
+    const std::vector<Point> arc = ArcPoints({0, 0}, 200, 0, pi / 2, 40);
+    lines.points = arc;
+    lines.begin.push_back(lines.points.size());
+    lines.points.insert(lines.points.end(), {{0, 200}, {-50, 200.2}, {-100, 200}});
+    lines.begin.push_back(lines.points.size());
+    {
+        RecordWriter writer(path);
+        writer.Open();
+        int32_t polylines = 0, vertices = 0;
+        join::lines::writePolylines(lines, writer, polylines, vertices);
+        writer.Close();
+    }
+    const PackedBitmap noInk;
+    TVemotrace_fit step(path, noInk, {});
+    step.FitLines();
+    const std::vector<Polyline> written = ReadPolylines(path);
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[1], (Polyline{{0, 200}, {-100, 200}}));
+    const FitEntity& fitted = step.Result().entities[0];
+    ASSERT_EQ(fitted.kind, EntityKind::Arc);
+    EXPECT_GT(written[0].size(), 5u);
+    EXPECT_EQ(written[0].front(), arc.front());
+    EXPECT_EQ(written[0].back(), arc.back());
+    for (std::size_t k = 1; k < written[0].size(); ++k) {
+        const Point middle{(written[0][k - 1].x + written[0][k].x) / 2, (written[0][k - 1].y + written[0][k].y) / 2};
+        EXPECT_LE(std::fabs(distance(middle, fitted.centre) - fitted.radius), step.Result().tolerance);
+    }
+}
+
+}  // namespace

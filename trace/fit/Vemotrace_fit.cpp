@@ -1,0 +1,289 @@
+// Vemotrace_fit: the fitting step as an outline (files, rules and results
+// in trace/Vemotrace_fit.h): each polyline's chain of entities, the ink
+// widths and pens, the optional angle snap, the lines file written anew.
+#include "trace/Vemotrace_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "trace/Vemotrace_records.h"
+#include "trace/fit/Vemotrace_fitpens.h"
+#include "trace/fit/Vemotrace_fitshapes.h"
+#include "trace/join/Vemotrace_joinlines.h"
+
+using namespace fit::shapes;
+
+namespace {
+
+// Three or more short one-segment lines in a row follow no line or arc:
+// the stretch stays a polyline. Short: below this many tolerances, where a
+// segment is no longer than the ink's wobble (a long one is a drawn line,
+// as each side of a rectangle is).
+constexpr std::size_t kShortLinesForPolyline = 3;
+constexpr double kShortLineTolerances = 3.0;
+
+// Ends of polylines, sorted, to tell a ring that touches other lines.
+class EndPoints {
+public:
+    EndPoints(const std::vector<Point>& points, const std::vector<std::size_t>& begin) {
+        for (std::size_t k = 1; k < begin.size(); ++k) {
+            if (begin[k] == begin[k - 1]) continue;
+            m_ends.push_back(points[begin[k - 1]]);
+            m_ends.push_back(points[begin[k] - 1]);
+        }
+        std::sort(m_ends.begin(), m_ends.end(), less);
+    }
+    std::size_t Count(const Point& p) const {
+        const auto [first, last] = std::equal_range(m_ends.begin(), m_ends.end(), p, less);
+        return static_cast<std::size_t>(last - first);
+    }
+
+private:
+    static bool less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
+    std::vector<Point> m_ends;
+};
+
+// The furthest index j up to `last` such that fits(i, j), given that
+// fits(i, good): searched by doubling and then halving, as the tests cost
+// O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
+template <typename Fits>
+std::size_t furthestFit(std::size_t i, std::size_t good, std::size_t last, const Fits& fits) {
+    std::size_t step = 1;
+    std::size_t bad = last + 1;
+    while (good + step <= last) {
+        if (!fits(i, good + step)) {
+            bad = good + step;
+            break;
+        }
+        good += step;
+        step *= 2;
+    }
+    if (bad == last + 1 && good < last && fits(i, last)) return last;
+    while (bad - good > 1) {
+        const std::size_t mid = good + (bad - good) / 2;
+        if (fits(i, mid)) good = mid;
+        else bad = mid;
+    }
+    return good;
+}
+
+// The index of the sharpest corner of a closed ring (points[0] ==
+// points.back()), where a chain round it best starts.
+std::size_t sharpestCorner(std::span<const Point> ring) {
+    const std::size_t count = ring.size() - 1;
+    std::size_t best = 0;
+    double bestCos = 2.0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Point& before = ring[(k + count - 1) % count];
+        const Point& at = ring[k];
+        const Point& after = ring[(k + 1) % count];
+        const double ax = at.x - before.x, ay = at.y - before.y, bx = after.x - at.x, by = after.y - at.y;
+        const double lengths = std::hypot(ax, ay) * std::hypot(bx, by);
+        if (!(lengths > 0)) continue;
+        const double cosTurn = (ax * bx + ay * by) / lengths;
+        if (cosTurn < bestCos) {
+            bestCos = cosTurn;
+            best = k;
+        }
+    }
+    return best;
+}
+
+FitEntity lineEntity(const Point& a, const Point& b) {
+    FitEntity line;
+    line.kind = EntityKind::Line;
+    line.start = a;
+    line.end = b;
+    return line;
+}
+
+// One open run of points (or a ring that is no circle, opened at its
+// start) as entities, greedily: from each point on, the line or arc that
+// reaches furthest; a line where both reach as far. `out` and `spans`
+// (each entity's first and last point index) start empty.
+void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEntity>& out,
+            std::vector<std::pair<std::size_t, std::size_t>>& spans) {
+    const std::size_t last = points.size() - 1;
+    for (std::size_t i = 0; i < last;) {
+        const std::size_t lineEnd = furthestFit(
+            i, i + 1, last, [&](std::size_t from, std::size_t to) { return lineFits(points.subspan(from, to - from + 1), tolerance); });
+        std::optional<FitEntity> arc;
+        std::size_t arcEnd = i;
+        const auto arcFitsTo = [&](std::size_t from, std::size_t to) {
+            return arcFits(points.subspan(from, to - from + 1), tolerance).has_value();
+        };
+        if (lineEnd < last && arcFitsTo(i, i + 2)) {
+            arcEnd = furthestFit(i, i + 2, last, arcFitsTo);
+            if (arcEnd > lineEnd) arc = arcFits(points.subspan(i, arcEnd - i + 1), tolerance);
+        }
+        if (arc) {
+            out.push_back(*arc);
+            spans.emplace_back(i, arcEnd);
+            i = arcEnd;
+        } else {
+            out.push_back(lineEntity(points[i], points[lineEnd]));
+            spans.emplace_back(i, lineEnd);
+            i = lineEnd;
+        }
+    }
+    // Runs of one-segment lines become one polyline each.
+    std::vector<FitEntity> merged;
+    std::vector<std::pair<std::size_t, std::size_t>> mergedSpans;
+    for (std::size_t k = 0; k < out.size();) {
+        std::size_t run = k;
+        while (run < out.size() && out[run].kind == EntityKind::Line && spans[run].second - spans[run].first == 1 &&
+               distance(out[run].start, out[run].end) < kShortLineTolerances * tolerance) {
+            ++run;
+        }
+        if (run - k >= kShortLinesForPolyline) {
+            FitEntity polyline;
+            polyline.kind = EntityKind::Polyline;
+            polyline.points.assign(points.begin() + static_cast<std::ptrdiff_t>(spans[k].first),
+                                   points.begin() + static_cast<std::ptrdiff_t>(spans[run - 1].second) + 1);
+            polyline.start = polyline.points.front();
+            polyline.end = polyline.points.back();
+            merged.push_back(std::move(polyline));
+            mergedSpans.emplace_back(spans[k].first, spans[run - 1].second);
+            k = run;
+        } else {
+            merged.push_back(std::move(out[k]));
+            mergedSpans.push_back(spans[k]);
+            ++k;
+        }
+    }
+    out = std::move(merged);
+    spans = std::move(mergedSpans);
+}
+
+// Fits one polyline into one chain of `out`.
+void fitPolyline(std::span<const Point> polyline, bool touchesOthers, const PackedBitmap& ink,
+                 const FitOptions& options, FitResult& out) {
+    std::vector<Point> points(polyline.begin(), polyline.end());
+    const std::vector<double> segmentWidths = fit::pens::segmentWidths(points, ink);
+    const double tolerance =
+        options.tolerance > 0 ? options.tolerance
+                              : std::clamp(fit::pens::median(segmentWidths) / 2, TVemotrace_fit::kMinTolerance,
+                                           TVemotrace_fit::kMaxTolerance);
+    out.tolerance = std::max(out.tolerance, tolerance);
+
+    const bool closed = points.size() >= 4 && points.front() == points.back();
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    std::vector<FitEntity> entities;
+    std::optional<FitEntity> circle;
+    if (closed && !touchesOthers) circle = circleFits(points, tolerance);
+    std::vector<double> widths = segmentWidths;
+    if (circle) {
+        entities.push_back(*circle);
+        spans.emplace_back(0, points.size() - 1);
+    } else {
+        if (closed && !touchesOthers) {
+            const std::size_t corner = sharpestCorner(points);
+            std::rotate(points.begin(), points.begin() + static_cast<std::ptrdiff_t>(corner), points.end() - 1);
+            points.back() = points.front();
+            std::rotate(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(corner), widths.end());
+        }
+        fitRun(points, tolerance, entities, spans);
+    }
+    for (std::size_t k = 0; k < entities.size(); ++k) {
+        const auto& [from, to] = spans[k];
+        entities[k].width =
+            fit::pens::median(std::span<const double>(widths).subspan(from, std::max<std::size_t>(to - from, 1)));
+        out.entities.push_back(std::move(entities[k]));
+    }
+    out.chainBegin.push_back(out.entities.size());
+}
+
+// The chain's points for the formats that know only polylines.
+void appendChainPoints(std::span<const FitEntity> chain, double tolerance, std::vector<Point>& points) {
+    points.push_back(chain.front().start);
+    for (const FitEntity& entity : chain) {
+        switch (entity.kind) {
+            case EntityKind::Line: points.push_back(entity.end); break;
+            case EntityKind::Arc:
+            case EntityKind::Circle: {
+                const std::vector<Point> flat = FlattenCurve(entity, tolerance);
+                points.insert(points.end(), flat.begin() + 1, flat.end());
+                break;
+            }
+            case EntityKind::Polyline: points.insert(points.end(), entity.points.begin() + 1, entity.points.end()); break;
+        }
+    }
+}
+
+}  // namespace
+
+Point PointOnCurve(const FitEntity& entity, double fraction) {
+    if (entity.kind == EntityKind::Circle) {
+        const double angle = angleAbout(entity.start, entity.centre) + 2 * kPi * fraction;
+        return {entity.centre.x + entity.radius * std::cos(angle), entity.centre.y + entity.radius * std::sin(angle)};
+    }
+    return pointOnArc(entity, fraction);
+}
+
+std::vector<Point> FlattenCurve(const FitEntity& entity, double tolerance) {
+    const double sweep = entity.kind == EntityKind::Circle ? 2 * kPi : arcSweep(entity);
+    // A chord of angle a lies r (1 - cos(a / 2)) inside its arc.
+    const double ratio = std::clamp(1.0 - tolerance / std::max(entity.radius, 1e-9), -1.0, 1.0);
+    const double step = std::max(2 * std::acos(ratio), 1e-3);
+    const std::size_t minimum = entity.kind == EntityKind::Circle ? 8 : 2;
+    const auto count = std::clamp<std::size_t>(static_cast<std::size_t>(std::ceil(sweep / step)), minimum, 4096);
+    std::vector<Point> points;
+    points.reserve(count + 1);
+    points.push_back(entity.start);
+    for (std::size_t k = 1; k < count; ++k) {
+        points.push_back(PointOnCurve(entity, static_cast<double>(k) / static_cast<double>(count)));
+    }
+    points.push_back(entity.end);
+    return points;
+}
+
+TVemotrace_fit::TVemotrace_fit(std::string linesPath, const PackedBitmap& ink, FitOptions options)
+    : m_linesPath(std::move(linesPath)), m_ink(ink), m_options(options) {}
+
+FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
+                                       const PackedBitmap& ink, const FitOptions& options) {
+    const EndPoints ends(points, begin);
+    const std::size_t count = begin.size() - 1;
+    // Blocks of polylines on two threads, each into a result of its own.
+    std::vector<FitResult> blocks((count + join::lines::kThreadBlock - 1) / join::lines::kThreadBlock);
+    join::lines::inTwoThreads(count, [&](std::size_t firstLine, std::size_t lastLine) {
+        FitResult& out = blocks[firstLine / join::lines::kThreadBlock];
+        for (std::size_t k = firstLine; k < lastLine; ++k) {
+            const std::span<const Point> polyline(points.data() + begin[k], begin[k + 1] - begin[k]);
+            if (polyline.size() < 2) continue;
+            // A ring's first point is its last, so it counts twice alone.
+            const bool touches = ends.Count(polyline.front()) > 2;
+            fitPolyline(polyline, touches, ink, options, out);
+        }
+    });
+    FitResult result;
+    for (FitResult& block : blocks) {
+        const std::size_t offset = result.entities.size();
+        for (std::size_t k = 1; k < block.chainBegin.size(); ++k) result.chainBegin.push_back(offset + block.chainBegin[k]);
+        std::move(block.entities.begin(), block.entities.end(), std::back_inserter(result.entities));
+        result.tolerance = std::max(result.tolerance, block.tolerance);
+    }
+    if (result.tolerance == 0) result.tolerance = options.tolerance > 0 ? options.tolerance : kMinTolerance;
+    if (options.snapAngles) fit::pens::snapAngles(result.entities);
+    fit::pens::assignPens(result);
+    return result;
+}
+
+void TVemotrace_fit::FitLines() {
+    const join::lines::Polylines lines = join::lines::readPolylines(m_linesPath);
+    m_result = FitPolylines(lines.points, lines.begin, m_ink, m_options);
+
+    join::lines::Polylines flat;
+    for (std::size_t k = 0; k < m_result.ChainCount(); ++k) {
+        const std::span<const FitEntity> chain(m_result.entities.data() + m_result.chainBegin[k],
+                                               m_result.chainBegin[k + 1] - m_result.chainBegin[k]);
+        appendChainPoints(chain, m_result.tolerance, flat.points);
+        flat.begin.push_back(flat.points.size());
+    }
+    RecordWriter writer(m_linesPath);
+    writer.Open();
+    int32_t polylines = 0, vertices = 0;
+    join::lines::writePolylines(flat, writer, polylines, vertices);
+    writer.Close();
+}

@@ -1,0 +1,213 @@
+// Vemotrace_fitpens: ink widths, pens and the angle snap of the fitting step.
+#include "trace/fit/Vemotrace_fitpens.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numeric>
+
+#include "trace/fit/Vemotrace_fitshapes.h"
+
+namespace fit::pens {
+
+namespace {
+
+// Eight directions, half a turn in steps of 22.5 degrees.
+constexpr std::array<std::pair<double, double>, 8> kProbeDirections = {{
+    {1.0, 0.0},
+    {0.92387953, 0.38268343},
+    {0.70710678, 0.70710678},
+    {0.38268343, 0.92387953},
+    {0.0, 1.0},
+    {-0.38268343, 0.92387953},
+    {-0.70710678, 0.70710678},
+    {-0.92387953, 0.38268343},
+}};
+
+bool inkAt(const PackedBitmap& ink, double x, double y) {
+    if (!(x >= 0 && y >= 0 && x < ink.Width() && y < ink.Height())) return false;
+    return ink.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
+}
+
+// How far from p along (dx, dy) the ink goes on.
+double inkRun(const PackedBitmap& ink, const Point& p, double dx, double dy) {
+    double t = 0.0;
+    while (t < kMaxProbe && inkAt(ink, p.x + (t + kProbeStep) * dx, p.y + (t + kProbeStep) * dy)) t += kProbeStep;
+    return t;
+}
+
+// The ink's width through p: the shortest chord of ink through it over
+// kProbeDirections directions, so a probe that runs along the stroke, or
+// along another stroke at a junction, does not count.
+double widthAt(const PackedBitmap& ink, const Point& p) {
+    double narrowest = 2 * kMaxProbe + kProbeStep;
+    for (const auto& [dx, dy] : kProbeDirections) {
+        narrowest = std::min(narrowest, inkRun(ink, p, dx, dy) + inkRun(ink, p, -dx, -dy) + kProbeStep);
+    }
+    return narrowest;
+}
+
+double widthAcross(const PackedBitmap& ink, const Point& a, const Point& b) {
+    const double length = distance(a, b);
+    if (!(length > 0) || ink.IsEmpty()) return kThinWidth;
+    const double nx = -(b.y - a.y) / length, ny = (b.x - a.x) / length;
+    // Three places along the segment; the middle one of them.
+    std::array<double, 3> widths{};
+    for (std::size_t k = 0; k < widths.size(); ++k) {
+        const double t = 0.25 * static_cast<double>(k + 1);
+        const Point on{a.x + t * (b.x - a.x), a.y + t * (b.y - a.y)};
+        widths[k] = kThinWidth;
+        // A one-pixel stroke's centre line may run along a pixel border.
+        for (const double shift : {0.0, 0.5, -0.5, 1.0, -1.0}) {
+            const Point at{on.x + shift * nx, on.y + shift * ny};
+            if (inkAt(ink, at.x, at.y)) {
+                widths[k] = widthAt(ink, at);
+                break;
+            }
+        }
+    }
+    std::sort(widths.begin(), widths.end());
+    return widths[1];
+}
+
+class PointIds {
+public:
+    explicit PointIds(std::vector<Point> points) : m_points(std::move(points)) {
+        std::sort(m_points.begin(), m_points.end(), less);
+        m_points.erase(std::unique(m_points.begin(), m_points.end()), m_points.end());
+    }
+    std::size_t Id(const Point& p) const {
+        return static_cast<std::size_t>(std::lower_bound(m_points.begin(), m_points.end(), p, less) - m_points.begin());
+    }
+    std::size_t Size() const { return m_points.size(); }
+    const Point& operator[](std::size_t id) const { return m_points[id]; }
+
+private:
+    static bool less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
+    std::vector<Point> m_points;
+};
+
+struct Classes {
+    std::vector<std::size_t> parent;
+    explicit Classes(std::size_t count) : parent(count) { std::iota(parent.begin(), parent.end(), 0); }
+    std::size_t Find(std::size_t i) {
+        while (parent[i] != i) i = parent[i] = parent[parent[i]];
+        return i;
+    }
+    void Unite(std::size_t a, std::size_t b) { parent[Find(a)] = Find(b); }
+};
+
+// Each class's mean of one coordinate.
+std::vector<double> classMeans(Classes& classes, const PointIds& ids, double Point::*coordinate) {
+    std::vector<double> sum(ids.Size(), 0.0), count(ids.Size(), 0.0), mean(ids.Size());
+    for (std::size_t i = 0; i < ids.Size(); ++i) {
+        sum[classes.Find(i)] += ids[i].*coordinate;
+        count[classes.Find(i)] += 1;
+    }
+    for (std::size_t i = 0; i < ids.Size(); ++i) mean[i] = sum[classes.Find(i)] / count[classes.Find(i)];
+    return mean;
+}
+
+}  // namespace
+
+std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink) {
+    std::vector<double> widths;
+    widths.reserve(points.size());
+    for (std::size_t k = 1; k < points.size(); ++k) widths.push_back(widthAcross(ink, points[k - 1], points[k]));
+    return widths;
+}
+
+double median(std::span<const double> values) {
+    if (values.empty()) return kThinWidth;
+    std::vector<double> sorted(values.begin(), values.end());
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    return *middle;
+}
+
+void assignPens(FitResult& result) {
+    result.penWidths.clear();
+    if (result.entities.empty()) return;
+    std::vector<double> widths;
+    widths.reserve(result.entities.size());
+    for (const FitEntity& entity : result.entities) widths.push_back(entity.width);
+    std::sort(widths.begin(), widths.end());
+    // Clusters as [first, last] ranges of the sorted widths.
+    std::vector<std::pair<std::size_t, std::size_t>> clusters;
+    for (std::size_t k = 0; k < widths.size(); ++k) {
+        if (clusters.empty() || widths[k] > widths[clusters.back().first] * TVemotrace_fit::kPenStep) {
+            clusters.emplace_back(k, k);
+        } else {
+            clusters.back().second = k;
+        }
+    }
+    const auto penWidth = [&](const std::pair<std::size_t, std::size_t>& c) { return widths[(c.first + c.second) / 2]; };
+    while (clusters.size() > TVemotrace_fit::kMaxPens) {
+        std::size_t closest = 0;
+        for (std::size_t k = 1; k + 1 < clusters.size(); ++k) {
+            if (penWidth(clusters[k + 1]) / penWidth(clusters[k]) <
+                penWidth(clusters[closest + 1]) / penWidth(clusters[closest])) {
+                closest = k;
+            }
+        }
+        clusters[closest].second = clusters[closest + 1].second;
+        clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(closest) + 1);
+    }
+    for (const auto& cluster : clusters) result.penWidths.push_back(penWidth(cluster));
+    for (FitEntity& entity : result.entities) {
+        std::size_t pen = 0;
+        while (pen + 1 < clusters.size() && entity.width > widths[clusters[pen].second]) ++pen;
+        entity.pen = static_cast<int32_t>(pen);
+    }
+}
+
+void snapAngles(std::vector<FitEntity>& entities) {
+    std::vector<Point> ends;
+    for (const FitEntity& entity : entities) {
+        if (entity.kind == EntityKind::Circle) continue;
+        ends.push_back(entity.start);
+        ends.push_back(entity.end);
+    }
+    const PointIds ids(std::move(ends));
+    Classes sameX(ids.Size()), sameY(ids.Size());
+    const double limit = std::tan(TVemotrace_fit::kSnapDegrees * shapes::kPi / 180.0);
+    for (const FitEntity& entity : entities) {
+        if (entity.kind != EntityKind::Line) continue;
+        const double dx = std::fabs(entity.end.x - entity.start.x), dy = std::fabs(entity.end.y - entity.start.y);
+        if (dy <= limit * dx) sameY.Unite(ids.Id(entity.start), ids.Id(entity.end));
+        else if (dx <= limit * dy) sameX.Unite(ids.Id(entity.start), ids.Id(entity.end));
+    }
+    const std::vector<double> x = classMeans(sameX, ids, &Point::x);
+    const std::vector<double> y = classMeans(sameY, ids, &Point::y);
+    const auto moved = [&](const Point& p) {
+        const std::size_t id = ids.Id(p);
+        return Point{x[id], y[id]};
+    };
+    for (FitEntity& entity : entities) {
+        if (entity.kind == EntityKind::Circle) continue;
+        const Point start = moved(entity.start), end = moved(entity.end);
+        if (start == entity.start && end == entity.end) continue;
+        if (entity.kind == EntityKind::Arc) {
+            const Point middle = shapes::pointOnArc(entity, 0.5);
+            const std::optional<Point> centre = shapes::circleCentre(start, middle, end);
+            if (!centre) {
+                // Flattened to nothing by the move: a line between the ends.
+                entity.kind = EntityKind::Line;
+            } else {
+                entity.centre = *centre;
+                entity.radius = distance(*centre, start);
+                entity.start = start;
+                entity.end = end;
+                shapes::orientThrough(entity, middle);
+            }
+        }
+        if (entity.kind == EntityKind::Polyline) {
+            entity.points.front() = start;
+            entity.points.back() = end;
+        }
+        entity.start = start;
+        entity.end = end;
+    }
+}
+
+}  // namespace fit::pens

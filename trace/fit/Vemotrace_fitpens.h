@@ -1,0 +1,39 @@
+// Vemotrace_fitpens: what the fitting step measures and settles after the
+// shapes: the ink's width across a stroke, the pens the widths fall into,
+// and lines snapped to horizontal and vertical.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "trace/Vemotrace_fit.h"
+
+namespace fit::pens {
+
+// Probes walk across the stroke in steps of this (pixels), up to
+// kMaxProbe on each side: wider than any pen a drawing is made with, and a
+// probe along a stroke's course must stop somewhere.
+inline constexpr double kProbeStep = 0.25;
+inline constexpr double kMaxProbe = 48.0;
+// The width given where the centre line misses the ink (a one-pixel
+// stroke's centre between two pixels) or no bitmap is known.
+inline constexpr double kThinWidth = 1.0;
+
+// The ink's width across each segment of the polyline, at its middle and
+// square to it: points.size() - 1 values.
+std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink);
+
+// The median; kThinWidth for none.
+double median(std::span<const double> values);
+
+// Groups the entities' widths into at most TVemotrace_fit::kMaxPens pens,
+// widths within a factor of kPenStep of the pen's narrowest sharing one;
+// fills result.penWidths and every entity's pen.
+void assignPens(FitResult& result);
+
+// Lines within kSnapDegrees of horizontal (vertical) get one y (x) for both
+// ends; every end shared with them moves alike, so meeting points stay
+// shared. Arcs keep their middle and pass through their ends' new places.
+void snapAngles(std::vector<FitEntity>& entities);
+
+}  // namespace fit::pens

@@ -1,0 +1,239 @@
+// Vemotrace_fitshapes: line, arc and circle tests for the fitting step.
+#include "trace/fit/Vemotrace_fitshapes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace fit::shapes {
+
+namespace {
+
+Point middleOf(const Point& a, const Point& b) { return {(a.x + b.x) / 2, (a.y + b.y) / 2}; }
+
+double wrapped(double angle) {  // into [0, 2 pi)
+    angle = std::fmod(angle, 2 * kPi);
+    return angle < 0 ? angle + 2 * kPi : angle;
+}
+
+// How far along the arc's sweep p lies (radians from the start, in the
+// arc's direction), in [0, 2 pi).
+double progressOnArc(const FitEntity& arc, const Point& p) {
+    const double delta = angleAbout(p, arc.centre) - angleAbout(arc.start, arc.centre);
+    return wrapped(arc.increasing ? delta : -delta);
+}
+
+// The distance from p to the arc: to the circle where p lies within the
+// sweep, else to the nearer end.
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep) {
+    if (arc.kind == EntityKind::Circle || progressOnArc(arc, p) <= sweep) {
+        return std::fabs(distance(p, arc.centre) - arc.radius);
+    }
+    return std::min(distance(p, arc.start), distance(p, arc.end));
+}
+
+// The point of segment ab nearest to c.
+Point nearestOnSegment(const Point& c, const Point& a, const Point& b) {
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    const double length2 = dx * dx + dy * dy;
+    if (length2 <= 0) return a;
+    const double t = std::clamp(((c.x - a.x) * dx + (c.y - a.y) * dy) / length2, 0.0, 1.0);
+    return {a.x + t * dx, a.y + t * dy};
+}
+
+// Segments are chords or secants of the curve: along one, the distance to
+// the centre is convex, so its largest distance from the curve lies at an
+// end or at its point nearest the centre. `segmentSlack` is added to the
+// tolerance for the segments' inner points (see kChordSlack); the result
+// is the largest distance beyond what each point is allowed, plus the
+// tolerance the vertices have.
+double curveDistance(std::span<const Point> points, const FitEntity& curve, double segmentSlack = 0.0) {
+    const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : arcSweep(curve);
+    double largest = 0.0;
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        largest = std::max(largest, distanceToArc(points[k], curve, sweep));
+        if (k > 0) {
+            const Point nearest = nearestOnSegment(curve.centre, points[k - 1], points[k]);
+            largest = std::max(largest, distanceToArc(nearest, curve, sweep) - segmentSlack);
+        }
+    }
+    return largest;
+}
+
+// A polyline that follows a curve has a vertex at least every
+// kMaxSegmentTurn of it: a zigzag of long legs fits a small circle through
+// its corners, but does not follow it.
+bool segmentsFollow(std::span<const Point> points, const FitEntity& curve) {
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        double turn = std::fabs(angleAbout(points[k], curve.centre) - angleAbout(points[k - 1], curve.centre));
+        if (turn > kPi) turn = 2 * kPi - turn;
+        if (turn > kMaxSegmentTurn) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void orientThrough(FitEntity& arc, const Point& middle) {
+    arc.increasing = true;
+    if (progressOnArc(arc, middle) > arcSweep(arc)) arc.increasing = false;
+}
+
+double angleAbout(const Point& p, const Point& c) { return std::atan2(p.y - c.y, p.x - c.x); }
+
+double arcSweep(const FitEntity& arc) {
+    const double sweep = progressOnArc(arc, arc.end);
+    return sweep > 0 ? sweep : 2 * kPi;
+}
+
+Point pointOnArc(const FitEntity& arc, double fraction) {
+    const double angle = angleAbout(arc.start, arc.centre) + (arc.increasing ? 1 : -1) * fraction * arcSweep(arc);
+    return {arc.centre.x + arc.radius * std::cos(angle), arc.centre.y + arc.radius * std::sin(angle)};
+}
+
+double distanceToSegment(const Point& p, const Point& a, const Point& b) {
+    return distance(p, nearestOnSegment(p, a, b));
+}
+
+bool lineFits(std::span<const Point> points, double tolerance) {
+    const Point& a = points.front();
+    const Point& b = points.back();
+    return std::all_of(points.begin() + 1, points.end() - 1,
+                       [&](const Point& p) { return distanceToSegment(p, a, b) <= tolerance; });
+}
+
+std::optional<Point> circleCentre(const Point& a, const Point& b, const Point& c) {
+    const double bx = b.x - a.x, by = b.y - a.y, cx = c.x - a.x, cy = c.y - a.y;
+    const double d = 2 * (bx * cy - by * cx);
+    const double scale = (bx * bx + by * by) * (cx * cx + cy * cy);
+    if (!(std::fabs(d) > 1e-12 * std::sqrt(std::max(scale, 1e-300)))) return std::nullopt;
+    const double b2 = bx * bx + by * by, c2 = cx * cx + cy * cy;
+    return Point{a.x + (cy * b2 - by * c2) / d, a.y + (bx * c2 - cx * b2) / d};
+}
+
+std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance) {
+    if (points.size() < 3) return std::nullopt;
+    const Point& a = points.front();
+    const Point& b = points.back();
+    const double chord = distance(a, b);
+    if (!(chord > tolerance)) return std::nullopt;
+    // The centre lies on the chord's bisector, m + t n. For a point p the
+    // algebraic residual |p - c|^2 - r^2 = |p - m|^2 - h^2 - 2 t (p - m).n
+    // is linear in t, so the least-squares t is a quotient of two sums.
+    const Point m{(a.x + b.x) / 2, (a.y + b.y) / 2};
+    const Point n{-(b.y - a.y) / chord, (b.x - a.x) / chord};
+    const double h2 = chord * chord / 4;
+    // The segments' middles count beside the vertices: the polyline's
+    // chords lie inside the curve, and the fit is judged on them too.
+    double numerator = 0.0, denominator = 0.0;
+    const auto add = [&](const Point& p) {
+        const double px = p.x - m.x, py = p.y - m.y;
+        const double along = 2 * (px * n.x + py * n.y);
+        numerator += (px * px + py * py - h2) * along;
+        denominator += along * along;
+    };
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        if (k + 1 < points.size()) add(points[k]);
+        add(middleOf(points[k - 1], points[k]));
+    }
+    if (!(denominator > 0)) return std::nullopt;
+    const double t = numerator / denominator;
+    FitEntity arc;
+    arc.kind = EntityKind::Arc;
+    arc.start = a;
+    arc.end = b;
+    arc.centre = {m.x + t * n.x, m.y + t * n.y};
+    arc.radius = std::sqrt(h2 + t * t);
+    if (!(arc.radius < kMaxRadius) || !(arc.radius >= kMinRadiusTolerances * tolerance)) return std::nullopt;
+    // The arc runs on the side of the chord where the points lie: of the
+    // two directions from a to b, the one whose sweep passes the middle point.
+    orientThrough(arc, points[points.size() / 2]);
+    const double sweep = arcSweep(arc);
+    if (!segmentsFollow(points, arc)) return std::nullopt;
+    // The points must run along the arc in order, no further back than the
+    // tolerance allows on its circle.
+    const double slack = tolerance / arc.radius;
+    double previous = 0.0;
+    for (std::size_t k = 1; k + 1 < points.size(); ++k) {
+        double progress = progressOnArc(arc, points[k]);
+        if (progress > sweep + slack) {
+            if (progress > 2 * kPi - slack) progress -= 2 * kPi;  // just before the start
+            else return std::nullopt;
+        }
+        if (progress < previous - slack) return std::nullopt;
+        previous = std::max(previous, progress);
+    }
+    if (curveDistance(points, arc, kChordSlack) > tolerance) return std::nullopt;
+    return arc;
+}
+
+std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance) {
+    // Kasa's fit: least squares of x^2 + y^2 + D x + E y + F, the points
+    // taken about their mean so the sums keep their digits.
+    // The vertices and the segments' middles, as for an arc.
+    if (ring.size() < 7) return std::nullopt;
+    std::vector<Point> samples;
+    samples.reserve(2 * ring.size());
+    for (std::size_t k = 1; k < ring.size(); ++k) {
+        samples.push_back(ring[k - 1]);
+        samples.push_back(middleOf(ring[k - 1], ring[k]));
+    }
+    const std::size_t count = samples.size();
+    double mx = 0, my = 0;
+    for (const Point& p : samples) {
+        mx += p.x;
+        my += p.y;
+    }
+    mx /= static_cast<double>(count);
+    my /= static_cast<double>(count);
+    double suu = 0, svv = 0, suv = 0, suuu = 0, svvv = 0, suvv = 0, svuu = 0;
+    for (const Point& p : samples) {
+        const double u = p.x - mx, v = p.y - my;
+        suu += u * u;
+        svv += v * v;
+        suv += u * v;
+        suuu += u * u * u;
+        svvv += v * v * v;
+        suvv += u * v * v;
+        svuu += v * u * u;
+    }
+    const double det = suu * svv - suv * suv;
+    if (!(std::fabs(det) > 1e-12 * (suu * svv + 1e-300))) return std::nullopt;
+    const double ru = 0.5 * (suuu + suvv), rv = 0.5 * (svvv + svuu);
+    const double uc = (ru * svv - rv * suv) / det;
+    const double vc = (rv * suu - ru * suv) / det;
+    FitEntity circle;
+    circle.kind = EntityKind::Circle;
+    circle.centre = {mx + uc, my + vc};
+    circle.radius = std::sqrt(uc * uc + vc * vc + (suu + svv) / static_cast<double>(count));
+    circle.start = circle.end = ring.front();
+    if (!(circle.radius < kMaxRadius) || !(circle.radius >= kMinRadiusTolerances * tolerance)) return std::nullopt;
+    // The ring must go round the centre once: its turning sums to one turn.
+    double turned = 0.0;
+    for (std::size_t k = 1; k < ring.size(); ++k) {
+        double step = angleAbout(ring[k], circle.centre) - angleAbout(ring[k - 1], circle.centre);
+        if (step > kPi) step -= 2 * kPi;
+        if (step < -kPi) step += 2 * kPi;
+        turned += step;
+    }
+    if (std::fabs(std::fabs(turned) - 2 * kPi) > 0.1) return std::nullopt;
+    if (!segmentsFollow(ring, circle)) return std::nullopt;
+    if (curveDistance(ring, circle, kChordSlack) > tolerance) return std::nullopt;
+    return circle;
+}
+
+double largestDistance(std::span<const Point> points, const FitEntity& entity) {
+    switch (entity.kind) {
+        case EntityKind::Line: {
+            double largest = 0.0;
+            for (const Point& p : points) largest = std::max(largest, distanceToSegment(p, entity.start, entity.end));
+            return largest;
+        }
+        case EntityKind::Arc:
+        case EntityKind::Circle: return curveDistance(points, entity);
+        case EntityKind::Polyline: return 0.0;  // its own points
+    }
+    return 0.0;
+}
+
+}  // namespace fit::shapes

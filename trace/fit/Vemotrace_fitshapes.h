@@ -1,0 +1,65 @@
+// Vemotrace_fitshapes: the geometry of the fitting step: does one line, one
+// arc or one circle follow a run of polyline points within a tolerance, and
+// how far is a point from an entity. Pure functions on image pixels.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "trace/Vemotrace_fit.h"
+
+namespace fit::shapes {
+
+inline constexpr double kPi = 3.14159265358979323846;
+// A curve flatter than this (pixels of radius) is no arc the tolerance
+// could tell from a line; a larger radius also loses digits in the centre.
+inline constexpr double kMaxRadius = 1.0e6;
+// A curve tighter than this many tolerances of radius is the ink's wobble
+// (a zigzag of pixel steps fits arcs of a pixel), not a drawn arc.
+inline constexpr double kMinRadiusTolerances = 2.0;
+
+double distanceToSegment(const Point& p, const Point& a, const Point& b);
+
+// The line from points.front() to points.back(), when every point of the
+// run (and so every point of its segments) lies within `tolerance` of it.
+bool lineFits(std::span<const Point> points, double tolerance);
+
+// The join step drops a vertex that lies within half a pixel of the line
+// through its neighbours, so between two vertices the polyline is only
+// known to half a pixel: a segment's inner points may lie this much
+// further from an arc or circle than its vertices (a curve drawn with few
+// vertices has chords that cut inside it).
+inline constexpr double kChordSlack = 0.5;
+// At most this much of a curve (radians) between two vertices.
+inline constexpr double kMaxSegmentTurn = kPi / 3;
+
+// The arc from points.front() to points.back() through the run's side of
+// its chord, when every vertex of the run lies within `tolerance` of it
+// (its segments' points within tolerance + kChordSlack) and the points run
+// along it in order. At least three points, the ends apart.
+std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance);
+
+// The circle through a closed ring (front() == back()) within `tolerance`
+// (its segments within tolerance + kChordSlack), round it once.
+std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance);
+
+// The largest distance from the polyline's points and segments to the
+// entity (for arcs and circles, to the curve; a closed measure, not an
+// estimate: vertices and the segments' points nearest the centre).
+double largestDistance(std::span<const Point> points, const FitEntity& entity);
+
+// Angle of p about c, and the sweep of an arc (radians, > 0).
+double angleAbout(const Point& p, const Point& c);
+double arcSweep(const FitEntity& arc);
+// The point of an arc at `fraction` (0: start, 1: end) of its sweep.
+Point pointOnArc(const FitEntity& arc, double fraction);
+
+// Sets the arc's direction to the one of its two from start to end that
+// passes `middle`.
+void orientThrough(FitEntity& arc, const Point& middle);
+
+// The circle through three points; nullopt when they are (nearly) in line.
+std::optional<Point> circleCentre(const Point& a, const Point& b, const Point& c);
+
+}  // namespace fit::shapes
