@@ -30,6 +30,10 @@ inline constexpr const char* kChooseFolderTitle = "フォルダを選択して�
 inline std::string NoSettingsFile(const std::string& fileName) {
     return "Vemoを起動できません。（" + fileName + "がない）";
 }
+// The user's own copy of an installed Vemo.sys is damaged or cannot be made.
+inline std::string UserSettingsUnusable(const std::string& path, const std::string& reason) {
+    return "設定ファイル「" + path + "」を使えません。（" + reason + "）";
+}
 inline std::string SettingsNotSaved(const std::string& path, const std::string& reason) {
     return "設定ファイル「" + path + "」を保存できません。（" + reason + "）";
 }
