@@ -36,6 +36,17 @@ done
 [ "$(stat -c %a "$system/Vemo.sys")" = 444 ] || fail "the installed Vemo.sys is writable"
 cmp -s "$system/Vemo.sys" "$source_dir/Vemosys/Vemo.sys" || fail "the installed Vemo.sys differs from the delivered one"
 
+# bash completion offers the installed program's options, --units' values.
+completions=$(bash -c '
+  source "$1"
+  COMP_WORDS=("$2" --un); COMP_CWORD=1; _vemo_trace; echo "${COMPREPLY[*]}"
+  COMP_WORDS=("$2" --units ""); COMP_CWORD=2; _vemo_trace; echo "${COMPREPLY[*]}"
+  COMP_WORDS=("$2" -); COMP_CWORD=1; _vemo_trace; echo "${#COMPREPLY[@]}"' _ \
+  "$root/usr/share/bash-completion/completions/vemo-trace" "$private/vemo-trace")
+[ "$(echo "$completions" | sed -n 1p)" = --units ] || fail "completion of --un: $completions"
+[ "$(echo "$completions" | sed -n 2p)" = "px mm in" ] || fail "completion of --units: $completions"
+[ "$(echo "$completions" | sed -n 3p)" -ge 20 ] || fail "completion of -: $completions"
+
 # Users' folders; the installed tree read-only and, when run as root,
 # everything run as nobody, who owns only the users' folders.
 users=$work/users
