@@ -96,7 +96,13 @@ std::string PlaceCopy(const std::string& userPath, const std::string& contents) 
     }
     if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::link(temporary.c_str(), userPath.c_str()) != 0 && errno != EEXIST) error = errno;
+    if (error == 0 && ::link(temporary.c_str(), userPath.c_str()) != 0 && errno != EEXIST) {
+        // A file system without hard links: renamed instead. A copy made
+        // meanwhile is then replaced, but only by the same bytes.
+        error = (errno == EPERM || errno == ENOTSUP || errno == ENOSYS) && ::rename(temporary.c_str(), userPath.c_str()) == 0
+                    ? 0
+                    : errno;
+    }
     ::unlink(temporary.c_str());
     return error == 0 ? std::string() : SystemReason(error);
 }
