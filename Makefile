@@ -23,8 +23,11 @@ PACKAGES = g++ make cmake pkg-config qt6-base-dev libgl-dev libgtest-dev libgmoc
 TEST_PACKAGES  = librsvg2-bin parallel xvfb xauth
 FUZZ_PACKAGES  = clang libclang-rt-14-dev
 BENCH_PACKAGES = potrace time
+# The Debian package: dpkg-shlibdeps and file for its dependencies, and the
+# checkers CI runs on it.
+PACKAGE_PACKAGES = dpkg-dev file lintian desktop-file-utils appstream
 
-.PHONY: all deps test-deps build run test test-asan fuzz fuzz-deps bench clean
+.PHONY: all deps test-deps build run test test-asan fuzz fuzz-deps bench clean package package-deps
 
 all: build
 
@@ -66,6 +69,8 @@ test: deps test-deps $(BUILD)/CMakeCache.txt
 	cmake -S . -B $(BUILD) -DVEMO_WERROR=ON
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) package
+	./packaging/check-package.sh $(BUILD)/vemo_*.deb
 	$(MAKE) test-asan
 
 test-asan: test-deps
@@ -98,6 +103,14 @@ bench: deps
 	./bench/join_pathological.sh $(BENCH_BUILD)
 	./bench/fit_cost.sh $(BENCH_BUILD)
 	./bench/batch.sh $(BENCH_BUILD)
+
+package-deps: deps
+	$(call install_missing,$(PACKAGE_PACKAGES))
+
+# The .deb in $(BUILD)/: install it with  sudo apt install ./$(BUILD)/vemo_<version>_<arch>.deb
+package: package-deps build
+	rm -f $(BUILD)/vemo_*.deb
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

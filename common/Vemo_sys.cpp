@@ -12,6 +12,7 @@
 #include "base/Vemo_path.h"
 #include "common/Vemo_profile.h"
 #include "common/Vemo_texts.h"
+#include "common/Vemo_usersettings.h"
 
 namespace {
 
@@ -53,22 +54,45 @@ std::string ExecutableFolder() {
 
 TVemo_sysF::TVemo_sysF(MessageSink messages) : TVemo_sysF(std::string(), std::move(messages)) {
     m_record.systemFolder = JoinPath(ExecutableFolder(), kSystemFolderName);
+    ChooseSettingsFile();
 }
 
 TVemo_sysF::TVemo_sysF(std::string systemFolder, MessageSink messages) : m_messages(std::move(messages)) {
     while (systemFolder.size() > 1 && systemFolder.back() == '/') systemFolder.pop_back();
     m_record.systemFolder = std::move(systemFolder);
     m_record.settingsFileName = kSettingsFileName;
+    ChooseSettingsFile();
 }
 
 TVemo_sysF::~TVemo_sysF() = default;
 
-std::string TVemo_sysF::SettingsPath() const { return m_record.systemFolder + "/" + m_record.settingsFileName; }
+void TVemo_sysF::ChooseSettingsFile() {
+    m_userSettingsPath.clear();
+    if (!IsInstalledSettingsFile(InstalledSettingsPath())) return;
+    const std::string folder = UserSettingsFolder();
+    // Without a home folder there is nowhere else: the installed file is
+    // used and a save of it reported as failed.
+    if (!folder.empty()) m_userSettingsPath = JoinPath(folder, kSettingsFileName);
+}
+
+std::string TVemo_sysF::InstalledSettingsPath() const {
+    return m_record.systemFolder + "/" + m_record.settingsFileName;
+}
+
+std::string TVemo_sysF::SettingsPath() const {
+    return UsesUserSettings() ? m_userSettingsPath : InstalledSettingsPath();
+}
 
 int TVemo_sysF::CheckSettingsFile() {
     struct stat info {};
-    if (stat(SettingsPath().c_str(), &info) == 0 && S_ISREG(info.st_mode)) return 0;
-    if (m_messages) m_messages(texts::NoSettingsFile(m_record.settingsFileName));
+    if (stat(InstalledSettingsPath().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (m_messages) m_messages(texts::NoSettingsFile(m_record.settingsFileName));
+        return 1;
+    }
+    if (!UsesUserSettings()) return 0;
+    const std::string reason = PrepareUserSettings(InstalledSettingsPath(), m_userSettingsPath);
+    if (reason.empty()) return 0;
+    if (m_messages) m_messages(texts::UserSettingsUnusable(m_userSettingsPath, reason));
     return 1;
 }
 

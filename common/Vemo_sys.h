@@ -5,6 +5,10 @@
 // writes the written-back keys at close. Reads and writes go through the
 // profile-file layer (Vemo_profile), which keeps every line it does not
 // change byte for byte.
+//
+// An installed system folder's "Vemo.sys" is not written: each user then
+// reads and writes a copy of their own (Vemo_usersettings), made from the
+// installed file at the first CheckSettingsFile.
 #pragma once
 
 #include <functional>
@@ -75,14 +79,22 @@ public:
     int WriteKey(const std::string& section, const std::string& key, const std::string& value);
 
     const std::string& SystemFolder() const { return m_record.systemFolder; }
+    // The file read and written: the system folder's "Vemo.sys", or the
+    // user's own copy when that one is installed.
     std::string SettingsPath() const;
+    // The system folder's "Vemo.sys".
+    std::string InstalledSettingsPath() const;
+    bool UsesUserSettings() const { return !m_userSettingsPath.empty(); }
 
 private:
     // Reads the file, applies `change` and saves it in one atomic write.
     int Update(const std::function<void(ProfileDocument&)>& change);
 
+    void ChooseSettingsFile();
+
     SettingsRecord m_record;
     std::unique_ptr<ProfileDocument> m_readOptions;  // the file as LoadSettings read it
+    std::string m_userSettingsPath;  // empty: the system folder's file is used
     bool m_loaded = false;
     MessageSink m_messages;
 };

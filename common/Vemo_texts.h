@@ -36,6 +36,10 @@ inline std::string HelpNotOpened(const std::string& documentPath) {
 inline std::string NoSettingsFile(const std::string& fileName) {
     return "Vemoを起動できません。（" + fileName + "がない）";
 }
+// The user's own copy of an installed Vemo.sys is damaged or cannot be made.
+inline std::string UserSettingsUnusable(const std::string& path, const std::string& reason) {
+    return "設定ファイル「" + path + "」を使えません。（" + reason + "）";
+}
 inline std::string SettingsNotSaved(const std::string& path, const std::string& reason) {
     return "設定ファイル「" + path + "」を保存できません。（" + reason + "）";
 }
