@@ -23,14 +23,8 @@ width=${2:-9933}
 height=${3:-14043}
 here=$(cd "$(dirname "$0")" && pwd)
 
-trace=$build/vemo-trace
-tool=$build/bench/make_drawing
 source "$here/timing_tools.sh"
-require_trace_and_drawings "$build"
-require_time
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-imagemem-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+start_run_bench "$build" imagemem
 "$tool" draw "$width" "$height" 1 "$work/drawing.bmp" >/dev/null
 python3 "$here/bmp_to_rgb_png.py" "$work/drawing.bmp" "$work/drawing.png"
 

@@ -22,14 +22,8 @@ build=$1
 pairs=${2:-21}
 here=$(cd "$(dirname "$0")" && pwd)
 
-trace=$build/vemo-trace
-tool=$build/bench/make_drawing
 source "$here/timing_tools.sh"
-require_trace_and_drawings "$build"
-require_time
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-join-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+start_run_bench "$build" join
 "$tool" draw 10000 10000 1 "$work/a0.bmp" >/dev/null
 
 # One run: wall seconds, processor seconds, peak kilobytes.

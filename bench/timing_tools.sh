@@ -27,3 +27,15 @@ require_trace_and_drawings() {
         fi
     done
 }
+
+# The start every whole-run benchmark shares: vemo-trace and make_drawing
+# of build folder $1 checked and named $trace and $tool, /usr/bin/time
+# checked, and a scratch folder $work named after $2, removed at exit.
+start_run_bench() {
+    trace=$1/vemo-trace
+    tool=$1/bench/make_drawing
+    require_trace_and_drawings "$1"
+    require_time
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vemo-$2-XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+}
