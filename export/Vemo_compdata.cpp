@@ -344,6 +344,69 @@ void TVemo_compdata::DrawLines(std::span<const uint8_t> lines, TVemo_canvas& can
     DrawPolylines(reader, canvas, zoom);
 }
 
+std::vector<TVemo_compdata::IndexedPolyline> TVemo_compdata::IndexLines(std::span<const uint8_t> lines) {
+    std::vector<IndexedPolyline> index;
+    PolylineReader reader(lines);
+    int32_t count = 0;
+    while (reader.NextCount(count) == PolylineReader::Head::Count) {
+        IndexedPolyline entry;
+        for (int32_t i = 0; i < count; ++i) {
+            const uint8_t* vertex = reader.TakeVertices(1);
+            if (vertex == nullptr) break;
+            const Point p = records::GetVertex(vertex, 0);
+            if (i == 0) {
+                entry.offset = static_cast<std::size_t>(vertex - lines.data());
+                entry.left = entry.right = p.x;
+                entry.top = entry.bottom = p.y;
+            }
+            entry.anywhere = entry.anywhere || std::isnan(p.x) || std::isnan(p.y);
+            entry.left = std::min(entry.left, p.x);
+            entry.right = std::max(entry.right, p.x);
+            entry.top = std::min(entry.top, p.y);
+            entry.bottom = std::max(entry.bottom, p.y);
+            entry.vertices = i + 1;
+        }
+        index.push_back(entry);
+        if (entry.vertices < count) break;  // the bytes end inside this polyline
+    }
+    return index;
+}
+
+void TVemo_compdata::DrawIndexedLines(std::span<const uint8_t> lines, const std::vector<IndexedPolyline>& index,
+                                      const std::array<int32_t, 4>& area, TVemo_canvas& canvas, double zoom) const {
+    if (!(zoom > 0.0) || !std::isfinite(zoom)) {
+        DrawLines(lines, canvas, zoom);  // the boxes below assume a zoom that keeps the order of points
+        return;
+    }
+    // Every pixel of a segment lies within the box of its end points, and
+    // truncation keeps the order of coordinates: a polyline whose zoomed box
+    // misses the area (with a pen's width to spare) draws nothing there.
+    constexpr int64_t kSpare = 2;
+    const auto misses = [&](const IndexedPolyline& entry) {
+        if (entry.anywhere) return false;
+        return int64_t{ToPixel(entry.right * zoom)} < area[0] - kSpare ||
+               int64_t{ToPixel(entry.left * zoom)} > area[2] + kSpare ||
+               int64_t{ToPixel(entry.bottom * zoom)} < area[1] - kSpare ||
+               int64_t{ToPixel(entry.top * zoom)} > area[3] + kSpare;
+    };
+    for (std::size_t k = 0; k < index.size(); ++k) {
+        const IndexedPolyline& entry = index[k];
+        if (entry.vertices == 0 || misses(entry)) continue;
+        canvas.SetPenColour(m_colours[(k + 1) % kDrawingColours]);
+        const uint8_t* vertices = lines.data() + entry.offset;
+        for (int32_t i = 0; i < entry.vertices; ++i) {
+            const Point p = records::GetVertex(vertices, static_cast<std::size_t>(i));
+            const int32_t x = ToPixel(p.x * zoom);
+            const int32_t y = ToPixel(p.y * zoom);
+            if (i == 0) {
+                canvas.MoveTo(x, y);
+            } else {
+                canvas.LineTo(x, y);
+            }
+        }
+    }
+}
+
 void TVemo_compdata::DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas, double zoom) const {
     canvas.SetPenColour(CanvasColour{0, 0, 0});
     for (std::size_t polyline = 1;; ++polyline) {

@@ -118,6 +118,22 @@ public:
     // reads temp.lix once per opening, not at every repaint).
     void DrawLines(std::span<const uint8_t> lines, TVemo_canvas& canvas, double zoom) const;
 
+    // Where each polyline of a lines file read beforehand has its vertices
+    // and the box they span in image pixels, so that a repaint of a part of
+    // a large sheet passes over the polylines outside it.
+    struct IndexedPolyline {
+        std::size_t offset = 0;  // of the first vertex in the bytes
+        int32_t vertices = 0;    // whole vertices there (fewer than counted where the file is cut)
+        bool anywhere = false;   // a point that is no number: its pixels cannot be bounded
+        double left = 0, top = 0, right = 0, bottom = 0;
+    };
+    static std::vector<IndexedPolyline> IndexLines(std::span<const uint8_t> lines);
+    // Draws as DrawLines does, but only the polylines of `index` that can
+    // reach `area` (device pixels: left, top, right, bottom, inclusive);
+    // within `area` the result is the same pixels.
+    void DrawIndexedLines(std::span<const uint8_t> lines, const std::vector<IndexedPolyline>& index,
+                          const std::array<int32_t, 4>& area, TVemo_canvas& canvas, double zoom) const;
+
     // The table entry at `index`; black outside 0 to 255.
     CanvasColour Colour(int index) const;
 

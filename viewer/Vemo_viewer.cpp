@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -112,6 +113,8 @@ int TVemo_viewareF::OpenImage(const std::string& imagePath, const TraceResult& r
     m_result = result;
     m_lines.clear();
     m_linesRead = false;
+    m_linesIndex.clear();
+    m_linesIndexed = false;
     // The last image is not needed whatever happens (a failed opening is
     // not shown), and two A0 scans at once may not fit in memory.
     m_image.SetImage(QImage());
@@ -309,7 +312,25 @@ void TVemo_viewareF::PaintBox1Paint(QPaintEvent* /*event*/) {
         {
             TVemo_compdata data;
             TVemo_qtcanvas canvas(visible, deviceOrigin);
-            data.DrawLines(std::span<const uint8_t>(Lines()), canvas, deviceZoom);
+            const std::span<const uint8_t> lines(Lines());
+            // (The sheet's zoomed size is rounded down to whole pixels.)
+            const bool wholeSheet = deviceOrigin.x() <= 0 && deviceOrigin.y() <= 0 &&
+                                    m_image.Width() * deviceZoom <= deviceOrigin.x() + deviceSize.width() + 1 &&
+                                    m_image.Height() * deviceZoom <= deviceOrigin.y() + deviceSize.height() + 1;
+            if (wholeSheet) {
+                data.DrawLines(lines, canvas, deviceZoom);
+            } else {
+                // Indexed at the first view of a part: the whole sheet's
+                // first view need not wait for it.
+                if (!m_linesIndexed) {
+                    m_linesIndex = TVemo_compdata::IndexLines(lines);
+                    m_linesIndexed = true;
+                }
+                const std::array<int32_t, 4> area = {deviceOrigin.x(), deviceOrigin.y(),
+                                                     deviceOrigin.x() + deviceSize.width() - 1,
+                                                     deviceOrigin.y() + deviceSize.height() - 1};
+                data.DrawIndexedLines(lines, m_linesIndex, area, canvas, deviceZoom);
+            }
         }
         visible.setDevicePixelRatio(ratio);
         m_frame = std::move(visible);

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "common/Vemo_common.h"
+#include "export/Vemo_compdata.h"
 #include "trace/Vemotrace_types.h"
 #include "viewer/Vemo_viewimage.h"
 
@@ -136,5 +137,9 @@ private:
 
     std::vector<uint8_t> m_lines;  // temp.lix, read at the first overlay
     bool m_linesRead = false;
+    // Each polyline's place and box in m_lines: a scrolled repaint passes
+    // over the polylines outside the view.
+    std::vector<TVemo_compdata::IndexedPolyline> m_linesIndex;
+    bool m_linesIndexed = false;
     int m_wheelAngle = 0;  // Ctrl + wheel turns not yet taken as zoom steps
 };

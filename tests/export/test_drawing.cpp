@@ -226,3 +226,59 @@ TEST(QtCanvas, PaintsGroupColoursIntoAnIndexedImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Catches an index that loses, shifts or recolours polylines: the indexed
+// drawing of a part of a sheet gives that part's pixels as drawing the whole
+// sheet does, at several zooms and places, also for a file cut inside a
+// point; and it passes over polylines that lie elsewhere.
+TEST(DrawIndexedLines, DrawsWhatTheWholeDrawingDrawsThere) {
+    std::vector<Polyline> polylines;
+    uint32_t seed = 7;
+    const auto next = [&seed](int range) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<double>((seed >> 8) % (range * 10)) / 10.0;
+    };
+    for (int k = 0; k < 60; ++k) {
+        Polyline polyline;
+        const double x = next(300), y = next(200);
+        for (int i = 0; i < 1 + k % 5; ++i) polyline.push_back({x + next(40) - 20, y + next(40) - 20});
+        polylines.push_back(polyline);
+    }
+    const std::string whole = LinesBytes(polylines);
+    TVemo_compdata data;
+    for (const std::string& bytes : {whole, whole.substr(0, whole.size() - 21)}) {
+        const std::span<const uint8_t> lines(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        const auto index = TVemo_compdata::IndexLines(lines);
+        for (const double zoom : {0.5, 1.0, 2.75}) {
+            QImage sheet(900, 650, QImage::Format_RGB32);
+            sheet.fill(Qt::white);
+            {
+                TVemo_qtcanvas canvas(sheet);
+                data.DrawLines(lines, canvas, zoom);
+            }
+            for (const QPoint origin : {QPoint(0, 0), QPoint(37, 51), QPoint(200, 120)}) {
+                QImage part(90, 70, QImage::Format_RGB32);
+                part.fill(Qt::white);
+                {
+                    TVemo_qtcanvas canvas(part, origin);
+                    data.DrawIndexedLines(lines, index, {origin.x(), origin.y(), origin.x() + 89, origin.y() + 69},
+                                          canvas, zoom);
+                }
+                for (int y = 0; y < part.height(); ++y) {
+                    for (int x = 0; x < part.width(); ++x) {
+                        ASSERT_EQ(Pixel(part, x, y), Pixel(sheet, origin.x() + x, origin.y() + y))
+                            << "zoom " << zoom << " at " << origin.x() + x << "," << origin.y() + y;
+                    }
+                }
+            }
+        }
+        RecordingCanvas all, corner;
+        data.DrawLines(lines, all, 1.0);
+        data.DrawIndexedLines(lines, index, {0, 0, 20, 20}, corner, 1.0);
+        EXPECT_LT(corner.moves.size(), all.moves.size() / 4);
+    }
+}
+
+}  // namespace
