@@ -344,6 +344,22 @@ void TVemo_compdata::DrawLines(std::span<const uint8_t> lines, TVemo_canvas& can
     DrawPolylines(reader, canvas, zoom);
 }
 
+namespace {
+
+// One vertex of a polyline on the canvas: the first moves there, the others
+// draw to it.
+void DrawVertex(TVemo_canvas& canvas, const Point& p, double zoom, bool first) {
+    const int32_t x = ToPixel(p.x * zoom);
+    const int32_t y = ToPixel(p.y * zoom);
+    if (first) {
+        canvas.MoveTo(x, y);
+    } else {
+        canvas.LineTo(x, y);
+    }
+}
+
+}  // namespace
+
 std::vector<TVemo_compdata::IndexedPolyline> TVemo_compdata::IndexLines(std::span<const uint8_t> lines) {
     std::vector<IndexedPolyline> index;
     PolylineReader reader(lines);
@@ -395,14 +411,7 @@ void TVemo_compdata::DrawIndexedLines(std::span<const uint8_t> lines, const std:
         canvas.SetPenColour(m_colours[(k + 1) % kDrawingColours]);
         const uint8_t* vertices = lines.data() + entry.offset;
         for (int32_t i = 0; i < entry.vertices; ++i) {
-            const Point p = records::GetVertex(vertices, static_cast<std::size_t>(i));
-            const int32_t x = ToPixel(p.x * zoom);
-            const int32_t y = ToPixel(p.y * zoom);
-            if (i == 0) {
-                canvas.MoveTo(x, y);
-            } else {
-                canvas.LineTo(x, y);
-            }
+            DrawVertex(canvas, records::GetVertex(vertices, static_cast<std::size_t>(i)), zoom, i == 0);
         }
     }
 }
@@ -417,14 +426,7 @@ void TVemo_compdata::DrawPolylines(PolylineReader& reader, TVemo_canvas& canvas,
         for (int32_t i = 0; i < count; ++i) {
             const uint8_t* vertex = reader.TakeVertices(1);
             if (vertex == nullptr) return;
-            const Point p = records::GetVertex(vertex, 0);
-            const int32_t x = ToPixel(p.x * zoom);
-            const int32_t y = ToPixel(p.y * zoom);
-            if (i == 0) {
-                canvas.MoveTo(x, y);
-            } else {
-                canvas.LineTo(x, y);
-            }
+            DrawVertex(canvas, records::GetVertex(vertex, 0), zoom, i == 0);
         }
     }
 }
