@@ -64,17 +64,6 @@ QString StoredOptions(const std::string& system) {
     return values.join(' ');
 }
 
-// The window's image and output fields set to a fresh drawing storing
-// `pelsPerMeter`, its output going to `drawings`/gui.
-bool PrepareDrawing(Program& program, const std::string& drawings, uint32_t pelsPerMeter) {
-    std::filesystem::create_directories(drawings + "/gui");
-    std::filesystem::create_directories(drawings + "/job");
-    if (!WriteDrawingAt(drawings + "/plan.bmp", pelsPerMeter)) return false;
-    Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
-    Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
-    return true;
-}
-
 }  // namespace
 
 Q_DECLARE_METATYPE(Shown)
@@ -176,7 +165,7 @@ private slots:
         Program program(MakeSystemFolder(scratch, kSettings));
         program.mainF.show();
         const std::string drawings = scratch.File("drawings");
-        QVERIFY(PrepareDrawing(program, drawings, 2835));  // stores 72 dpi
+        QVERIFY(PrepareWindowAndJobRuns(program, drawings, 2835));  // stores 72 dpi
         Find<QCheckBox>(program.mainF, "CheckBox8")->setChecked(true);
         Find<QCheckBox>(program.mainF, "CheckBox9")->setChecked(true);
         Find<QComboBox>(program.mainF, "ComboBox1")->setCurrentIndex(1);
@@ -244,7 +233,7 @@ private slots:
         Program program(MakeSystemFolder(scratch, kSettings));
         program.mainF.show();
         const std::string drawings = scratch.File("drawings");
-        QVERIFY(PrepareDrawing(program, drawings, 0));
+        QVERIFY(PrepareWindowAndJobRuns(program, drawings, 0));
         Find<QComboBox>(program.mainF, "ComboBox1")->setCurrentIndex(unit);
         Find<QLineEdit>(program.mainF, "Edit5")->setText(field);
         QStringList painted;
