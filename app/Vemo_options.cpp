@@ -46,7 +46,8 @@ void SetOwnChoice(QCheckBox& box, bool set) {
 // Fitting works on joined lines: while it is on, the join box shows so and
 // cannot be changed; turned off, the box shows the user's choice again.
 void HoldJoinBox(QCheckBox& join, bool fitting) {
-    if (fitting == join.property(kOwnChoice).isValid()) return;
+    const bool held = join.property(kOwnChoice).isValid();
+    if (fitting == held) return;  // already so
     if (fitting) {
         join.setProperty(kOwnChoice, join.isChecked());
         join.setChecked(true);

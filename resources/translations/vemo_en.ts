@@ -115,7 +115,7 @@
     </message>
     <message>
         <source>画像の値</source>
-        <translation>from image</translation>
+        <translation>stored</translation>
     </message>
     <message>
         <source>空欄のときは画像に記録された解像度を使います。入力した値は記録より優先します（Ｘ,Ｙで異なるときは 300,600 のように）</source>

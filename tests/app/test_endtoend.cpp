@@ -276,7 +276,7 @@ private slots:
     void englishCaptionsFit() {
         const TVemo_language language{QLocale("en_US")};
         TempFolder scratch;
-        Program program(MakeSystemFolder(scratch, kSettings + "[OPTIONS]\nFIT=1\nUNITS=in\nDPI=300\n"));
+        Program program(MakeSystemFolder(scratch, kSettings + "[OPTIONS]\nFIT=1\nUNITS=in\n"));
         program.mainF.show();
         QVERIFY(QTest::qWaitForWindowExposed(&program.mainF));
         QCOMPARE(Find<QCheckBox>(program.mainF, "CheckBox7")->text(), QString("Join and clean lines"));
@@ -332,6 +332,11 @@ private:
             QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
                      qPrintable(label->objectName()));
             QVERIFY2(label->fontMetrics().height() <= label->height(), qPrintable(label->objectName()));
+        }
+        // A field's hint (the resolution's "画像の値") inside its frame.
+        for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+            QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 8 <= edit->width(),
+                     qPrintable(edit->objectName()));
         }
         for (QGroupBox* group : window.findChildren<QGroupBox*>()) {
             QVERIFY2(group->fontMetrics().horizontalAdvance(group->title()) + 16 <= group->width(),
