@@ -51,6 +51,9 @@ QStringList ComposedTemplates() {
         QString::fromStdString(texts::CannotProcess(a)),
         QString::fromStdString(texts::CannotProcessBecause(a, b)),
         QString::fromStdString(texts::RatioNotFinite("%1", b)),
+        QString::fromStdString(texts::RatioZero("%1", b)),
+        QString::fromStdString(texts::ReasonNoResolution("%1", "%2")),
+        QString::fromStdString(texts::ResolutionUnusable(a)),
         QString::fromStdString(texts::FolderBusy(a)),
         QString::fromStdString(texts::RunStopped(a)),
         QString::fromStdString(texts::OutputFolderMissing(a)),
@@ -73,7 +76,7 @@ QStringList FixedTexts() {
                              texts::kNoOutputFolderGiven, texts::kChooseFolderTitle, texts::kXRatio, texts::kYRatio,
                              texts::kReasonUnknownError, texts::kReasonEmptyImage, texts::kReasonNotBmp,
                              texts::kReasonTruncated, texts::kReasonCorrupt, texts::kReasonNoMemory,
-                             texts::kReasonPluginData, texts::kStopButton, texts::kStopAndClose}) {
+                             texts::kReasonPluginData, texts::kStopButton, texts::kStopAndClose, texts::kResolutionField}) {
         fixed << QString::fromUtf8(text);
     }
     for (int code : {1, 2, 3, 4, 6}) fixed << QString::fromStdString(texts::ReasonPluginFailed(code));

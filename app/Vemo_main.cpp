@@ -101,6 +101,7 @@ TVemo_mainF::TVemo_mainF(QWidget* parent)
     };
     setWindowIcon(ProgramIcon());
     setAcceptDrops(true);
+    ConnectWindowOptions(*this);
 
     connect(m_ui->Edit1, &QLineEdit::textChanged, this, &TVemo_mainF::Edit1Change);
     const std::pair<QPushButton*, void (TVemo_mainF::*)()> buttons[] = {
@@ -377,6 +378,10 @@ void TVemo_mainF::Button3Click() {
     }
     if (outputFolder.empty()) {
         Tell(texts::kNoOutputFolderGiven);
+        return;
+    }
+    if (const std::string problem = WindowOptionsProblem(*this); !problem.empty()) {
+        Tell(problem);
         return;
     }
     StartRun(imagePath, outputFolder);

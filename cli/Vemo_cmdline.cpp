@@ -66,13 +66,6 @@ std::string_view WithoutTrailingBlanks(std::string_view text) {
     return text;
 }
 
-// One resolution: a decimal number above 0.
-bool ParseDpi(const std::string& text, double& dpi) {
-    if (!IsDecimalNumber(text)) return false;
-    dpi = ParseNumber(text);
-    return std::isfinite(dpi) && dpi > 0.0;
-}
-
 // Fills the unit and the resolution of `options` from --units and --dpi;
 // an error text, empty when both were understood.
 std::string ParseScaleOptions(const CommandLine& line, TraceOptions& options) {
@@ -83,10 +76,7 @@ std::string ParseScaleOptions(const CommandLine& line, TraceOptions& options) {
     }
     if (line.IsSet("dpi")) {
         const std::string& text = line.Value("dpi");
-        const std::size_t comma = text.find(',');
-        const std::string x = text.substr(0, comma);
-        const std::string y = comma == std::string::npos ? x : text.substr(comma + 1);
-        if (!ParseDpi(x, options.xDpi) || !ParseDpi(y, options.yDpi)) {
+        if (!ParseResolution(text, options.xDpi, options.yDpi)) {
             return "--dpi needs a resolution above 0 (N or X,Y), not '" + text + "'";
         }
     }

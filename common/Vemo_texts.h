@@ -109,9 +109,18 @@ inline constexpr const char* kA10FieldPolyline = "線番号";
 inline constexpr const char* kA10FieldPointCount = "点数";
 inline constexpr const char* kXRatio = "Ｘ倍率";
 inline constexpr const char* kYRatio = "Ｙ倍率";
-inline std::string ReasonNoResolution(const char* unit) {
-    return std::string("画像に解像度が記録されていないため、") + unit +
-           " で出力できません。--dpi で解像度を指定して下さい";
+// Where the user gives the resolution, as a message about a missing one
+// names it: vemo-trace's option, the main window's field.
+inline constexpr const char* kResolutionOption = "--dpi ";
+inline constexpr const char* kResolutionField = "「解像度」欄";
+inline std::string ReasonNoResolution(const char* unit, const char* where = kResolutionOption) {
+    return std::string("画像に解像度が記録されていないため、") + unit + " で出力できません。" + where +
+           "で解像度を指定して下さい";
+}
+// The main window's resolution field holding no resolution: one number
+// above 0, or two ("X,Y") where the axes differ.
+inline std::string ResolutionUnusable(const std::string& text) {
+    return "解像度「" + text + "」は使えません。0より大きい数（Ｘ,Ｙで異なるときは 300,600 のように）を入力して下さい";
 }
 inline constexpr const char* kReasonUnknownError = "原因の分からないエラーです";
 inline constexpr const char* kReasonEmptyImage = "画像が空です（0 × 0 画素）";

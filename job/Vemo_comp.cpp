@@ -91,6 +91,24 @@ TraceOptions OptionsFromSettings(const SettingsRecord& settings) {
     return options;
 }
 
+bool ParseResolution(std::string_view text, double& xDpi, double& yDpi) {
+    const auto dpiOf = [](std::string_view part, double& dpi) {
+        while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
+        if (!IsDecimalNumber(part)) return false;
+        dpi = ParseNumber(part);
+        return std::isfinite(dpi) && dpi > 0.0;
+    };
+    const std::size_t comma = text.find(',');
+    const std::string_view x = text.substr(0, comma);
+    const std::string_view y = comma == std::string_view::npos ? x : text.substr(comma + 1);
+    double xValue = 0.0;
+    double yValue = 0.0;
+    if (!dpiOf(x, xValue) || !dpiOf(y, yValue)) return false;
+    xDpi = xValue;
+    yDpi = yValue;
+    return true;
+}
+
 bool IsUsableRatio(double ratio) { return std::isfinite(ratio) && ratio != 0.0; }
 
 bool IsUsableStoredRatio(const std::string& stored) { return IsUsableRatio(ParseNumber(RatioText(stored))); }
@@ -163,7 +181,8 @@ bool TVemo_comp::ScaleIsKnown(const TraceOptions& options, double imageXDpi, dou
     const auto found =
         ScaleFor(options.units, given ? options.xDpi : imageXDpi, given ? options.yDpi : imageYDpi);
     if (!found) {
-        Fail(texts::ReasonNoResolution(UnitName(options.units)));
+        const char* where = options.resolutionSource != nullptr ? options.resolutionSource : texts::kResolutionOption;
+        Fail(texts::ReasonNoResolution(UnitName(options.units), where));
         return false;
     }
     scale = *found;

@@ -27,6 +27,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,9 @@ struct TraceOptions {
     OutputUnit units = OutputUnit::Px;
     double xDpi = 0.0;
     double yDpi = 0.0;
+    // Where the user gives the resolution, named when a run lacks one
+    // (texts::kResolutionOption or kResolutionField); null: vemo-trace's --dpi.
+    const char* resolutionSource = nullptr;
     // Fit the joined lines into LINE, ARC and CIRCLE entities
     // (TVemotrace_fit); implies join. A tolerance of 0 lets the step choose
     // per line (see FitOptions).
@@ -72,6 +76,11 @@ struct TraceOptions {
 // "1"; an empty ratio means "1.0". A ratio is taken as the main window
 // would run with it: shown with " %.3lf" and read back.
 TraceOptions OptionsFromSettings(const SettingsRecord& settings);
+
+// A resolution as the user gives it: "N", or "X,Y" where the axes differ,
+// each a decimal number of dots per inch above 0; blanks around a number do
+// not count. False, with xDpi and yDpi unchanged, for any other text.
+bool ParseResolution(std::string_view text, double& xDpi, double& yDpi);
 
 // Whether a run could use a ratio: a finite number other than 0. A ratio
 // of 0 puts the whole drawing on one line, so a run refuses it.

@@ -89,6 +89,38 @@
         <source>線をつないで整える</source>
         <translation>Join and clean lines</translation>
     </message>
+    <message>
+        <source>直線・円弧・円に当てはめる</source>
+        <translation>Fit lines, arcs, circles</translation>
+    </message>
+    <message>
+        <source>つないだ線を直線・円弧・円にまとめます（線をつなぐ処理も行います）</source>
+        <translation>Turns the joined lines into lines, arcs and circles (joins the lines too)</translation>
+    </message>
+    <message>
+        <source>水平・垂直に揃える</source>
+        <translation>Snap angles</translation>
+    </message>
+    <message>
+        <source>水平・垂直に近い直線（0.5度以内）を水平・垂直にします</source>
+        <translation>Makes lines within 0.5 degrees of level or upright exactly so</translation>
+    </message>
+    <message>
+        <source>出力単位</source>
+        <translation>Unit</translation>
+    </message>
+    <message>
+        <source>解像度</source>
+        <translation>Resolution</translation>
+    </message>
+    <message>
+        <source>画像の値</source>
+        <translation>stored</translation>
+    </message>
+    <message>
+        <source>空欄のときは画像に記録された解像度を使います。入力した値は記録より優先します（Ｘ,Ｙで異なるときは 300,600 のように）</source>
+        <translation>Empty: the resolution the image stores. A value given here is used instead (X,Y such as 300,600 where they differ)</translation>
+    </message>
 </context>
 <context>
     <name>TVemo_viewareF</name>
@@ -250,6 +282,22 @@
     <message>
         <source>%1「%2」は数として扱えません</source>
         <translation>%1 "%2" is not a usable number</translation>
+    </message>
+    <message>
+        <source>%1「%2」は0として読まれます。0以外の倍率を指定して下さい</source>
+        <translation>%1 "%2" reads as 0. Please give a ratio other than 0</translation>
+    </message>
+    <message>
+        <source>画像に解像度が記録されていないため、%1 で出力できません。%2で解像度を指定して下さい</source>
+        <translation>the image stores no resolution, so it cannot be written in %1. Please give the resolution in %2</translation>
+    </message>
+    <message>
+        <source>「解像度」欄</source>
+        <translation>the field "Resolution"</translation>
+    </message>
+    <message>
+        <source>解像度「%1」は使えません。0より大きい数（Ｘ,Ｙで異なるときは 300,600 のように）を入力して下さい</source>
+        <translation>The resolution "%1" cannot be used. Please enter a number above 0 (X,Y such as 300,600 where they differ).</translation>
     </message>
     <message>
         <source>%1のトレースを中止しました。</source>

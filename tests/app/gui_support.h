@@ -3,6 +3,7 @@
 // every message collected instead of shown.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QString>
 #include <QStringList>
 
@@ -57,6 +59,20 @@ T* Find(QWidget& window, const char* name) {
     T* control = window.findChild<T*>(name);
     if (control == nullptr) qFatal("no control %s", name);
     return control;
+}
+
+// The test drawing in `drawings`, storing `pelsPerMeter` (0: no
+// resolution; by default 72 dpi, as QImage writes it), with the folders
+// "gui" and "job" for the window's and a direct job's output, and the
+// window's fields set to them.
+[[nodiscard]] inline bool PrepareWindowAndJobRuns(Program& program, const std::string& drawings,
+                                                  uint32_t pelsPerMeter = 2835) {
+    std::filesystem::create_directories(drawings + "/gui");
+    std::filesystem::create_directories(drawings + "/job");
+    if (!WriteDrawingAt(drawings + "/plan.bmp", pelsPerMeter)) return false;
+    Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
+    Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
+    return true;
 }
 
 // Collects the text of `label` each time it is painted with a new text.

@@ -6,9 +6,13 @@
 // image, zooms in, clicks, ticks "線画" and closes it. Saves screenshots of
 // the window (before the run and while the status panel shows) and of the
 // viewer as $VEMO_SCREENSHOT-*.png; then the window in English
-// ($VEMO_SCREENSHOT-english.png), whose captions must fit as well.
+// ($VEMO_SCREENSHOT-english.png), whose captions must fit as well. A run
+// with the options group set by clicks and keys (fitting, millimetres, a
+// resolution) saves $VEMO_SCREENSHOT-options.png and has its DXF read by
+// ezdxf (tests/export/check_dxf.py).
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -23,7 +27,9 @@
 #include <QTest>
 #include <QTimer>
 #include <cmath>
+#include <cstdio>
 #include <map>
+#include <sstream>
 
 #include "app/Vemo_language.h"
 #include "gui_support.h"
@@ -111,7 +117,7 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCOMPARE(window.windowTitle(), QString("Vemo Ver1.006"));
-        QCOMPARE(window.size(), QSize(386, 457));
+        QCOMPARE(window.size(), QSize(386, 497));
         QCOMPARE(QFontInfo(window.font()).family(), QString("IPAPGothic"));
 
         QTest::keyClicks(Find<QLineEdit>(window, "Edit1"), QString::fromStdString(image));
@@ -214,11 +220,63 @@ private slots:
         QCOMPARE(window.IsResultsCurrent(), 0);  // its files went with the stopped run
     }
 
+    // Fitting in millimetres at 254 dpi (0.1 mm a pixel), chosen as a user
+    // does: the join box follows the fitting box, the unit is picked with
+    // the keyboard, the resolution typed. The DXF holds LINE entities that
+    // an independent reader accepts, within the sample's 64 x 42 mm.
+    void fitInMillimetresFromTheWindow() {
+        TempFolder scratch;
+        Program program(MakeSystemFolder(scratch, kSettings));
+        const std::string image = scratch.File("plan.bmp");
+        std::filesystem::copy_file(VEMO_SOURCE_DIR "/samples/plan.bmp", image);
+        TVemo_mainF& window = program.mainF;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        Find<QLineEdit>(window, "Edit1")->setText(QString::fromStdString(image));
+        Find<QLineEdit>(window, "Edit2")->setText(QString::fromStdString(scratch.Path()));
+        for (const char* name : {"CheckBox4", "CheckBox8"}) {
+            auto* box = Find<QCheckBox>(window, name);
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+            QVERIFY2(box->isChecked(), name);
+        }
+        auto* join = Find<QCheckBox>(window, "CheckBox7");
+        QVERIFY(join->isChecked() && !join->isEnabled());
+        auto* units = Find<QComboBox>(window, "ComboBox1");
+        units->setFocus();
+        QTest::keyClick(units, Qt::Key_Down);
+        QCOMPARE(units->currentText(), QString("mm"));
+        QTest::keyClicks(Find<QLineEdit>(window, "Edit5"), "254");
+        CaptionsFit(window);
+        SaveScreenshot(window, "-options.png");
+
+        QVERIFY(ClickRunAndWait(window));
+        QCOMPARE(program.messages.size(), std::size_t(1));
+        QVERIFY2(program.messages[0].starts_with(image + "をトレースしました。"), program.messages[0].c_str());
+        std::string report;
+        QVERIFY2(ReadDxf(scratch.File("plan.dxf"), report), report.c_str());
+        std::istringstream lines(report);
+        int lineEntities = 0;
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.starts_with("LINE ")) continue;
+            ++lineEntities;
+            std::istringstream fields(line.substr(5));
+            std::string layer;
+            double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+            fields >> layer >> x1 >> y1 >> x2 >> y2;
+            for (const double x : {x1, x2}) QVERIFY2(x >= -0.5 && x <= 64.5, line.c_str());
+            for (const double y : {y1, y2}) QVERIFY2(y >= -0.5 && y <= 42.5, line.c_str());
+        }
+        QVERIFY2(lineEntities >= 10, report.c_str());
+        QTest::mouseClick(Find<QPushButton>(window, "Button4"), Qt::LeftButton);
+        const std::string stored = ReadFile(scratch.File("Vemosys/Vemo.sys"));
+        for (const char* key : {"FIT=1", "UNITS=mm", "DPI=254"}) QVERIFY2(stored.find(key) != std::string::npos, key);
+    }
+
     // The English captions fit their controls too, and the viewer's.
     void englishCaptionsFit() {
         const TVemo_language language{QLocale("en_US")};
         TempFolder scratch;
-        Program program(MakeSystemFolder(scratch, kSettings));
+        Program program(MakeSystemFolder(scratch, kSettings + "[OPTIONS]\nFIT=1\nUNITS=in\n"));
         program.mainF.show();
         QVERIFY(QTest::qWaitForWindowExposed(&program.mainF));
         QCOMPARE(Find<QCheckBox>(program.mainF, "CheckBox7")->text(), QString("Join and clean lines"));
@@ -229,6 +287,18 @@ private slots:
     }
 
 private:
+    // check_dxf.py's report on `path` (layers and entities); false when
+    // ezdxf cannot read the file or its auditor finds an error.
+    static bool ReadDxf(const std::string& path, std::string& report) {
+        const std::string command = "/usr/bin/python3 '" VEMO_SOURCE_DIR "/tests/export/check_dxf.py' --entities '" +
+                                    path + "' 2>&1";
+        std::FILE* pipe = ::popen(command.c_str(), "r");
+        if (pipe == nullptr) return false;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) report += buffer;
+        return ::pclose(pipe) == 0;
+    }
+
     // A dense plan of 6000 x 4500 pixels: lines, boxes and circles.
     static bool WriteLargeDrawing(const std::string& path) {
         QImage grey(6000, 4500, QImage::Format_Grayscale8);
@@ -262,6 +332,11 @@ private:
             QVERIFY2(label->fontMetrics().horizontalAdvance(label->text()) <= label->width(),
                      qPrintable(label->objectName()));
             QVERIFY2(label->fontMetrics().height() <= label->height(), qPrintable(label->objectName()));
+        }
+        // A field's hint (the resolution's "画像の値") inside its frame.
+        for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+            QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 8 <= edit->width(),
+                     qPrintable(edit->objectName()));
         }
         for (QGroupBox* group : window.findChildren<QGroupBox*>()) {
             QVERIFY2(group->fontMetrics().horizontalAdvance(group->title()) + 16 <= group->width(),

@@ -102,6 +102,10 @@ private slots:
                                           << "The file \"/tmp/%2.txt\" cannot be processed. (No space left on device)";
         QTest::newRow("three numbers") << QString::fromStdString(texts::ReasonImageTooLarge(70000, 5, 1000))
                                        << "the image is too large: 70000 × 5 pixels, the limit is 1000 pixels";
+        QTest::newRow("the window's field inside")
+            << QString::fromStdString(texts::CannotProcessBecause("/a/b.gif", texts::ReasonNoResolution("mm", texts::kResolutionField)))
+            << "/a/b.gif cannot be processed. (the image stores no resolution, so it cannot be written in mm. "
+               "Please give the resolution in the field \"Resolution\")";
         QTest::newRow("status") << QString(texts::kStatusAdjusting) << "4. Adjusting lines";
         QTest::newRow("unknown text") << "そのまま" << "そのまま";
     }

@@ -48,17 +48,6 @@ public slots:
     void open(const QUrl& url) { opened.append(url); }
 };
 
-// A drawing in `drawings`, with the folders "gui" and "job" for the
-// window's and a direct job's output, and the window's fields set to them.
-bool PrepareWindowAndJobRuns(Program& program, const std::string& drawings) {
-    std::filesystem::create_directories(drawings + "/gui");
-    std::filesystem::create_directories(drawings + "/job");
-    if (!WriteDrawing(drawings + "/plan.bmp")) return false;
-    Find<QLineEdit>(program.mainF, "Edit1")->setText(QString::fromStdString(drawings + "/plan.bmp"));
-    Find<QLineEdit>(program.mainF, "Edit2")->setText(QString::fromStdString(drawings + "/gui"));
-    return true;
-}
-
 }  // namespace
 
 class MainWindowTest : public QObject {

@@ -15,16 +15,6 @@
 
 namespace {
 
-// The 60 x 40 test drawing storing `pelsPerMeter` (0: none) in its header.
-void WriteDrawingAt(const std::string& path, uint32_t pelsPerMeter) {
-    ASSERT_TRUE(WriteDrawing(path));
-    std::string bytes = ReadFile(path);
-    for (const std::size_t at : {std::size_t{38}, std::size_t{42}}) {
-        for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(pelsPerMeter >> (8 * i));
-    }
-    WriteFile(path, bytes);
-}
-
 // Every number of a text file, in order.
 std::vector<double> NumbersOf(const std::string& text) {
     std::vector<double> numbers;
@@ -72,7 +62,7 @@ protected:
 // Catches: a unit applied to some formats only, the scale not multiplied
 // with the ratio, or inches and millimetres mixed up.
 TEST_F(Units, EveryFormatIsWrittenAtTheStoredResolution) {
-    WriteDrawingAt(folder.File("plan.bmp"), 3937);  // 100 dpi
+    ASSERT_TRUE(WriteDrawingAt(folder.File("plan.bmp"), 3937));  // 100 dpi
     ASSERT_EQ(Run(folder.File("plan.bmp"), folder.Path(), Formats(OutputUnit::Px)), 0);
     const std::vector<double> pixels = NumbersOf(ReadFile(folder.File("plan.txt")));
     struct Case {
@@ -107,7 +97,7 @@ TEST_F(Units, EveryFormatIsWrittenAtTheStoredResolution) {
 // Catches: --dpi ignored where the image stores a resolution, or X and Y
 // swapped.
 TEST_F(Units, AGivenResolutionWinsOverTheStoredOne) {
-    WriteDrawingAt(folder.File("plan.bmp"), 3937);
+    ASSERT_TRUE(WriteDrawingAt(folder.File("plan.bmp"), 3937));
     TraceOptions options = Formats(OutputUnit::In);
     options.exportDxf = options.exportA10 = options.exportSvg = false;
     options.xDpi = 50.0;
@@ -119,7 +109,7 @@ TEST_F(Units, AGivenResolutionWinsOverTheStoredOne) {
 // Catches: a drawing written in pixels and labelled millimetres when the
 // image stores no resolution, or the failure found only after the trace.
 TEST_F(Units, NoResolutionFailsBeforeTheTraceNamingTheImageAndDpi) {
-    WriteDrawingAt(folder.File("plan.bmp"), 0);
+    ASSERT_TRUE(WriteDrawingAt(folder.File("plan.bmp"), 0));
     EXPECT_EQ(Run(folder.File("plan.bmp"), folder.Path(), Formats(OutputUnit::Mm)), 1);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].rfind(folder.File("plan.bmp") + "は処理できません。", 0), 0u) << messages[0];
