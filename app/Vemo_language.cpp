@@ -52,6 +52,9 @@ QStringList ComposedTemplates() {
         QString::fromStdString(texts::CannotProcessBecause(a, b)),
         QString::fromStdString(texts::RatioNotFinite("%1", b)),
         QString::fromStdString(texts::RatioZero("%1", b)),
+        QString::fromStdString(texts::StoredRatioUnusable(a, b, "%3")),
+        QString::fromStdString(texts::CoordinateNotFinite("%1", b, "%3")),
+        numbers(texts::A10ValueTooWide("%1", b, static_cast<std::size_t>(m3)), 3),
         QString::fromStdString(texts::ReasonNoResolution("%1", "%2")),
         QString::fromStdString(texts::ResolutionUnusable(a)),
         QString::fromStdString(texts::FolderBusy(a)),
@@ -76,7 +79,9 @@ QStringList FixedTexts() {
                              texts::kNoOutputFolderGiven, texts::kChooseFolderTitle, texts::kXRatio, texts::kYRatio,
                              texts::kReasonUnknownError, texts::kReasonEmptyImage, texts::kReasonNotBmp,
                              texts::kReasonTruncated, texts::kReasonCorrupt, texts::kReasonNoMemory,
-                             texts::kReasonPluginData, texts::kStopButton, texts::kStopAndClose, texts::kResolutionField}) {
+                             texts::kReasonPluginData, texts::kStopButton, texts::kStopAndClose, texts::kResolutionField,
+                             texts::kAxisX, texts::kAxisY, texts::kA10FieldX, texts::kA10FieldY,
+                             texts::kA10FieldPolyline, texts::kA10FieldPointCount}) {
         fixed << QString::fromUtf8(text);
     }
     for (int code : {1, 2, 3, 4, 6}) fixed << QString::fromStdString(texts::ReasonPluginFailed(code));

@@ -288,6 +288,42 @@
         <translation>%1 "%2" reads as 0. Please give a ratio other than 0</translation>
     </message>
     <message>
+        <source>設定ファイル「%1」の%2「%3」は倍率として使えません（0として読まれるか、数として扱えません）。</source>
+        <translation>%2 "%3" in the settings file "%1" cannot be used as a ratio (it reads as 0 or is not a usable number).</translation>
+    </message>
+    <message>
+        <source>%1座標 %2 は倍率を掛けると %3 になり、数として扱えません</source>
+        <translation>%1 coordinate %2 becomes %3 with the ratio, which is not a usable number</translation>
+    </message>
+    <message>
+        <source>%1 %2 はA10形式の欄（%3文字）に収まりません</source>
+        <translation>%1 %2 does not fit its column of the A10 file (%3 characters)</translation>
+    </message>
+    <message>
+        <source>Ｘ</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>Ｙ</source>
+        <translation>Y</translation>
+    </message>
+    <message>
+        <source>Ｘ座標</source>
+        <translation>X coordinate</translation>
+    </message>
+    <message>
+        <source>Ｙ座標</source>
+        <translation>Y coordinate</translation>
+    </message>
+    <message>
+        <source>線番号</source>
+        <translation>Polyline number</translation>
+    </message>
+    <message>
+        <source>点数</source>
+        <translation>Point count</translation>
+    </message>
+    <message>
         <source>画像に解像度が記録されていないため、%1 で出力できません。%2で解像度を指定して下さい</source>
         <translation>the image stores no resolution, so it cannot be written in %1. Please give the resolution in %2</translation>
     </message>

@@ -106,6 +106,10 @@ private slots:
             << QString::fromStdString(texts::CannotProcessBecause("/a/b.gif", texts::ReasonNoResolution("mm", texts::kResolutionField)))
             << "/a/b.gif cannot be processed. (the image stores no resolution, so it cannot be written in mm. "
                "Please give the resolution in the field \"Resolution\")";
+        QTest::newRow("a file's reason with a field and a number")
+            << QString::fromStdString(texts::FileFailed("/a/b.a10", texts::A10ValueTooWide(texts::kA10FieldX, "1234567.000", 10)))
+            << "The file \"/a/b.a10\" cannot be processed. (X coordinate 1234567.000 does not fit its column of the A10 file "
+               "(10 characters))";
         QTest::newRow("status") << QString(texts::kStatusAdjusting) << "4. Adjusting lines";
         QTest::newRow("unknown text") << "そのまま" << "そのまま";
     }
