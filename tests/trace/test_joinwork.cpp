@@ -93,7 +93,7 @@ TEST(JoinWork, EveryPairWithinReachIsWeighedOnce) {
         std::vector<FreeEnd> ends(round < 2 ? 200 : 1500);
         std::vector<uint8_t> active(ends.size(), 0);
         for (std::size_t k = 0; k < ends.size(); ++k) {
-            ends[k] = {static_cast<int32_t>(k), {along(random), along(random)}, {1.0, 0.0}, radii[random() % 6], 0};
+            ends[k] = {static_cast<int32_t>(k), {along(random), along(random)}, {1.0, 0.0}, radii[random() % 6]};
             active[k] = random() % 3 == 0;
         }
         std::vector<const FreeEnd*> pointers;

@@ -100,6 +100,9 @@ void TVemotrace_join::JoinLines() {
     DiagonalRuns found;
     if (m_runs == nullptr) found = looking.get();
     const DiagonalRuns& runs = m_runs != nullptr ? *m_runs : found;
+    // Room for the runs at once: growing the arrays would hold them twice.
+    lines.points.reserve(lines.points.size() + runs.xy.size() / 2);
+    lines.begin.reserve(lines.begin.size() + runs.begin.size());
     for (std::size_t k = 1; k < runs.begin.size(); ++k) {
         for (std::size_t i = runs.begin[k - 1]; i < runs.begin[k]; ++i) {
             lines.points.push_back({runs.xy[2 * i], runs.xy[2 * i + 1]});

@@ -306,22 +306,27 @@ void Joiner::restoreHooks(const std::vector<Hook>& hooks) {
 
 void Joiner::joinThinCorners() {
     const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kLoneDistance)); };
-    // Sorted by bucket through small stand-ins, which take the places
-    // the ends themselves would.
-    std::vector<std::pair<int64_t, int32_t>> byBucket;
+    // Sorted by bucket. Each holds only what the search reads: on noise
+    // nearly every end is thin and free, and these live beside `measured`.
+    struct ThinEnd {
+        int64_t bucket;
+        Point at;
+        int32_t end;
+    };
+    // Counted first: growing the array would hold it twice over.
+    const auto isThinFree = [&](int32_t end) {
+        return !removed[end / 2] && partner[end] == kNone && isFree(end) && freeEnd(end).radius <= kThinRadius;
+    };
+    std::size_t thinEnds = 0;
+    for (int32_t end = 0; end < 2 * lines.count(); ++end) thinEnds += isThinFree(end) ? 1 : 0;
+    std::vector<ThinEnd> free;
+    free.reserve(thinEnds);
     for (int32_t end = 0; end < 2 * lines.count(); ++end) {
-        if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
+        if (!isThinFree(end)) continue;
         const FreeEnd& e = freeEnd(end);
-        if (e.radius > kThinRadius) continue;
-        byBucket.push_back({cellOf(e.at.y) * kBucketRow + cellOf(e.at.x), end});
+        free.push_back({cellOf(e.at.y) * kBucketRow + cellOf(e.at.x), e.at, end});
     }
-    std::sort(byBucket.begin(), byBucket.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<FreeEnd> free(byBucket.size());
-    for (std::size_t k = 0; k < byBucket.size(); ++k) {
-        free[k] = measured[known[byBucket[k].second]];
-        free[k].bucket = byBucket[k].first;
-    }
+    std::sort(free.begin(), free.end(), [](const ThinEnd& a, const ThinEnd& b) { return a.bucket < b.bucket; });
     // The free ends within kLoneDistance of free[a], other than itself.
     // For the ends in their order (`inOrder`) the three rows of buckets
     // around free[a] begin at or after from[0..2], which only grow;
@@ -339,7 +344,7 @@ void Joiner::joinThinCorners() {
             } else {
                 b = static_cast<std::size_t>(
                     std::lower_bound(free.begin(), free.end(), key,
-                                     [](const FreeEnd& e, int64_t k) { return e.bucket < k; }) -
+                                     [](const ThinEnd& e, int64_t k) { return e.bucket < k; }) -
                     free.begin());
             }
             for (; b < free.size() && free[b].bucket <= key + 2; ++b) {
@@ -375,8 +380,8 @@ void Joiner::joinThinCorners() {
             free[others[0]].end / 2 == free[others[1]].end / 2) {
             return;
         }
-        const FreeEnd& p = free[others[0]];
-        const FreeEnd& q = free[others[1]];
+        const ThinEnd& p = free[others[0]];
+        const ThinEnd& q = free[others[1]];
         const bool straight = distance(p.at, free[a].at) + distance(q.at, free[scrapEnd].at) <=
                               distance(p.at, free[scrapEnd].at) + distance(q.at, free[a].at);
         link(p.end, straight ? ea : ea ^ 1);

@@ -186,7 +186,7 @@ struct Joiner {
     FreeEnd measure(int32_t end) const {
         const Point& at = lines.endPoint(end);
         const double radius = inkRadius(bitmap, at);
-        return {end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0};
+        return {end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius};
     }
 
     // Makes room for `more` entries in `measured` within the room reserved
