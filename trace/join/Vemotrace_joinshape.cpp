@@ -69,7 +69,7 @@ std::size_t simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep
             if (squared <= clearlyWithin) continue;
             const double e = std::sqrt(squared);
             if (e > worst) worst = e, at = k, clearlyWithin = worst * worst * (1.0 - 1e-9);
-            if (halve) break;  // one point beyond is enough
+            if (halve && at != 0) break;  // one point beyond is enough
         }
         if (at == 0) continue;
         if (halve) at = from + (to - from) / 2;
