@@ -128,6 +128,7 @@ void TVemotrace_join::JoinLines() {
     checkpoint();
     joiner.joinThinCorners();
     straightenJunctions(joiner);
+    joiner.dropRuleState();
     checkpoint();
 
     // The chains, open ones first, each from the lower of its free ends,
@@ -182,10 +183,16 @@ void TVemotrace_join::JoinLines() {
         }
     }
 
+    // Only the shaped chains are written: the traced lines go first, and
+    // each block once written.
+    lines = Polylines{};
     m_polylineCount = 0;
     m_vertexCount = 0;
     RecordWriter writer(m_linesPath);
     writer.Open();
-    for (const Polylines& block : shaped) writePolylines(block, writer, m_polylineCount, m_vertexCount);
+    for (Polylines& block : shaped) {
+        writePolylines(block, writer, m_polylineCount, m_vertexCount);
+        block = Polylines{};
+    }
     writer.Close();
 }

@@ -203,6 +203,11 @@ struct Joiner {
         return measured[known[end]];
     }
 
+    // Gives back what only the rules read (the measured ends, the lengths,
+    // the cells of ends): the chains are shaped after them, and on noise
+    // their arrays would take as much again (see Vemotrace_joinwork.cpp).
+    void dropRuleState();
+
     // Free ends that lie within a gap and point at each other, nearest
     // pairs first.
     // With `movedOnly`, only pairs with an end moved by extendFreeEnds are

@@ -53,4 +53,13 @@ void Joiner::makeRoomToMeasure(std::size_t more) {
     measured.resize(kept);
 }
 
+void Joiner::dropRuleState() {
+    std::vector<FreeEnd>().swap(measured);
+    std::vector<int32_t>().swap(known);
+    std::vector<uint8_t>().swap(movedEnd);
+    std::vector<double>().swap(nodeRadius);
+    std::vector<double>().swap(lengths);
+    endCells = Cells{};
+}
+
 }  // namespace join
