@@ -3,7 +3,7 @@
 #
 # Usage:  bench/join_pathological.sh <build folder> [size] [kinds...]
 #         (default: 4000 pixels square; checker noise grid spiral hatch
-#         dither noise15)
+#         dither noise15 noise10 noise30 checker4 rings)
 #
 # <build>/bench/make_drawing draws each pattern (see its banner) as a
 # monochrome BMP of size x size pixels; <build>/vemo-trace then writes its
@@ -22,7 +22,7 @@ build=$1
 size=${2:-4000}
 shift $(($# < 2 ? $# : 2))
 kinds=("$@")
-[[ ${#kinds[@]} -eq 0 ]] && kinds=(checker noise grid spiral hatch dither noise15)
+[[ ${#kinds[@]} -eq 0 ]] && kinds=(checker noise grid spiral hatch dither noise15 noise10 noise30 checker4 rings)
 here=$(cd "$(dirname "$0")" && pwd)
 
 trace=$build/vemo-trace

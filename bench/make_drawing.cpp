@@ -16,8 +16,11 @@
 //       pixels apart), "dither" (the checkerboard with a quarter of its
 //       pixels left out at random),
 //       "grid" (one-pixel lines on a two-pixel pitch: a junction at every
-//       other pixel) or "spiral" (a round spiral of one-pixel ink, turns
-//       four pixels apart: one stroke as long as the page allows).
+//       other pixel), "spiral" (a round spiral of one-pixel ink, turns
+//       four pixels apart: one stroke as long as the page allows),
+//       "checkerNN" (squares of NN pixels, thick ink meeting at corners:
+//       a junction of thick strokes at every corner) or "rings"
+//       (concentric one-pixel rings three pixels apart).
 //
 //   make_drawing trace <in.pbm> <work folder> [--join]
 //       Reads the PBM into a working bitmap (one byte per pixel, 0 = ink),
@@ -74,6 +77,22 @@ bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) 
         for (int32_t y = 0; y < height; ++y) {
             for (int32_t x = y % 2; x < width; x += 2) page.Dot(x, y);
         }
+    } else if (kind.rfind("checker", 0) == 0) {
+        const int32_t cell = std::max(1, std::atoi(kind.c_str() + 7));
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                if ((x / cell + y / cell) % 2 == 0) page.Dot(x, y);
+            }
+        }
+    } else if (kind == "rings") {
+        // Rings one pixel wide, three pixels apart: closed strokes, the
+        // outer ones as long as the page allows.
+        const double cx = width / 2.0, cy = height / 2.0;
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                if (static_cast<int32_t>(std::hypot(x + 0.5 - cx, y + 0.5 - cy)) % 3 == 0) page.Dot(x, y);
+            }
+        }
     } else if (kind.rfind("noise", 0) == 0) {
         std::mt19937 random(1);
         const int percent = kind.size() > 5 ? std::atoi(kind.c_str() + 5) : 50;
@@ -120,10 +139,11 @@ bench::Page DrawPattern(const std::string& kind, int32_t width, int32_t height) 
 }
 
 int Pattern(const std::string& kind, int32_t width, int32_t height, const std::string& path) {
-    const bool known = kind == "checker" || kind.rfind("noise", 0) == 0 || kind == "grid" || kind == "spiral" ||
-                       kind == "hatch" || kind == "dither";
+    const bool known = kind.rfind("checker", 0) == 0 || kind.rfind("noise", 0) == 0 || kind == "grid" ||
+                       kind == "spiral" || kind == "hatch" || kind == "dither" || kind == "rings";
     if (!known) {
-        std::cerr << kind << ": not a pattern (checker, noise, noiseNN, grid, spiral, hatch, dither)\n";
+        std::cerr << kind
+                  << ": not a pattern (checker, checkerNN, noise, noiseNN, grid, spiral, hatch, dither, rings)\n";
         return 1;
     }
     return Write(DrawPattern(kind, width, height), path);
@@ -255,7 +275,7 @@ int main(int argc, char** argv) {
     if (mode == "trace" && argc == 4) return Trace(argv[2], argv[3], false);
     if (mode == "trace" && argc == 5 && std::string(argv[4]) == "--join") return Trace(argv[2], argv[3], true);
     std::cerr << "usage: make_drawing draw <width> <height> <seed> <out.pbm|out.bmp>\n"
-                 "       make_drawing pattern <checker|noise[NN]|grid|spiral|hatch|dither> <width> <height>\n"
+                 "       make_drawing pattern <checker[NN]|noise[NN]|grid|spiral|hatch|dither|rings> <width> <height>\n"
                  "                            <out.pbm|out.bmp>\n"
                  "       make_drawing trace <in.pbm> <work folder> [--join]\n";
     return 1;

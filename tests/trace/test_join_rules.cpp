@@ -36,7 +36,7 @@ void AddPolyline(Polylines& lines, std::initializer_list<Point> points) {
 
 join::gaps::FreeEnd End(double x, double y, double aimX, double aimY, double radius) {
     const double norm = std::hypot(aimX, aimY);
-    return {0, {x, y}, {aimX / norm, aimY / norm}, radius, 0};
+    return {0, {x, y}, {aimX / norm, aimY / norm}, radius};
 }
 
 // Faults: the reach across a gap grown or shrunk (kGapWidth, the ink's

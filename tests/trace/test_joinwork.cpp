@@ -1,10 +1,12 @@
 // The join step's work limits: what it leaves alone where ink or free ends
 // crowd beyond any drawing, and that its search for pairs of ends, cut to
 // cells as small as the ink allows, still meets every pair a bridge could
-// join. Each case names the fault it catches.
+// join; and that dropping a chain's vertices weighs each point a bounded
+// number of times. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <set>
@@ -14,11 +16,13 @@
 #include "ascii_bitmap.h"
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_packed.h"
+#include "trace/join/Vemotrace_joinshape.h"
 #include "trace/join/Vemotrace_joinwork.h"
 
 namespace {
 
 using join::gaps::FreeEnd;
+using join::lines::Point;
 
 std::size_t RunCount(const AsciiBitmap& ascii) {
     return TVemotrace_join::FindDiagonalRuns(PackedBitmap::FromBytes(ascii.View())).begin.size() - 1;
@@ -93,7 +97,7 @@ TEST(JoinWork, EveryPairWithinReachIsWeighedOnce) {
         std::vector<FreeEnd> ends(round < 2 ? 200 : 1500);
         std::vector<uint8_t> active(ends.size(), 0);
         for (std::size_t k = 0; k < ends.size(); ++k) {
-            ends[k] = {static_cast<int32_t>(k), {along(random), along(random)}, {1.0, 0.0}, radii[random() % 6], 0};
+            ends[k] = {static_cast<int32_t>(k), {along(random), along(random)}, {1.0, 0.0}, radii[random() % 6]};
             active[k] = random() % 3 == 0;
         }
         std::vector<const FreeEnd*> pointers;
@@ -119,6 +123,96 @@ TEST(JoinWork, EveryPairWithinReachIsWeighedOnce) {
             }
         }
         for (const Pair& p : weighed) EXPECT_EQ(weighed.count(p), 1u) << p.first << " and " << p.second;
+    }
+}
+
+// The kept vertices of `chain` as the unbounded furthest-point split finds
+// them (what drawings must keep getting), and how many times it weighed a
+// point in `weighed`.
+std::vector<uint8_t> SplitAtFurthest(const std::vector<Point>& chain, std::size_t& weighed) {
+    weighed = 0;
+    std::vector<uint8_t> keep(chain.size(), 0);
+    keep.front() = keep.back() = 1;
+    std::vector<std::pair<std::size_t, std::size_t>> spans{{0, chain.size() - 1}};
+    while (!spans.empty()) {
+        const auto [from, to] = spans.back();
+        spans.pop_back();
+        double worst = 0.5;
+        std::size_t at = 0;
+        for (std::size_t k = from + 1; k < to; ++k, ++weighed) {
+            const double e = join::lines::segmentDistance(chain[k], chain[from], chain[to]);
+            if (e > worst) worst = e, at = k;
+        }
+        if (at == 0) continue;
+        keep[at] = 1;
+        spans.push_back({from, at});
+        spans.push_back({at, to});
+    }
+    return keep;
+}
+
+// Points a pixel apart along a round spiral from its centre, `turns` turns
+// `pitch` pixels apart, with the pixel-grid jitter a trace leaves.
+std::vector<Point> Spiral(double turns, double pitch) {
+    std::vector<Point> chain;
+    const double pi = std::acos(-1.0);
+    for (double angle = 0.0; angle < 2.0 * pi * turns;) {
+        const double r = 2.0 + pitch * angle / (2.0 * pi);
+        chain.push_back({std::round(2.0 * (5000.0 + r * std::cos(angle))) / 2.0,
+                         std::round(2.0 * (5000.0 + r * std::sin(angle))) / 2.0});
+        angle += 1.0 / r;
+    }
+    return chain;
+}
+
+// Faults: the vertex-dropping pass weighing a spiral's points once per
+// vertex it keeps (the square of its length: a spiral or a long noisy
+// line on an A0 sheet held the step for minutes), or halving spans without
+// looking, which leaves points beyond the tolerance; and a budget so small
+// that ordinary lines (a circle, a wavy stroke, a short noisy scrap) lose
+// other vertices than they did.
+TEST(JoinWork, DroppingVerticesWeighsEachPointABoundedNumberOfTimes) {
+    std::vector<uint8_t> keep;
+    const std::vector<Point> spiral = Spiral(160.0, 1.0);
+    const auto n = static_cast<double>(spiral.size());
+    const auto bound = [](double points) {
+        return std::max(static_cast<double>(join::work::kSimplifyBudget) * points,
+                        static_cast<double>(join::work::kSimplifyFloor)) +
+               points * (2.0 + std::log2(points));
+    };
+    const std::size_t weighed = join::shape::simplify(spiral, keep);
+    EXPECT_LE(static_cast<double>(weighed), bound(n)) << spiral.size() << " points";
+    // Each point within the tolerance of the kept segment over it.
+    std::size_t from = 0;
+    for (std::size_t k = 1; k < spiral.size(); ++k) {
+        if (!keep[k]) continue;
+        for (std::size_t j = from + 1; j < k; ++j) {
+            ASSERT_LE(join::lines::segmentDistance(spiral[j], spiral[from], spiral[k]), 0.5 + 1e-9) << j;
+        }
+        from = k;
+    }
+    // The unbounded split would have weighed far more (else this case
+    // catches nothing).
+    std::size_t unbounded = 0;
+    SplitAtFurthest(spiral, unbounded);
+    EXPECT_GT(static_cast<double>(unbounded), bound(n));
+
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> jitter(-0.7, 0.7);
+    std::vector<std::vector<Point>> ordinary;
+    ordinary.push_back(Spiral(1.0, 0.0));  // a circle of radius 2
+    std::vector<Point> circle, wavy, scrap;
+    for (int k = 0; k <= 2000; ++k) {
+        const double a = 2.0 * std::acos(-1.0) * k / 2000.0;
+        circle.push_back({300.0 + 250.0 * std::cos(a), 300.0 + 250.0 * std::sin(a)});
+        wavy.push_back({0.5 * k, 40.0 + 12.0 * std::sin(k / 40.0) + jitter(random)});
+    }
+    for (int k = 0; k < 400; ++k) scrap.push_back({10.0 + jitter(random) * 4.0, 10.0 + k * 0.5});
+    ordinary.insert(ordinary.end(), {circle, wavy, scrap});
+    for (const std::vector<Point>& chain : ordinary) {
+        join::shape::simplify(chain, keep);
+        std::size_t ignored = 0;
+        EXPECT_EQ(keep, SplitAtFurthest(chain, ignored)) << chain.size() << " points";
     }
 }
 

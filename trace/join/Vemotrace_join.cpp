@@ -100,6 +100,9 @@ void TVemotrace_join::JoinLines() {
     DiagonalRuns found;
     if (m_runs == nullptr) found = looking.get();
     const DiagonalRuns& runs = m_runs != nullptr ? *m_runs : found;
+    // Room for the runs at once: growing the arrays would hold them twice.
+    lines.points.reserve(lines.points.size() + runs.xy.size() / 2);
+    lines.begin.reserve(lines.begin.size() + runs.begin.size());
     for (std::size_t k = 1; k < runs.begin.size(); ++k) {
         for (std::size_t i = runs.begin[k - 1]; i < runs.begin[k]; ++i) {
             lines.points.push_back({runs.xy[2 * i], runs.xy[2 * i + 1]});
@@ -125,6 +128,7 @@ void TVemotrace_join::JoinLines() {
     checkpoint();
     joiner.joinThinCorners();
     straightenJunctions(joiner);
+    joiner.dropRuleState();
     checkpoint();
 
     // The chains, open ones first, each from the lower of its free ends,
@@ -179,10 +183,16 @@ void TVemotrace_join::JoinLines() {
         }
     }
 
+    // Only the shaped chains are written: the traced lines go first, and
+    // each block once written.
+    lines = Polylines{};
     m_polylineCount = 0;
     m_vertexCount = 0;
     RecordWriter writer(m_linesPath);
     writer.Open();
-    for (const Polylines& block : shaped) writePolylines(block, writer, m_polylineCount, m_vertexCount);
+    for (Polylines& block : shaped) {
+        writePolylines(block, writer, m_polylineCount, m_vertexCount);
+        block = Polylines{};
+    }
     writer.Close();
 }

@@ -306,31 +306,42 @@ void Joiner::restoreHooks(const std::vector<Hook>& hooks) {
 
 void Joiner::joinThinCorners() {
     const auto cellOf = [](double v) { return static_cast<int64_t>(pixelOf(v / kLoneDistance)); };
-    // Sorted by bucket through small stand-ins, which take the places
-    // the ends themselves would.
-    std::vector<std::pair<int64_t, int32_t>> byBucket;
+    // Sorted by bucket. Each holds only what the search reads: on noise
+    // nearly every end is thin and free, and these live beside `measured`.
+    // An end not measured yet is not kept measured (no rule reads it after
+    // this one): its place and its ink's half width are all it needs.
+    struct ThinEnd {
+        int64_t bucket;
+        Point at;
+        int32_t end;
+    };
+    std::vector<ThinEnd> free;
+    std::size_t candidates = 0;
+    for (int32_t end = 0; end < 2 * lines.count(); ++end) {
+        candidates += !removed[end / 2] && partner[end] == kNone && isFree(end) ? 1 : 0;
+    }
+    // Reserved, not grown: growing the array would hold it twice over.
+    free.reserve(candidates);
     for (int32_t end = 0; end < 2 * lines.count(); ++end) {
         if (removed[end / 2] || partner[end] != kNone || !isFree(end)) continue;
-        const FreeEnd& e = freeEnd(end);
-        if (e.radius > kThinRadius) continue;
-        byBucket.push_back({cellOf(e.at.y) * kBucketRow + cellOf(e.at.x), end});
+        const bool isKnown = known[end] != kNone;
+        const Point at = isKnown ? measured[known[end]].at : lines.endPoint(end);
+        if ((isKnown ? measured[known[end]].radius : inkRadius(bitmap, at)) > kThinRadius) continue;
+        free.push_back({cellOf(at.y) * kBucketRow + cellOf(at.x), at, end});
     }
-    std::sort(byBucket.begin(), byBucket.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<FreeEnd> free(byBucket.size());
-    for (std::size_t k = 0; k < byBucket.size(); ++k) {
-        free[k] = measured[known[byBucket[k].second]];
-        free[k].bucket = byBucket[k].first;
-    }
+    std::sort(free.begin(), free.end(), [](const ThinEnd& a, const ThinEnd& b) { return a.bucket < b.bucket; });
     // The free ends within kLoneDistance of free[a], other than itself.
     // For the ends in their order (`inOrder`) the three rows of buckets
     // around free[a] begin at or after from[0..2], which only grow;
-    // other ends are looked up.
+    // other ends are looked up. No rule here acts on an end with more
+    // than kMostNear near it, so the search stops at one more: in dither
+    // and noise every bucket holds ends.
+    constexpr std::size_t kMostNear = 3;
     std::vector<std::size_t> near;
     std::size_t from[3] = {0, 0, 0};
     const auto findNear = [&](std::size_t a, bool inOrder) {
         near.clear();
-        for (int row = 0; row < 3; ++row) {
+        for (int row = 0; row < 3 && near.size() <= kMostNear; ++row) {
             const int64_t key = free[a].bucket + (row - 1) * kBucketRow - 1;
             std::size_t b = 0;
             if (inOrder) {
@@ -339,10 +350,10 @@ void Joiner::joinThinCorners() {
             } else {
                 b = static_cast<std::size_t>(
                     std::lower_bound(free.begin(), free.end(), key,
-                                     [](const FreeEnd& e, int64_t k) { return e.bucket < k; }) -
+                                     [](const ThinEnd& e, int64_t k) { return e.bucket < k; }) -
                     free.begin());
             }
-            for (; b < free.size() && free[b].bucket <= key + 2; ++b) {
+            for (; b < free.size() && free[b].bucket <= key + 2 && near.size() <= kMostNear; ++b) {
                 const double dx = free[b].at.x - free[a].at.x, dy = free[b].at.y - free[a].at.y;
                 if (b != a && dx * dx + dy * dy <= kLoneDistance * kLoneDistance) near.push_back(b);
             }
@@ -375,8 +386,8 @@ void Joiner::joinThinCorners() {
             free[others[0]].end / 2 == free[others[1]].end / 2) {
             return;
         }
-        const FreeEnd& p = free[others[0]];
-        const FreeEnd& q = free[others[1]];
+        const ThinEnd& p = free[others[0]];
+        const ThinEnd& q = free[others[1]];
         const bool straight = distance(p.at, free[a].at) + distance(q.at, free[scrapEnd].at) <=
                               distance(p.at, free[scrapEnd].at) + distance(q.at, free[a].at);
         link(p.end, straight ? ea : ea ^ 1);

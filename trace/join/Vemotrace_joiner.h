@@ -186,7 +186,7 @@ struct Joiner {
     FreeEnd measure(int32_t end) const {
         const Point& at = lines.endPoint(end);
         const double radius = inkRadius(bitmap, at);
-        return {end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius, 0};
+        return {end, at, direction(end, std::max(kDirectionLength, 2.0 * radius)), radius};
     }
 
     // Makes room for `more` entries in `measured` within the room reserved
@@ -202,6 +202,11 @@ struct Joiner {
         }
         return measured[known[end]];
     }
+
+    // Gives back what only the rules read (the measured ends, the lengths,
+    // the cells of ends): the chains are shaped after them, and on noise
+    // their arrays would take as much again (see Vemotrace_joinwork.cpp).
+    void dropRuleState();
 
     // Free ends that lie within a gap and point at each other, nearest
     // pairs first.

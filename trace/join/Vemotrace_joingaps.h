@@ -50,7 +50,6 @@ struct FreeEnd {
     Point at;
     Point aim;
     double radius;
-    int64_t bucket;  // where joinThinCorners sorts it
 };
 
 // Buckets of thin corners are numbered row by row; a row of them spans

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "trace/join/Vemotrace_joinwork.h"
+
 namespace join::shape {
 
 // Vertices within this distance (pixels) of the simplified line go.
@@ -38,31 +40,44 @@ constexpr double kSharpestHalfSine = 0.25;
 constexpr double kShortLegCornerOff = 0.5;
 
 // Keeps the vertices that hold the chain within kVertexTolerance of its
-// original course; chain[from] and chain[to] stay.
-void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
+// original course; the first and the last stay. Each span is split at its
+// point furthest from its chord, which on a drawing's lines lies well
+// inside it, so each point is weighed a few times. On a spiral or a long
+// run of noise the furthest point can lie next to a span's end again and
+// again, and each point would be weighed once per vertex kept: past the
+// budget (see kSimplifyBudget) the spans still open are halved instead,
+// which keeps the tolerance and weighs each point once per halving.
+std::size_t simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep) {
     keep.assign(chain.size(), 0);
-    if (chain.empty()) return;
+    if (chain.empty()) return 0;
     keep.front() = keep.back() = 1;
+    const std::size_t budget = std::max(work::kSimplifyBudget * chain.size(), work::kSimplifyFloor);
+    std::size_t weighed = 0;
     std::vector<std::pair<std::size_t, std::size_t>> spans{{0, chain.size() - 1}};
     while (!spans.empty()) {
         const auto [from, to] = spans.back();
         spans.pop_back();
+        const bool halve = weighed > budget;
         double worst = kVertexTolerance;
         // Points clearly within `worst` skip the root; the margin is far
         // wider than its rounding, so the same vertex wins.
         double clearlyWithin = worst * worst * (1.0 - 1e-9);
         std::size_t at = 0;
         for (std::size_t k = from + 1; k < to; ++k) {
+            ++weighed;
             const double squared = segmentDistanceSquared(chain[k], chain[from], chain[to]);
             if (squared <= clearlyWithin) continue;
             const double e = std::sqrt(squared);
             if (e > worst) worst = e, at = k, clearlyWithin = worst * worst * (1.0 - 1e-9);
+            if (halve && at != 0) break;  // one point beyond is enough
         }
         if (at == 0) continue;
+        if (halve) at = from + (to - from) / 2;
         keep[at] = 1;
         spans.push_back({from, at});
         spans.push_back({at, to});
     }
+    return weighed;
 }
 
 // The unit direction of a chain around its stretch from chain[from] to

@@ -33,7 +33,11 @@ struct Across {
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
               std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
               std::span<const Point> junctions);
-void simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep);
+// Marks in `keep` the vertices that hold the chain within half a pixel of
+// its course; returns how many times it weighed a point, which is at most
+// the budget (see work::kSimplifyBudget) plus the chain's length times
+// 1 + log2 of it.
+std::size_t simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep);
 void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line);
 
 // Shapes a chain for writing: re-centred across thick ink, simplified,

@@ -3,6 +3,10 @@
 
 #include "trace/join/Vemotrace_joiner.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace join::work {
 
 std::vector<int32_t> endsOutsideCrowds(const std::vector<int32_t>& ends, const Polylines& lines, int32_t width,
@@ -51,6 +55,20 @@ void Joiner::makeRoomToMeasure(std::size_t more) {
         known[owner[k]] = static_cast<int32_t>(kept++);
     }
     measured.resize(kept);
+}
+
+void Joiner::dropRuleState() {
+    std::vector<FreeEnd>().swap(measured);
+    std::vector<int32_t>().swap(known);
+    std::vector<uint8_t>().swap(movedEnd);
+    std::vector<double>().swap(nodeRadius);
+    std::vector<double>().swap(lengths);
+    endCells = Cells{};
+#ifdef __GLIBC__
+    // The rules leave many small blocks freed among live ones, which the
+    // allocator keeps; their pages go back before the shaping needs more.
+    malloc_trim(0);
+#endif
 }
 
 }  // namespace join

@@ -14,7 +14,7 @@
 //    small square, as dither and hatching finer than a pen draws do, make
 //    no runs;
 //  - a chain's simplification weighs each of its points a bounded number of
-//    times (see SimplifyBudget).
+//    times (see kSimplifyBudget).
 // Each limit lies well beyond what the drawings of bench/quality and the A0
 // benchmark reach, so on drawings the lines are what they were.
 #pragma once
@@ -49,6 +49,15 @@ constexpr int32_t kCrowdedCell = 96;
 // checkerboard of single pixels 128; drawings and 50 % noise up to about 25.
 constexpr int32_t kRunCell = 16;
 constexpr int32_t kCrowdedRunCell = 96;
+
+// The vertex-dropping pass weighs a chain's points up to kSimplifyBudget
+// times each (or kSimplifyFloor times in all, which a short chain may use
+// up whatever its shape) splitting spans at their furthest point; beyond,
+// it halves them, which weighs each point once more per halving (log2 of
+// the chain's length). On the A0 benchmark drawing chains of over 300
+// points take at most 12 and shorter ones at most 13,000 in all.
+constexpr std::size_t kSimplifyBudget = 48;
+constexpr std::size_t kSimplifyFloor = std::size_t{1} << 17;
 
 // Leaves out of `pixels` (numbers y x width + x of a width-wide image, in
 // rising order) those in a crowded square (see kCrowdedRunCell); the others
