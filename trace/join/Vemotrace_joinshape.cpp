@@ -33,6 +33,10 @@ constexpr std::size_t kCornerCutSegments = 4;
 constexpr double kCornerLegs = 1.0;
 constexpr double kEndCornerLegs = 2.0;
 constexpr double kSharpestHalfSine = 0.25;
+// A corner's legs are taken as straight over up to kLegVertices vertices
+// that stray no more than kLegStraightness (pixels) from them.
+constexpr std::size_t kLegVertices = 4;
+constexpr double kLegStraightness = 1.0;
 // With legs shorter than twice the cut the corner lies at least this many
 // half widths off the cut.
 constexpr double kShortLegCornerOff = 0.5;
@@ -190,6 +194,27 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     if (ring) chain.back() = chain.front();
 }
 
+// The far end of the straight leg that ends at line[at], going back
+// (forward with `forward`): the furthest vertex, up to kLegVertices away,
+// whose chord to line[at] passes within kLegStraightness of every vertex
+// between. The trace's pixel steps leave vertices on a thick stroke's
+// straight legs that simplifying keeps.
+std::size_t straightLegEnd(const std::vector<Point>& line, std::size_t at, bool forward) {
+    const std::size_t last = forward ? std::min(line.size() - 1, at + kLegVertices) : at - std::min(at, kLegVertices);
+    const std::size_t near = forward ? std::min(at + 1, line.size() - 1) : (at > 0 ? at - 1 : 0);
+    std::size_t best = near;
+    for (std::size_t far = near; far != last;) {
+        far = forward ? far + 1 : far - 1;
+        bool straight = true;
+        for (std::size_t k = std::min(at, far) + 1; k < std::max(at, far) && straight; ++k) {
+            straight = segmentDistance(line[k], line[at], line[far]) <= kLegStraightness;
+        }
+        if (!straight) break;
+        best = far;
+    }
+    return best;
+}
+
 // Where thick ink turns a corner, the trace cuts across it with up to
 // kCornerCutSegments short segments. When the segments before and after are at least twice as
 // long and their lines meet on the ink near the cut, the cut is replaced by
@@ -198,26 +223,31 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
     std::size_t i = 1;
     while (i + 2 < line.size()) {
         bool sharpened = false;
+        const std::size_t legFrom = straightLegEnd(line, i, false);
         for (std::size_t j = i + 1; j <= i + kCornerCutSegments && j + 1 < line.size() && !sharpened; ++j) {
-            const Point& a = line[i - 1];
+            const std::size_t legTo = straightLegEnd(line, j, true);
+            const Point& a = line[legFrom];
             const Point& b = line[i];
             const Point& c = line[j];
-            const Point& d = line[j + 1];
+            const Point& d = line[legTo];
             const double cut = distance(b, c);
             const double before = distance(a, b), after = distance(c, d);
             // A leg that ends the line is where a thick stroke ends, and
             // bends there: it must be longer to tell a corner.
-            const double legsBefore = i == 1 ? kEndCornerLegs : kCornerLegs;
-            const double legsAfter = j + 2 == line.size() ? kEndCornerLegs : kCornerLegs;
+            const double legsBefore = legFrom == 0 ? kEndCornerLegs : kCornerLegs;
+            const double legsAfter = legTo + 1 == line.size() ? kEndCornerLegs : kCornerLegs;
             if (before < legsBefore * cut || after < legsAfter * cut || cut < 1e-9) continue;
             // The lines a-b and c-d; their crossing x = b + t (b - a).
             const Point u{(b.x - a.x) / before, (b.y - a.y) / before};
             const Point v{(d.x - c.x) / after, (d.y - c.y) / after};
             const double sine = u.x * v.y - u.y * v.x;
             if (std::abs(sine) < kCornerSine) continue;
-            // The cut runs near the inner side of the corner; the legs tell
-            // how thick the stroke is.
-            const double radius = std::max(inkRadius(bitmap, b), inkRadius(bitmap, c));
+            // The cut runs near the inner side of the corner, where the ink
+            // reaches less far than the stroke is thick: the legs' middles
+            // tell that.
+            const double radius = std::max({inkRadius(bitmap, b), inkRadius(bitmap, c),
+                                            inkRadius(bitmap, {(a.x + b.x) / 2, (a.y + b.y) / 2}),
+                                            inkRadius(bitmap, {(c.x + d.x) / 2, (c.y + d.y) / 2})});
             // The sharper the corner, the longer the cut and the further the
             // tip beyond it: the stroke's half width over the sine of half
             // the corner's angle.
