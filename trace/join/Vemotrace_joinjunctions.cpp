@@ -175,6 +175,11 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
     }
     old.x /= static_cast<double>(members.size());
     old.y /= static_cast<double>(members.size());
+    // The junction moves at most two half widths of the widest arm, or of
+    // the ink at the junction: where a stroke meets another at a slant, the
+    // squares pull the junction into the acute side, near the paper, where
+    // the ink's half width is much less than the strokes'.
+    double widest = reach;
     // Least squares: the point p that minimises the sum of squared
     // distances to the arms' lines solves A p = b.
     double axx = 0.0, axy = 0.0, ayy = 0.0, bx = 0.0, by = 0.0;
@@ -212,14 +217,19 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         arm.cut = std::min(from, 0.5 * length);
         arm.clear = clear;
         arm.half = half;
+        widest = std::max(widest, half);
         samples.resize(arm.firstSample);
         sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
         arm.sampleCount = samples.size() - arm.firstSample;
         mine = {samples.data() + arm.firstSample, arm.sampleCount};
         if (length < from + std::max(3.0, 2.0 * half)) continue;
         Point c, u;
+        // An arm that runs into another junction may bend into that one's
+        // ink too: then its straight part ends a stroke's width before it.
+        const double beforeNext = length - 1.0 - 2.0 * half;
         if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
-            (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
+            (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u)) &&
+            (!joiner.isJunction(arm.end ^ 1) || !fitArm(mine, from, std::min(to, beforeNext), c, u))) {
             continue;
         }
         const double nx = -u.y, ny = u.x;
@@ -234,7 +244,7 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
     const double smallest = (trace - std::sqrt(std::max(0.0, trace * trace - 4.0 * det))) / 2;
     if (smallest < kMinSpread) return;
     const Point centre{(ayy * bx - axy * by) / det, (axx * by - axy * bx) / det};
-    if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * reach ||
+    if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * widest ||
         inkRadius(bitmap, centre) <= 0.0) {
         return;
     }
