@@ -165,10 +165,10 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
         // The segment was found thick; the point itself may lie close to
         // one edge, which is where it most needs moving.
         const Point n{-u.y, u.x};
-        const double a = inkExtent(bitmap, dense[k], n, kRecentreReach);
-        if (a >= kRecentreReach) continue;  // a blob, not a stroke
-        const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kRecentreReach);
-        if (b >= kRecentreReach) continue;
+        const double a = inkExtent(bitmap, dense[k], n, kWideRecentreReach);
+        if (a >= kWideRecentreReach) continue;  // a blob, not a stroke
+        const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kWideRecentreReach);
+        if (b >= kWideRecentreReach) continue;
         shifts[k] = {a, b, n};
         widths.push_back(a + b);
     }
@@ -179,9 +179,13 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
     std::nth_element(widths.begin(), middle, widths.end());
     const double usual = *middle;
+    // Ink reaching further to one side than a point up to 4 pixels off the
+    // middle of the usual stroke sees is a blob, or the other leg of a
+    // corner, unless the stroke is that wide.
+    const double farthest = std::max(kRecentreReach, usual - 2.0);
     for (std::size_t k = ring ? 0 : 1; k + 1 < dense.size(); ++k) {
         const auto [a, b, n] = shifts[k];
-        if (a + b < kThickInk) continue;
+        if (a + b < kThickInk || std::max(a, b) >= farthest) continue;
         const bool likeTheStroke = a + b <= kWidthSlack * usual + 1.0;
         if (!likeTheStroke && std::max(a, b) > kMaxImbalance * std::min(a, b) + 1.0) continue;
         // Near a junction the other lines' ink is measured too.
