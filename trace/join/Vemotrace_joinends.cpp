@@ -59,9 +59,11 @@ constexpr double kThinRadius = 2.0;
 // Squares round a bump on the edge of thick ink can leave a small loop
 // that leaves a junction and comes back to it, round no paper: at most
 // kKnotLoopFactor times the ink's half width long (a circle of that
-// radius), on ink at least kThickInk wide. A loop round paper is a hole
-// in the ink, which may be drawn.
+// radius), on ink at least kKnotLoopInk wide. A loop round paper is a hole
+// in the ink, which may be drawn; where thinner strokes cross, a loop may
+// be the way of one of them.
 constexpr double kKnotLoopFactor = 2.0 * 3.14159;
+constexpr double kKnotLoopInk = 8.0;
 
 }  // namespace ends
 
@@ -107,9 +109,12 @@ void Joiner::removeSpurs() {
 
 bool Joiner::removeEndFork(int32_t v, double radius) {
     // First with the limit of the thickest ink measured, to find the
-    // one long line; then with the limit of the ink across it.
+    // one long line (the longest; a short piece of a stroke between two
+    // breaks may be no longer than that limit); then with the limit of the
+    // ink across it, which the stroke must pass and no branch.
     constexpr double kMostBranch = kSpurSlack + kForkFactor * kMostForkRadius;
     int32_t stroke = kNone;
+    double strokeLength = 0.0;
     double longestBranch = 0.0;
     for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
         const int32_t end = nodes.order[k];
@@ -117,12 +122,13 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
         // A loop runs to both corners and back: it counts half.
         const double length = spurLength(end, 2.0 * kMostBranch, v);
         const double branch = isLoop(end, v) ? length / 2.0 : length;
-        if (branch <= kMostBranch) {
-            longestBranch = std::max(longestBranch, branch);
-        } else if (stroke != kNone) {
-            return false;
-        } else {
+        if (branch > kMostBranch && strokeLength > kMostBranch) return false;
+        if (branch > strokeLength) {
+            if (stroke != kNone) longestBranch = std::max(longestBranch, strokeLength);
             stroke = end;
+            strokeLength = branch;
+        } else {
+            longestBranch = std::max(longestBranch, branch);
         }
     }
     if (stroke == kNone) return false;
@@ -135,7 +141,8 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
     const double back = std::min(reach, lengths[stroke / 2]) / 2;
     const Point at{tip.x - back * aim.x, tip.y - back * aim.y};
     const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
-    if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
+    const double branchLimit = kSpurSlack + kForkFactor * across;
+    if (across < kForkHalfWidth || longestBranch > branchLimit || strokeLength <= branchLimit) return false;
     // The branches end on the stroke's own ink ahead of v, where it
     // ends: a short stroke that crosses there leaves it.
     const double ahead = inkExtent(bitmap, tip, aim, kMostBranch) + 0.5;
@@ -157,7 +164,7 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
 }
 
 bool Joiner::isKnotLoop(int32_t end, int32_t v, double radius) const {
-    if (2.0 * radius < kThickInk) return false;
+    if (2.0 * radius < kKnotLoopInk) return false;
     const double limit = kKnotLoopFactor * radius;
     if (spurLength(end, limit, v) > limit) return false;
     std::vector<Point> ring;

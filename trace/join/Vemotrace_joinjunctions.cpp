@@ -224,12 +224,8 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         mine = {samples.data() + arm.firstSample, arm.sampleCount};
         if (length < from + std::max(3.0, 2.0 * half)) continue;
         Point c, u;
-        // An arm that runs into another junction may bend into that one's
-        // ink too: then its straight part ends a stroke's width before it.
-        const double beforeNext = length - 1.0 - 2.0 * half;
         if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
-            (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u)) &&
-            (!joiner.isJunction(arm.end ^ 1) || !fitArm(mine, from, std::min(to, beforeNext), c, u))) {
+            (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
             continue;
         }
         const double nx = -u.y, ny = u.x;

@@ -36,7 +36,7 @@ constexpr double kSharpestHalfSine = 0.25;
 // A corner's legs are taken as straight over up to kLegVertices vertices
 // that stray no more than kLegStraightness (pixels) from them.
 constexpr std::size_t kLegVertices = 4;
-constexpr double kLegStraightness = 1.0;
+constexpr double kLegStraightness = 0.5;
 // With legs shorter than twice the cut the corner lies at least this many
 // half widths off the cut.
 constexpr double kShortLegCornerOff = 0.5;
