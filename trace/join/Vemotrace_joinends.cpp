@@ -166,7 +166,7 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
 bool Joiner::isKnotLoop(int32_t end, int32_t v, double radius) const {
     if (2.0 * radius < kKnotLoopInk) return false;
     const double limit = kKnotLoopFactor * radius;
-    if (spurLength(end, limit, v) > limit) return false;
+    if (!(spurLength(end, limit, v) <= limit)) return false;  // a damaged file's NaN too
     std::vector<Point> ring;
     for (int32_t at = end, steps = 0; at != kNone && steps < lines.count(); at = partner[at ^ 1], ++steps) {
         appendPolyline(lines, at, ring);

@@ -167,8 +167,12 @@ bool enclosesPaper(const PackedBitmap& bitmap, std::span<const Point> ring) {
         left = std::min(left, p.x), right = std::max(right, p.x);
         top = std::min(top, p.y), bottom = std::max(bottom, p.y);
     }
-    for (int32_t y = pixelOf(top); y <= pixelOf(bottom); ++y) {
-        for (int32_t x = pixelOf(left); x <= pixelOf(right); ++x) {
+    // Off the image nothing is drawn: the box is cut to it, which also
+    // bounds the work for a damaged file's far points.
+    const int32_t x0 = std::max(pixelOf(left), 0), x1 = std::min(pixelOf(right), bitmap.Width() - 1);
+    const int32_t y0 = std::max(pixelOf(top), 0), y1 = std::min(pixelOf(bottom), bitmap.Height() - 1);
+    for (int32_t y = y0; y <= y1; ++y) {
+        for (int32_t x = x0; x <= x1; ++x) {
             const Point c{x + 0.5, y + 0.5};
             if (isInkAt(bitmap, c)) continue;
             bool inside = false;

@@ -119,8 +119,8 @@ Polylines diagonalRuns(const PackedBitmap& bitmap);
 // (touching at sides or corners), not a piece of a stroke the trace lost.
 bool isSpeck(const PackedBitmap& bitmap, const Point& p);
 
-// True when a paper pixel's centre lies inside the closed polyline `ring`
-// (even-odd rule; its last point joins its first).
+// True when the centre of a paper pixel of the image lies inside the closed
+// polyline `ring` (even-odd rule; its last point joins its first).
 bool enclosesPaper(const PackedBitmap& bitmap, std::span<const Point> ring);
 
 // A lone polyline no longer than kDustLength (pixels) may lie on a dot of
