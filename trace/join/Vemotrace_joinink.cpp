@@ -203,17 +203,27 @@ bool isDust(const PackedBitmap& bitmap, std::span<const Point> chain) {
     const auto isInk = [&](int32_t x, int32_t y) {
         return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
     };
-    std::pair<int32_t, int32_t> found[kDustPixels + 1];
+    const int32_t x0 = pixelOf(p.x), y0 = pixelOf(p.y);
+    if (!isInk(x0, y0)) return false;
+    // The pixels found, and a mark for each in a window round the first
+    // that a piece of kDustPixels pixels cannot leave.
+    constexpr auto kSide = static_cast<int32_t>(kDustPixels);
+    std::pair<int32_t, int32_t> found[kDustPixels];
+    uint64_t seen[2 * kDustPixels + 1] = {};
+    static_assert(2 * kDustPixels + 1 <= 64, "a window row is one word");
     std::size_t count = 0;
-    if (!isInk(pixelOf(p.x), pixelOf(p.y))) return false;
-    found[count++] = {pixelOf(p.x), pixelOf(p.y)};
+    const auto see = [&](int32_t x, int32_t y) {
+        seen[y - y0 + kSide] |= uint64_t{1} << (x - x0 + kSide);
+        found[count++] = {x, y};
+    };
+    see(x0, y0);
     for (std::size_t k = 0; k < count; ++k) {
         for (int32_t dy = -1; dy <= 1; ++dy) {
             for (int32_t dx = -1; dx <= 1; ++dx) {
-                const std::pair<int32_t, int32_t> q{found[k].first + dx, found[k].second + dy};
-                if (!isInk(q.first, q.second) || std::find(found, found + count, q) != found + count) continue;
+                const int32_t x = found[k].first + dx, y = found[k].second + dy;
+                if ((seen[y - y0 + kSide] >> (x - x0 + kSide)) & 1 || !isInk(x, y)) continue;
                 if (count == kDustPixels) return false;
-                found[count++] = q;
+                see(x, y);
             }
         }
     }
