@@ -299,25 +299,30 @@ TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
     }
 }
 
-// A bar ten pixels thick along y = 50 and a stroke as thick leaving it at
-// 45 degrees up and to the right from (40, 50); the trace puts their
-// junction in the acute side, and the bar's arm on the other side bends
-// up into the other stroke's ink on its way there, seven pixels off its
-// centre line.
-TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
-    // Fault: an arm whose course strays more than a half width (and a
-    // pixel) from its straight piece held the junction where it was.
+// A bar `thickness` pixels thick along y = 50 and a stroke as thick
+// leaving it at 45 degrees up and to the right from (40, 50).
+PackedBitmap SlantedMeeting(int32_t thickness) {
     AsciiBitmap ascii(100, 100);
-    ascii.FillBox(0, 45, 99, 54);
+    ascii.FillBox(0, 50 - thickness / 2, 99, 49 + (thickness + 1) / 2);
+    const double half = thickness / 2.0;
     for (int32_t y = 0; y < 100; ++y) {
         for (int32_t x = 40; x < 100; ++x) {
-            // Within 5 pixels of the line x - 40 = 50 - y, above the bar's middle.
-            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= 5.0 * std::sqrt(2.0) && y + 0.5 <= 50.0) {
+            // Within a half width of the line x - 40 = 50 - y, above the bar's middle.
+            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= half * std::sqrt(2.0) && y + 0.5 <= 50.0) {
                 ascii.SetInk(x, y);
             }
         }
     }
-    const PackedBitmap ink = Ink(ascii);
+    return Ink(ascii);
+}
+
+// The trace puts the junction of a slanted meeting 10 pixels thick in the
+// acute side, and the bar's arm on the other side bends up into the other
+// stroke's ink on its way there, seven pixels off its centre line.
+TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
+    // Fault: an arm whose course strays more than a half width (and a
+    // pixel) from its straight piece held the junction where it was.
+    const PackedBitmap ink = SlantedMeeting(10);
     const Point j{45, 45};
     Polylines lines;
     AddPolyline(lines, {{2.5, 50}, {30, 50}, {42, 43}, j});
@@ -459,18 +464,7 @@ TEST(JoinShape, ACornerIsPutBackWhenItsLegKeepsAVertexBeforeTheCut) {
 // the ink's half width is small, held there: it may move no further than
 // twice that, short of where its arms meet.
 TEST(JoinJunctions, AJunctionNearTheEdgeOfTheInkMovesByItsArmsWidths) {
-    // A bar 16 pixels thick along y = 50 and a stroke as thick leaving it
-    // at 45 degrees up and to the right from (40, 50).
-    AsciiBitmap ascii(100, 100);
-    ascii.FillBox(0, 42, 99, 57);
-    for (int32_t y = 0; y < 100; ++y) {
-        for (int32_t x = 40; x < 100; ++x) {
-            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= 8.0 * std::sqrt(2.0) && y + 0.5 <= 50.0) {
-                ascii.SetInk(x, y);
-            }
-        }
-    }
-    const PackedBitmap ink = Ink(ascii);
+    const PackedBitmap ink = SlantedMeeting(16);
     // 7 pixels from paper, 15 from where the arms meet.
     const Point j{53.5, 43};
     ASSERT_LT(2.0 * join::ink::inkRadius(ink, j), std::hypot(j.x - 40.0, j.y - 50.0));
