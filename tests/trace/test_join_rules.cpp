@@ -222,15 +222,20 @@ TEST(JoinGaps, AFreeEndOfAWidePenIsMovedOnToWhereTheStrokeEnds) {
     EXPECT_NEAR(lines.last(0).y, 20.0, 1e-9);
 }
 
-// Fault: points on ink 22 pixels wide left where the squares put them,
-// off the middle (the ink measured no further than 12 pixels aside).
-TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
-    const PackedBitmap wide = Ink(Band(110, 44, 10, 31));  // middle at y = 21
-    std::vector<Point> chain{{4.5, 17.0}, {104.5, 17.0}}, dense;
+// A chain along y from x = 4.5 to 104.5, re-centred on `ink`.
+std::vector<Point> Recentred(const PackedBitmap& ink, double y) {
+    std::vector<Point> chain{{4.5, y}, {104.5, y}}, dense;
     std::vector<uint8_t> movable;
     std::vector<join::shape::Across> shifts;
     std::vector<double> widths;
-    join::shape::recentre(wide, chain, dense, movable, shifts, widths, {});
+    join::shape::recentre(ink, chain, dense, movable, shifts, widths, {});
+    return chain;
+}
+
+// Fault: points on ink 22 pixels wide left where the squares put them,
+// off the middle (the ink measured no further than 12 pixels aside).
+TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
+    const std::vector<Point> chain = Recentred(Ink(Band(110, 44, 10, 31)), 17.0);  // middle at y = 21
     ASSERT_GT(chain.size(), 10u);
     // An open chain's ends stay; every point between lies in the middle.
     EXPECT_EQ(chain.front(), (Point{4.5, 17.0}));
@@ -241,12 +246,7 @@ TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
 // where the squares put them (the ink 21 pixels away on one side taken for
 // a blob); or, on a thinner stroke, ink that far taken for the stroke.
 TEST(JoinShape, PointsAnywhereAcrossA1mmPenAreRecentredButNotOnThinnerInk) {
-    const PackedBitmap wide = Ink(Band(110, 44, 10, 33));  // middle at y = 22
-    std::vector<Point> chain{{4.5, 13.0}, {104.5, 13.0}}, dense;
-    std::vector<uint8_t> movable;
-    std::vector<join::shape::Across> shifts;
-    std::vector<double> widths;
-    join::shape::recentre(wide, chain, dense, movable, shifts, widths, {});
+    const std::vector<Point> chain = Recentred(Ink(Band(110, 44, 10, 33)), 13.0);  // middle at y = 22
     ASSERT_GT(chain.size(), 10u);
     for (std::size_t k = 1; k + 1 < chain.size(); ++k) EXPECT_NEAR(chain[k].y, 22.0, 0.3) << "point " << k;
 
@@ -254,9 +254,7 @@ TEST(JoinShape, PointsAnywhereAcrossA1mmPenAreRecentredButNotOnThinnerInk) {
     // measure the blob's ink 17 pixels away, and stay.
     AsciiBitmap ascii = Band(110, 44, 10, 21);
     ascii.FillBox(40, 22, 70, 35);
-    std::vector<Point> onStroke{{4.5, 19.0}, {104.5, 19.0}};
-    join::shape::recentre(Ink(ascii), onStroke, dense, movable, shifts, widths, {});
-    for (const Point& p : onStroke) {
+    for (const Point& p : Recentred(Ink(ascii), 19.0)) {
         if (p.x > 44.0 && p.x < 66.0) {
             EXPECT_NEAR(p.y, 19.0, 1e-9) << "point at x = " << p.x;
         } else if (p.x > 10.0 && p.x < 30.0) {
@@ -349,7 +347,8 @@ TEST(JoinGaps, AFreeEndOfAPenWiderThan24PixelsIsMovedOnToo) {
     }
     Polylines lines;
     AddPolyline(lines, {{10.5, 24.0}, {94.5, 24.0}});
-    join::Joiner joiner(lines, Ink(ascii));
+    const PackedBitmap asciiInk = Ink(ascii);  // the joiner holds it
+    join::Joiner joiner(lines, asciiInk);
     joiner.extendFreeEnds();
     // The ink's end less its half width: 110 - 14.
     EXPECT_NEAR(lines.last(0).x, 96.0, 0.3);
@@ -383,7 +382,8 @@ TEST(JoinEnds, TheForkAtTheFlatEndOfA1mmPenGoes) {
     ascii.FillBox(93, 0, 99, 9);
     Polylines onward = StrokeWithEndFork();
     onward.points[onward.begin[1] + 1] = {95, 5};
-    join::Joiner kept(onward, Ink(ascii));
+    const PackedBitmap asciiInk = Ink(ascii);
+    join::Joiner kept(onward, asciiInk);
     kept.removeSpurs();
     EXPECT_FALSE(kept.removed[1]);
 }
@@ -405,7 +405,8 @@ Polylines StrokeWithLoop() {
 TEST(JoinEnds, ASmallLoopRoundNoPaperAtAThickJunctionGoes) {
     const AsciiBitmap band = Band(100, 44, 10, 33);
     Polylines lines = StrokeWithLoop();
-    join::Joiner joiner(lines, Ink(band));
+    const PackedBitmap bandInk = Ink(band);
+    join::Joiner joiner(lines, bandInk);
     joiner.removeSpurs();
     EXPECT_TRUE(joiner.removed[2]);
     EXPECT_EQ(joiner.partner[1], 2);  // the stroke runs on through the junction
@@ -414,7 +415,8 @@ TEST(JoinEnds, ASmallLoopRoundNoPaperAtAThickJunctionGoes) {
     AsciiBitmap holed = band;
     holed.SetInk(55, 18, false);
     Polylines ring = StrokeWithLoop();
-    join::Joiner kept(ring, Ink(holed));
+    const PackedBitmap holedInk = Ink(holed);
+    join::Joiner kept(ring, holedInk);
     kept.removeSpurs();
     EXPECT_FALSE(kept.removed[2]);
 }
