@@ -1,7 +1,8 @@
 // The join step's rules one at a time, on polylines and ink written out
 // here: bridging a gap, removing a spur, restoring a corner the trace cuts
 // across, straightening a junction on thick ink, the ends and middles of
-// strokes 20 pixels wide, pinholes. Each case names the fault it catches.
+// strokes 20 pixels wide and wider, their end forks and knot loops,
+// pinholes, dust. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -200,7 +201,13 @@ TEST(JoinJunctions, AThickJunctionMovesToWhereItsArmsStraightCoursesMeet) {
 
 // A stroke 20 pixels wide (1 mm at 600 dpi is 24) along y = 20, its ink
 // ending flat at x = 100.
-AsciiBitmap WideBand() { return Band(110, 40, 10, 29); }
+AsciiBitmap WideBand() {
+    AsciiBitmap ascii = Band(110, 40, 10, 29);
+    for (int32_t y = 10; y <= 29; ++y) {
+        for (int32_t x = 100; x < 110; ++x) ascii.SetInk(x, y, false);
+    }
+    return ascii;
+}
 
 // Fault: ink wider than 16 pixels taken for a blob, so a free end of a
 // 1 mm pen at 600 dpi stays where the trace stops, half a pen short.
@@ -215,19 +222,45 @@ TEST(JoinGaps, AFreeEndOfAWidePenIsMovedOnToWhereTheStrokeEnds) {
     EXPECT_NEAR(lines.last(0).y, 20.0, 1e-9);
 }
 
-// Fault: points on ink 22 pixels wide left where the squares put them,
-// off the middle (the ink measured no further than 12 pixels aside).
-TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
-    const PackedBitmap wide = Ink(Band(110, 44, 10, 31));  // middle at y = 21
-    std::vector<Point> chain{{4.5, 17.0}, {104.5, 17.0}}, dense;
+// A chain along y from x = 4.5 to 104.5, re-centred on `ink`.
+std::vector<Point> Recentred(const PackedBitmap& ink, double y) {
+    std::vector<Point> chain{{4.5, y}, {104.5, y}}, dense;
     std::vector<uint8_t> movable;
     std::vector<join::shape::Across> shifts;
     std::vector<double> widths;
-    join::shape::recentre(wide, chain, dense, movable, shifts, widths, {});
+    join::shape::recentre(ink, chain, dense, movable, shifts, widths, {});
+    return chain;
+}
+
+// Fault: points on ink 22 pixels wide left where the squares put them,
+// off the middle (the ink measured no further than 12 pixels aside).
+TEST(JoinShape, PointsOffTheMiddleOfAWidePenAreRecentred) {
+    const std::vector<Point> chain = Recentred(Ink(Band(110, 44, 10, 31)), 17.0);  // middle at y = 21
     ASSERT_GT(chain.size(), 10u);
     // An open chain's ends stay; every point between lies in the middle.
     EXPECT_EQ(chain.front(), (Point{4.5, 17.0}));
     for (std::size_t k = 1; k + 1 < chain.size(); ++k) EXPECT_NEAR(chain[k].y, 21.0, 0.3) << "point " << k;
+}
+
+// Faults: points 9 pixels off the middle of a 1 mm pen at 600 dpi left
+// where the squares put them (the ink 21 pixels away on one side taken for
+// a blob); or, on a thinner stroke, ink that far taken for the stroke.
+TEST(JoinShape, PointsAnywhereAcrossA1mmPenAreRecentredButNotOnThinnerInk) {
+    const std::vector<Point> chain = Recentred(Ink(Band(110, 44, 10, 33)), 13.0);  // middle at y = 22
+    ASSERT_GT(chain.size(), 10u);
+    for (std::size_t k = 1; k + 1 < chain.size(); ++k) EXPECT_NEAR(chain[k].y, 22.0, 0.3) << "point " << k;
+
+    // A 12-pixel stroke (middle y = 16) beside a blob: its points there
+    // measure the blob's ink 17 pixels away, and stay.
+    AsciiBitmap ascii = Band(110, 44, 10, 21);
+    ascii.FillBox(40, 22, 70, 35);
+    for (const Point& p : Recentred(Ink(ascii), 19.0)) {
+        if (p.x > 44.0 && p.x < 66.0) {
+            EXPECT_NEAR(p.y, 19.0, 1e-9) << "point at x = " << p.x;
+        } else if (p.x > 10.0 && p.x < 30.0) {
+            EXPECT_NEAR(p.y, 16.0, 0.3) << "point at x = " << p.x;
+        }
+    }
 }
 
 // Faults: a pinhole in thick ink left for the squares to ring; or paper
@@ -264,25 +297,30 @@ TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
     }
 }
 
-// A bar ten pixels thick along y = 50 and a stroke as thick leaving it at
-// 45 degrees up and to the right from (40, 50); the trace puts their
-// junction in the acute side, and the bar's arm on the other side bends
-// up into the other stroke's ink on its way there, seven pixels off its
-// centre line.
-TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
-    // Fault: an arm whose course strays more than a half width (and a
-    // pixel) from its straight piece held the junction where it was.
+// A bar `thickness` pixels thick along y = 50 and a stroke as thick
+// leaving it at 45 degrees up and to the right from (40, 50).
+PackedBitmap SlantedMeeting(int32_t thickness) {
     AsciiBitmap ascii(100, 100);
-    ascii.FillBox(0, 45, 99, 54);
+    ascii.FillBox(0, 50 - thickness / 2, 99, 49 + (thickness + 1) / 2);
+    const double half = thickness / 2.0;
     for (int32_t y = 0; y < 100; ++y) {
         for (int32_t x = 40; x < 100; ++x) {
-            // Within 5 pixels of the line x - 40 = 50 - y, above the bar's middle.
-            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= 5.0 * std::sqrt(2.0) && y + 0.5 <= 50.0) {
+            // Within a half width of the line x - 40 = 50 - y, above the bar's middle.
+            if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= half * std::sqrt(2.0) && y + 0.5 <= 50.0) {
                 ascii.SetInk(x, y);
             }
         }
     }
-    const PackedBitmap ink = Ink(ascii);
+    return Ink(ascii);
+}
+
+// The trace puts the junction of a slanted meeting 10 pixels thick in the
+// acute side, and the bar's arm on the other side bends up into the other
+// stroke's ink on its way there, seven pixels off its centre line.
+TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
+    // Fault: an arm whose course strays more than a half width (and a
+    // pixel) from its straight piece held the junction where it was.
+    const PackedBitmap ink = SlantedMeeting(10);
     const Point j{45, 45};
     Polylines lines;
     AddPolyline(lines, {{2.5, 50}, {30, 50}, {42, 43}, j});
@@ -298,6 +336,148 @@ TEST(JoinJunctions, AJunctionPulledIntoTheAcuteSideOfASlantedMeetingMovesBack) {
     for (std::size_t k = lines.begin[0]; k < lines.begin[1]; ++k) {
         EXPECT_NEAR(lines.points[k].y, 50.0, 1.0) << "point " << k;
     }
+}
+
+// Fault: ink 28 pixels wide (a 1 mm pen at 600 dpi with the bumps of a
+// scanned edge) taken for a blob, so its free end stays half a pen short.
+TEST(JoinGaps, AFreeEndOfAPenWiderThan24PixelsIsMovedOnToo) {
+    AsciiBitmap ascii = Band(120, 48, 10, 37);  // middle at y = 24
+    for (int32_t y = 10; y <= 37; ++y) {
+        for (int32_t x = 110; x < 120; ++x) ascii.SetInk(x, y, false);
+    }
+    Polylines lines;
+    AddPolyline(lines, {{10.5, 24.0}, {94.5, 24.0}});
+    const PackedBitmap asciiInk = Ink(ascii);  // the joiner holds it
+    join::Joiner joiner(lines, asciiInk);
+    joiner.extendFreeEnds();
+    // The ink's end less its half width: 110 - 14.
+    EXPECT_NEAR(lines.last(0).x, 96.0, 0.3);
+}
+
+// A band 24 rows thick (a 1 mm pen at 600 dpi), middle y = 22, ending flat
+// at x = 100, traced as a line along its middle to (80, 22) and two
+// branches from there towards the end's corners.
+Polylines StrokeWithEndFork() {
+    Polylines lines;
+    AddPolyline(lines, {{5.5, 22}, {80, 22}});
+    AddPolyline(lines, {{80, 22}, {97, 11}});
+    AddPolyline(lines, {{80, 22}, {97, 33}});
+    return lines;
+}
+
+// Faults: branches of a 1 mm pen's fork (20 pixels) taken for strokes of
+// their own, so the stroke keeps its fork and never ends free; or a
+// branch that leaves the stroke's ink removed with the fork.
+TEST(JoinEnds, TheForkAtTheFlatEndOfA1mmPenGoes) {
+    const PackedBitmap ink = Ink(Band(100, 44, 10, 33));
+    Polylines lines = StrokeWithEndFork();
+    join::Joiner joiner(lines, ink);
+    joiner.removeSpurs();
+    EXPECT_FALSE(joiner.removed[0]);
+    EXPECT_TRUE(joiner.removed[1] && joiner.removed[2]);
+    EXPECT_TRUE(joiner.isFree(1));
+
+    // A line that runs on beyond the stroke's end is a stroke of its own.
+    AsciiBitmap ascii = Band(100, 44, 10, 33);
+    ascii.FillBox(93, 0, 99, 9);
+    Polylines onward = StrokeWithEndFork();
+    onward.points[onward.begin[1] + 1] = {95, 5};
+    const PackedBitmap asciiInk = Ink(ascii);
+    join::Joiner kept(onward, asciiInk);
+    kept.removeSpurs();
+    EXPECT_FALSE(kept.removed[1]);
+}
+
+// A stroke 24 rows thick along y = 22, traced as two lines meeting at
+// (50, 22) and a small loop from there and back, as squares round a bump
+// on its edge leave it.
+Polylines StrokeWithLoop() {
+    Polylines lines;
+    AddPolyline(lines, {{2.5, 22}, {50, 22}});
+    AddPolyline(lines, {{50, 22}, {97.5, 22}});
+    AddPolyline(lines, {{50, 22}, {55, 15}, {58, 20}, {50, 22}});
+    return lines;
+}
+
+// Faults: a loop that comes back to its junction kept (a ring hanging off
+// the stroke, which cuts it in two), or a loop round a hole in the ink
+// removed as well (a drawn ring).
+TEST(JoinEnds, ASmallLoopRoundNoPaperAtAThickJunctionGoes) {
+    const AsciiBitmap band = Band(100, 44, 10, 33);
+    Polylines lines = StrokeWithLoop();
+    const PackedBitmap bandInk = Ink(band);
+    join::Joiner joiner(lines, bandInk);
+    joiner.removeSpurs();
+    EXPECT_TRUE(joiner.removed[2]);
+    EXPECT_EQ(joiner.partner[1], 2);  // the stroke runs on through the junction
+    EXPECT_EQ(joiner.partner[2], 1);
+
+    AsciiBitmap holed = band;
+    holed.SetInk(55, 18, false);
+    Polylines ring = StrokeWithLoop();
+    const PackedBitmap holedInk = Ink(holed);
+    join::Joiner kept(ring, holedInk);
+    kept.removeSpurs();
+    EXPECT_FALSE(kept.removed[2]);
+}
+
+// Faults: dust kept as a short line (the shape not looked at, or too few
+// pixels allowed), or a drawn dash, or a dot larger than dust, dropped.
+TEST(JoinInk, ARoundDotOfDustIsDirtAndADashIsNot) {
+    const auto dot = [](double radius) {
+        AsciiBitmap ascii(20, 20);
+        for (int32_t y = 0; y < 20; ++y) {
+            for (int32_t x = 0; x < 20; ++x) {
+                if (std::hypot(x + 0.5 - 10.0, y + 0.5 - 10.0) <= radius) ascii.SetInk(x, y);
+            }
+        }
+        return Ink(ascii);
+    };
+    const std::vector<Point> across{{8.5, 10.0}, {11.5, 10.0}};
+    EXPECT_TRUE(join::ink::isDust(dot(2.4), across));   // 0.2 mm at 600 dpi
+    EXPECT_FALSE(join::ink::isDust(dot(3.5), across));  // a full stop of a 0.3 mm pen
+    AsciiBitmap dash(20, 20);
+    dash.FillBox(6, 9, 13, 10);  // 8 x 2 pixels
+    EXPECT_FALSE(join::ink::isDust(Ink(dash), across));
+    // Specks of a pixel or two, strung together by the gap rules.
+    AsciiBitmap specks(20, 20);
+    specks.SetInk(6, 10);
+    specks.SetInk(9, 10);
+    specks.SetInk(10, 10);
+    specks.SetInk(13, 11);
+    EXPECT_TRUE(join::ink::isDust(Ink(specks), std::vector<Point>{{6.5, 10.5}, {9.5, 10.5}, {13.5, 11.5}}));
+}
+
+// Fault: a corner's legs taken as their last segment only, so a vertex
+// that the trace's steps leave two pixels before the cut makes the leg
+// too short and the corner stays cut.
+TEST(JoinShape, ACornerIsPutBackWhenItsLegKeepsAVertexBeforeTheCut) {
+    const PackedBitmap thick = Ink(ThickL());
+    std::vector<Point> line{{2, 14}, {26, 14.3}, {28, 14}, {30, 14.5}, {32, 16}, {33.5, 17.5}, {34, 20}, {34, 50}};
+    join::shape::sharpenCorners(thick, line);
+    ASSERT_LE(line.size(), 4u);
+    bool corner = false;
+    for (const Point& p : line) corner = corner || std::hypot(p.x - 34.0, p.y - 14.0) < 0.6;
+    EXPECT_TRUE(corner);
+    for (const Point& p : line) EXPECT_FALSE(p == (Point{32, 16})) << "a cut point left in";
+}
+
+// Fault: a junction that the squares pull to the edge of the ink, where
+// the ink's half width is small, held there: it may move no further than
+// twice that, short of where its arms meet.
+TEST(JoinJunctions, AJunctionNearTheEdgeOfTheInkMovesByItsArmsWidths) {
+    const PackedBitmap ink = SlantedMeeting(16);
+    // 7 pixels from paper, 15 from where the arms meet.
+    const Point j{53.5, 43};
+    ASSERT_LT(2.0 * join::ink::inkRadius(ink, j), std::hypot(j.x - 40.0, j.y - 50.0));
+    Polylines lines;
+    AddPolyline(lines, {{2.5, 50}, {36, 50}, {46, 46}, j});
+    AddPolyline(lines, {j, {62, 47}, {70, 50}, {97.5, 50}});
+    AddPolyline(lines, {j, {56, 34}, {88, 2}});
+    join::Joiner joiner(lines, ink);
+    join::junctions::straightenJunctions(joiner);
+    EXPECT_NEAR(lines.last(0).x, 40.0, 1.5);
+    EXPECT_NEAR(lines.last(0).y, 50.0, 1.5);
 }
 
 }  // namespace

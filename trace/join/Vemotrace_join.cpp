@@ -153,9 +153,10 @@ void TVemotrace_join::JoinLines() {
                 appendPolyline(lines, at, chain);
                 if ((at ^ 1) == other) break;
             }
-            if (joiner.isFree(end) && joiner.isFree(other) && chainLength(chain) < kSpeckLength &&
-                isSpeck(m_bitmap, chain.front())) {
-                continue;
+            if (joiner.isFree(end) && joiner.isFree(other)) {
+                const double length = chainLength(chain);
+                if (length < kSpeckLength && isSpeck(m_bitmap, chain.front())) continue;
+                if (length <= kDustLength && isDust(m_bitmap, chain)) continue;
             }
             junctions.clear();
             if (joiner.isJunction(end)) junctions.push_back(lines.endPoint(end));

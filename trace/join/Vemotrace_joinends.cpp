@@ -28,9 +28,10 @@ constexpr double kForkFactor = 2.0;
 // lines are the strokes of small letters.
 constexpr double kForkHalfWidth = 2.5;
 // Forks and hooks are looked for as if the ink were at most this thick
-// (half width, pixels): a longer branch at the end of a wider pen is a
-// stroke of its own more often than a fork.
-constexpr double kMostForkRadius = 8.0;
+// (half width, pixels): a 1 mm pen at 600 dpi, whose squares fork and loop
+// to the corners of its end as far as 25 pixels; a longer branch at the
+// end of a wider pen is a stroke of its own more often than a fork.
+constexpr double kMostForkRadius = 12.0;
 // A stroke's end that turns by more than this (cosine of 30 degrees) within
 // a fork's reach of its tip hooks off to a corner.
 constexpr double kHookCosine = 0.866;
@@ -55,6 +56,14 @@ constexpr double kNoiseHookCosine = 0.5;
 constexpr double kLoneDistance = 3.0;
 // Ink counts as thin up to this half width: three pixels across at most.
 constexpr double kThinRadius = 2.0;
+// Squares round a bump on the edge of thick ink can leave a small loop
+// that leaves a junction and comes back to it, round no paper: at most
+// kKnotLoopFactor times the ink's half width long (a circle of that
+// radius), on ink at least kKnotLoopInk wide. A loop round paper is a hole
+// in the ink, which may be drawn; where thinner strokes cross, a loop may
+// be the way of one of them.
+constexpr double kKnotLoopFactor = 2.0 * 3.14159;
+constexpr double kKnotLoopInk = 8.0;
 
 }  // namespace ends
 
@@ -84,6 +93,10 @@ void Joiner::removeSpurs() {
         for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
             const int32_t end = nodes.order[k];
             if (removed[end / 2]) continue;
+            if (isLoop(end, v)) {
+                if (isKnotLoop(end, v, radius)) spurs.push_back({end, 0.0});
+                continue;
+            }
             const double length = spurLength(end, limit);
             if (length <= limit) spurs.push_back({end, length});
         }
@@ -96,9 +109,12 @@ void Joiner::removeSpurs() {
 
 bool Joiner::removeEndFork(int32_t v, double radius) {
     // First with the limit of the thickest ink measured, to find the
-    // one long line; then with the limit of the ink across it.
+    // one long line (the longest; a short piece of a stroke between two
+    // breaks may be no longer than that limit); then with the limit of the
+    // ink across it, which the stroke must pass and no branch.
     constexpr double kMostBranch = kSpurSlack + kForkFactor * kMostForkRadius;
     int32_t stroke = kNone;
+    double strokeLength = 0.0;
     double longestBranch = 0.0;
     for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
         const int32_t end = nodes.order[k];
@@ -106,12 +122,13 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
         // A loop runs to both corners and back: it counts half.
         const double length = spurLength(end, 2.0 * kMostBranch, v);
         const double branch = isLoop(end, v) ? length / 2.0 : length;
-        if (branch <= kMostBranch) {
-            longestBranch = std::max(longestBranch, branch);
-        } else if (stroke != kNone) {
-            return false;
-        } else {
+        if (branch > kMostBranch && strokeLength > kMostBranch) return false;
+        if (branch > strokeLength) {
+            if (stroke != kNone) longestBranch = std::max(longestBranch, strokeLength);
             stroke = end;
+            strokeLength = branch;
+        } else {
+            longestBranch = std::max(longestBranch, branch);
         }
     }
     if (stroke == kNone) return false;
@@ -124,7 +141,8 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
     const double back = std::min(reach, lengths[stroke / 2]) / 2;
     const Point at{tip.x - back * aim.x, tip.y - back * aim.y};
     const double across = (inkExtent(bitmap, at, {-aim.y, aim.x}) + inkExtent(bitmap, at, {aim.y, -aim.x})) / 2;
-    if (across < kForkHalfWidth || longestBranch > kSpurSlack + kForkFactor * across) return false;
+    const double branchLimit = kSpurSlack + kForkFactor * across;
+    if (across < kForkHalfWidth || longestBranch > branchLimit || strokeLength <= branchLimit) return false;
     // The branches end on the stroke's own ink ahead of v, where it
     // ends: a short stroke that crosses there leaves it.
     const double ahead = inkExtent(bitmap, tip, aim, kMostBranch) + 0.5;
@@ -143,6 +161,18 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
     // A free end that the first bridging has not weighed.
     movedEnd[stroke] = 1;
     return true;
+}
+
+bool Joiner::isKnotLoop(int32_t end, int32_t v, double radius) const {
+    if (2.0 * radius < kKnotLoopInk) return false;
+    const double limit = kKnotLoopFactor * radius;
+    if (!(spurLength(end, limit, v) <= limit)) return false;  // a damaged file's NaN too
+    std::vector<Point> ring;
+    for (int32_t at = end, steps = 0; at != kNone && steps < lines.count(); at = partner[at ^ 1], ++steps) {
+        appendPolyline(lines, at, ring);
+        if (nodes.nodeOf[at ^ 1] == v) break;
+    }
+    return !enclosesPaper(bitmap, ring);
 }
 
 double Joiner::spurLength(int32_t end, double limit, int32_t home) const {

@@ -104,6 +104,11 @@ struct Joiner {
     // it); more than `limit` otherwise.
     double spurLength(int32_t end, double limit, int32_t home = kNone) const;
 
+    // True when the chain that starts with `end` at node v is a small loop
+    // back to v round no paper (see kKnotLoopFactor); `radius`: the ink's
+    // half width at v.
+    bool isKnotLoop(int32_t end, int32_t v, double radius) const;
+
     void removeChain(int32_t end);
 
     // Pairs the two live ends at node v.

@@ -160,6 +160,92 @@ bool isSpeck(const PackedBitmap& bitmap, const Point& p) {
     return true;
 }
 
+bool enclosesPaper(const PackedBitmap& bitmap, std::span<const Point> ring) {
+    if (ring.size() < 3) return false;
+    double left = ring[0].x, right = left, top = ring[0].y, bottom = top;
+    for (const Point& p : ring) {
+        left = std::min(left, p.x), right = std::max(right, p.x);
+        top = std::min(top, p.y), bottom = std::max(bottom, p.y);
+    }
+    // Off the image nothing is drawn: the box is cut to it, which also
+    // bounds the work for a damaged file's far points.
+    const int32_t x0 = std::max(pixelOf(left), 0), x1 = std::min(pixelOf(right), bitmap.Width() - 1);
+    const int32_t y0 = std::max(pixelOf(top), 0), y1 = std::min(pixelOf(bottom), bitmap.Height() - 1);
+    for (int32_t y = y0; y <= y1; ++y) {
+        for (int32_t x = x0; x <= x1; ++x) {
+            const Point c{x + 0.5, y + 0.5};
+            if (isInkAt(bitmap, c)) continue;
+            bool inside = false;
+            for (std::size_t k = 0, j = ring.size() - 1; k < ring.size(); j = k++) {
+                const Point& a = ring[k];
+                const Point& b = ring[j];
+                if ((a.y > c.y) != (b.y > c.y) && c.x < a.x + (b.x - a.x) * (c.y - a.y) / (b.y - a.y)) inside = !inside;
+            }
+            if (inside) return true;
+        }
+    }
+    return false;
+}
+
+// A dot of dust 0.2 mm across at 600 dpi covers about 20 pixels; a dot of
+// 0.25 mm or more (a full stop drawn with the finest pen) is kept.
+constexpr std::size_t kDustPixels = 24;
+// The ratio of a dot's longest axis to its shortest (their second moments'
+// roots): a round dot with bumps on its edge measures up to about 1.4; a
+// drawn dash of a pen's width is at least twice as long as wide.
+constexpr double kDustElongation = 1.6;
+
+bool isDust(const PackedBitmap& bitmap, std::span<const Point> chain) {
+    if (chain.empty()) return false;
+    // Specks that the gap rules strung together.
+    if (std::all_of(chain.begin(), chain.end(), [&](const Point& p) { return isSpeck(bitmap, p); })) return true;
+    const Point& p = chain[chain.size() / 2];
+    const auto isInk = [&](int32_t x, int32_t y) {
+        return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);
+    };
+    const int32_t x0 = pixelOf(p.x), y0 = pixelOf(p.y);
+    if (!isInk(x0, y0)) return false;
+    // The pixels found, and a mark for each in a window round the first
+    // that a piece of kDustPixels pixels cannot leave.
+    constexpr auto kSide = static_cast<int32_t>(kDustPixels);
+    std::pair<int32_t, int32_t> found[kDustPixels];
+    uint64_t seen[2 * kDustPixels + 1] = {};
+    static_assert(2 * kDustPixels + 1 <= 64, "a window row is one word");
+    std::size_t count = 0;
+    const auto see = [&](int32_t x, int32_t y) {
+        seen[y - y0 + kSide] |= uint64_t{1} << (x - x0 + kSide);
+        found[count++] = {x, y};
+    };
+    see(x0, y0);
+    for (std::size_t k = 0; k < count; ++k) {
+        for (int32_t dy = -1; dy <= 1; ++dy) {
+            for (int32_t dx = -1; dx <= 1; ++dx) {
+                const int32_t x = found[k].first + dx, y = found[k].second + dy;
+                if ((seen[y - y0 + kSide] >> (x - x0 + kSide)) & 1 || !isInk(x, y)) continue;
+                if (count == kDustPixels) return false;
+                see(x, y);
+            }
+        }
+    }
+    // The second moments of the pixels about their mean: their
+    // eigenvalues are the squared spreads along the dot's axes.
+    double mx = 0.0, my = 0.0;
+    for (std::size_t k = 0; k < count; ++k) mx += found[k].first, my += found[k].second;
+    mx /= static_cast<double>(count);
+    my /= static_cast<double>(count);
+    // A pixel is a square, not a point: it spreads 1/12 along each axis.
+    double xx = 1.0 / 12, xy = 0.0, yy = 1.0 / 12;
+    for (std::size_t k = 0; k < count; ++k) {
+        const double dx = found[k].first - mx, dy = found[k].second - my;
+        xx += dx * dx / static_cast<double>(count);
+        xy += dx * dy / static_cast<double>(count);
+        yy += dy * dy / static_cast<double>(count);
+    }
+    const double half = (xx + yy) / 2, root = std::sqrt(std::max(0.0, half * half - (xx * yy - xy * xy)));
+    const double longest = half + root, shortest = half - root;
+    return longest <= kDustElongation * kDustElongation * shortest;
+}
+
 int32_t fillPinholes(PackedBitmap& bitmap) {
     const int32_t width = bitmap.Width(), height = bitmap.Height();
     const auto isInk = [&](int32_t x, int32_t y) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "trace/Vemotrace_packed.h"
 #include "trace/join/Vemotrace_joinlines.h"
@@ -14,10 +15,10 @@ namespace join::ink {
 using namespace join::lines;
 
 // The ink's thickness is looked for this far; thicker ink counts as this
-// (strokes up to 24 pixels wide, a 1 mm pen at 600 dpi, are measured;
-// thicker ink is a blob). The probe's window of 2 x 12 + 1 columns fits a
-// word.
-constexpr int32_t kMaxInkRadius = 12;
+// (strokes up to 32 pixels wide are measured: a 1 mm pen at 600 dpi is 24,
+// and the bumps on a scanned edge widen it by a pixel or two; thicker ink
+// is a blob). The probe's window of 2 x 16 + 1 columns fits a word.
+constexpr int32_t kMaxInkRadius = 16;
 // Ink at least this wide (pixels) counts as thick: the trace follows
 // thinner ink exactly.
 constexpr double kThickInk = 3.0;
@@ -117,6 +118,21 @@ Polylines diagonalRuns(const PackedBitmap& bitmap);
 // True when the ink under p is a lone speck of at most kSpeckPixels pixels
 // (touching at sides or corners), not a piece of a stroke the trace lost.
 bool isSpeck(const PackedBitmap& bitmap, const Point& p);
+
+// True when the centre of a paper pixel of the image lies inside the closed
+// polyline `ring` (even-odd rule; its last point joins its first).
+bool enclosesPaper(const PackedBitmap& bitmap, std::span<const Point> ring);
+
+// A lone polyline no longer than kDustLength (pixels) may lie on a dot of
+// dust (up to 0.2 mm across, five pixels at 600 dpi), which the trace
+// turns into a short line, or on specks that the gaps between them let the
+// join step string together. True when the ink under the chain's middle
+// is such a dot: a lone piece of at most kDustPixels pixels (touching at
+// sides or corners) with no line-like extent, its longest axis at most
+// kDustElongation times its shortest (a dash drawn with any pen is longer
+// than that); or when every point of the chain lies on a speck.
+constexpr double kDustLength = 6.0;
+bool isDust(const PackedBitmap& bitmap, std::span<const Point> chain);
 
 // A pinhole in thick ink (paper of at most kPinholePixels pixels, touching
 // at sides or corners, with ink at least two pixels deep all round) is

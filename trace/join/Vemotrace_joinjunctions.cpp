@@ -175,6 +175,11 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
     }
     old.x /= static_cast<double>(members.size());
     old.y /= static_cast<double>(members.size());
+    // The junction moves at most two half widths of the widest arm, or of
+    // the ink at the junction: where a stroke meets another at a slant, the
+    // squares pull the junction into the acute side, near the paper, where
+    // the ink's half width is much less than the strokes'.
+    double widest = reach;
     // Least squares: the point p that minimises the sum of squared
     // distances to the arms' lines solves A p = b.
     double axx = 0.0, axy = 0.0, ayy = 0.0, bx = 0.0, by = 0.0;
@@ -212,6 +217,7 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         arm.cut = std::min(from, 0.5 * length);
         arm.clear = clear;
         arm.half = half;
+        widest = std::max(widest, half);
         samples.resize(arm.firstSample);
         sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
         arm.sampleCount = samples.size() - arm.firstSample;
@@ -234,7 +240,7 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
     const double smallest = (trace - std::sqrt(std::max(0.0, trace * trace - 4.0 * det))) / 2;
     if (smallest < kMinSpread) return;
     const Point centre{(ayy * bx - axy * by) / det, (axx * by - axy * bx) / det};
-    if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * reach ||
+    if (!std::isfinite(centre.x) || !std::isfinite(centre.y) || distance(centre, old) > 2.0 * widest ||
         inkRadius(bitmap, centre) <= 0.0) {
         return;
     }

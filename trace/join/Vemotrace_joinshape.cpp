@@ -35,6 +35,10 @@ constexpr std::size_t kCornerCutSegments = 4;
 constexpr double kCornerLegs = 1.0;
 constexpr double kEndCornerLegs = 2.0;
 constexpr double kSharpestHalfSine = 0.25;
+// A corner's legs are taken as straight over up to kLegVertices vertices
+// that stray no more than kLegStraightness (pixels) from them.
+constexpr std::size_t kLegVertices = 4;
+constexpr double kLegStraightness = 0.5;
 // With legs shorter than twice the cut the corner lies at least this many
 // half widths off the cut.
 constexpr double kShortLegCornerOff = 0.5;
@@ -176,10 +180,10 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
         // The segment was found thick; the point itself may lie close to
         // one edge, which is where it most needs moving.
         const Point n{-u.y, u.x};
-        const double a = inkExtent(bitmap, dense[k], n, kRecentreReach);
-        if (a >= kRecentreReach) continue;  // a blob, not a stroke
-        const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kRecentreReach);
-        if (b >= kRecentreReach) continue;
+        const double a = inkExtent(bitmap, dense[k], n, kWideRecentreReach);
+        if (a >= kWideRecentreReach) continue;  // a blob, not a stroke
+        const double b = inkExtent(bitmap, dense[k], {-n.x, -n.y}, kWideRecentreReach);
+        if (b >= kWideRecentreReach) continue;
         shifts[k] = {a, b, n};
         widths.push_back(a + b);
     }
@@ -190,9 +194,13 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     const auto middle = widths.begin() + static_cast<std::ptrdiff_t>(widths.size() / 2);
     std::nth_element(widths.begin(), middle, widths.end());
     const double usual = *middle;
+    // Ink reaching further to one side than a point up to 4 pixels off the
+    // middle of the usual stroke sees is a blob, or the other leg of a
+    // corner, unless the stroke is that wide.
+    const double farthest = std::max(kRecentreReach, usual - 2.0);
     for (std::size_t k = ring ? 0 : 1; k + 1 < dense.size(); ++k) {
         const auto [a, b, n] = shifts[k];
-        if (a + b < kThickInk) continue;
+        if (a + b < kThickInk || std::max(a, b) >= farthest) continue;
         const bool likeTheStroke = a + b <= kWidthSlack * usual + 1.0;
         if (!likeTheStroke && std::max(a, b) > kMaxImbalance * std::min(a, b) + 1.0) continue;
         // Near a junction the other lines' ink is measured too.
@@ -205,6 +213,27 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
     if (ring) chain.back() = chain.front();
 }
 
+// The far end of the straight leg that ends at line[at], going back
+// (forward with `forward`): the furthest vertex, up to kLegVertices away,
+// whose chord to line[at] passes within kLegStraightness of every vertex
+// between. The trace's pixel steps leave vertices on a thick stroke's
+// straight legs that simplifying keeps.
+std::size_t straightLegEnd(const std::vector<Point>& line, std::size_t at, bool forward) {
+    const std::size_t last = forward ? std::min(line.size() - 1, at + kLegVertices) : at - std::min(at, kLegVertices);
+    const std::size_t near = forward ? std::min(at + 1, line.size() - 1) : (at > 0 ? at - 1 : 0);
+    std::size_t best = near;
+    for (std::size_t far = near; far != last;) {
+        far = forward ? far + 1 : far - 1;
+        bool straight = true;
+        for (std::size_t k = std::min(at, far) + 1; k < std::max(at, far) && straight; ++k) {
+            straight = segmentDistance(line[k], line[at], line[far]) <= kLegStraightness;
+        }
+        if (!straight) break;
+        best = far;
+    }
+    return best;
+}
+
 // Where thick ink turns a corner, the trace cuts across it with up to
 // kCornerCutSegments short segments. When the segments before and after are at least twice as
 // long and their lines meet on the ink near the cut, the cut is replaced by
@@ -213,26 +242,31 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
     std::size_t i = 1;
     while (i + 2 < line.size()) {
         bool sharpened = false;
+        const std::size_t legFrom = straightLegEnd(line, i, false);
         for (std::size_t j = i + 1; j <= i + kCornerCutSegments && j + 1 < line.size() && !sharpened; ++j) {
-            const Point& a = line[i - 1];
+            const std::size_t legTo = straightLegEnd(line, j, true);
+            const Point& a = line[legFrom];
             const Point& b = line[i];
             const Point& c = line[j];
-            const Point& d = line[j + 1];
+            const Point& d = line[legTo];
             const double cut = distance(b, c);
             const double before = distance(a, b), after = distance(c, d);
             // A leg that ends the line is where a thick stroke ends, and
             // bends there: it must be longer to tell a corner.
-            const double legsBefore = i == 1 ? kEndCornerLegs : kCornerLegs;
-            const double legsAfter = j + 2 == line.size() ? kEndCornerLegs : kCornerLegs;
+            const double legsBefore = legFrom == 0 ? kEndCornerLegs : kCornerLegs;
+            const double legsAfter = legTo + 1 == line.size() ? kEndCornerLegs : kCornerLegs;
             if (before < legsBefore * cut || after < legsAfter * cut || cut < 1e-9) continue;
             // The lines a-b and c-d; their crossing x = b + t (b - a).
             const Point u{(b.x - a.x) / before, (b.y - a.y) / before};
             const Point v{(d.x - c.x) / after, (d.y - c.y) / after};
             const double sine = u.x * v.y - u.y * v.x;
             if (std::abs(sine) < kCornerSine) continue;
-            // The cut runs near the inner side of the corner; the legs tell
-            // how thick the stroke is.
-            const double radius = std::max(inkRadius(bitmap, b), inkRadius(bitmap, c));
+            // The cut runs near the inner side of the corner, where the ink
+            // reaches less far than the stroke is thick: the legs' middles
+            // tell that.
+            const double radius = std::max({inkRadius(bitmap, b), inkRadius(bitmap, c),
+                                            inkRadius(bitmap, {(a.x + b.x) / 2, (a.y + b.y) / 2}),
+                                            inkRadius(bitmap, {(c.x + d.x) / 2, (c.y + d.y) / 2})});
             // The sharper the corner, the longer the cut and the further the
             // tip beyond it: the stroke's half width over the sine of half
             // the corner's angle.

@@ -18,6 +18,10 @@ using namespace join::ink;
 // up to 4 pixels off its middle; beyond is a blob. The junctions measure
 // across as far.
 constexpr double kRecentreReach = 16.0;
+// On a stroke wider than that, whose usual width the chain measures, a
+// point may lie anywhere across it (on a curve the squares put points near
+// its inner edge): there the ink is measured up to this far.
+constexpr double kWideRecentreReach = 26.0;
 // Two lines meet at a corner when the sine of their angle exceeds this
 // (the sine of 30 degrees); the free ends' corners use it too.
 constexpr double kCornerSine = 0.5;
