@@ -1,7 +1,9 @@
 // Vemotrace_fit: the optional fitting of the joined polylines into CAD
 // entities, run after the join step when the user asks for it.
 //
-// Each polyline of the lines file becomes a chain of entities:
+// Polylines that meet end to end where no third one ends are first joined
+// into one (a stroke the join step left in pieces); each polyline so
+// chained becomes a chain of entities:
 //  - a closed ring that is round, and touches no other polyline, one CIRCLE;
 //  - otherwise, from its first point on, the longest stretch that one LINE
 //    or one ARC follows within the tolerance, again and again to its end;
@@ -102,7 +104,8 @@ public:
     TVemotrace_fit(std::string linesPath, PackedBitmap&& ink, FitOptions options) = delete;  // kept, not copied
 
     // The polylines given in memory instead (fuzz targets, tests): polyline
-    // k runs from points[begin[k]] up to points[begin[k + 1]].
+    // k runs from points[begin[k]] up to points[begin[k + 1]]. The chains
+    // of the result are the polylines after the joining above, so fewer.
     static FitResult FitPolylines(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
                                   const PackedBitmap& ink, const FitOptions& options);
 

@@ -210,18 +210,80 @@ TEST(Fit, SnappedLinesAreExactAndKeepTheirMeetingPoints) {
     FitOptions options;
     options.snapAngles = true;
     const FitResult result = Fit(input, options);
+    // The level line, the upright one and the arc meet end to end in pairs:
+    // one chain.
     ASSERT_EQ(result.entities.size(), 4u);
+    ASSERT_EQ(result.ChainCount(), 2u);
     const FitEntity& level = result.entities[0];
     const FitEntity& upright = result.entities[1];
     EXPECT_EQ(level.start.y, level.end.y);
     EXPECT_EQ(upright.start.x, upright.end.x);
     EXPECT_EQ(level.end, upright.start);
-    EXPECT_EQ(result.entities[2].end, (Point{100, 2}));
-    const FitEntity& arc = result.entities[3];
+    EXPECT_EQ(result.entities[3].end, (Point{100, 2}));
+    const FitEntity& arc = result.entities[2];
     ASSERT_EQ(arc.kind, EntityKind::Arc);
     EXPECT_EQ(arc.start, upright.end);
     EXPECT_NEAR(distance(arc.centre, arc.start), arc.radius, 1e-9);
     EXPECT_NEAR(distance(arc.centre, arc.end), arc.radius, 1e-9);
+}
+
+// Faults: pieces that meet in pairs fitted apart (a circle in quarters
+// gives four arcs), pieces chained across a junction of three (the
+// junction lost), an open ring the join step left not closed into its
+// circle or a drawn three-quarter arc taken for one, a small circle's few
+// vertices refused, one vertex a pixel off refusing a ring whose other
+// vertices lie close (the circle fitted to the many, not to all).
+TEST(Fit, StrokesInPiecesAndRingsLeftOpenBecomeOneEntity) {
+    using K = EntityKind;
+    const Point c{100, 100};
+    {
+        Input quarters;
+        for (int k = 0; k < 4; ++k) quarters.Add(ArcPoints(c, 30, k * pi / 2, pi / 2, 8));
+        const FitResult result = Fit(quarters);
+        EXPECT_EQ(Kinds(result), (std::vector<K>{K::Circle}));
+    }
+    {
+        Input junction;  // three arcs from one point: no chaining there
+        junction.Add(ArcPoints(c, 30, 0, pi / 2, 8));
+        junction.Add(ArcPoints(c, 30, 0, -pi / 2, 8));
+        junction.Add({{130, 100}, {180, 100}});
+        const FitResult result = Fit(junction);
+        ASSERT_EQ(result.ChainCount(), 3u);
+        for (std::size_t chain = 0; chain < 3; ++chain) {
+            EXPECT_EQ(result.entities[result.chainBegin[chain]].start, (Point{130, 100}));
+        }
+    }
+    const struct {
+        const char* name;
+        std::vector<Point> polyline;
+        double tolerance;
+        K kind;
+    } cases[] = {
+        {"ring open by 30 degrees", ArcPoints(c, 30, 0, 11 * pi / 6, 22), 1.0, K::Circle},
+        {"drawn arc of three quarters", ArcPoints(c, 30, 0, 3 * pi / 2, 18), 1.0, K::Arc},
+        {"circle of 5 px with 64 degrees a vertex", [&] {
+             std::vector<Point> ring;
+             for (const double degrees : {0, 50, 114, 178, 232, 296, 360}) {
+                 ring.push_back({c.x + 5 * std::cos(degrees * pi / 180), c.y + 5 * std::sin(degrees * pi / 180)});
+             }
+             ring.back() = ring.front();
+             return ring;
+         }(), 1.0, K::Circle},
+        {"ring with one vertex 1.1 px off", [&] {
+             std::vector<Point> ring = ArcPoints(c, 20, 0, 2 * pi, 24);
+             ring[6].y += 1.1;  // at the bottom, pushed outwards
+             return ring;
+         }(), 1.0, K::Circle},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Input input;
+        input.Add(test.polyline);
+        FitOptions options;
+        options.tolerance = test.tolerance;
+        const FitResult result = Fit(input, options);
+        EXPECT_EQ(Kinds(result), (std::vector<K>{test.kind}));
+    }
 }
 
 // Faults: the lines file left as the joined polylines, an arc written

@@ -44,6 +44,60 @@ private:
     std::vector<Point> m_ends;
 };
 
+// The polylines joined end to end where exactly two ends meet, and only
+// there: the join step may leave a stroke in pieces (a small ring in four
+// quarters), and a piece on its own fits no arc or circle the stroke is.
+// A point where three or more ends meet stays the end of every chain
+// there, so a junction keeps its one point. Chains come in the order of
+// their first polyline; polylines of fewer than two points are left out.
+join::lines::Polylines chainAtTwoEnds(const std::vector<Point>& points, const std::vector<std::size_t>& begin) {
+    const std::size_t count = begin.size() - 1;
+    const auto size = [&](std::size_t k) { return begin[k + 1] - begin[k]; };
+    // End e of polyline e / 2: its first point when e is even, else its last.
+    const auto endPoint = [&](std::size_t e) { return e % 2 == 0 ? points[begin[e / 2]] : points[begin[e / 2 + 1] - 1]; };
+    std::vector<std::size_t> ends;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (size(k) < 2) continue;
+        ends.push_back(2 * k);
+        ends.push_back(2 * k + 1);
+    }
+    const auto less = [&](std::size_t a, std::size_t b) {
+        const Point &p = endPoint(a), &q = endPoint(b);
+        return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a < b)));
+    };
+    std::sort(ends.begin(), ends.end(), less);
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> partner(2 * count, kNone);
+    for (std::size_t first = 0; first < ends.size();) {
+        std::size_t last = first + 1;
+        while (last < ends.size() && endPoint(ends[last]) == endPoint(ends[first])) ++last;
+        if (last - first == 2) {
+            partner[ends[first]] = ends[first + 1];
+            partner[ends[first + 1]] = ends[first];
+        }
+        first = last;
+    }
+    join::lines::Polylines chains;
+    std::vector<bool> taken(count, false);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (taken[k] || size(k) < 2) continue;
+        // Back to the chain's first polyline, or round a ring to k again.
+        std::size_t from = 2 * k;  // the end the chain enters its polyline by
+        for (std::size_t other = partner[from]; other != kNone && other / 2 != k; other = partner[from]) from = other ^ 1;
+        const std::size_t chainStart = chains.points.size();
+        for (std::size_t end = from; end != kNone && !taken[end / 2]; end = partner[end ^ 1]) {
+            const std::size_t line = end / 2;
+            taken[line] = true;
+            const bool reversed = end % 2 == 1;
+            for (std::size_t j = chains.points.size() == chainStart ? 0 : 1; j < size(line); ++j) {
+                chains.points.push_back(points[reversed ? begin[line + 1] - 1 - j : begin[line] + j]);
+            }
+        }
+        chains.begin.push_back(chains.points.size());
+    }
+    return chains;
+}
+
 // The furthest index j up to `last` such that fits(i, j), given that
 // fits(i, good): searched by doubling and then halving, as the tests cost
 // O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
@@ -156,8 +210,17 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
     spans = std::move(mergedSpans);
 }
 
-// Fits one polyline into one chain of `out`.
-void fitPolyline(std::span<const Point> polyline, bool touchesOthers, const PackedBitmap& ink,
+// The join step may leave a drawn circle open by a gap of a few pixels
+// (where its ink is thinnest). An open polyline whose two ends touch
+// nothing is one circle when it and the chord across the gap are, and the
+// gap is at most this many radii (about 47 degrees): a drawn arc that is
+// this nearly closed is rare, an open ring the join step leaves is not.
+constexpr double kMaxRingGapRadii = 0.8;
+
+// Fits one polyline into one chain of `out`. `touchesOthers`: a ring
+// that other polylines end on; `freeEnds`: an open one whose ends touch
+// nothing.
+void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool freeEnds, const PackedBitmap& ink,
                  const FitOptions& options, FitResult& out) {
     std::vector<Point> points(polyline.begin(), polyline.end());
     const std::vector<double> segmentWidths = fit::pens::segmentWidths(points, ink);
@@ -172,6 +235,12 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, const Pack
     std::vector<FitEntity> entities;
     std::optional<FitEntity> circle;
     if (closed && !touchesOthers) circle = circleFits(points, tolerance);
+    if (!closed && freeEnds && points.size() >= 6) {
+        std::vector<Point> ring = points;
+        ring.push_back(points.front());
+        circle = circleFits(ring, tolerance);
+        if (circle && !(distance(points.front(), points.back()) <= kMaxRingGapRadii * circle->radius)) circle.reset();
+    }
     std::vector<double> widths = segmentWidths;
     if (circle) {
         entities.push_back(*circle);
@@ -241,9 +310,13 @@ std::vector<Point> FlattenCurve(const FitEntity& entity, double tolerance) {
 TVemotrace_fit::TVemotrace_fit(std::string linesPath, const PackedBitmap& ink, FitOptions options)
     : m_linesPath(std::move(linesPath)), m_ink(ink), m_options(options) {}
 
-FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
-                                       const PackedBitmap& ink, const FitOptions& options) {
-    const EndPoints ends(points, begin);
+FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
+                                       const std::vector<std::size_t>& joinedBegin, const PackedBitmap& ink,
+                                       const FitOptions& options) {
+    const EndPoints ends(joinedPoints, joinedBegin);
+    const join::lines::Polylines chains = chainAtTwoEnds(joinedPoints, joinedBegin);
+    const std::vector<Point>& points = chains.points;
+    const std::vector<std::size_t>& begin = chains.begin;
     const std::size_t count = begin.size() - 1;
     // Blocks of polylines on two threads, each into a result of its own.
     std::vector<FitResult> blocks((count + join::lines::kThreadBlock - 1) / join::lines::kThreadBlock);
@@ -254,7 +327,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& points, const s
             if (polyline.size() < 2) continue;
             // A ring's first point is its last, so it counts twice alone.
             const bool touches = ends.Count(polyline.front()) > 2;
-            fitPolyline(polyline, touches, ink, options, out);
+            const bool freeEnds = ends.Count(polyline.front()) == 1 && ends.Count(polyline.back()) == 1;
+            fitPolyline(polyline, touches, freeEnds, ink, options, out);
         }
     });
     FitResult result;

@@ -33,6 +33,11 @@ bool lineFits(std::span<const Point> points, double tolerance);
 inline constexpr double kChordSlack = 0.5;
 // At most this much of a curve (radians) between two vertices.
 inline constexpr double kMaxSegmentTurn = kPi / 3;
+// Round a closed ring the chords themselves bound the turn (a chord of a
+// quarter turn lies 0.29 radii inside the circle), and a small circle
+// traced with few vertices turns by more than kMaxSegmentTurn at a
+// vertex: a circle of 5 px radius has vertices 64 degrees apart.
+inline constexpr double kMaxRingSegmentTurn = kPi / 2;
 
 // The arc from points.front() to points.back() through the run's side of
 // its chord, when every vertex of the run lies within `tolerance` of it
@@ -41,7 +46,8 @@ inline constexpr double kMaxSegmentTurn = kPi / 3;
 std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance);
 
 // The circle through a closed ring (front() == back()) within `tolerance`
-// (its segments within tolerance + kChordSlack), round it once.
+// (its segments within tolerance + kChordSlack), round it once: the
+// algebraic fit, moved towards the least largest distance of a vertex.
 std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance);
 
 // The largest distance from the polyline's points and segments to the
