@@ -286,6 +286,46 @@ TEST(Fit, StrokesInPiecesAndRingsLeftOpenBecomeOneEntity) {
     }
 }
 
+// Faults: a rounded corner traced with few vertices (as the join step
+// leaves it) fitted as a flat arc over the leg and a second arc, the arc
+// not tangent to its lines (its centre off the legs' normals), the
+// corner's outer ends moved.
+TEST(Fit, ARoundedCornerIsLineArcLineWithTangentJoins) {
+    using K = EntityKind;
+    const Point centre{85, 115};
+    for (const double radius : {15.0, 30.0}) {
+        SCOPED_TRACE("radius " + std::to_string(radius));
+        std::vector<Point> polyline{{20, 115 - radius + 0.3}, {50, 115 - radius - 0.2}};
+        const int steps = static_cast<int>(radius / 5);  // chords within half a pixel of the arc
+        for (int k = 0; k <= steps; ++k) {
+            const double a = -pi / 2 + k * pi / 2 / steps;
+            polyline.push_back({centre.x + radius * std::cos(a), centre.y + radius * std::sin(a)});
+        }
+        polyline.push_back({centre.x + radius + 0.2, 150});
+        polyline.push_back({centre.x + radius - 0.3, 190});
+        Input input;
+        input.Add(polyline);
+        FitOptions options;
+        options.tolerance = 1.0;
+        const FitResult result = Fit(input, options);
+        ASSERT_EQ(Kinds(result), (std::vector<K>{K::Line, K::Arc, K::Line}));
+        const FitEntity& first = result.entities[0];
+        const FitEntity& arc = result.entities[1];
+        const FitEntity& last = result.entities[2];
+        EXPECT_EQ(first.start, polyline.front());
+        EXPECT_EQ(last.end, polyline.back());
+        EXPECT_NEAR(arc.radius, radius, 1.0);
+        // Tangent: the radius at each end square to the line there.
+        const auto squareness = [&](const FitEntity& line, const Point& end) {
+            const double lx = line.end.x - line.start.x, ly = line.end.y - line.start.y;
+            const double rx = end.x - arc.centre.x, ry = end.y - arc.centre.y;
+            return std::fabs(lx * rx + ly * ry) / (std::hypot(lx, ly) * std::hypot(rx, ry));
+        };
+        EXPECT_LT(squareness(first, arc.start), 1e-9);
+        EXPECT_LT(squareness(last, arc.end), 1e-9);
+    }
+}
+
 // Faults: the lines file left as the joined polylines, an arc written
 // with too few points (beyond the tolerance) or as its chord.
 TEST(Fit, TheLinesFileHoldsEachChainAsPointsWithinTheTolerance) {

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "trace/Vemotrace_records.h"
+#include "trace/fit/Vemotrace_fitcorners.h"
 #include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
 #include "trace/join/Vemotrace_joinlines.h"
@@ -98,30 +99,6 @@ join::lines::Polylines chainAtTwoEnds(const std::vector<Point>& points, const st
     return chains;
 }
 
-// The furthest index j up to `last` such that fits(i, j), given that
-// fits(i, good): searched by doubling and then halving, as the tests cost
-// O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
-template <typename Fits>
-std::size_t furthestFit(std::size_t i, std::size_t good, std::size_t last, const Fits& fits) {
-    std::size_t step = 1;
-    std::size_t bad = last + 1;
-    while (good + step <= last) {
-        if (!fits(i, good + step)) {
-            bad = good + step;
-            break;
-        }
-        good += step;
-        step *= 2;
-    }
-    if (bad == last + 1 && good < last && fits(i, last)) return last;
-    while (bad - good > 1) {
-        const std::size_t mid = good + (bad - good) / 2;
-        if (fits(i, mid)) good = mid;
-        else bad = mid;
-    }
-    return good;
-}
-
 // The index of the sharpest corner of a closed ring (points[0] ==
 // points.back()), where a chain round it best starts.
 std::size_t sharpestCorner(std::span<const Point> ring) {
@@ -181,6 +158,7 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
             i = lineEnd;
         }
     }
+    fit::corners::roundCorners(points, tolerance, out, spans);
     // Runs of one-segment lines become one polyline each.
     std::vector<FitEntity> merged;
     std::vector<std::pair<std::size_t, std::size_t>> mergedSpans;

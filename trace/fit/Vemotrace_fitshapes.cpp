@@ -292,6 +292,20 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     return circle;
 }
 
+double distanceToEntity(const Point& p, const FitEntity& entity) {
+    switch (entity.kind) {
+        case EntityKind::Line: return distanceToSegment(p, entity.start, entity.end);
+        case EntityKind::Arc: return distanceToArc(p, entity, arcSweep(entity));
+        case EntityKind::Circle: return distanceToArc(p, entity, 2 * kPi);
+        case EntityKind::Polyline: break;
+    }
+    double nearest = HUGE_VAL;
+    for (std::size_t k = 1; k < entity.points.size(); ++k) {
+        nearest = std::min(nearest, distanceToSegment(p, entity.points[k - 1], entity.points[k]));
+    }
+    return nearest;
+}
+
 double largestDistance(std::span<const Point> points, const FitEntity& entity) {
     switch (entity.kind) {
         case EntityKind::Line: {

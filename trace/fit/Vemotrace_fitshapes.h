@@ -55,6 +55,10 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
 // estimate: vertices and the segments' points nearest the centre).
 double largestDistance(std::span<const Point> points, const FitEntity& entity);
 
+// The distance from p to the entity (to an arc's end where p lies beyond
+// its sweep).
+double distanceToEntity(const Point& p, const FitEntity& entity);
+
 // Angle of p about c, and the sweep of an arc (radians, > 0).
 double angleAbout(const Point& p, const Point& c);
 double arcSweep(const FitEntity& arc);
@@ -67,5 +71,29 @@ void orientThrough(FitEntity& arc, const Point& middle);
 
 // The circle through three points; nullopt when they are (nearly) in line.
 std::optional<Point> circleCentre(const Point& a, const Point& b, const Point& c);
+
+// The furthest index j up to `last` such that fits(i, j), given that
+// fits(i, good): searched by doubling and then halving, as the tests cost
+// O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
+template <typename Fits>
+inline std::size_t furthestFit(std::size_t i, std::size_t good, std::size_t last, const Fits& fits) {
+    std::size_t step = 1;
+    std::size_t bad = last + 1;
+    while (good + step <= last) {
+        if (!fits(i, good + step)) {
+            bad = good + step;
+            break;
+        }
+        good += step;
+        step *= 2;
+    }
+    if (bad == last + 1 && good < last && fits(i, last)) return last;
+    while (bad - good > 1) {
+        const std::size_t mid = good + (bad - good) / 2;
+        if (fits(i, mid)) good = mid;
+        else bad = mid;
+    }
+    return good;
+}
 
 }  // namespace fit::shapes
