@@ -61,8 +61,14 @@ Primitive classify(const Line& stroke) {
     const Point centre{a.x + (cy * (bx * bx + by * by) - by * (cx * cx + cy * cy)) / d,
                        a.y + (bx * (cx * cx + cy * cy) - cx * (bx * bx + by * by)) / d};
     const double r = distance(a, centre);
-    for (const Point& p : stroke) {
-        if (std::fabs(distance(p, centre) - r) > kExact) return Primitive::Other;
+    // Vertices and the segments' middles: a square's corners lie on a
+    // circle too.
+    for (std::size_t k = 0; k < stroke.size(); ++k) {
+        if (std::fabs(distance(stroke[k], centre) - r) > kExact) return Primitive::Other;
+        if (k > 0) {
+            const Point middle{(stroke[k - 1].x + stroke[k].x) / 2, (stroke[k - 1].y + stroke[k].y) / 2};
+            if (std::fabs(distance(middle, centre) - r) > kExact) return Primitive::Other;
+        }
     }
     return distance(stroke.front(), stroke.back()) < kExact ? Primitive::Circle : Primitive::Arc;
 }

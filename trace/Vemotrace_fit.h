@@ -11,7 +11,16 @@
 //    that neither fits).
 // An entity's ends are vertices of its polyline, so the entities of a
 // chain meet end to end exactly and a junction, where polylines meet at
-// their ends, stays one point. A closed ring that is no circle starts at
+// their ends, stays one point. Two exceptions, neither at a junction: a
+// rounded corner's tangent points (trace/fit/Vemotrace_fitcorners.h), and,
+// with the step's own tolerance, a free end of a thick pen's stroke: a
+// hook into a corner of the pen's round cap dropped, and the end of its
+// LINE moved to the cap's centre (the traced line runs on into the cap, or
+// stops short of it), so there the polyline's points may lie up to the
+// pen's width from the entities.
+// An open polyline whose ends touch nothing and lie close becomes one
+// CIRCLE where it and the chord across the gap are round (a drawn circle
+// the join step left open). A closed ring that is no circle starts at
 // its sharpest corner, so a rectangle gives four LINEs.
 //
 // Each entity carries the width of its ink, measured across the stroke in

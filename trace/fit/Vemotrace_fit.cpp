@@ -195,11 +195,53 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
 // this nearly closed is rare, an open ring the join step leaves is not.
 constexpr double kMaxRingGapRadii = 0.8;
 
+// A free end of a chain's LINE moved to the centre of the pen's round cap
+// (fit::pens::capShift), as long as the line keeps at least its width.
+void endAtCap(FitEntity& line, bool atStart, const PackedBitmap& ink) {
+    if (line.kind != EntityKind::Line) return;
+    Point& end = atStart ? line.start : line.end;
+    const Point& other = atStart ? line.end : line.start;
+    const double length = distance(end, other);
+    if (!(length > 0)) return;
+    const Point outward{(end.x - other.x) / length, (end.y - other.y) / length};
+    const double shift = fit::pens::capShift(ink, end, outward, line.width);
+    if (shift == 0.0 || !(length + shift >= line.width)) return;
+    end = {end.x + shift * outward.x, end.y + shift * outward.y};
+}
+
+// A thick stroke's traced end often bends off into a corner of its round
+// cap: a first segment at a free end shorter than the ink is wide, turning
+// off the next one by more than kHookTurn, is that hook and no part of the
+// drawing. Dropped (the polyline and its segments' widths) while the
+// polyline keeps two segments.
+constexpr double kHookTurn = kPi / 9;
+void dropHook(std::vector<Point>& points, std::vector<double>& widths, bool atFront) {
+    while (points.size() >= 3) {
+        const std::size_t n = points.size();
+        const Point& end = atFront ? points[0] : points[n - 1];
+        const Point& inner = atFront ? points[1] : points[n - 2];
+        const Point& next = atFront ? points[2] : points[n - 3];
+        const double width = atFront ? widths[1] : widths[n - 3];
+        if (!(width >= fit::pens::kMinCapWidth) || !(distance(end, inner) < width)) return;
+        const double ax = inner.x - end.x, ay = inner.y - end.y, bx = next.x - inner.x, by = next.y - inner.y;
+        const double turn = std::atan2(std::fabs(ax * by - ay * bx), ax * bx + ay * by);
+        if (!(turn > kHookTurn)) return;
+        if (atFront) {
+            points.erase(points.begin());
+            widths.erase(widths.begin());
+        } else {
+            points.pop_back();
+            widths.pop_back();
+        }
+    }
+}
+
 // Fits one polyline into one chain of `out`. `touchesOthers`: a ring
-// that other polylines end on; `freeEnds`: an open one whose ends touch
-// nothing.
-void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool freeEnds, const PackedBitmap& ink,
-                 const FitOptions& options, FitResult& out) {
+// that other polylines end on; `frontFree`, `backFree`: an end that
+// touches nothing.
+void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool frontFree, bool backFree,
+                 const PackedBitmap& ink, const FitOptions& options, FitResult& out) {
+    const bool freeEnds = frontFree && backFree;
     std::vector<Point> points(polyline.begin(), polyline.end());
     const std::vector<double> segmentWidths = fit::pens::segmentWidths(points, ink);
     const double tolerance =
@@ -207,7 +249,13 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool freeE
                               : std::clamp(fit::pens::median(segmentWidths) / 2, TVemotrace_fit::kMinTolerance,
                                            TVemotrace_fit::kMaxTolerance);
     out.tolerance = std::max(out.tolerance, tolerance);
+    std::vector<double> widths = segmentWidths;
 
+    // Free ends follow the pen's cap rather than the trace's end, unless
+    // the user asked for every point within a tolerance of their own.
+    const bool capEnds = !(options.tolerance > 0);
+    if (capEnds && frontFree) dropHook(points, widths, true);
+    if (capEnds && backFree) dropHook(points, widths, false);
     const bool closed = points.size() >= 4 && points.front() == points.back();
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<FitEntity> entities;
@@ -219,7 +267,6 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool freeE
         circle = circleFits(ring, tolerance);
         if (circle && !(distance(points.front(), points.back()) <= kMaxRingGapRadii * circle->radius)) circle.reset();
     }
-    std::vector<double> widths = segmentWidths;
     if (circle) {
         entities.push_back(*circle);
         spans.emplace_back(0, points.size() - 1);
@@ -236,8 +283,12 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool freeE
         const auto& [from, to] = spans[k];
         entities[k].width =
             fit::pens::median(std::span<const double>(widths).subspan(from, std::max<std::size_t>(to - from, 1)));
-        out.entities.push_back(std::move(entities[k]));
     }
+    if (capEnds && !closed && !circle) {
+        if (frontFree) endAtCap(entities.front(), true, ink);
+        if (backFree) endAtCap(entities.back(), false, ink);
+    }
+    std::move(entities.begin(), entities.end(), std::back_inserter(out.entities));
     out.chainBegin.push_back(out.entities.size());
 }
 
@@ -305,8 +356,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
             if (polyline.size() < 2) continue;
             // A ring's first point is its last, so it counts twice alone.
             const bool touches = ends.Count(polyline.front()) > 2;
-            const bool freeEnds = ends.Count(polyline.front()) == 1 && ends.Count(polyline.back()) == 1;
-            fitPolyline(polyline, touches, freeEnds, ink, options, out);
+            fitPolyline(polyline, touches, ends.Count(polyline.front()) == 1, ends.Count(polyline.back()) == 1, ink,
+                        options, out);
         }
     });
     FitResult result;

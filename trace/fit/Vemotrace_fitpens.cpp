@@ -117,6 +117,12 @@ std::vector<double> segmentWidths(const std::vector<Point>& points, const Packed
     return widths;
 }
 
+double capShift(const PackedBitmap& ink, const Point& end, const Point& outward, double width) {
+    if (!(width >= kMinCapWidth) || ink.IsEmpty() || !inkAt(ink, end.x, end.y)) return 0.0;
+    const double run = inkRun(ink, end, outward.x, outward.y);
+    return std::clamp(run - width / 2, -width / 2, width / 2);
+}
+
 double median(std::span<const double> values) {
     if (values.empty()) return kThinWidth;
     std::vector<double> sorted(values.begin(), values.end());
