@@ -4,6 +4,7 @@
 // names the fault it catches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -196,6 +197,49 @@ TEST(Fit, PensComeFromTheInksWidth) {
     EXPECT_EQ(result.entities[2].pen, 1);
     // Half the thick ink's width, within the limits.
     EXPECT_EQ(result.tolerance, TVemotrace_fit::kMaxTolerance);
+}
+
+// Faults: a thick line's free end left where the trace ran into its round
+// cap, or at a hook into the cap's corner; an end moved where other lines
+// end too (a junction opened), or where the user gave the tolerance.
+TEST(Fit, ThickFreeEndsEndAtTheCentreOfTheirCap) {
+    // A pen of 10 px drawn from (20, 20) to (100, 20): round caps about its ends.
+    AsciiBitmap ascii(130, 60);
+    for (int32_t y = 0; y < 60; ++y) {
+        for (int32_t x = 0; x < 130; ++x) {
+            const double px = x + 0.5, py = y + 0.5;
+            const double along = std::clamp(px, 20.0, 100.0);
+            if (std::hypot(px - along, py - 20) <= 5) ascii.SetInk(x, y);
+        }
+    }
+    ascii.FillBox(100, 20, 100, 50);  // a thin line ending on the thick one's end
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    const Point hookEnd{15.5, 17.5}, hookCorner{18.0, 20.0}, junction{100.0, 20.0};  // two ends: chained
+    Input input;
+    input.Add({hookEnd, hookCorner, {60, 20.2}, junction});
+    input.Add({junction, {100.5, 50.5}});
+    input.Add({{100.5, 50.5}, {101.5, 50.5}});  // a third end there: no free end
+    input.Add({{100.5, 50.5}, {100.5, 56.5}});
+    for (const double tolerance : {0.0, 1.0}) {
+        SCOPED_TRACE("tolerance " + std::to_string(tolerance));
+        FitOptions options;
+        options.tolerance = tolerance;
+        const FitResult result = Fit(input, options, ink);
+        const FitEntity& thick = result.entities[0];
+        ASSERT_EQ(thick.kind, EntityKind::Line);
+        if (tolerance > 0) {
+            EXPECT_EQ(thick.start, hookEnd);
+        } else {
+            EXPECT_NEAR(thick.start.x, 20.0, 0.5);
+            EXPECT_NEAR(thick.start.y, 20.0, 0.5);
+        }
+        // The thin line chains on from the thick one's end; the chain ends
+        // where three lines end.
+        bool corner = false;
+        for (std::size_t e = 0; e < result.chainBegin[1]; ++e) corner = corner || result.entities[e].end == junction;
+        EXPECT_TRUE(corner);
+        EXPECT_EQ(result.entities[result.chainBegin[1] - 1].end, (Point{100.5, 50.5}));
+    }
 }
 
 // Faults: a snapped line's shared end left behind (a gap at the corner),
