@@ -71,6 +71,16 @@ std::string Fixed(double v) {
 
 std::string PointText(const Point& p) { return Fixed(p.x) + " " + Fixed(p.y); }
 
+// A run's results on a sheet of 200 x 200 pixels, with these ratios.
+TraceResult Sheet(double xRatio, double yRatio) {
+    TraceResult result;
+    result.imageWidth = 200;
+    result.imageHeight = 200;
+    result.xRatio = xRatio;
+    result.yRatio = yRatio;
+    return result;
+}
+
 // Faults: an arc's angles measured in image axes (a mirrored arc would
 // start elsewhere and leave a gap to its lines), its direction not turned
 // by a mirror (the arc would bulge the other way: its middle elsewhere),
@@ -134,11 +144,7 @@ TEST(EntityWriters, DxfEntitiesReadBackWithTheirEndsMeetingUnderEveryFlip) {
 // (it is an ellipse there), the polyline's points not transformed.
 TEST(EntityWriters, UnequalRatiosWriteCurvesAsPolylines) {
     ScratchFolder scratch;
-    TraceResult result;
-    result.imageWidth = 200;
-    result.imageHeight = 200;
-    result.xRatio = 0.5;
-    result.yRatio = 1.0;
+    const TraceResult result = Sheet(0.5, 1.0);
     TVemo_compdata data;
     data.SetExportParams(result);
     data.SetEntities(Entities());
@@ -153,10 +159,7 @@ TEST(EntityWriters, UnequalRatiosWriteCurvesAsPolylines) {
 // twice (ezdxf's audit repairs it), the table's count not matching.
 TEST(EntityWriters, PenLayersAreNamedAfterTheirWidthInTheOutputUnit) {
     ScratchFolder scratch;
-    TraceResult result;
-    result.imageWidth = 200;
-    result.imageHeight = 200;
-    result.xRatio = result.yRatio = 1.0;
+    const TraceResult result = Sheet(1.0, 1.0);
     TVemo_compdata data;
     data.SetExportParams(result);
     data.SetOutputScale(*ScaleFor(OutputUnit::Mm, 254, 254));  // 0.1 mm a pixel
@@ -181,10 +184,7 @@ TEST(EntityWriters, PenLayersAreNamedAfterTheirWidthInTheOutputUnit) {
 // pen missing or unscaled, the arc's flags wrong (its end elsewhere).
 TEST(EntityWriters, SvgHasALineArcCircleAndPolylineWithTheirPensWidths) {
     ScratchFolder scratch;
-    TraceResult result;
-    result.imageWidth = 200;
-    result.imageHeight = 200;
-    result.xRatio = result.yRatio = 2.0;
+    const TraceResult result = Sheet(2.0, 2.0);
     TVemo_compdata data;
     data.SetExportParams(result);
     data.SetEntities(Entities());
