@@ -15,7 +15,7 @@
 // rounded corner's tangent points (trace/fit/Vemotrace_fitcorners.h), and,
 // with the step's own tolerance, a free end of a thick pen's stroke: a
 // hook into a corner of the pen's round cap dropped, and the end of its
-// LINE moved to the cap's centre (the traced line runs on into the cap, or
+// LINE or ARC moved to the cap's centre (the traced line runs on into the cap, or
 // stops short of it), so there the polyline's points may lie up to the
 // pen's width from the entities.
 // An open polyline whose ends touch nothing and lie close becomes one

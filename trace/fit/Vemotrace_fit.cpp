@@ -195,18 +195,30 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
 // this nearly closed is rare, an open ring the join step leaves is not.
 constexpr double kMaxRingGapRadii = 0.8;
 
-// A free end of a chain's LINE moved to the centre of the pen's round cap
-// (fit::pens::capShift), as long as the line keeps at least its width.
-void endAtCap(FitEntity& line, bool atStart, const PackedBitmap& ink) {
-    if (line.kind != EntityKind::Line) return;
-    Point& end = atStart ? line.start : line.end;
-    const Point& other = atStart ? line.end : line.start;
-    const double length = distance(end, other);
-    if (!(length > 0)) return;
-    const Point outward{(end.x - other.x) / length, (end.y - other.y) / length};
-    const double shift = fit::pens::capShift(ink, end, outward, line.width);
-    if (shift == 0.0 || !(length + shift >= line.width)) return;
-    end = {end.x + shift * outward.x, end.y + shift * outward.y};
+// A free end of a chain's LINE or ARC moved to the centre of the pen's
+// round cap (fit::pens::capShift), along the line or round the arc's
+// circle, as long as the entity keeps at least its width.
+void endAtCap(FitEntity& entity, bool atStart, const PackedBitmap& ink) {
+    Point& end = atStart ? entity.start : entity.end;
+    if (entity.kind == EntityKind::Line) {
+        const Point& other = atStart ? entity.end : entity.start;
+        const double length = distance(end, other);
+        if (!(length > 0)) return;
+        const Point outward{(end.x - other.x) / length, (end.y - other.y) / length};
+        const double shift = fit::pens::capShift(ink, end, outward, entity.width);
+        if (shift == 0.0 || !(length + shift >= entity.width)) return;
+        end = {end.x + shift * outward.x, end.y + shift * outward.y};
+    } else if (entity.kind == EntityKind::Arc) {
+        // Outward: on past the end, back before the start.
+        const double turn = (entity.increasing ? 1.0 : -1.0) * (atStart ? -1.0 : 1.0);
+        const double angle = angleAbout(end, entity.centre);
+        const Point outward{-turn * std::sin(angle), turn * std::cos(angle)};
+        const double shift = fit::pens::capShift(ink, end, outward, entity.width);
+        const double length = arcSweep(entity) * entity.radius;
+        if (shift == 0.0 || !(length + shift >= entity.width) || !(length + shift < 1.5 * kPi * entity.radius)) return;
+        const double moved = angle + turn * shift / entity.radius;
+        end = {entity.centre.x + entity.radius * std::cos(moved), entity.centre.y + entity.radius * std::sin(moved)};
+    }
 }
 
 // A thick stroke's traced end often bends off into a corner of its round
