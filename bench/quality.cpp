@@ -16,6 +16,8 @@
 //   junctions  crossings, T- and Y-junctions
 //   text       lettering 2.5 to 5 mm high, built from strokes
 //   hatching   squares filled with dense parallel lines
+//   rounded    (only with --entities) circular arcs and rounded corners,
+//              see quality_entities.h
 // each drawn clean, with speckle (specks of dirt on the paper, pinholes in
 // the ink) and edge noise, skewed by a small angle (0.5 to 3 degrees) and
 // with broken strokes (gaps of 1 to 2 pixels cut across the ink, away from
@@ -224,11 +226,11 @@ std::vector<Line> letter(int which) {
     }
 }
 
-enum class Kind { Lines, Arcs, Corners, Junctions, Text, Hatching };
+enum class Kind { Lines, Arcs, Corners, Junctions, Text, Hatching, Rounded };
 enum class Variant { Clean, Noise, Rotated, Broken };
-constexpr int kKinds = 6;
+constexpr int kKinds = 7;
 constexpr int kVariants = 4;
-const char* kKindNames[kKinds] = {"lines", "arcs", "corners", "junctions", "text", "hatching"};
+const char* kKindNames[kKinds] = {"lines", "arcs", "corners", "junctions", "text", "hatching", "rounded"};
 const char* kVariantNames[kVariants] = {"clean", "noise", "rotated", "broken"};
 
 // What a cell's figure needs to know of the sheet: pixels per cell and per
@@ -348,6 +350,7 @@ std::vector<Line> figure(Kind kind, int cell, const Scale& scale, std::mt19937& 
             }
             return strokes;
         }
+        case Kind::Rounded: return quality::RoundedFigure(cell, random);  // the entity view's own drawings
     }
     return {};
 }
@@ -670,6 +673,7 @@ int main(int argc, char** argv) {
     for (int kind = 0; kind < kKinds; ++kind) {
         for (int variant = 0; variant < kVariants; ++variant) {
             if (!selected(only, kKindNames[kind], kVariantNames[variant])) continue;
+            if (kind == static_cast<int>(Kind::Rounded) && g_entities == nullptr) continue;
             const std::string name = std::string(kKindNames[kind]) + " " + kVariantNames[variant];
             g_group = name;
             Figures plain, joined;

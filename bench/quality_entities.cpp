@@ -61,8 +61,14 @@ Primitive classify(const Line& stroke) {
     const Point centre{a.x + (cy * (bx * bx + by * by) - by * (cx * cx + cy * cy)) / d,
                        a.y + (bx * (cx * cx + cy * cy) - cx * (bx * bx + by * by)) / d};
     const double r = distance(a, centre);
-    for (const Point& p : stroke) {
-        if (std::fabs(distance(p, centre) - r) > kExact) return Primitive::Other;
+    // Vertices and the segments' middles: a square's corners lie on a
+    // circle too.
+    for (std::size_t k = 0; k < stroke.size(); ++k) {
+        if (std::fabs(distance(stroke[k], centre) - r) > kExact) return Primitive::Other;
+        if (k > 0) {
+            const Point middle{(stroke[k - 1].x + stroke[k].x) / 2, (stroke[k - 1].y + stroke[k].y) / 2};
+            if (std::fabs(distance(middle, centre) - r) > kExact) return Primitive::Other;
+        }
     }
     return distance(stroke.front(), stroke.back()) < kExact ? Primitive::Circle : Primitive::Arc;
 }
@@ -103,7 +109,50 @@ double fileSize(const std::string& path) {
     return ignored ? 0.0 : static_cast<double>(size);
 }
 
+// Points of the circle about `centre` from angle `from` by `sweep`, a point
+// every 1/400 of a cell (chords within a hundredth of a pixel).
+Line circularArc(const Point& centre, double radius, double from, double sweep) {
+    const int n = std::max(8, static_cast<int>(std::fabs(sweep) * radius * 400));
+    Line line;
+    for (int i = 0; i <= n; ++i) {
+        const double a = from + sweep * i / n;
+        line.push_back({centre.x + radius * std::cos(a), centre.y + radius * std::sin(a)});
+    }
+    return line;
+}
+
 }  // namespace
+
+std::vector<Line> RoundedFigure(int cell, std::mt19937& random) {
+    constexpr double kPi = 3.14159265358979323846;
+    const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+    if (cell % 2 == 0) return {circularArc({0.5, 0.5}, uniform(0.2, 0.38), uniform(0, 2 * kPi), uniform(0.3, 1.6) * kPi)};
+    // Legs from a corner at 60 to 120 degrees, the corner rounded with a
+    // radius of 0.08 to 0.2 cells: the arc meets each leg at the point where
+    // its tangent is the leg.
+    const double turn = uniform(0, 2 * kPi), opening = uniform(kPi / 3, 2 * kPi / 3);
+    const Point d1{std::cos(turn), std::sin(turn)}, d2{std::cos(turn + opening), std::sin(turn + opening)};
+    const double radius = uniform(0.08, 0.2), leg = 0.4;
+    const double tangent = radius / std::tan(opening / 2), toCentre = radius / std::sin(opening / 2);
+    const Point bisector{(d1.x + d2.x) / std::hypot(d1.x + d2.x, d1.y + d2.y),
+                         (d1.y + d2.y) / std::hypot(d1.x + d2.x, d1.y + d2.y)};
+    // The corner where the figure's box is centred in the cell.
+    const Point far1{leg * d1.x, leg * d1.y}, far2{leg * d2.x, leg * d2.y};
+    const double left = std::min({0.0, far1.x, far2.x}), right = std::max({0.0, far1.x, far2.x});
+    const double top = std::min({0.0, far1.y, far2.y}), bottom = std::max({0.0, far1.y, far2.y});
+    const Point corner{0.5 - (left + right) / 2, 0.5 - (top + bottom) / 2};
+    const Point t1{corner.x + tangent * d1.x, corner.y + tangent * d1.y};
+    const Point t2{corner.x + tangent * d2.x, corner.y + tangent * d2.y};
+    const Point centre{corner.x + toCentre * bisector.x, corner.y + toCentre * bisector.y};
+    const double from = std::atan2(t1.y - centre.y, t1.x - centre.x);
+    double sweep = std::atan2(t2.y - centre.y, t2.x - centre.x) - from;
+    if (sweep > kPi) sweep -= 2 * kPi;
+    if (sweep < -kPi) sweep += 2 * kPi;
+    Line round = circularArc(centre, radius, from, sweep);
+    round.front() = t1;  // the very points the legs end at
+    round.back() = t2;
+    return {{{corner.x + far1.x, corner.y + far1.y}, t1}, round, {t2, {corner.x + far2.x, corner.y + far2.y}}};
+}
 
 void EntityView::Figures::Add(const Figures& o) {
     primitives += o.primitives;
@@ -175,7 +224,7 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
         for (const Point& p : points) {
             double nearest = HUGE_VAL;
             for (std::size_t s = 0; s < strokes.size(); ++s) {
-                if (strokeBoxes[s].Meets(Box{p.x, p.y, p.x, p.y}, std::min(nearest, 10.0))) {
+                if (strokeBoxes[s].Meets(Box{p.x, p.y, p.x, p.y}, nearest)) {
                     nearest = std::min(nearest, lineDistance(p, strokes[s]));
                 }
             }
@@ -184,19 +233,34 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
         }
         if (2 * near >= points.size()) f.largestDistance = std::max(f.largestDistance, largest);
     }
-    // Junctions and ends: each joined polyline's ends are its chain's.
-    for (std::size_t k = 0, chain = 0; k + 1 < joined.begin.size(); ++k) {
+    // Junctions: every point where three or more joined polylines end is an
+    // end of an entity (where two end, the fitting may run through; a free
+    // end may close into a circle), and the entities of a chain meet end to
+    // end.
+    std::vector<Point> kept;
+    for (const FitEntity& e : fitted->entities) {
+        kept.push_back(e.start);
+        kept.push_back(e.end);
+    }
+    const auto less = [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); };
+    std::sort(kept.begin(), kept.end(), less);
+    std::vector<Point> ends;
+    for (std::size_t k = 0; k + 1 < joined.begin.size(); ++k) {
         if (joined.begin[k + 1] - joined.begin[k] < 2) continue;
-        const FitEntity& first = fitted->entities[fitted->chainBegin[chain]];
-        const FitEntity& last = fitted->entities[fitted->chainBegin[chain + 1] - 1];
-        const Point& from = joined.points[joined.begin[k]];
-        const Point& to = joined.points[joined.begin[k + 1] - 1];
-        const bool ring = from == to;  // a ring may start elsewhere, or be a circle that touches nothing
-        if (!ring && !(first.start == from && last.end == to)) f.gaps += 1;
-        for (std::size_t e = fitted->chainBegin[chain] + 1; e < fitted->chainBegin[chain + 1]; ++e) {
+        ends.push_back(joined.points[joined.begin[k]]);
+        ends.push_back(joined.points[joined.begin[k + 1] - 1]);
+    }
+    std::sort(ends.begin(), ends.end(), less);
+    for (std::size_t first = 0; first < ends.size();) {
+        std::size_t last = first + 1;
+        while (last < ends.size() && ends[last] == ends[first]) ++last;
+        if (last - first >= 3 && !std::binary_search(kept.begin(), kept.end(), ends[first], less)) f.gaps += 1;
+        first = last;
+    }
+    for (std::size_t c = 0; c < fitted->ChainCount(); ++c) {
+        for (std::size_t e = fitted->chainBegin[c] + 1; e < fitted->chainBegin[c + 1]; ++e) {
             if (!(fitted->entities[e - 1].end == fitted->entities[e].start)) f.gaps += 1;
         }
-        ++chain;
     }
     // The entities as the polyline formats get them, measured as quality
     // measures the polylines.

@@ -15,6 +15,8 @@
 //   cover, prec  coverage and precision of the entities (drawn as chords
 //            within the tolerance), as quality measures the polylines
 //   fit ms   time of the fitting step alone
+// The table has a row per group of the drawings quality runs, its own
+// "rounded" ones included (RoundedFigure).
 // Drawn primitives are told apart by their geometry alone: two points are a
 // line; a closed stroke whose points lie on one circle a circle; an open
 // one an arc; anything else (corners, ellipses, letters) counts only in
@@ -22,6 +24,7 @@
 #pragma once
 
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,13 @@
 #include "trace/Vemotrace_types.h"
 
 namespace quality {
+
+// The figures of the "rounded" drawings, on a cell of 1 x 1 (x right, y
+// down), as the strokes they are drawn with: in even cells an open circular
+// arc of 0.3 to 1.6 half turns, in odd ones a rounded corner, a line, the
+// arc that turns from it tangentially and a line again (three strokes that
+// meet end to end, so the join step makes them one polyline).
+std::vector<std::vector<Point>> RoundedFigure(int cell, std::mt19937& random);
 
 // Lengths as quality's own measure gives them for a set of lines.
 struct Shares {

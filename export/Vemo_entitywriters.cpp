@@ -108,9 +108,21 @@ std::vector<Point> OutputPoints(const TVemo_compdata& data, const FitEntity& ent
     return points;
 }
 
-// Inserts one LAYER per pen into the header's LAYER table and counts them
-// in its group 70.
-void AddPenLayers(std::vector<std::string>& header, const FitResult& fitted) {
+// The layer of each pen: its width in the drawing's own coordinates (the
+// output unit, under the x/y ratios as the SVG's stroke widths are).
+std::vector<std::string> PenLayers(const TVemo_compdata& data, const FitResult& fitted, const Scale& scale) {
+    std::vector<std::string> names;
+    for (const double width : fitted.penWidths) {
+        names.push_back(PenLayerName(width * scale.Length(), data.GetOutputScale().unit));
+    }
+    return names;
+}
+
+// Inserts one LAYER per pen layer name into the header's LAYER table and
+// counts them in its group 70. Two pens whose widths read alike in the
+// output unit share a layer (and the first one's colour): a table with a
+// name twice is one that readers refuse or repair.
+void AddPenLayers(std::vector<std::string>& header, const std::vector<std::string>& penLayers) {
     for (std::size_t k = 0; k + 5 < header.size(); k += 2) {
         if (!(header[k] == "  0" && header[k + 1] == "TABLE" && header[k + 3] == "LAYER")) continue;
         std::size_t end = k + 4;
@@ -118,16 +130,21 @@ void AddPenLayers(std::vector<std::string>& header, const FitResult& fitted) {
         if (end + 1 >= header.size()) return;
         int existing = 0;
         for (std::size_t j = k + 4; j < end; j += 2) existing += header[j] == "  0" && header[j + 1] == "LAYER";
-        if (header[k + 4] == " 70") header[k + 5] = std::to_string(existing + static_cast<int>(fitted.penWidths.size()));
         std::vector<std::string> layers;
-        for (std::size_t pen = 0; pen < fitted.penWidths.size(); ++pen) {
-            for (const std::string& text : {std::string("  0"), std::string("LAYER"), std::string("  2"),
-                                            PenLayerName(fitted.penWidths[pen]), std::string(" 70"), std::string("    64"),
-                                            std::string(" 62"), std::to_string(PenColour(pen)), std::string("  6"),
-                                            std::string("CONTINUOUS")}) {
+        int added = 0;
+        for (std::size_t pen = 0; pen < penLayers.size(); ++pen) {
+            if (std::find(penLayers.begin(), penLayers.begin() + static_cast<std::ptrdiff_t>(pen), penLayers[pen]) !=
+                penLayers.begin() + static_cast<std::ptrdiff_t>(pen)) {
+                continue;
+            }
+            ++added;
+            for (const std::string& text : {std::string("  0"), std::string("LAYER"), std::string("  2"), penLayers[pen],
+                                            std::string(" 70"), std::string("    64"), std::string(" 62"),
+                                            std::to_string(PenColour(pen)), std::string("  6"), std::string("CONTINUOUS")}) {
                 layers.push_back(text);
             }
         }
+        if (header[k + 4] == " 70") header[k + 5] = std::to_string(existing + added);
         header.insert(header.begin() + static_cast<std::ptrdiff_t>(end), layers.begin(), layers.end());
         return;
     }
@@ -135,7 +152,7 @@ void AddPenLayers(std::vector<std::string>& header, const FitResult& fitted) {
 
 }  // namespace
 
-std::string PenLayerName(double widthPixels) { return "W" + FormatNumber("%.2lf", widthPixels); }
+std::string PenLayerName(double width, OutputUnit unit) { return "W" + FormatLength(width, unit); }
 
 int PenColour(std::size_t pen) { return kPenColours[pen % kPenColours.size()]; }
 
@@ -148,8 +165,9 @@ void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const s
     if (header.empty() || polylineHead.empty() || vertex.size() < 8 || polylineEnd.empty() || trailer.empty()) {
         throw std::invalid_argument("the DXF template lacks the lines the writer needs");
     }
-    AddPenLayers(header, fitted);
     const Scale scale = TransformScale(data);
+    const std::vector<std::string> penLayers = PenLayers(data, fitted, scale);
+    AddPenLayers(header, penLayers);
 
     Output out(outputPath);
     for (const std::string& text : header) out.Line(text);
@@ -175,7 +193,7 @@ void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const s
         for (const std::string& text : polylineEnd) out.Line(text);
     };
     for (const FitEntity& entity : fitted.entities) {
-        const std::string layer = PenLayerName(fitted.penWidths.at(static_cast<std::size_t>(entity.pen)));
+        const std::string& layer = penLayers.at(static_cast<std::size_t>(entity.pen));
         const bool curve = entity.kind == EntityKind::Arc || entity.kind == EntityKind::Circle;
         if (entity.kind == EntityKind::Polyline || (curve && !scale.Uniform())) {
             writePolyline(OutputPoints(data, entity, fitted.tolerance), layer);

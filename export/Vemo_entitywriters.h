@@ -3,7 +3,7 @@
 //
 // DXF: the same template, header and trailer as the polyline DXF (same
 // dialect, AC1003); the LAYER table gains one layer per pen, named after
-// its width (PenLayerName) with a colour of its own; ENTITIES holds per
+// its width in the output unit (PenLayerName) with a colour of its own; ENTITIES holds per
 // entity a LINE (10/20/30 and 11/21/31), an ARC (centre, 40 radius, 50/51
 // start and end angle in degrees, counter-clockwise in the output's own
 // axes), a CIRCLE (centre, 40 radius) or a POLYLINE with VERTEXes as the
@@ -22,11 +22,13 @@
 #include <string>
 
 #include "export/Vemo_compdata.h"
+#include "export/Vemo_units.h"
 #include "trace/Vemotrace_fit.h"
 
-// The layer of a pen: "W" and its width with two decimals ("W0.50"), in
-// image pixels until the output has a unit of its own.
-std::string PenLayerName(double widthPixels);
+// The layer of a pen: "W" and its width, already in the output unit, as
+// FormatLength writes it ("W0.50" for half a millimetre, "W2.0" for two
+// pixels).
+std::string PenLayerName(double width, OutputUnit unit);
 
 // The DXF colour number of pen i: distinct for the first eight pens.
 int PenColour(std::size_t pen);

@@ -1,7 +1,9 @@
 // Vemotrace_fit: the optional fitting of the joined polylines into CAD
 // entities, run after the join step when the user asks for it.
 //
-// Each polyline of the lines file becomes a chain of entities:
+// Polylines that meet end to end where no third one ends are first joined
+// into one (a stroke the join step left in pieces); each polyline so
+// chained becomes a chain of entities:
 //  - a closed ring that is round, and touches no other polyline, one CIRCLE;
 //  - otherwise, from its first point on, the longest stretch that one LINE
 //    or one ARC follows within the tolerance, again and again to its end;
@@ -9,7 +11,16 @@
 //    that neither fits).
 // An entity's ends are vertices of its polyline, so the entities of a
 // chain meet end to end exactly and a junction, where polylines meet at
-// their ends, stays one point. A closed ring that is no circle starts at
+// their ends, stays one point. Two exceptions, neither at a junction: a
+// rounded corner's tangent points (trace/fit/Vemotrace_fitcorners.h), and,
+// with the step's own tolerance, a free end of a thick pen's stroke: a
+// hook into a corner of the pen's round cap dropped, and the end of its
+// LINE or ARC moved to the cap's centre (the traced line runs on into the cap, or
+// stops short of it), so there the polyline's points may lie up to the
+// pen's width from the entities.
+// An open polyline whose ends touch nothing and lie close becomes one
+// CIRCLE where it and the chord across the gap are round (a drawn circle
+// the join step left open). A closed ring that is no circle starts at
 // its sharpest corner, so a rectangle gives four LINEs.
 //
 // Each entity carries the width of its ink, measured across the stroke in
@@ -102,7 +113,8 @@ public:
     TVemotrace_fit(std::string linesPath, PackedBitmap&& ink, FitOptions options) = delete;  // kept, not copied
 
     // The polylines given in memory instead (fuzz targets, tests): polyline
-    // k runs from points[begin[k]] up to points[begin[k + 1]].
+    // k runs from points[begin[k]] up to points[begin[k + 1]]. The chains
+    // of the result are the polylines after the joining above, so fewer.
     static FitResult FitPolylines(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
                                   const PackedBitmap& ink, const FitOptions& options);
 

@@ -71,6 +71,16 @@ std::string Fixed(double v) {
 
 std::string PointText(const Point& p) { return Fixed(p.x) + " " + Fixed(p.y); }
 
+// A run's results on a sheet of 200 x 200 pixels, with these ratios.
+TraceResult Sheet(double xRatio, double yRatio) {
+    TraceResult result;
+    result.imageWidth = 200;
+    result.imageHeight = 200;
+    result.xRatio = xRatio;
+    result.yRatio = yRatio;
+    return result;
+}
+
 // Faults: an arc's angles measured in image axes (a mirrored arc would
 // start elsewhere and leave a gap to its lines), its direction not turned
 // by a mirror (the arc would bulge the other way: its middle elsewhere),
@@ -109,18 +119,21 @@ TEST(EntityWriters, DxfEntitiesReadBackWithTheirEndsMeetingUnderEveryFlip) {
                 entities.push_back(line);
             }
         }
-        ASSERT_EQ(colours.count("W1.00"), 1u);
-        ASSERT_EQ(colours.count("W3.00"), 1u);
-        EXPECT_NE(colours["W1.00"], colours["W3.00"]);
+        // The pens' widths as the drawing has them, in pixels.
+        const std::string thin = "W" + FormatLength(std::fabs(ratio), OutputUnit::Px);
+        const std::string thick = "W" + FormatLength(3 * std::fabs(ratio), OutputUnit::Px);
+        ASSERT_EQ(colours.count(thin), 1u);
+        ASSERT_EQ(colours.count(thick), 1u);
+        EXPECT_NE(colours[thin], colours[thick]);
         ASSERT_EQ(entities.size(), 5u);
-        EXPECT_EQ(entities[0], "LINE W1.00 " + out({10, 10}) + " " + out({50, 10}));
-        EXPECT_EQ(entities[2], "LINE W3.00 " + out({70, 30}) + " " + out({70, 80}));
-        EXPECT_EQ(entities[3], "CIRCLE W3.00 " + out({150, 150}) + " " + Fixed(10 * std::fabs(ratio)));
-        EXPECT_EQ(entities[4], "POLYLINE W1.00 4");
+        EXPECT_EQ(entities[0], "LINE " + thin + " " + out({10, 10}) + " " + out({50, 10}));
+        EXPECT_EQ(entities[2], "LINE " + thick + " " + out({70, 30}) + " " + out({70, 80}));
+        EXPECT_EQ(entities[3], "CIRCLE " + thick + " " + out({150, 150}) + " " + Fixed(10 * std::fabs(ratio)));
+        EXPECT_EQ(entities[4], "POLYLINE " + thin + " 4");
         // The arc: centre, radius, and from one line's end through its
         // middle to the other's, in whichever order its angles run.
         const std::string middle = out(PointOnCurve(fitted->entities[1], 0.5));
-        const std::string head = "ARC W1.00 " + out({50, 30}) + " " + Fixed(20 * std::fabs(ratio)) + " ";
+        const std::string head = "ARC " + thin + " " + out({50, 30}) + " " + Fixed(20 * std::fabs(ratio)) + " ";
         EXPECT_TRUE(entities[1] == head + out({50, 10}) + " " + middle + " " + out({70, 30}) ||
                     entities[1] == head + out({70, 30}) + " " + middle + " " + out({50, 10}))
             << entities[1] << "\nmiddle " << middle;
@@ -131,28 +144,47 @@ TEST(EntityWriters, DxfEntitiesReadBackWithTheirEndsMeetingUnderEveryFlip) {
 // (it is an ellipse there), the polyline's points not transformed.
 TEST(EntityWriters, UnequalRatiosWriteCurvesAsPolylines) {
     ScratchFolder scratch;
-    TraceResult result;
-    result.imageWidth = 200;
-    result.imageHeight = 200;
-    result.xRatio = 0.5;
-    result.yRatio = 1.0;
+    const TraceResult result = Sheet(0.5, 1.0);
     TVemo_compdata data;
     data.SetExportParams(result);
     data.SetEntities(Entities());
     const std::string report = CheckDxfWithEzdxf(*data.Export(ExportKind::Dxf, "plan.bmp", scratch.Path()), true);
     EXPECT_EQ(report.find("ARC"), std::string::npos);
     EXPECT_EQ(report.find("CIRCLE"), std::string::npos);
-    EXPECT_NE(report.find("LINE W1.00 5.000 10.000 25.000 10.000"), std::string::npos) << report;
+    EXPECT_NE(report.find("LINE W1.0 5.000 10.000 25.000 10.000"), std::string::npos) << report;
+}
+
+// Faults: layers named in pixels when the drawing is in millimetres, two
+// pens that read alike in the unit giving a layer table with one name
+// twice (ezdxf's audit repairs it), the table's count not matching.
+TEST(EntityWriters, PenLayersAreNamedAfterTheirWidthInTheOutputUnit) {
+    ScratchFolder scratch;
+    const TraceResult result = Sheet(1.0, 1.0);
+    TVemo_compdata data;
+    data.SetExportParams(result);
+    data.SetOutputScale(*ScaleFor(OutputUnit::Mm, 254, 254));  // 0.1 mm a pixel
+    std::shared_ptr<FitResult> fitted = Entities();
+    fitted->penWidths = {5.0, 5.02, 10.0};  // 0.50, 0.50 and 1.00 mm
+    fitted->entities[2].pen = 2;
+    data.SetEntities(fitted);
+    const std::string report = CheckDxfWithEzdxf(*data.Export(ExportKind::Dxf, "plan.bmp", scratch.Path()), true);
+    std::istringstream lines(report);
+    std::vector<std::string> layers;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("LAYER W", 0) == 0) layers.push_back(line.substr(6, line.find(' ', 6) - 6));
+    }
+    EXPECT_EQ(layers, (std::vector<std::string>{"W0.50", "W1.00"})) << report;
+    const std::string down = PointText(data.OutputPoint({70, 30})) + " " + PointText(data.OutputPoint({70, 80}));
+    EXPECT_NE(report.find("LINE W1.00 " + down), std::string::npos) << report;
+    EXPECT_NE(report.find("CIRCLE W0.50 " + PointText(data.OutputPoint({150, 150})) + " 1.000"), std::string::npos)
+        << report;
 }
 
 // Faults: an element SVG does not know or bad XML, the stroke width of the
 // pen missing or unscaled, the arc's flags wrong (its end elsewhere).
 TEST(EntityWriters, SvgHasALineArcCircleAndPolylineWithTheirPensWidths) {
     ScratchFolder scratch;
-    TraceResult result;
-    result.imageWidth = 200;
-    result.imageHeight = 200;
-    result.xRatio = result.yRatio = 2.0;
+    const TraceResult result = Sheet(2.0, 2.0);
     TVemo_compdata data;
     data.SetExportParams(result);
     data.SetEntities(Entities());

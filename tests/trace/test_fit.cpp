@@ -4,6 +4,7 @@
 // names the fault it catches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -198,6 +199,49 @@ TEST(Fit, PensComeFromTheInksWidth) {
     EXPECT_EQ(result.tolerance, TVemotrace_fit::kMaxTolerance);
 }
 
+// Faults: a thick line's free end left where the trace ran into its round
+// cap, or at a hook into the cap's corner; an end moved where other lines
+// end too (a junction opened), or where the user gave the tolerance.
+TEST(Fit, ThickFreeEndsEndAtTheCentreOfTheirCap) {
+    // A pen of 10 px drawn from (20, 20) to (100, 20): round caps about its ends.
+    AsciiBitmap ascii(130, 60);
+    for (int32_t y = 0; y < 60; ++y) {
+        for (int32_t x = 0; x < 130; ++x) {
+            const double px = x + 0.5, py = y + 0.5;
+            const double along = std::clamp(px, 20.0, 100.0);
+            if (std::hypot(px - along, py - 20) <= 5) ascii.SetInk(x, y);
+        }
+    }
+    ascii.FillBox(100, 20, 100, 50);  // a thin line ending on the thick one's end
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    const Point hookEnd{15.5, 17.5}, hookCorner{18.0, 20.0}, junction{100.0, 20.0};  // two ends: chained
+    Input input;
+    input.Add({hookEnd, hookCorner, {60, 20.2}, junction});
+    input.Add({junction, {100.5, 50.5}});
+    input.Add({{100.5, 50.5}, {101.5, 50.5}});  // a third end there: no free end
+    input.Add({{100.5, 50.5}, {100.5, 56.5}});
+    for (const double tolerance : {0.0, 1.0}) {
+        SCOPED_TRACE("tolerance " + std::to_string(tolerance));
+        FitOptions options;
+        options.tolerance = tolerance;
+        const FitResult result = Fit(input, options, ink);
+        const FitEntity& thick = result.entities[0];
+        ASSERT_EQ(thick.kind, EntityKind::Line);
+        if (tolerance > 0) {
+            EXPECT_EQ(thick.start, hookEnd);
+        } else {
+            EXPECT_NEAR(thick.start.x, 20.0, 0.5);
+            EXPECT_NEAR(thick.start.y, 20.0, 0.5);
+        }
+        // The thin line chains on from the thick one's end; the chain ends
+        // where three lines end.
+        bool corner = false;
+        for (std::size_t e = 0; e < result.chainBegin[1]; ++e) corner = corner || result.entities[e].end == junction;
+        EXPECT_TRUE(corner);
+        EXPECT_EQ(result.entities[result.chainBegin[1] - 1].end, (Point{100.5, 50.5}));
+    }
+}
+
 // Faults: a snapped line's shared end left behind (a gap at the corner),
 // lines beyond half a degree snapped, an arc not following its moved end.
 TEST(Fit, SnappedLinesAreExactAndKeepTheirMeetingPoints) {
@@ -210,18 +254,120 @@ TEST(Fit, SnappedLinesAreExactAndKeepTheirMeetingPoints) {
     FitOptions options;
     options.snapAngles = true;
     const FitResult result = Fit(input, options);
+    // The level line, the upright one and the arc meet end to end in pairs:
+    // one chain.
     ASSERT_EQ(result.entities.size(), 4u);
+    ASSERT_EQ(result.ChainCount(), 2u);
     const FitEntity& level = result.entities[0];
     const FitEntity& upright = result.entities[1];
     EXPECT_EQ(level.start.y, level.end.y);
     EXPECT_EQ(upright.start.x, upright.end.x);
     EXPECT_EQ(level.end, upright.start);
-    EXPECT_EQ(result.entities[2].end, (Point{100, 2}));
-    const FitEntity& arc = result.entities[3];
+    EXPECT_EQ(result.entities[3].end, (Point{100, 2}));
+    const FitEntity& arc = result.entities[2];
     ASSERT_EQ(arc.kind, EntityKind::Arc);
     EXPECT_EQ(arc.start, upright.end);
     EXPECT_NEAR(distance(arc.centre, arc.start), arc.radius, 1e-9);
     EXPECT_NEAR(distance(arc.centre, arc.end), arc.radius, 1e-9);
+}
+
+// Faults: pieces that meet in pairs fitted apart (a circle in quarters
+// gives four arcs), pieces chained across a junction of three (the
+// junction lost), an open ring the join step left not closed into its
+// circle or a drawn three-quarter arc taken for one, a small circle's few
+// vertices refused, one vertex a pixel off refusing a ring whose other
+// vertices lie close (the circle fitted to the many, not to all).
+TEST(Fit, StrokesInPiecesAndRingsLeftOpenBecomeOneEntity) {
+    using K = EntityKind;
+    const Point c{100, 100};
+    {
+        Input quarters;
+        for (int k = 0; k < 4; ++k) quarters.Add(ArcPoints(c, 30, k * pi / 2, pi / 2, 8));
+        const FitResult result = Fit(quarters);
+        EXPECT_EQ(Kinds(result), (std::vector<K>{K::Circle}));
+    }
+    {
+        Input junction;  // three arcs from one point: no chaining there
+        junction.Add(ArcPoints(c, 30, 0, pi / 2, 8));
+        junction.Add(ArcPoints(c, 30, 0, -pi / 2, 8));
+        junction.Add({{130, 100}, {180, 100}});
+        const FitResult result = Fit(junction);
+        ASSERT_EQ(result.ChainCount(), 3u);
+        for (std::size_t chain = 0; chain < 3; ++chain) {
+            EXPECT_EQ(result.entities[result.chainBegin[chain]].start, (Point{130, 100}));
+        }
+    }
+    const struct {
+        const char* name;
+        std::vector<Point> polyline;
+        double tolerance;
+        K kind;
+    } cases[] = {
+        {"ring open by 30 degrees", ArcPoints(c, 30, 0, 11 * pi / 6, 22), 1.0, K::Circle},
+        {"drawn arc of three quarters", ArcPoints(c, 30, 0, 3 * pi / 2, 18), 1.0, K::Arc},
+        {"circle of 5 px with 64 degrees a vertex", [&] {
+             std::vector<Point> ring;
+             for (const double degrees : {0, 50, 114, 178, 232, 296, 360}) {
+                 ring.push_back({c.x + 5 * std::cos(degrees * pi / 180), c.y + 5 * std::sin(degrees * pi / 180)});
+             }
+             ring.back() = ring.front();
+             return ring;
+         }(), 1.0, K::Circle},
+        {"ring with one vertex 1.1 px off", [&] {
+             std::vector<Point> ring = ArcPoints(c, 20, 0, 2 * pi, 24);
+             ring[6].y += 1.1;  // at the bottom, pushed outwards
+             return ring;
+         }(), 1.0, K::Circle},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Input input;
+        input.Add(test.polyline);
+        FitOptions options;
+        options.tolerance = test.tolerance;
+        const FitResult result = Fit(input, options);
+        EXPECT_EQ(Kinds(result), (std::vector<K>{test.kind}));
+    }
+}
+
+// Faults: a rounded corner traced with few vertices (as the join step
+// leaves it) fitted as a flat arc over the leg and a second arc, the arc
+// not tangent to its lines (its centre off the legs' normals), the
+// corner's outer ends moved.
+TEST(Fit, ARoundedCornerIsLineArcLineWithTangentJoins) {
+    using K = EntityKind;
+    const Point centre{85, 115};
+    for (const double radius : {15.0, 30.0}) {
+        SCOPED_TRACE("radius " + std::to_string(radius));
+        std::vector<Point> polyline{{20, 115 - radius + 0.3}, {50, 115 - radius - 0.2}};
+        const int steps = static_cast<int>(radius / 5);  // chords within half a pixel of the arc
+        for (int k = 0; k <= steps; ++k) {
+            const double a = -pi / 2 + k * pi / 2 / steps;
+            polyline.push_back({centre.x + radius * std::cos(a), centre.y + radius * std::sin(a)});
+        }
+        polyline.push_back({centre.x + radius + 0.2, 150});
+        polyline.push_back({centre.x + radius - 0.3, 190});
+        Input input;
+        input.Add(polyline);
+        FitOptions options;
+        options.tolerance = 1.0;
+        const FitResult result = Fit(input, options);
+        ASSERT_EQ(Kinds(result), (std::vector<K>{K::Line, K::Arc, K::Line}));
+        const FitEntity& first = result.entities[0];
+        const FitEntity& arc = result.entities[1];
+        const FitEntity& last = result.entities[2];
+        EXPECT_EQ(first.start, polyline.front());
+        EXPECT_EQ(last.end, polyline.back());
+        EXPECT_NEAR(arc.radius, radius, 1.0);
+        // Tangent: the radius at each end square to the line there.
+        const auto squareness = [&](const FitEntity& line, const Point& end) {
+            const double lx = line.end.x - line.start.x, ly = line.end.y - line.start.y;
+            const double rx = end.x - arc.centre.x, ry = end.y - arc.centre.y;
+            return std::fabs(lx * rx + ly * ry) / (std::hypot(lx, ly) * std::hypot(rx, ry));
+        };
+        EXPECT_LT(squareness(first, arc.start), 1e-9);
+        EXPECT_LT(squareness(last, arc.end), 1e-9);
+    }
 }
 
 // Faults: the lines file left as the joined polylines, an arc written

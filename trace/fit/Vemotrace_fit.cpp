@@ -8,6 +8,7 @@
 #include <span>
 
 #include "trace/Vemotrace_records.h"
+#include "trace/fit/Vemotrace_fitcorners.h"
 #include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
 #include "trace/join/Vemotrace_joinlines.h"
@@ -44,28 +45,58 @@ private:
     std::vector<Point> m_ends;
 };
 
-// The furthest index j up to `last` such that fits(i, j), given that
-// fits(i, good): searched by doubling and then halving, as the tests cost
-// O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
-template <typename Fits>
-std::size_t furthestFit(std::size_t i, std::size_t good, std::size_t last, const Fits& fits) {
-    std::size_t step = 1;
-    std::size_t bad = last + 1;
-    while (good + step <= last) {
-        if (!fits(i, good + step)) {
-            bad = good + step;
-            break;
+// The polylines joined end to end where exactly two ends meet, and only
+// there: the join step may leave a stroke in pieces (a small ring in four
+// quarters), and a piece on its own fits no arc or circle the stroke is.
+// A point where three or more ends meet stays the end of every chain
+// there, so a junction keeps its one point. Chains come in the order of
+// their first polyline; polylines of fewer than two points are left out.
+join::lines::Polylines chainAtTwoEnds(const std::vector<Point>& points, const std::vector<std::size_t>& begin) {
+    const std::size_t count = begin.size() - 1;
+    const auto size = [&](std::size_t k) { return begin[k + 1] - begin[k]; };
+    // End e of polyline e / 2: its first point when e is even, else its last.
+    const auto endPoint = [&](std::size_t e) { return e % 2 == 0 ? points[begin[e / 2]] : points[begin[e / 2 + 1] - 1]; };
+    std::vector<std::size_t> ends;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (size(k) < 2) continue;
+        ends.push_back(2 * k);
+        ends.push_back(2 * k + 1);
+    }
+    const auto less = [&](std::size_t a, std::size_t b) {
+        const Point &p = endPoint(a), &q = endPoint(b);
+        return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a < b)));
+    };
+    std::sort(ends.begin(), ends.end(), less);
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> partner(2 * count, kNone);
+    for (std::size_t first = 0; first < ends.size();) {
+        std::size_t last = first + 1;
+        while (last < ends.size() && endPoint(ends[last]) == endPoint(ends[first])) ++last;
+        if (last - first == 2) {
+            partner[ends[first]] = ends[first + 1];
+            partner[ends[first + 1]] = ends[first];
         }
-        good += step;
-        step *= 2;
+        first = last;
     }
-    if (bad == last + 1 && good < last && fits(i, last)) return last;
-    while (bad - good > 1) {
-        const std::size_t mid = good + (bad - good) / 2;
-        if (fits(i, mid)) good = mid;
-        else bad = mid;
+    join::lines::Polylines chains;
+    std::vector<bool> taken(count, false);
+    for (std::size_t k = 0; k < count; ++k) {
+        if (taken[k] || size(k) < 2) continue;
+        // Back to the chain's first polyline, or round a ring to k again.
+        std::size_t from = 2 * k;  // the end the chain enters its polyline by
+        for (std::size_t other = partner[from]; other != kNone && other / 2 != k; other = partner[from]) from = other ^ 1;
+        const std::size_t chainStart = chains.points.size();
+        for (std::size_t end = from; end != kNone && !taken[end / 2]; end = partner[end ^ 1]) {
+            const std::size_t line = end / 2;
+            taken[line] = true;
+            const bool reversed = end % 2 == 1;
+            for (std::size_t j = chains.points.size() == chainStart ? 0 : 1; j < size(line); ++j) {
+                chains.points.push_back(points[reversed ? begin[line + 1] - 1 - j : begin[line] + j]);
+            }
+        }
+        chains.begin.push_back(chains.points.size());
     }
-    return good;
+    return chains;
 }
 
 // The index of the sharpest corner of a closed ring (points[0] ==
@@ -127,6 +158,7 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
             i = lineEnd;
         }
     }
+    fit::corners::roundCorners(points, tolerance, out, spans);
     // Runs of one-segment lines become one polyline each.
     std::vector<FitEntity> merged;
     std::vector<std::pair<std::size_t, std::size_t>> mergedSpans;
@@ -156,9 +188,72 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
     spans = std::move(mergedSpans);
 }
 
-// Fits one polyline into one chain of `out`.
-void fitPolyline(std::span<const Point> polyline, bool touchesOthers, const PackedBitmap& ink,
-                 const FitOptions& options, FitResult& out) {
+// The join step may leave a drawn circle open by a gap of a few pixels
+// (where its ink is thinnest). An open polyline whose two ends touch
+// nothing is one circle when it and the chord across the gap are, and the
+// gap is at most this many radii (about 47 degrees): a drawn arc that is
+// this nearly closed is rare, an open ring the join step leaves is not.
+constexpr double kMaxRingGapRadii = 0.8;
+
+// A free end of a chain's LINE or ARC moved to the centre of the pen's
+// round cap (fit::pens::capShift), along the line or round the arc's
+// circle, as long as the entity keeps at least its width.
+void endAtCap(FitEntity& entity, bool atStart, const PackedBitmap& ink) {
+    Point& end = atStart ? entity.start : entity.end;
+    if (entity.kind == EntityKind::Line) {
+        const Point& other = atStart ? entity.end : entity.start;
+        const double length = distance(end, other);
+        if (!(length > 0)) return;
+        const Point outward{(end.x - other.x) / length, (end.y - other.y) / length};
+        const double shift = fit::pens::capShift(ink, end, outward, entity.width);
+        if (shift == 0.0 || !(length + shift >= entity.width)) return;
+        end = {end.x + shift * outward.x, end.y + shift * outward.y};
+    } else if (entity.kind == EntityKind::Arc) {
+        // Outward: on past the end, back before the start.
+        const double turn = (entity.increasing ? 1.0 : -1.0) * (atStart ? -1.0 : 1.0);
+        const double angle = angleAbout(end, entity.centre);
+        const Point outward{-turn * std::sin(angle), turn * std::cos(angle)};
+        const double shift = fit::pens::capShift(ink, end, outward, entity.width);
+        const double length = arcSweep(entity) * entity.radius;
+        if (shift == 0.0 || !(length + shift >= entity.width) || !(length + shift < 1.5 * kPi * entity.radius)) return;
+        const double moved = angle + turn * shift / entity.radius;
+        end = {entity.centre.x + entity.radius * std::cos(moved), entity.centre.y + entity.radius * std::sin(moved)};
+    }
+}
+
+// A thick stroke's traced end often bends off into a corner of its round
+// cap: a first segment at a free end shorter than the ink is wide, turning
+// off the next one by more than kHookTurn, is that hook and no part of the
+// drawing. Dropped (the polyline and its segments' widths) while the
+// polyline keeps two segments.
+constexpr double kHookTurn = kPi / 9;
+void dropHook(std::vector<Point>& points, std::vector<double>& widths, bool atFront) {
+    while (points.size() >= 3) {
+        const std::size_t n = points.size();
+        const Point& end = atFront ? points[0] : points[n - 1];
+        const Point& inner = atFront ? points[1] : points[n - 2];
+        const Point& next = atFront ? points[2] : points[n - 3];
+        const double width = atFront ? widths[1] : widths[n - 3];
+        if (!(width >= fit::pens::kMinCapWidth) || !(distance(end, inner) < width)) return;
+        const double ax = inner.x - end.x, ay = inner.y - end.y, bx = next.x - inner.x, by = next.y - inner.y;
+        const double turn = std::atan2(std::fabs(ax * by - ay * bx), ax * bx + ay * by);
+        if (!(turn > kHookTurn)) return;
+        if (atFront) {
+            points.erase(points.begin());
+            widths.erase(widths.begin());
+        } else {
+            points.pop_back();
+            widths.pop_back();
+        }
+    }
+}
+
+// Fits one polyline into one chain of `out`. `touchesOthers`: a ring
+// that other polylines end on; `frontFree`, `backFree`: an end that
+// touches nothing.
+void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool frontFree, bool backFree,
+                 const PackedBitmap& ink, const FitOptions& options, FitResult& out) {
+    const bool freeEnds = frontFree && backFree;
     std::vector<Point> points(polyline.begin(), polyline.end());
     const std::vector<double> segmentWidths = fit::pens::segmentWidths(points, ink);
     const double tolerance =
@@ -166,13 +261,24 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, const Pack
                               : std::clamp(fit::pens::median(segmentWidths) / 2, TVemotrace_fit::kMinTolerance,
                                            TVemotrace_fit::kMaxTolerance);
     out.tolerance = std::max(out.tolerance, tolerance);
+    std::vector<double> widths = segmentWidths;
 
+    // Free ends follow the pen's cap rather than the trace's end, unless
+    // the user asked for every point within a tolerance of their own.
+    const bool capEnds = !(options.tolerance > 0);
+    if (capEnds && frontFree) dropHook(points, widths, true);
+    if (capEnds && backFree) dropHook(points, widths, false);
     const bool closed = points.size() >= 4 && points.front() == points.back();
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<FitEntity> entities;
     std::optional<FitEntity> circle;
     if (closed && !touchesOthers) circle = circleFits(points, tolerance);
-    std::vector<double> widths = segmentWidths;
+    if (!closed && freeEnds && points.size() >= 6) {
+        std::vector<Point> ring = points;
+        ring.push_back(points.front());
+        circle = circleFits(ring, tolerance);
+        if (circle && !(distance(points.front(), points.back()) <= kMaxRingGapRadii * circle->radius)) circle.reset();
+    }
     if (circle) {
         entities.push_back(*circle);
         spans.emplace_back(0, points.size() - 1);
@@ -189,8 +295,12 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, const Pack
         const auto& [from, to] = spans[k];
         entities[k].width =
             fit::pens::median(std::span<const double>(widths).subspan(from, std::max<std::size_t>(to - from, 1)));
-        out.entities.push_back(std::move(entities[k]));
     }
+    if (capEnds && !closed && !circle) {
+        if (frontFree) endAtCap(entities.front(), true, ink);
+        if (backFree) endAtCap(entities.back(), false, ink);
+    }
+    std::move(entities.begin(), entities.end(), std::back_inserter(out.entities));
     out.chainBegin.push_back(out.entities.size());
 }
 
@@ -241,9 +351,13 @@ std::vector<Point> FlattenCurve(const FitEntity& entity, double tolerance) {
 TVemotrace_fit::TVemotrace_fit(std::string linesPath, const PackedBitmap& ink, FitOptions options)
     : m_linesPath(std::move(linesPath)), m_ink(ink), m_options(options) {}
 
-FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
-                                       const PackedBitmap& ink, const FitOptions& options) {
-    const EndPoints ends(points, begin);
+FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
+                                       const std::vector<std::size_t>& joinedBegin, const PackedBitmap& ink,
+                                       const FitOptions& options) {
+    const EndPoints ends(joinedPoints, joinedBegin);
+    const join::lines::Polylines chains = chainAtTwoEnds(joinedPoints, joinedBegin);
+    const std::vector<Point>& points = chains.points;
+    const std::vector<std::size_t>& begin = chains.begin;
     const std::size_t count = begin.size() - 1;
     // Blocks of polylines on two threads, each into a result of its own.
     std::vector<FitResult> blocks((count + join::lines::kThreadBlock - 1) / join::lines::kThreadBlock);
@@ -254,7 +368,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& points, const s
             if (polyline.size() < 2) continue;
             // A ring's first point is its last, so it counts twice alone.
             const bool touches = ends.Count(polyline.front()) > 2;
-            fitPolyline(polyline, touches, ink, options, out);
+            fitPolyline(polyline, touches, ends.Count(polyline.front()) == 1, ends.Count(polyline.back()) == 1, ink,
+                        options, out);
         }
     });
     FitResult result;

@@ -29,20 +29,40 @@ bool inkAt(const PackedBitmap& ink, double x, double y) {
     return ink.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
 }
 
-// How far from p along (dx, dy) the ink goes on.
-double inkRun(const PackedBitmap& ink, const Point& p, double dx, double dy) {
+// How far from p along (dx, dy) the ink goes on: in whole pixels first,
+// then in kProbeStep (a probe crosses a thick pen in a fraction of the
+// steps; it may step over a pixel it only clips at a corner).
+// A probe stops at `limit` too: a run that long no longer matters.
+double inkRun(const PackedBitmap& ink, const Point& p, double dx, double dy, double limit = kMaxProbe) {
+    limit = std::min(limit, kMaxProbe);
     double t = 0.0;
-    while (t < kMaxProbe && inkAt(ink, p.x + (t + kProbeStep) * dx, p.y + (t + kProbeStep) * dy)) t += kProbeStep;
+    while (t + 1.0 <= limit && inkAt(ink, p.x + (t + 1.0) * dx, p.y + (t + 1.0) * dy)) t += 1.0;
+    while (t < limit && inkAt(ink, p.x + (t + kProbeStep) * dx, p.y + (t + kProbeStep) * dy)) t += kProbeStep;
     return t;
 }
 
 // The ink's width through p: the shortest chord of ink through it over
 // kProbeDirections directions, so a probe that runs along the stroke, or
 // along another stroke at a junction, does not count.
-double widthAt(const PackedBitmap& ink, const Point& p) {
+// The directions are tried from the one nearest `across` (the stroke's
+// normal, where the chord is likely shortest) on, so the probes along the
+// stroke stop as soon as they pass the narrowest chord found.
+double widthAt(const PackedBitmap& ink, const Point& p, const Point& across) {
+    std::size_t first = 0;
+    double best = -1.0;
+    for (std::size_t k = 0; k < kProbeDirections.size(); ++k) {
+        const double along = std::fabs(kProbeDirections[k].first * across.x + kProbeDirections[k].second * across.y);
+        if (along > best) {
+            best = along;
+            first = k;
+        }
+    }
     double narrowest = 2 * kMaxProbe + kProbeStep;
-    for (const auto& [dx, dy] : kProbeDirections) {
-        narrowest = std::min(narrowest, inkRun(ink, p, dx, dy) + inkRun(ink, p, -dx, -dy) + kProbeStep);
+    for (std::size_t n = 0; n < kProbeDirections.size(); ++n) {
+        const auto& [dx, dy] = kProbeDirections[(first + n) % kProbeDirections.size()];
+        const double forward = inkRun(ink, p, dx, dy, narrowest - kProbeStep);
+        const double backward = inkRun(ink, p, -dx, -dy, narrowest - kProbeStep - forward);
+        narrowest = std::min(narrowest, forward + backward + kProbeStep);
     }
     return narrowest;
 }
@@ -61,7 +81,7 @@ double widthAcross(const PackedBitmap& ink, const Point& a, const Point& b) {
         for (const double shift : {0.0, 0.5, -0.5, 1.0, -1.0}) {
             const Point at{on.x + shift * nx, on.y + shift * ny};
             if (inkAt(ink, at.x, at.y)) {
-                widths[k] = widthAt(ink, at);
+                widths[k] = widthAt(ink, at, {nx, ny});
                 break;
             }
         }
@@ -115,6 +135,12 @@ std::vector<double> segmentWidths(const std::vector<Point>& points, const Packed
     widths.reserve(points.size());
     for (std::size_t k = 1; k < points.size(); ++k) widths.push_back(widthAcross(ink, points[k - 1], points[k]));
     return widths;
+}
+
+double capShift(const PackedBitmap& ink, const Point& end, const Point& outward, double width) {
+    if (!(width >= kMinCapWidth) || ink.IsEmpty() || !inkAt(ink, end.x, end.y)) return 0.0;
+    const double run = inkRun(ink, end, outward.x, outward.y);
+    return std::clamp(run - width / 2, -width / 2, width / 2);
 }
 
 double median(std::span<const double> values) {

@@ -23,6 +23,17 @@ inline constexpr double kThinWidth = 1.0;
 // square to it: points.size() - 1 values.
 std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink);
 
+// A pen draws a round cap of half its width about its stroke's end, so
+// the drawn end of a stroke of `width` lies half the width inside the
+// ink's end, while a centre line traced from the ink ends anywhere in the
+// cap. The distance to move a free end at `end`, along the unit vector
+// `outward` (pointing out of the stroke), so that it lies there: negative
+// to go back, at most half the width either way. 0 on pens thinner than
+// kMinCapWidth (the cap lies within the tolerance there), off the ink and
+// without a bitmap.
+inline constexpr double kMinCapWidth = 4.0;
+double capShift(const PackedBitmap& ink, const Point& end, const Point& outward, double width);
+
 // The median; kThinWidth for none.
 double median(std::span<const double> values);
 

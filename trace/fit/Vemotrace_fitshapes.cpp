@@ -63,13 +63,82 @@ double curveDistance(std::span<const Point> points, const FitEntity& curve, doub
 // A polyline that follows a curve has a vertex at least every
 // kMaxSegmentTurn of it: a zigzag of long legs fits a small circle through
 // its corners, but does not follow it.
-bool segmentsFollow(std::span<const Point> points, const FitEntity& curve) {
+bool segmentsFollow(std::span<const Point> points, const FitEntity& curve, double maxTurn = kMaxSegmentTurn) {
     for (std::size_t k = 1; k < points.size(); ++k) {
         double turn = std::fabs(angleAbout(points[k], curve.centre) - angleAbout(points[k - 1], curve.centre));
         if (turn > kPi) turn = 2 * kPi - turn;
-        if (turn > kMaxSegmentTurn) return false;
+        if (turn > maxTurn) return false;
     }
     return true;
+}
+
+// Moves the circle towards the one whose largest distance from the ring's
+// vertices is least (Lawson's reweighting of a geometric least-squares
+// fit: each pass weighs a vertex by how far it lay off). The algebraic fit
+// is pulled by the many vertices that agree, so one vertex the join step
+// placed a pixel off could exceed the tolerance where a fairer circle keeps
+// every vertex within it. Keeps the circle when a pass would not improve it.
+void refineTowardsMinimax(std::span<const Point> ring, FitEntity& circle) {
+    constexpr int kPasses = 12;
+    const std::span<const Point> vertices = ring.first(ring.size() - 1);  // the last is the first
+    std::vector<double> weights(vertices.size(), 1.0);
+    const auto largest = [&](const Point& c, double r) {
+        double worst = 0.0;
+        for (const Point& p : vertices) worst = std::max(worst, std::fabs(distance(p, c) - r));
+        return worst;
+    };
+    double best = largest(circle.centre, circle.radius);
+    Point c = circle.centre;
+    double r = circle.radius;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        // Gauss-Newton on the weighted distances: rows (-u, -1) for the
+        // unit vector u from the centre to the vertex.
+        double a[3][4] = {};
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
+            const double d = distance(vertices[k], c);
+            if (!(d > 0)) return;
+            const double row[3] = {-(vertices[k].x - c.x) / d, -(vertices[k].y - c.y) / d, -1.0};
+            const double residual = d - r;
+            for (int i = 0; i < 3; ++i) {
+                for (int j = 0; j < 3; ++j) a[i][j] += weights[k] * row[i] * row[j];
+                a[i][3] -= weights[k] * row[i] * residual;
+            }
+        }
+        for (int i = 0; i < 3; ++i) {  // Gaussian elimination with partial pivoting
+            int pivot = i;
+            for (int j = i + 1; j < 3; ++j) {
+                if (std::fabs(a[j][i]) > std::fabs(a[pivot][i])) pivot = j;
+            }
+            if (!(std::fabs(a[pivot][i]) > 1e-12)) return;
+            std::swap(a[i], a[pivot]);
+            for (int j = i + 1; j < 3; ++j) {
+                const double f = a[j][i] / a[i][i];
+                for (int m = i; m < 4; ++m) a[j][m] -= f * a[i][m];
+            }
+        }
+        double step[3];
+        for (int i = 2; i >= 0; --i) {
+            step[i] = a[i][3];
+            for (int j = i + 1; j < 3; ++j) step[i] -= a[i][j] * step[j];
+            step[i] /= a[i][i];
+        }
+        c = {c.x + step[0], c.y + step[1]};
+        r += step[2];
+        if (!std::isfinite(c.x) || !std::isfinite(c.y) || !(r > 0)) return;
+        const double worst = largest(c, r);
+        if (worst < best) {
+            best = worst;
+            circle.centre = c;
+            circle.radius = r;
+        }
+        double sum = 0.0;
+        for (std::size_t k = 0; k < vertices.size(); ++k) {
+            weights[k] *= std::fabs(distance(vertices[k], c) - r) + 1e-6;
+            sum += weights[k];
+        }
+        if (!(sum > 0)) return;
+        for (double& w : weights) w /= sum;
+    }
 }
 
 }  // namespace
@@ -217,9 +286,24 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
         turned += step;
     }
     if (std::fabs(std::fabs(turned) - 2 * kPi) > 0.1) return std::nullopt;
-    if (!segmentsFollow(ring, circle)) return std::nullopt;
+    if (!segmentsFollow(ring, circle, kMaxRingSegmentTurn)) return std::nullopt;
+    refineTowardsMinimax(ring, circle);
     if (curveDistance(ring, circle, kChordSlack) > tolerance) return std::nullopt;
     return circle;
+}
+
+double distanceToEntity(const Point& p, const FitEntity& entity) {
+    switch (entity.kind) {
+        case EntityKind::Line: return distanceToSegment(p, entity.start, entity.end);
+        case EntityKind::Arc: return distanceToArc(p, entity, arcSweep(entity));
+        case EntityKind::Circle: return distanceToArc(p, entity, 2 * kPi);
+        case EntityKind::Polyline: break;
+    }
+    double nearest = HUGE_VAL;
+    for (std::size_t k = 1; k < entity.points.size(); ++k) {
+        nearest = std::min(nearest, distanceToSegment(p, entity.points[k - 1], entity.points[k]));
+    }
+    return nearest;
 }
 
 double largestDistance(std::span<const Point> points, const FitEntity& entity) {

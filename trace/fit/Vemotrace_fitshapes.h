@@ -33,6 +33,11 @@ bool lineFits(std::span<const Point> points, double tolerance);
 inline constexpr double kChordSlack = 0.5;
 // At most this much of a curve (radians) between two vertices.
 inline constexpr double kMaxSegmentTurn = kPi / 3;
+// Round a closed ring the chords themselves bound the turn (a chord of a
+// quarter turn lies 0.29 radii inside the circle), and a small circle
+// traced with few vertices turns by more than kMaxSegmentTurn at a
+// vertex: a circle of 5 px radius has vertices 64 degrees apart.
+inline constexpr double kMaxRingSegmentTurn = kPi / 2;
 
 // The arc from points.front() to points.back() through the run's side of
 // its chord, when every vertex of the run lies within `tolerance` of it
@@ -41,13 +46,18 @@ inline constexpr double kMaxSegmentTurn = kPi / 3;
 std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance);
 
 // The circle through a closed ring (front() == back()) within `tolerance`
-// (its segments within tolerance + kChordSlack), round it once.
+// (its segments within tolerance + kChordSlack), round it once: the
+// algebraic fit, moved towards the least largest distance of a vertex.
 std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance);
 
 // The largest distance from the polyline's points and segments to the
 // entity (for arcs and circles, to the curve; a closed measure, not an
 // estimate: vertices and the segments' points nearest the centre).
 double largestDistance(std::span<const Point> points, const FitEntity& entity);
+
+// The distance from p to the entity (to an arc's end where p lies beyond
+// its sweep).
+double distanceToEntity(const Point& p, const FitEntity& entity);
 
 // Angle of p about c, and the sweep of an arc (radians, > 0).
 double angleAbout(const Point& p, const Point& c);
@@ -61,5 +71,29 @@ void orientThrough(FitEntity& arc, const Point& middle);
 
 // The circle through three points; nullopt when they are (nearly) in line.
 std::optional<Point> circleCentre(const Point& a, const Point& b, const Point& c);
+
+// The furthest index j up to `last` such that fits(i, j), given that
+// fits(i, good): searched by doubling and then halving, as the tests cost
+// O(j - i) each, so a long entity costs O(n log n) and not O(n^2).
+template <typename Fits>
+inline std::size_t furthestFit(std::size_t i, std::size_t good, std::size_t last, const Fits& fits) {
+    std::size_t step = 1;
+    std::size_t bad = last + 1;
+    while (good + step <= last) {
+        if (!fits(i, good + step)) {
+            bad = good + step;
+            break;
+        }
+        good += step;
+        step *= 2;
+    }
+    if (bad == last + 1 && good < last && fits(i, last)) return last;
+    while (bad - good > 1) {
+        const std::size_t mid = good + (bad - good) / 2;
+        if (fits(i, mid)) good = mid;
+        else bad = mid;
+    }
+    return good;
+}
 
 }  // namespace fit::shapes

@@ -1,0 +1,217 @@
+// Vemotrace_fitcorners: LINE-ARC-LINE with tangent joins (see the header).
+#include "trace/fit/Vemotrace_fitcorners.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+
+#include "trace/fit/Vemotrace_fitshapes.h"
+
+namespace fit::corners {
+
+namespace {
+
+using shapes::kPi;
+
+// Below this turn (radians) between the legs there is no corner to round.
+constexpr double kMinTurn = 5.0 * kPi / 180.0;
+constexpr int kRadiusSteps = 40;  // golden-section steps for the radius
+constexpr int kLegPasses = 2;     // the legs fitted again to the vertices nearest them
+
+Point plus(const Point& p, const Point& d, double t) { return {p.x + t * d.x, p.y + t * d.y}; }
+
+// The direction of the line through `from` that the points follow best
+// (the principal axis of their spread about it), pointing their way.
+std::optional<Point> directionThrough(const Point& from, std::span<const Point> points) {
+    double sxx = 0, syy = 0, sxy = 0, mx = 0, my = 0;
+    for (const Point& p : points) {
+        const double x = p.x - from.x, y = p.y - from.y;
+        sxx += x * x;
+        syy += y * y;
+        sxy += x * y;
+        mx += x;
+        my += y;
+    }
+    const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy);
+    Point d{std::cos(angle), std::sin(angle)};
+    if (d.x * mx + d.y * my < 0) d = {-d.x, -d.y};
+    if (!(std::hypot(mx, my) > 0)) return std::nullopt;
+    return d;
+}
+
+struct Rounded {
+    std::array<FitEntity, 3> entities;
+    double squares = HUGE_VAL;  // sum of the vertices' squared distances
+    double worst = HUGE_VAL;    // largest distance beyond what a point is allowed
+};
+
+// How far the run lies from the three entities: the squares of the
+// vertices' distances, and the largest distance beyond what each point is
+// allowed (vertices 0, segments' middles kChordSlack).
+void measure(std::span<const Point> run, Rounded& path) {
+    const auto nearest = [&](const Point& p) {
+        return std::min({shapes::distanceToEntity(p, path.entities[0]), shapes::distanceToEntity(p, path.entities[1]),
+                         shapes::distanceToEntity(p, path.entities[2])});
+    };
+    path.squares = 0.0;
+    path.worst = 0.0;
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const double d = nearest(run[k]);
+        path.squares += d * d;
+        path.worst = std::max(path.worst, d);
+        if (k > 0) {
+            const Point middle{(run[k - 1].x + run[k].x) / 2, (run[k - 1].y + run[k].y) / 2};
+            path.worst = std::max(path.worst, nearest(middle) - shapes::kChordSlack);
+        }
+    }
+}
+
+// The run as a line from its first point along the first leg (points up to
+// legEnd), an arc tangent to it and a line along the second leg (points
+// from legStart) to its last point, the arc's radius chosen by least
+// squares; none unless every point lies within the tolerance.
+std::optional<Rounded> roundedCorner(std::span<const Point> run, std::size_t legEnd, std::size_t legStart,
+                                     double tolerance) {
+    const Point& p = run.front();
+    const Point& q = run.back();
+    const std::optional<Point> d1 = directionThrough(p, run.subspan(1, legEnd));
+    std::vector<Point> second(run.begin() + static_cast<std::ptrdiff_t>(legStart), run.end() - 1);
+    const std::optional<Point> back = directionThrough(q, second);
+    if (!d1 || !back) return std::nullopt;
+    const Point d2{-back->x, -back->y};  // along the second leg, towards q
+    const double cross = d1->x * d2.y - d1->y * d2.x;
+    const double turn = std::atan2(std::fabs(cross), d1->x * d2.x + d1->y * d2.y);
+    if (!(turn > kMinTurn)) return std::nullopt;
+    // The legs' lines meet at v = p + s d1 = q - t d2.
+    const Point w{q.x - p.x, q.y - p.y};
+    const double s = (w.x * d2.y - w.y * d2.x) / cross;
+    const double t = (d1->x * w.y - d1->y * w.x) / cross;
+    const double minLeg = kMinLegTolerances * tolerance;
+    const double tangent = std::tan(turn / 2);  // tangent length per unit radius
+    const double rMin = shapes::kMinRadiusTolerances * tolerance;
+    const double rMax = (std::min(s, t) - minLeg) / tangent;
+    if (!(rMax > rMin) || !std::isfinite(rMax)) return std::nullopt;
+    const Point v = plus(p, *d1, s);
+    Point normal{-d1->y, d1->x};  // towards the side the corner turns to
+    if (normal.x * d2.x + normal.y * d2.y < 0) normal = {-normal.x, -normal.y};
+
+    const auto path = [&](double r) {
+        Rounded out;
+        const Point t1 = plus(v, *d1, -r * tangent);
+        const Point t2 = plus(v, d2, r * tangent);
+        FitEntity& first = out.entities[0];
+        first.start = p;
+        first.end = t1;
+        FitEntity& arc = out.entities[1];
+        arc.kind = EntityKind::Arc;
+        arc.start = t1;
+        arc.end = t2;
+        arc.centre = plus(t1, normal, r);
+        arc.radius = r;
+        const double toCorner = distance(arc.centre, v);
+        shapes::orientThrough(arc, plus(arc.centre, {(v.x - arc.centre.x) / toCorner, (v.y - arc.centre.y) / toCorner}, r));
+        FitEntity& last = out.entities[2];
+        last.start = t2;
+        last.end = q;
+        measure(run, out);
+        return out;
+    };
+    // Golden section on the radius for the least squares: they fall and
+    // then rise as the arc grows from too tight to too wide.
+    constexpr double kGolden = 0.6180339887498949;
+    double lo = rMin, hi = rMax;
+    double a = hi - kGolden * (hi - lo), b = lo + kGolden * (hi - lo);
+    Rounded ra = path(a), rb = path(b);
+    for (int step = 0; step < kRadiusSteps; ++step) {
+        if (ra.squares <= rb.squares) {
+            hi = b;
+            b = a;
+            rb = ra;
+            a = hi - kGolden * (hi - lo);
+            ra = path(a);
+        } else {
+            lo = a;
+            a = b;
+            ra = rb;
+            b = lo + kGolden * (hi - lo);
+            rb = path(b);
+        }
+    }
+    const Rounded& best = ra.squares <= rb.squares ? ra : rb;
+    if (!(best.worst <= tolerance)) return std::nullopt;
+    return best;
+}
+
+// Which of the three entities lies nearest to p: 0, 1 or 2.
+int legOf(const Rounded& corner, const Point& p) {
+    int best = 0;
+    double nearest = HUGE_VAL;
+    for (int k = 0; k < 3; ++k) {
+        const double d = shapes::distanceToEntity(p, corner.entities[static_cast<std::size_t>(k)]);
+        if (d < nearest) {
+            nearest = d;
+            best = k;
+        }
+    }
+    return best;
+}
+
+// How far from run.front() one line follows the run.
+std::size_t straightFrom(std::span<const Point> run, double tolerance) {
+    return shapes::furthestFit(0, 1, run.size() - 1, [&](std::size_t from, std::size_t to) {
+        return shapes::lineFits(run.subspan(from, to - from + 1), tolerance);
+    });
+}
+
+}  // namespace
+
+void roundCorners(std::span<const Point> points, double tolerance, std::vector<FitEntity>& entities,
+                  std::vector<std::pair<std::size_t, std::size_t>>& spans) {
+    for (std::size_t a = 0; a + 1 < entities.size(); ++a) {
+        for (const std::size_t size : {3, 2}) {
+            const std::size_t b = a + size;
+            if (b > entities.size()) continue;
+            bool arc = false, plain = true;
+            for (std::size_t e = a; e < b; ++e) {
+                arc = arc || entities[e].kind == EntityKind::Arc;
+                plain = plain && (entities[e].kind == EntityKind::Arc || entities[e].kind == EntityKind::Line);
+            }
+            // Two entities become three only where both were arcs: an arc
+            // and a line already have their straight.
+            if (!arc || !plain || (size == 2 && entities[a].kind != entities[a + 1].kind)) continue;
+            const std::size_t from = spans[a].first, to = spans[b - 1].second;
+            const std::span<const Point> run = points.subspan(from, to - from + 1);
+            std::size_t legEnd = straightFrom(run, tolerance);
+            std::vector<Point> reversed(run.rbegin(), run.rend());
+            std::size_t legStart = run.size() - 1 - straightFrom(reversed, tolerance);
+            if (legEnd >= legStart) continue;
+            std::optional<Rounded> rounded = roundedCorner(run, legEnd, legStart, tolerance);
+            if (!rounded) continue;
+            // The straights found first may run a vertex or two into the
+            // bend, which tilts the legs; again with the legs' vertices as
+            // the rounded corner has them, kept where it follows the points
+            // more closely.
+            for (int pass = 0; pass < kLegPasses; ++pass) {
+                std::size_t end = 0, start = run.size() - 1;
+                while (end + 1 < run.size() && legOf(*rounded, run[end + 1]) == 0) ++end;
+                while (start > 0 && legOf(*rounded, run[start - 1]) == 2) --start;
+                if ((end == legEnd && start == legStart) || end == 0 || start + 1 >= run.size() || end >= start) break;
+                std::optional<Rounded> again = roundedCorner(run, end, start, tolerance);
+                if (!again || !(again->squares < rounded->squares)) break;
+                rounded = std::move(again);
+                legEnd = end;
+                legStart = start;
+            }
+            const auto at = static_cast<std::ptrdiff_t>(a);
+            entities.erase(entities.begin() + at, entities.begin() + static_cast<std::ptrdiff_t>(b));
+            entities.insert(entities.begin() + at, rounded->entities.begin(), rounded->entities.end());
+            spans.erase(spans.begin() + at, spans.begin() + static_cast<std::ptrdiff_t>(b));
+            spans.insert(spans.begin() + at, {{from, from + legEnd}, {from + legEnd, from + legStart}, {from + legStart, to}});
+            a += 2;
+            break;
+        }
+    }
+}
+
+}  // namespace fit::corners
