@@ -199,6 +199,34 @@ TEST(JoinJunctions, AThickJunctionMovesToWhereItsArmsStraightCoursesMeet) {
     EXPECT_EQ(thinLines.points, before.points);
 }
 
+// Faults: one junction's plan or arms carried into the next (a scratch not
+// cleared, an offset into the shared array of arms off by one). Three
+// crosses side by side, 110 pixels apart, each traced with its junction
+// off the middle in another direction, are straightened in one call, and
+// each moves to its own middle as when it is alone.
+TEST(JoinJunctions, JunctionsStraightenedTogetherMoveAsEachAlone) {
+    const std::vector<Point> offsets{{3, 3}, {-3, 2}, {2, -3}};
+    AsciiBitmap ascii(320, 100);
+    Polylines lines;
+    for (std::size_t t = 0; t < offsets.size(); ++t) {
+        const auto left = static_cast<int32_t>(110 * t);
+        ascii.FillBox(left, 45, left + 99, 54);
+        ascii.FillBox(left + 35, 0, left + 44, 99);
+        const Polylines cross = ArmsToOffCentreJunction({40 + offsets[t].x, 50 + offsets[t].y});
+        const std::size_t before = lines.points.size();
+        for (const Point& p : cross.points) lines.points.push_back({p.x + left, p.y});
+        for (std::size_t k = 1; k < cross.begin.size(); ++k) lines.begin.push_back(before + cross.begin[k]);
+    }
+    const PackedBitmap ink = Ink(ascii);
+    join::Joiner joiner(lines, ink);
+    join::junctions::straightenJunctions(joiner);
+    for (int32_t i = 0; i < lines.count(); ++i) {
+        const Point& junction = i % 2 == 0 ? lines.last(i) : lines.first(i);
+        EXPECT_NEAR(junction.x, 40.0 + 110.0 * (i / 4), 0.1) << "arm " << i;
+        EXPECT_NEAR(junction.y, 50.0, 0.1) << "arm " << i;
+    }
+}
+
 // A stroke 20 pixels wide (1 mm at 600 dpi is 24) along y = 20, its ink
 // ending flat at x = 100.
 AsciiBitmap WideBand() {

@@ -127,6 +127,7 @@ void TVemotrace_join::JoinLines() {
     joiner.restoreHooks(hooks);
     checkpoint();
     joiner.joinThinCorners();
+    joiner.dropEndState();
     straightenJunctions(joiner);
     joiner.dropRuleState();
     checkpoint();

@@ -213,6 +213,12 @@ struct Joiner {
     // their arrays would take as much again (see Vemotrace_joinwork.cpp).
     void dropRuleState();
 
+    // Gives back the part of it that only the rules on free ends read (the
+    // measured ends, the cells of ends), before the junctions are
+    // straightened: on a board of thick ink every corner is a junction, and
+    // their arms would come on top of it.
+    void dropEndState();
+
     // Free ends that lie within a gap and point at each other, nearest
     // pairs first.
     // With `movedOnly`, only pairs with an end moved by extendFreeEnds are

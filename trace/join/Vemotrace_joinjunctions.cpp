@@ -133,24 +133,24 @@ bool straightArmFits(const Polylines& lines, const PackedBitmap& bitmap, const A
 }
 
 // How one group of junctions is straightened: the arms and, when the
-// group moves, the point they meet at.
+// group moves, the point they meet at. One plan is reused group after
+// group: a board of thick ink has a junction at every corner.
 struct JunctionPlan {
     std::vector<Arm> arms;
     bool moves = false;
     Point centre;
 };
 
-// The arms of a group: every end at its nodes but the links' and the
-// removed polylines'.
+// The arms of a group, appended to `ends`: every end at its nodes but the
+// links' and the removed polylines'.
 void findArms(const Joiner& joiner, std::span<const std::pair<int32_t, int32_t>> members,
-              const std::vector<int32_t>& links, std::vector<Arm>& arms) {
+              const std::vector<int32_t>& links, std::vector<int32_t>& ends) {
     const Nodes& nodes = joiner.nodes;
-    arms.clear();
     for (const auto& [root, v] : members) {
         for (int32_t e = nodes.first[v]; e < nodes.first[v + 1]; ++e) {
             const int32_t end = nodes.order[e];
             if (!joiner.removed[end / 2] && !std::binary_search(links.begin(), links.end(), end / 2)) {
-                arms.push_back({end, 0.0, 0.0, 0.0, 0, 0});
+                ends.push_back(end);
             }
         }
     }
@@ -310,10 +310,11 @@ void straightenJunctions(Joiner& joiner) {
         while (group[v] != v) v = group[v] = group[group[v]];
         return v;
     };
-    // The junctions on thick ink, and those that a short link joins.
-    std::vector<int32_t> members;
+    // The junctions on thick ink, and those that a short link joins: a
+    // mark per node, as a node may have several links.
+    std::vector<uint8_t> isMember(static_cast<std::size_t>(nodeCount), 0);
     for (int32_t v = 0; v < nodeCount; ++v) {
-        if (joiner.degree[v] >= 3 && 2.0 * joiner.radiusAt(v) >= kKnotInk) members.push_back(v);
+        if (joiner.degree[v] >= 3 && 2.0 * joiner.radiusAt(v) >= kKnotInk) isMember[v] = 1;
     }
     // The links by polyline, and then by group: they go only with a
     // junction that finds its place, else the knot would fall apart.
@@ -326,18 +327,20 @@ void straightenJunctions(Joiner& joiner) {
         if (2.0 * r < kThickInk || joiner.lengths[i] > kKnotLink * r + 1.0) continue;
         links.push_back(i);
         group[find(a)] = find(b);
-        members.push_back(a);
-        members.push_back(b);
+        isMember[a] = isMember[b] = 1;
     }
     std::vector<std::pair<int32_t, int32_t>> linksByGroup;
     linksByGroup.reserve(links.size());
     for (const int32_t i : links) linksByGroup.push_back({find(nodes.nodeOf[2 * i]), i});
     std::sort(linksByGroup.begin(), linksByGroup.end());
     std::vector<std::pair<int32_t, int32_t>> byGroup;
-    byGroup.reserve(members.size());
-    for (const int32_t v : members) byGroup.push_back({find(v), v});
+    byGroup.reserve(static_cast<std::size_t>(std::count(isMember.begin(), isMember.end(), 1)));
+    for (int32_t v = 0; v < nodeCount; ++v) {
+        if (isMember[v]) byGroup.push_back({find(v), v});
+    }
     std::sort(byGroup.begin(), byGroup.end());
-    byGroup.erase(std::unique(byGroup.begin(), byGroup.end()), byGroup.end());
+    std::vector<uint8_t>().swap(isMember);
+    std::vector<int32_t>().swap(group);
     // Group g: byGroup[groupFirst[g]] up to byGroup[groupFirst[g + 1]].
     std::vector<std::size_t> groupFirst;
     for (std::size_t k = 0; k < byGroup.size(); ++k) {
@@ -360,20 +363,25 @@ void straightenJunctions(Joiner& joiner) {
         while (bundle[g] != g) g = bundle[g] = bundle[bundle[g]];
         return g;
     };
-    std::vector<JunctionPlan> plans(groups);
+    // Group g's arms: armEnds[armFirst[g]] up to armEnds[armFirst[g + 1]].
+    std::vector<int32_t> armEnds;
+    std::vector<std::size_t> armFirst;
+    armFirst.reserve(groups + 1);
     {
-        std::vector<std::size_t> armOf(static_cast<std::size_t>(lines.count()), groups);
+        std::vector<uint32_t> armOf(static_cast<std::size_t>(lines.count()), static_cast<uint32_t>(groups));
         for (std::size_t g = 0; g < groups; ++g) {
-            findArms(joiner, membersOf(g), links, plans[g].arms);
-            for (const Arm& arm : plans[g].arms) {
-                std::size_t& seen = armOf[arm.end / 2];
+            armFirst.push_back(armEnds.size());
+            findArms(joiner, membersOf(g), links, armEnds);
+            for (std::size_t a = armFirst[g]; a < armEnds.size(); ++a) {
+                uint32_t& seen = armOf[armEnds[a] / 2];
                 if (seen == groups) {
-                    seen = g;
+                    seen = static_cast<uint32_t>(g);
                 } else {
                     bundle[bundleOf(g)] = bundleOf(seen);
                 }
             }
         }
+        armFirst.push_back(armEnds.size());
     }
     std::vector<std::size_t> byBundle(groups);
     std::iota(byBundle.begin(), byBundle.end(), std::size_t{0});
@@ -386,11 +394,16 @@ void straightenJunctions(Joiner& joiner) {
     bundleFirst.push_back(groups);
     inTwoThreads(bundleFirst.size() - 1, [&](std::size_t first, std::size_t last) {
         std::vector<Point> samples;
+        JunctionPlan plan;
         for (std::size_t b = first; b < last; ++b) {
             for (std::size_t k = bundleFirst[b]; k < bundleFirst[b + 1]; ++k) {
                 const std::size_t g = byBundle[k];
-                planJunction(joiner, membersOf(g), plans[g], samples);
-                if (plans[g].moves) straighten(joiner, plans[g], membersOf(g), linksByGroup);
+                plan.arms.clear();
+                for (std::size_t a = armFirst[g]; a < armFirst[g + 1]; ++a) {
+                    plan.arms.push_back({armEnds[a], 0.0, 0.0, 0.0, 0, 0});
+                }
+                planJunction(joiner, membersOf(g), plan, samples);
+                if (plan.moves) straighten(joiner, plan, membersOf(g), linksByGroup);
             }
         }
     });

@@ -57,13 +57,17 @@ void Joiner::makeRoomToMeasure(std::size_t more) {
     measured.resize(kept);
 }
 
-void Joiner::dropRuleState() {
+void Joiner::dropEndState() {
     std::vector<FreeEnd>().swap(measured);
     std::vector<int32_t>().swap(known);
     std::vector<uint8_t>().swap(movedEnd);
+    endCells = Cells{};
+}
+
+void Joiner::dropRuleState() {
+    dropEndState();
     std::vector<double>().swap(nodeRadius);
     std::vector<double>().swap(lengths);
-    endCells = Cells{};
 #ifdef __GLIBC__
     // The rules leave many small blocks freed among live ones, which the
     // allocator keeps; their pages go back before the shaping needs more.
