@@ -5,7 +5,7 @@
 // A drawing is drawn the same way at every size, so the cost per megapixel
 // should not grow with it: straight strokes 1 to 8 pixels thick, mostly
 // horizontal and vertical, circles, solid blobs, small text-like glyphs and
-// specks, about 5 % ink.
+// dots, about 5 % ink.
 #pragma once
 
 #include <algorithm>
@@ -195,7 +195,7 @@ Page DrawPlan(int32_t width, int32_t height, uint32_t seed) {
             }
         }
     }
-    for (int i = perMegapixel(600); i > 0; --i) {  // scanner specks
+    for (int i = perMegapixel(600); i > 0; --i) {  // scanner dots
         page.Dot(static_cast<int32_t>(uniform(0, width)), static_cast<int32_t>(uniform(0, height)));
     }
     return page;

@@ -18,7 +18,7 @@
 //   hatching   squares filled with dense parallel lines
 //   rounded    (only with --entities) circular arcs and rounded corners,
 //              see quality_entities.h
-// each drawn clean, with speckle (specks of dirt on the paper, pinholes in
+// each drawn clean, with dust (dots of dirt on the paper, pinholes in
 // the ink) and edge noise, skewed by a small angle (0.5 to 3 degrees) and
 // with broken strokes (gaps of 1 to 2 pixels cut across the ink, away from
 // where strokes meet). The pens: one to six pixels at 75 and 150 dpi, and
@@ -406,7 +406,7 @@ Drawing draw(Kind kind, Variant variant, double dpi, double width, uint32_t seed
         }
     }
     if (variant == Variant::Noise) {
-        // Specks of one or two pixels on the paper, dots of dust up to 0.2 mm
+        // Dots of one or two pixels on the paper, dust up to 0.2 mm
         // across, bumps on the ink's edges and pinholes in it, as scans of
         // used paper show them.
         std::vector<uint8_t> original = d.pixels;

@@ -6,7 +6,7 @@
 // Each drawing is a square page of about the given size, drawn the same
 // way at every size (so the cost per megapixel should not grow with it):
 // straight strokes 1 to 8 pixels thick, mostly horizontal and vertical,
-// circles, solid blobs, small text-like glyphs and specks, about 5 % ink.
+// circles, solid blobs, small text-like glyphs and dots, about 5 % ink.
 // The stages write their files into a temporary folder, removed at the end.
 //
 // Per drawing it traces twice over, several times each, keeping the fastest

@@ -28,7 +28,7 @@
 //  - moves a junction on thick ink, and the knot of two three-way points
 //    the trace makes there, to the point nearest its arms' straight
 //    courses, and re-centres points across thick ink;
-//  - drops specks: a lone polyline shorter than kSpeckLength; before the
+//  - drops dots: a lone polyline shorter than kDotLength; before the
 //    trace (TraceAndJoin), fills pinholes of a few pixels in thick ink;
 //  - drops vertices that lie within half a pixel of the line through their
 //    neighbours.
@@ -59,9 +59,9 @@ public:
     // As many points as stage 5 puts into one polyline, so every reader and
     // writer sees polylines of the sizes it already handles.
     static constexpr std::size_t kMaxJoinedPoints = 2000;
-    // A lone polyline shorter than this (pixels), on a lone speck of ink of
-    // a few pixels, is a speck of dirt.
-    static constexpr double kSpeckLength = 2.5;
+    // A lone polyline shorter than this (pixels), on a lone dot of ink of
+    // a few pixels, is a dot of dirt.
+    static constexpr double kDotLength = 2.5;
 
     // Polylines through the pixel centres of one-pixel strokes near 45
     // degrees, which the trace leaves out: x, y of each point in turn,

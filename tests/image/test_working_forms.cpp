@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A random line drawing: boxes, strokes in all directions and specks, at
+// A random line drawing: boxes, strokes in all directions and dots, at
 // a density that leaves both long runs of ink and of paper. Seed 0 is blank
 // paper, seed 1 all ink.
 Drawing RandomDrawing(int width, int height, unsigned seed) {

@@ -293,7 +293,7 @@ TEST(JoinShape, PointsAnywhereAcrossA1mmPenAreRecentredButNotOnThinnerInk) {
 
 // Faults: a pinhole in thick ink left for the squares to ring; or paper
 // filled that is no pinhole: a hole in thin ink (it may be drawn), one
-// larger than a speck, one open to the image's edge or to the paper
+// larger than a dot, one open to the image's edge or to the paper
 // beside the ink at a corner.
 TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
     // '#' ink, '.' paper that stays, 'o' paper that is filled.
@@ -467,13 +467,13 @@ TEST(JoinInk, ARoundDotOfDustIsDirtAndADashIsNot) {
     AsciiBitmap dash(20, 20);
     dash.FillBox(6, 9, 13, 10);  // 8 x 2 pixels
     EXPECT_FALSE(join::ink::isDust(Ink(dash), across));
-    // Specks of a pixel or two, strung together by the gap rules.
-    AsciiBitmap specks(20, 20);
-    specks.SetInk(6, 10);
-    specks.SetInk(9, 10);
-    specks.SetInk(10, 10);
-    specks.SetInk(13, 11);
-    EXPECT_TRUE(join::ink::isDust(Ink(specks), std::vector<Point>{{6.5, 10.5}, {9.5, 10.5}, {13.5, 11.5}}));
+    // Dots of a pixel or two, strung together by the gap rules.
+    AsciiBitmap dots(20, 20);
+    dots.SetInk(6, 10);
+    dots.SetInk(9, 10);
+    dots.SetInk(10, 10);
+    dots.SetInk(13, 11);
+    EXPECT_TRUE(join::ink::isDust(Ink(dots), std::vector<Point>{{6.5, 10.5}, {9.5, 10.5}, {13.5, 11.5}}));
 }
 
 // Fault: a corner's legs taken as their last segment only, so a vertex

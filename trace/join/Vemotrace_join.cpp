@@ -156,7 +156,7 @@ void TVemotrace_join::JoinLines() {
             }
             if (joiner.isFree(end) && joiner.isFree(other)) {
                 const double length = chainLength(chain);
-                if (length < kSpeckLength && isSpeck(m_bitmap, chain.front())) continue;
+                if (length < kDotLength && isDot(m_bitmap, chain.front())) continue;
                 if (length <= kDustLength && isDust(m_bitmap, chain)) continue;
             }
             junctions.clear();

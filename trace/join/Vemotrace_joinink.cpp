@@ -1,4 +1,4 @@
-// Vemotrace_joinink: the diagonal runs and specks (see the header).
+// Vemotrace_joinink: the diagonal runs and dots (see the header).
 #include "trace/join/Vemotrace_joinink.h"
 
 #include <bit>
@@ -8,9 +8,9 @@
 
 namespace join::ink {
 
-// A speck of dirt has at most this many pixels.
-constexpr std::size_t kSpeckPixels = 4;
-// A pinhole has at most this many pixels (a speck of dust at 600 dpi), and
+// A dot of dirt has at most this many pixels.
+constexpr std::size_t kDotPixels = 4;
+// A pinhole has at most this many pixels (a dot of dust at 600 dpi), and
 // the ink round it is at least kPinholeRim pixels deep.
 constexpr std::size_t kPinholePixels = 8;
 constexpr int32_t kPinholeRim = 2;
@@ -138,9 +138,9 @@ Polylines diagonalRuns(const PackedBitmap& bitmap) {
     return lines;
 }
 
-// True when the ink under p is a lone speck of at most kSpeckPixels pixels
+// True when the ink under p is a lone dot of at most kDotPixels pixels
 // (touching at sides or corners), not a piece of a stroke the trace lost.
-bool isSpeck(const PackedBitmap& bitmap, const Point& p) {
+bool isDot(const PackedBitmap& bitmap, const Point& p) {
     const auto isInk = [&](int64_t x, int64_t y) {
         return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() &&
                bitmap.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
@@ -152,7 +152,7 @@ bool isSpeck(const PackedBitmap& bitmap, const Point& p) {
             for (int64_t dx = -1; dx <= 1; ++dx) {
                 const std::pair<int64_t, int64_t> q{found[k].first + dx, found[k].second + dy};
                 if (!isInk(q.first, q.second) || std::find(found.begin(), found.end(), q) != found.end()) continue;
-                if (found.size() == kSpeckPixels) return false;
+                if (found.size() == kDotPixels) return false;
                 found.push_back(q);
             }
         }
@@ -197,8 +197,8 @@ constexpr double kDustElongation = 1.6;
 
 bool isDust(const PackedBitmap& bitmap, std::span<const Point> chain) {
     if (chain.empty()) return false;
-    // Specks that the gap rules strung together.
-    if (std::all_of(chain.begin(), chain.end(), [&](const Point& p) { return isSpeck(bitmap, p); })) return true;
+    // Dots that the gap rules strung together.
+    if (std::all_of(chain.begin(), chain.end(), [&](const Point& p) { return isDot(bitmap, p); })) return true;
     const Point& p = chain[chain.size() / 2];
     const auto isInk = [&](int32_t x, int32_t y) {
         return x >= 0 && y >= 0 && x < bitmap.Width() && y < bitmap.Height() && bitmap.IsInk(x, y);

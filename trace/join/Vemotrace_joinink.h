@@ -1,6 +1,6 @@
 // Vemotrace_joinink: what the join step reads of the ink: whether a point
 // lies on it, how thick it is there, how far it reaches along a ray, the
-// one-pixel diagonal runs the trace leaves out, and specks of dirt.
+// one-pixel diagonal runs the trace leaves out, and dots of dirt.
 // The bitmap is the traced one (PackedBitmap, one bit per pixel).
 #pragma once
 
@@ -115,9 +115,9 @@ inline bool onInk(const PackedBitmap& bitmap, const Point& a, const Point& b) {
 
 Polylines diagonalRuns(const PackedBitmap& bitmap);
 
-// True when the ink under p is a lone speck of at most kSpeckPixels pixels
+// True when the ink under p is a lone dot of at most kDotPixels pixels
 // (touching at sides or corners), not a piece of a stroke the trace lost.
-bool isSpeck(const PackedBitmap& bitmap, const Point& p);
+bool isDot(const PackedBitmap& bitmap, const Point& p);
 
 // True when the centre of a paper pixel of the image lies inside the closed
 // polyline `ring` (even-odd rule; its last point joins its first).
@@ -125,19 +125,19 @@ bool enclosesPaper(const PackedBitmap& bitmap, std::span<const Point> ring);
 
 // A lone polyline no longer than kDustLength (pixels) may lie on a dot of
 // dust (up to 0.2 mm across, five pixels at 600 dpi), which the trace
-// turns into a short line, or on specks that the gaps between them let the
+// turns into a short line, or on dots that the gaps between them let the
 // join step string together. True when the ink under the chain's middle
 // is such a dot: a lone piece of at most kDustPixels pixels (touching at
 // sides or corners) with no line-like extent, its longest axis at most
 // kDustElongation times its shortest (a dash drawn with any pen is longer
-// than that); or when every point of the chain lies on a speck.
+// than that); or when every point of the chain lies on a dot.
 constexpr double kDustLength = 6.0;
 bool isDust(const PackedBitmap& bitmap, std::span<const Point> chain);
 
 // A pinhole in thick ink (paper of at most kPinholePixels pixels, touching
 // at sides or corners, with ink at least two pixels deep all round) is
 // filled: the squares would ring it, and the trace then runs two lines
-// round a speck of paper where one runs down the stroke. Thin ink keeps
+// round a dot of paper where one runs down the stroke. Thin ink keeps
 // its holes: there they may be drawn. Returns the number of holes filled.
 int32_t fillPinholes(PackedBitmap& bitmap);
 

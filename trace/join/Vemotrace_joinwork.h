@@ -39,7 +39,7 @@ constexpr double kGapCell = kGapWidth + 2.0 * kMaxGapRadius;
 constexpr double kThinCell = kGapWidth + kThickInk;
 // A gap cell (kGapCell pixels square, about 340 pixels) with more free ends
 // than this is a crowd. Drawings put at most about 30 there (lettering and
-// specks at 75 dpi), 50 % noise about 40 to 70, a checkerboard of single
+// dots at 75 dpi), 50 % noise about 40 to 70, a checkerboard of single
 // pixels 180.
 constexpr int32_t kCrowdedCell = 96;
 
