@@ -5,6 +5,7 @@
 // pinholes, dust. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
@@ -245,8 +246,8 @@ TEST(JoinGaps, AFreeEndOfAWidePenIsMovedOnToWhereTheStrokeEnds) {
     AddPolyline(lines, {{10.5, 20.0}, {88.5, 20.0}});
     join::Joiner joiner(lines, wide);
     joiner.extendFreeEnds();
-    // The ink's end less its half width: 100 - 10.
-    EXPECT_NEAR(lines.last(0).x, 90.0, 0.6);
+    // The ink ends flat: its end less a quarter of its width, 100 - 5.
+    EXPECT_NEAR(lines.last(0).x, 95.0, 0.6);
     EXPECT_NEAR(lines.last(0).y, 20.0, 1e-9);
 }
 
@@ -326,13 +327,14 @@ TEST(JoinInk, PinholesInThickInkAreFilledAndNoOtherPaper) {
 }
 
 // A bar `thickness` pixels thick along y = 50 and a stroke as thick
-// leaving it at 45 degrees up and to the right from (40, 50).
-PackedBitmap SlantedMeeting(int32_t thickness) {
-    AsciiBitmap ascii(100, 100);
-    ascii.FillBox(0, 50 - thickness / 2, 99, 49 + (thickness + 1) / 2);
+// leaving it at 45 degrees up and to the right from (40, 50), on an image
+// `width` pixels wide.
+PackedBitmap SlantedMeeting(int32_t thickness, int32_t width = 100) {
+    AsciiBitmap ascii(width, 100);
+    ascii.FillBox(0, 50 - thickness / 2, width - 1, 49 + (thickness + 1) / 2);
     const double half = thickness / 2.0;
     for (int32_t y = 0; y < 100; ++y) {
-        for (int32_t x = 40; x < 100; ++x) {
+        for (int32_t x = 40; x < width; ++x) {
             // Within a half width of the line x - 40 = 50 - y, above the bar's middle.
             if (std::abs((x + 0.5 - 40.0) - (50.0 - (y + 0.5))) <= half * std::sqrt(2.0) && y + 0.5 <= 50.0) {
                 ascii.SetInk(x, y);
@@ -378,8 +380,8 @@ TEST(JoinGaps, AFreeEndOfAPenWiderThan24PixelsIsMovedOnToo) {
     const PackedBitmap asciiInk = Ink(ascii);  // the joiner holds it
     join::Joiner joiner(lines, asciiInk);
     joiner.extendFreeEnds();
-    // The ink's end less its half width: 110 - 14.
-    EXPECT_NEAR(lines.last(0).x, 96.0, 0.3);
+    // The ink ends flat: its end less a quarter of its width, 110 - 7.
+    EXPECT_NEAR(lines.last(0).x, 103.0, 0.3);
 }
 
 // A band 24 rows thick (a 1 mm pen at 600 dpi), middle y = 22, ending flat
@@ -506,6 +508,169 @@ TEST(JoinJunctions, AJunctionNearTheEdgeOfTheInkMovesByItsArmsWidths) {
     join::junctions::straightenJunctions(joiner);
     EXPECT_NEAR(lines.last(0).x, 40.0, 1.5);
     EXPECT_NEAR(lines.last(0).y, 50.0, 1.5);
+}
+
+// A band 24 rows thick (a 1 mm pen at 600 dpi), middle y = 22, its ink
+// ending at x = 100: flat (cut across by a break) or round (a disc of the
+// pen's radius at x = 88).
+PackedBitmap WidePenEnd(bool round) {
+    AsciiBitmap ascii = Band(120, 44, 10, 33);
+    for (int32_t y = 0; y < 44; ++y) {
+        for (int32_t x = round ? 88 : 100; x < 120; ++x) {
+            ascii.SetInk(x, y, round && std::hypot(x + 0.5 - 88.0, y + 0.5 - 22.0) <= 12.0);
+        }
+    }
+    return Ink(ascii);
+}
+
+// Faults: the ink's end looked for only 16 pixels ahead, so an end that
+// the trace leaves 25 pixels short moves on by 4; a flat end stopped a
+// half width short, as a round one is (the two sides of a break then lie
+// further apart than a gap); or a round end taken for flat.
+TEST(JoinGaps, AWidePensFreeEndStopsAQuarterWidthShortOfAFlatEndAndAHalfWidthOfARoundOne) {
+    for (const bool round : {false, true}) {
+        const PackedBitmap ink = WidePenEnd(round);
+        Polylines lines;
+        AddPolyline(lines, {{5.5, 22.0}, {74.5, 22.0}});
+        join::Joiner joiner(lines, ink);
+        joiner.extendFreeEnds();
+        EXPECT_NEAR(lines.last(0).x, round ? 88.0 : 94.0, 0.6) << (round ? "round" : "flat");
+        EXPECT_NEAR(lines.last(0).y, 22.0, 1e-9);
+    }
+}
+
+// Faults: a pinhole checked as a square of ink two pixels deep, so one two
+// pixels in from a slanted edge, whose paper lies two pixels off along both
+// axes (2.8 pixels away), is left for the squares to ring; or the disc
+// taken smaller, so a hole two pixels from a straight edge is filled.
+TEST(JoinInk, APinholeTwoPixelsInFromASlantedEdgeIsFilled) {
+    // Ink where x + y < 14: the paper nearest the hole at (5, 5) is (7, 7).
+    AsciiBitmap ascii(16, 16);
+    for (int32_t y = 0; y < 16; ++y) {
+        for (int32_t x = 0; x < 16; ++x) ascii.SetInk(x, y, x + y < 14);
+    }
+    ascii.SetInk(5, 5, false);
+    PackedBitmap slanted = Ink(ascii);
+    EXPECT_EQ(join::ink::fillPinholes(slanted), 1);
+    EXPECT_TRUE(slanted.IsInk(5, 5));
+    EXPECT_FALSE(slanted.IsInk(7, 7));
+    // A notch in the edge two pixels straight below it: it may be drawn.
+    ascii.SetInk(5, 7, false);
+    PackedBitmap straight = Ink(ascii);
+    EXPECT_EQ(join::ink::fillPinholes(straight), 0);
+}
+
+// Faults: a branch of a wide pen's end fork that runs back beside the
+// stroke inside its ink kept as a stroke of its own (the fork and the
+// stroke's free end with it); or one that runs back out of the ink, just
+// past the stroke's edge, taken with the fork.
+TEST(JoinEnds, AForkBranchRunningBackInsideTheStrokesInkGoesWithTheFork) {
+    const PackedBitmap ink = Ink(Band(100, 44, 10, 33));
+    for (const bool inside : {true, false}) {
+        Polylines lines = StrokeWithEndFork();
+        // The lower branch turns back along the stroke's lower edge.
+        lines.points[lines.begin[2] + 1] = inside ? Point{70, 31} : Point{70, 34.2};
+        join::Joiner joiner(lines, ink);
+        joiner.removeSpurs();
+        EXPECT_EQ(joiner.removed[2] != 0, inside) << (inside ? "inside" : "outside");
+        EXPECT_EQ(joiner.removed[1] != 0, inside);
+    }
+}
+
+// A thick L 16 pixels wide: a band along the top (rows 10 to 25), one
+// down the right (columns 30 to 45); their centre lines meet at (38, 18).
+// The trace leaves a knot near the inner corner, 1.8 pixels from paper,
+// and a tip line 7 pixels long from it towards the corner.
+TEST(JoinEnds, ASharpCornersTipMayLieAsFarAsTheCornersHalfWidthAllows) {
+    AsciiBitmap ascii(50, 64);
+    ascii.FillBox(0, 10, 45, 25);
+    ascii.FillBox(30, 10, 45, 63);
+    const PackedBitmap ink = Ink(ascii);
+    const Point knot{31, 25.5};
+    Polylines lines;
+    AddPolyline(lines, {{2, 18}, {28, 18}, knot});
+    AddPolyline(lines, {knot, {38, 28}, {38, 60}});
+    AddPolyline(lines, {knot, {33.73, 19.06}});
+    join::Joiner joiner(lines, ink);
+    // Fault: the tip's reach taken from the knot's half width alone, which
+    // puts the corner, 4.4 pixels from the tip line's end, out of reach.
+    ASSERT_GT(std::hypot(38.0 - 33.73, 18.0 - 19.06), 1.5 * join::ink::inkRadius(ink, knot) + 1.0);
+    joiner.restoreTips();
+    EXPECT_TRUE(joiner.removed[2]);
+    EXPECT_NEAR(lines.last(0).x, 38.0, 0.1);
+    EXPECT_NEAR(lines.last(0).y, 18.0, 0.1);
+    EXPECT_NEAR(lines.first(1).x, 38.0, 0.1);
+    EXPECT_NEAR(lines.first(1).y, 18.0, 0.1);
+}
+
+// A thick L 24 pixels wide (a 1 mm pen at 600 dpi): rows 10 to 33 along
+// the top, columns 60 to 83 down the right; its centre lines meet at
+// (72, 22).
+AsciiBitmap WideL() {
+    AsciiBitmap ascii(100, 120);
+    ascii.FillBox(0, 10, 83, 33);
+    ascii.FillBox(60, 10, 83, 119);
+    return ascii;
+}
+
+// True when the line has a vertex within 0.6 pixels of p.
+bool HasVertexNear(const std::vector<Point>& line, const Point& p) {
+    return std::any_of(line.begin(), line.end(),
+                       [&](const Point& q) { return std::hypot(q.x - p.x, q.y - p.y) < 0.6; });
+}
+
+// Faults: a corner cut taken as at most 4 segments, where a 1 mm pen's
+// trace leaves 6; or its legs taken as straight only within half a pixel,
+// where the steps of so wide a pen's trace stray further, so the leg is
+// its last segment, shorter than the cut.
+TEST(JoinShape, ACornerOfA1mmPenIsPutBackOverItsLongCutAndRaggedLegs) {
+    const PackedBitmap ink = Ink(WideL());
+    // A knot of six segments that zigzag: no leg takes any of them in.
+    std::vector<Point> longCut{{2, 22},  {60, 22},   {64, 24},   {63, 27}, {67, 26},
+                               {66, 30}, {70, 30},   {72, 34},   {72, 110}};
+    join::shape::sharpenCorners(ink, longCut);
+    EXPECT_TRUE(HasVertexNear(longCut, {72, 22}));
+    EXPECT_FALSE(HasVertexNear(longCut, {63, 27})) << "a cut point left in";
+
+    // Every vertex of the top leg 0.9 pixels off the next one's line; the
+    // line comes into it from below, so the leg does not end the line.
+    std::vector<Point> ragged{{2, 30}, {2, 22},  {30, 22.9}, {44, 22},     {52, 22.9}, {58, 22},
+                              {62, 24}, {65, 27},   {68, 30},     {72, 34},   {72, 110}};
+    join::shape::sharpenCorners(ink, ragged);
+    EXPECT_TRUE(HasVertexNear(ragged, {72, 22}));
+    EXPECT_FALSE(HasVertexNear(ragged, {65, 27})) << "a cut point left in";
+}
+
+// Faults: an arm that bends on past the other stroke's ink (here for two
+// half widths, four pixels off its centre line) fitted only where the
+// junction's ink ends, so its bend stays in the joined line; or its
+// straight part looked for too near its far end.
+TEST(JoinJunctions, AnArmThatBendsOnPastAJunctionsInkIsLaidStraightWhereItRunsStraight) {
+    const PackedBitmap ink = SlantedMeeting(10, 200);
+    const Point j{45, 45};
+    for (const double far : {197.5, 88.0}) {
+        Polylines lines;
+        AddPolyline(lines, {{2.5, 50}, {30, 50}, {42, 43}, j});
+        AddPolyline(lines, {j, {63, 46}, {68, 50}, {far, 50}});
+        AddPolyline(lines, {j, {55, 35}, {60, 30}, {88, 2}});
+        const Polylines before = lines;
+        join::Joiner joiner(lines, ink);
+        join::junctions::straightenJunctions(joiner);
+        if (far > 150.0) {
+            EXPECT_NEAR(lines.first(1).x, 40.0, 1.0);
+            EXPECT_NEAR(lines.first(1).y, 50.0, 1.0);
+            for (std::size_t k = lines.begin[1]; k < lines.begin[2]; ++k) {
+                EXPECT_NEAR(lines.points[k].y, 50.0, 1.0) << "point " << k - lines.begin[1];
+            }
+        } else {
+            // An arm 45 pixels long (a hatch line's piece between two
+            // junctions) has its straight part, if any, within three half
+            // widths of its far end, where it may bend into the next
+            // junction: it keeps its bend beyond where the junction's ink
+            // ends.
+            EXPECT_NEAR(lines.points[lines.begin[1] + 1].y, 46.0, 1e-9);
+        }
+    }
 }
 
 }  // namespace

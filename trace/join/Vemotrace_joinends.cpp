@@ -38,7 +38,8 @@ constexpr double kHookCosine = 0.866;
 
 // A tip line left in a sharp thick corner is at most kTipFactor times the
 // ink's half width at its knot plus kTipSlack pixels long, and the corner
-// restored lies within kTipReach half widths (plus a pixel) of its end.
+// restored lies within kTipReach half widths (plus a pixel) of its end,
+// the larger of the knot's and the corner's.
 constexpr double kTipFactor = 3.0;
 constexpr double kTipSlack = 2.0;
 constexpr double kTipReach = 1.5;
@@ -144,7 +145,10 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
     const double branchLimit = kSpurSlack + kForkFactor * across;
     if (across < kForkHalfWidth || longestBranch > branchLimit || strokeLength <= branchLimit) return false;
     // The branches end on the stroke's own ink ahead of v, where it
-    // ends: a short stroke that crosses there leaves it.
+    // ends: a short stroke that crosses there leaves it. A branch may also
+    // run back beside the stroke inside its ink (the squares of a wide
+    // pen's end step back along its edge); a stroke that leaves there
+    // ends off the ink or beyond its half width.
     const double ahead = inkExtent(bitmap, tip, aim, kMostBranch) + 0.5;
     for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
         const int32_t end = nodes.order[k];
@@ -152,7 +156,8 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
         const Point& far = lines.endPoint(chainEnd(end));
         const double along = (far.x - tip.x) * aim.x + (far.y - tip.y) * aim.y;
         const double aside = std::abs((far.x - tip.x) * aim.y - (far.y - tip.y) * aim.x);
-        if (along < -1.0 || along > ahead || aside > across + 0.5) return false;
+        if (along > ahead || aside > across + 0.5) return false;
+        if (along < -1.0 && (aside > across || !isInkAt(bitmap, far))) return false;
     }
     for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
         const int32_t end = nodes.order[k];
@@ -275,10 +280,11 @@ bool Joiner::leadLegsToTip(int32_t a, int32_t b, const Point& tipEnd, double tip
     const double r = ((b0.x - a0.x) * u.y - (b0.y - a0.y) * u.x) / (u.x * w.y - u.y * w.x);
     if (s <= 0.0 || r <= 0.0) return false;
     const Point x{a0.x + s * u.x, a0.y + s * u.y};
-    if (!std::isfinite(x.x) || !std::isfinite(x.y) || distance(x, tipEnd) > kTipReach * radius + 1.0 ||
-        inkRadius(bitmap, x) <= 0.0) {
-        return false;
-    }
+    if (!std::isfinite(x.x) || !std::isfinite(x.y)) return false;
+    // The knot may lie on the inner side of the corner, where the ink is
+    // thinner than at the corner itself: the larger half width counts.
+    const double atCorner = inkRadius(bitmap, x);
+    if (atCorner <= 0.0 || distance(x, tipEnd) > kTipReach * std::max(radius, atCorner) + 1.0) return false;
     layStraight(a, knot, a0, x);
     layStraight(b, knot, b0, x);
     return true;

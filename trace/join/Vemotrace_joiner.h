@@ -165,7 +165,8 @@ struct Joiner {
     // A free end on thick ink stops short of where the stroke ends: the
     // squares fill it from its edges. It is moved on along its direction
     // to the ink's end less the ink's half width, which is where a stroke
-    // drawn with a round pen ends, and where a break in it begins.
+    // drawn with a round pen ends; at a flat end (a break cut across the
+    // stroke) less a quarter of its width.
     void extendFreeEnds();
 
     // At a flat end of thick ink the trace may turn off to one of the end's

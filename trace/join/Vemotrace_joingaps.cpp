@@ -15,6 +15,34 @@ namespace join::gaps {
 // be traced.
 constexpr double kUntracedPiece = 4.0 * kMaxInkRadius;
 constexpr int32_t kEndCell = 16;
+// A free end's ink is looked for this far ahead (pixels): the trace of a
+// 1 mm pen at 600 dpi stops up to about a pen's width short of its end.
+constexpr double kEndAhead = 2.0 * kMaxInkRadius;
+// A stroke cut across by a break ends flat: its ink reaches as far
+// kFlatEndSide half widths to either side as in its middle, within
+// kFlatEndSlack half widths and a pixel (a round end's reaches a third of
+// a half width less there). Its end stops kFlatEndShort half widths short
+// of the ink's end (a round pen's stops a whole one short), so that it
+// lies as near the break as the stroke's middle does, and the two sides of
+// the break come within a gap of each other. Only wide pens are told so: on
+// thinner ones a pixel's step is as large as the difference.
+constexpr double kFlatEndSide = 0.75;
+constexpr double kFlatEndSlack = 0.15;
+constexpr double kFlatEndShort = 0.5;
+constexpr double kFlatEndRadius = 4.0;
+
+// True when the ink of the free end at `tip` (pointing along `aim`, its
+// half width `across`) ends flat `toEnd` ahead: cut across by a break
+// rather than drawn round.
+bool endsFlat(const PackedBitmap& bitmap, const Point& tip, const Point& aim, double toEnd, double across) {
+    if (across < kFlatEndRadius || toEnd >= kEndAhead) return false;
+    const double least = toEnd - kFlatEndSlack * across - 1.0;
+    for (const double side : {-kFlatEndSide * across, kFlatEndSide * across}) {
+        const Point from{tip.x - side * aim.y, tip.y + side * aim.x};
+        if (!isInkAt(bitmap, from) || inkExtent(bitmap, from, aim, kEndAhead) < least) return false;
+    }
+    return true;
+}
 
 bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
@@ -104,10 +132,10 @@ void Joiner::extendFreeEnds() {
         Point& tip = lines.fromEnd(end, 0);
         const double across =
             (inkExtent(bitmap, tip, {-aim.y, aim.x}) + inkExtent(bitmap, tip, {aim.y, -aim.x})) / 2;
-        const double toEnd = inkExtent(bitmap, tip, aim);
-        double reach = toEnd - across;
+        const double toEnd = inkExtent(bitmap, tip, aim, kEndAhead);
         if (2.0 * across < kThickInk || across >= kMaxInkRadius) continue;
-        if (toEnd < kMaxInkRadius) {
+        double reach = toEnd - (endsFlat(bitmap, tip, aim, toEnd, across) ? kFlatEndShort : 1.0) * across;
+        if (toEnd < kEndAhead) {
             const double further = untracedInkBeyond(tip, aim, toEnd, across);
             if (further > 0.0) reach = further - across;
         }

@@ -11,7 +11,9 @@ namespace join::ink {
 // A dot of dirt has at most this many pixels.
 constexpr std::size_t kDotPixels = 4;
 // A pinhole has at most this many pixels (a dot of dust at 600 dpi), and
-// the ink round it is at least kPinholeRim pixels deep.
+// the ink round it is at least kPinholeRim pixels deep, measured as a
+// disc: on a slanted stroke's stepped edge the paper at two pixels along
+// both axes lies 2.8 pixels off, and the squares would ring the hole.
 constexpr std::size_t kPinholePixels = 8;
 constexpr int32_t kPinholeRim = 2;
 
@@ -271,6 +273,7 @@ int32_t fillPinholes(PackedBitmap& bitmap) {
         for (const auto& [hx, hy] : hole) {
             for (int32_t dy = -kPinholeRim; dy <= kPinholeRim; ++dy) {
                 for (int32_t dx = -kPinholeRim; dx <= kPinholeRim; ++dx) {
+                    if (dx * dx + dy * dy > kPinholeRim * kPinholeRim) continue;
                     const std::pair<int32_t, int32_t> q{hx + dx, hy + dy};
                     if (!isInk(q.first, q.second) && std::find(hole.begin(), hole.end(), q) == hole.end()) return;
                 }

@@ -30,6 +30,10 @@ constexpr double kMinSpread = 0.1;
 // arms into the acute side, up to about two and a half half widths off.
 // Further out, and at other junctions, within one.
 constexpr double kArmCourse = 2.5;
+// An arm's straight part is looked for up to kArmFurther half widths
+// further out than where the junction's ink ends, and no nearer the arm's
+// far end than that.
+constexpr double kArmFurther = 3.0;
 
 // Where thick strokes cross or meet, the squares that cover the ink place
 // the junction off the strokes' centre lines, often as two three-way points
@@ -212,22 +216,34 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         const double from = clear + half + 1.0;
         // A long stretch evens out the trace's steps; where the arm
         // curves, a shorter one may still be straight.
-        const double to = from + std::max(4.0, 6.0 * half);
-        const double shortTo = from + std::max(4.0, 3.0 * half);
+        const double stretch = std::max(4.0, 6.0 * half), shortStretch = std::max(4.0, 3.0 * half);
+        const double further = kArmFurther * half;
         arm.cut = std::min(from, 0.5 * length);
         arm.clear = clear;
         arm.half = half;
         widest = std::max(widest, half);
         samples.resize(arm.firstSample);
-        sampleArm(lines, arm.end, std::max(probe + 1.0, to), samples);
+        sampleArm(lines, arm.end, std::max(probe + 1.0, from + further + stretch), samples);
         arm.sampleCount = samples.size() - arm.firstSample;
         mine = {samples.data() + arm.firstSample, arm.sampleCount};
         if (length < from + std::max(3.0, 2.0 * half)) continue;
+        // The straight part from `start`, ending no further than `last`.
         Point c, u;
-        if (!fitArm(mine, from, std::min(to, length - 1.0), c, u) &&
-            (shortTo >= std::min(to, length - 1.0) || !fitArm(mine, from, std::min(shortTo, length - 1.0), c, u))) {
-            continue;
+        const auto fits = [&](double start, double last) {
+            const double to = std::min(start + stretch, last), shortTo = std::min(start + shortStretch, last);
+            return fitArm(mine, start, to, c, u) || (shortTo < to && fitArm(mine, start, shortTo, c, u));
+        };
+        bool found = fits(from, length - 1.0);
+        // Where a stroke meets another at a slant, the arm bends on for
+        // about a pen's width past the other's ink: its straight part is
+        // looked for further out, a half width at a time, but never as
+        // near its far end, where it may bend into the next junction.
+        for (double start = from + half; !found && start <= from + further + 1e-9; start += half) {
+            if (start + shortStretch > length - further) break;
+            found = fits(start, length - further);
+            if (found) arm.cut = std::min(start, 0.5 * length);
         }
+        if (!found) continue;
         const double nx = -u.y, ny = u.x;
         axx += nx * nx, axy += nx * ny, ayy += ny * ny;
         const double along = nx * c.x + ny * c.y;

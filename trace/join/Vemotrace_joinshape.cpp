@@ -31,14 +31,18 @@ constexpr double kCentred = 0.5;
 // (in the header). The legs before and after are at least kCornerLegs
 // times as long as the cut, kEndCornerLegs where a leg ends the line.
 constexpr double kCornerCut = 2.0;
-constexpr std::size_t kCornerCutSegments = 4;
+constexpr std::size_t kCornerCutSegments = 8;
 constexpr double kCornerLegs = 1.0;
 constexpr double kEndCornerLegs = 2.0;
 constexpr double kSharpestHalfSine = 0.25;
 // A corner's legs are taken as straight over up to kLegVertices vertices
-// that stray no more than kLegStraightness (pixels) from them.
+// that stray no more than kLegStraightness (pixels) from them; on ink at
+// least kWideLegInk across, whose trace steps further from the middle,
+// no more than kWideLegStraightness.
 constexpr std::size_t kLegVertices = 4;
 constexpr double kLegStraightness = 0.5;
+constexpr double kWideLegInk = 14.0;
+constexpr double kWideLegStraightness = 1.0;
 // With legs shorter than twice the cut the corner lies at least this many
 // half widths off the cut.
 constexpr double kShortLegCornerOff = 0.5;
@@ -215,10 +219,10 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
 
 // The far end of the straight leg that ends at line[at], going back
 // (forward with `forward`): the furthest vertex, up to kLegVertices away,
-// whose chord to line[at] passes within kLegStraightness of every vertex
+// whose chord to line[at] passes within `straightness` of every vertex
 // between. The trace's pixel steps leave vertices on a thick stroke's
 // straight legs that simplifying keeps.
-std::size_t straightLegEnd(const std::vector<Point>& line, std::size_t at, bool forward) {
+std::size_t straightLegEnd(const std::vector<Point>& line, std::size_t at, bool forward, double straightness) {
     const std::size_t last = forward ? std::min(line.size() - 1, at + kLegVertices) : at - std::min(at, kLegVertices);
     const std::size_t near = forward ? std::min(at + 1, line.size() - 1) : (at > 0 ? at - 1 : 0);
     std::size_t best = near;
@@ -226,7 +230,7 @@ std::size_t straightLegEnd(const std::vector<Point>& line, std::size_t at, bool 
         far = forward ? far + 1 : far - 1;
         bool straight = true;
         for (std::size_t k = std::min(at, far) + 1; k < std::max(at, far) && straight; ++k) {
-            straight = segmentDistance(line[k], line[at], line[far]) <= kLegStraightness;
+            straight = segmentDistance(line[k], line[at], line[far]) <= straightness;
         }
         if (!straight) break;
         best = far;
@@ -242,9 +246,11 @@ void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line) {
     std::size_t i = 1;
     while (i + 2 < line.size()) {
         bool sharpened = false;
-        const std::size_t legFrom = straightLegEnd(line, i, false);
+        const double straightness =
+            2.0 * inkRadius(bitmap, line[i]) >= kWideLegInk ? kWideLegStraightness : kLegStraightness;
+        const std::size_t legFrom = straightLegEnd(line, i, false, straightness);
         for (std::size_t j = i + 1; j <= i + kCornerCutSegments && j + 1 < line.size() && !sharpened; ++j) {
-            const std::size_t legTo = straightLegEnd(line, j, true);
+            const std::size_t legTo = straightLegEnd(line, j, true, straightness);
             const Point& a = line[legFrom];
             const Point& b = line[i];
             const Point& c = line[j];
