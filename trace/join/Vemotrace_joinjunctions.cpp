@@ -222,10 +222,15 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         arm.clear = clear;
         arm.half = half;
         widest = std::max(widest, half);
-        samples.resize(arm.firstSample);
-        sampleArm(lines, arm.end, std::max(probe + 1.0, from + further + stretch), samples);
-        arm.sampleCount = samples.size() - arm.firstSample;
-        mine = {samples.data() + arm.firstSample, arm.sampleCount};
+        // The arm's samples, up to `reach` along it (this arm's are the
+        // group's last).
+        const auto resample = [&](double reach) {
+            samples.resize(arm.firstSample);
+            sampleArm(lines, arm.end, std::max(probe + 1.0, reach), samples);
+            arm.sampleCount = samples.size() - arm.firstSample;
+            mine = {samples.data() + arm.firstSample, arm.sampleCount};
+        };
+        resample(from + stretch);
         if (length < from + std::max(3.0, 2.0 * half)) continue;
         // The straight part from `start`, ending no further than `last`.
         Point c, u;
@@ -240,6 +245,9 @@ void planJunction(const Joiner& joiner, std::span<const std::pair<int32_t, int32
         // near its far end, where it may bend into the next junction.
         for (double start = from + half; !found && start <= from + further + 1e-9; start += half) {
             if (start + shortStretch > length - further) break;
+            // Sampled that far only here: on a board of thick ink every
+            // corner is a junction, and a group's samples are held at once.
+            if (start == from + half) resample(from + further + stretch);
             found = fits(start, length - further);
             if (found) arm.cut = std::min(start, 0.5 * length);
         }
