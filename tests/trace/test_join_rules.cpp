@@ -673,4 +673,21 @@ TEST(JoinJunctions, AnArmThatBendsOnPastAJunctionsInkIsLaidStraightWhereItRunsSt
     }
 }
 
+// Fault: the branches of a fork that the squares put off the stroke's
+// middle judged against the stroke's last stretch, which bends into the
+// fork (here 9.5 degrees), so the far branch seems to leave the ink beside
+// the stroke and the fork stays.
+TEST(JoinEnds, AForkOffTheStrokesMiddleGoesThoughTheStrokeBendsIntoIt) {
+    const PackedBitmap ink = Ink(Band(100, 44, 10, 33));  // middle y = 22, ends at x = 100
+    Polylines lines;
+    AddPolyline(lines, {{5.5, 22}, {50, 25}, {80, 20}});
+    AddPolyline(lines, {{80, 20}, {98, 11}});
+    AddPolyline(lines, {{80, 20}, {97.5, 32.5}});
+    join::Joiner joiner(lines, ink);
+    joiner.removeSpurs();
+    EXPECT_FALSE(joiner.removed[0]);
+    EXPECT_TRUE(joiner.removed[1] && joiner.removed[2]);
+    EXPECT_TRUE(joiner.isFree(1));
+}
+
 }  // namespace

@@ -32,6 +32,11 @@ constexpr double kForkHalfWidth = 2.5;
 // to the corners of its end as far as 25 pixels; a longer branch at the
 // end of a wider pen is a stroke of its own more often than a fork.
 constexpr double kMostForkRadius = 12.0;
+// Near a break the squares put a fork off the stroke's middle, and the
+// stroke bends into it: its direction there may be some 14 degrees off, so
+// the bounds on a branch's end along and across it widen by kForkSlant
+// times the other.
+constexpr double kForkSlant = 0.25;
 // A stroke's end that turns by more than this (cosine of 30 degrees) within
 // a fork's reach of its tip hooks off to a corner.
 constexpr double kHookCosine = 0.866;
@@ -156,7 +161,7 @@ bool Joiner::removeEndFork(int32_t v, double radius) {
         const Point& far = lines.endPoint(chainEnd(end));
         const double along = (far.x - tip.x) * aim.x + (far.y - tip.y) * aim.y;
         const double aside = std::abs((far.x - tip.x) * aim.y - (far.y - tip.y) * aim.x);
-        if (along > ahead || aside > across + 0.5) return false;
+        if (along > ahead + kForkSlant * aside || aside > across + 0.5 + kForkSlant * std::abs(along)) return false;
         if (along < -1.0 && (aside > across || !isInkAt(bitmap, far))) return false;
     }
     for (int32_t k = nodes.first[v]; k < nodes.first[v + 1]; ++k) {
