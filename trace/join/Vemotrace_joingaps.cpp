@@ -20,14 +20,15 @@ constexpr int32_t kEndCell = 16;
 constexpr double kEndAhead = 2.0 * kMaxInkRadius;
 // A stroke cut across by a break ends flat: its ink reaches as far
 // kFlatEndSide half widths to either side as in its middle, within
-// kFlatEndSlack half widths and a pixel (a round end's reaches a third of
-// a half width less there). Its end stops kFlatEndShort half widths short
-// of the ink's end (a round pen's stops a whole one short), so that it
-// lies as near the break as the stroke's middle does, and the two sides of
-// the break come within a gap of each other. Only wide pens are told so: on
-// thinner ones a pixel's step is as large as the difference.
+// kFlatEndSlack half widths and half a pixel (a round end's reaches a third
+// of a half width less there: on a pen 8 pixels wide, 1.4 pixels). Its end
+// stops kFlatEndShort half widths short of the ink's end (a round pen's
+// stops a whole one short), so that it lies as near the break as the
+// stroke's middle does, and the two sides of the break come within a gap
+// of each other. Only wide pens are told so: on thinner ones a pixel's
+// step is as large as the difference.
 constexpr double kFlatEndSide = 0.75;
-constexpr double kFlatEndSlack = 0.15;
+constexpr double kFlatEndSlack = 0.1;
 constexpr double kFlatEndShort = 0.5;
 constexpr double kFlatEndRadius = 4.0;
 
@@ -36,7 +37,7 @@ constexpr double kFlatEndRadius = 4.0;
 // rather than drawn round.
 bool endsFlat(const PackedBitmap& bitmap, const Point& tip, const Point& aim, double toEnd, double across) {
     if (across < kFlatEndRadius || toEnd >= kEndAhead) return false;
-    const double least = toEnd - kFlatEndSlack * across - 1.0;
+    const double least = toEnd - kFlatEndSlack * across - 0.5;
     for (const double side : {-kFlatEndSide * across, kFlatEndSide * across}) {
         const Point from{tip.x - side * aim.y, tip.y + side * aim.x};
         if (!isInkAt(bitmap, from) || inkExtent(bitmap, from, aim, kEndAhead) < least) return false;
