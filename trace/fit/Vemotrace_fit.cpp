@@ -406,7 +406,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
         [&](std::span<const Point> points) {
             return toleranceFor(fit::pens::segmentWidths(std::vector<Point>(points.begin(), points.end()), ink),
                                 options);
-        });
+        },
+        ownTolerance ? kMaxTolerance : options.tolerance);
     const std::vector<Point>& points = chains.points;
     const std::vector<std::size_t>& begin = chains.begin;
     const std::size_t count = begin.size() - 1;

@@ -81,7 +81,8 @@ std::vector<int32_t> nearestEnds(const std::vector<FreeEnd>& ends) {
 }  // namespace
 
 Polylines joinAcrossBreaks(const Polylines& chains, const std::function<bool(const Point&)>& isFree,
-                           const PackedBitmap& ink, const std::function<double(std::span<const Point>)>& toleranceOf) {
+                           const PackedBitmap& ink, const std::function<double(std::span<const Point>)>& toleranceOf,
+                           double largestTolerance) {
     const auto count = static_cast<std::size_t>(chains.count());
     std::vector<FreeEnd> ends;
     for (std::size_t k = 0; k < count; ++k) {
@@ -138,13 +139,15 @@ Polylines joinAcrossBreaks(const Polylines& chains, const std::function<bool(con
         const std::vector<Piece> after = turned(b, false);
         joined.insert(joined.end(), after.begin(), after.end());
         const std::vector<Point> points = breaks.PointsOf(joined);
-        const double tolerance = toleranceOf(points);
         const bool frontFree = isFree(points.front()), backFree = isFree(points.back());
-        if (!shapes::lineFits(points, tolerance) && !shapes::arcFits(points, tolerance) &&
-            !shapes::bestLine(points, tolerance, frontFree, backFree) &&
-            !(frontFree && backFree && shapes::bestArc(points, tolerance))) {
-            continue;
-        }
+        const auto oneEntity = [&](double tolerance) {
+            return shapes::lineFits(points, tolerance) || shapes::arcFits(points, tolerance) ||
+                   shapes::bestLine(points, tolerance, frontFree, backFree) ||
+                   (frontFree && backFree && shapes::bestArc(points, tolerance));
+        };
+        // The ink's widths (and so the tolerance) are probed only for
+        // pieces that the largest tolerance lets through.
+        if (!oneEntity(largestTolerance) || !oneEntity(toleranceOf(points))) continue;
         for (const Piece& piece : after) groupOf[piece.chain] = ga;
         groups[ga] = std::move(joined);
         groups[gb].clear();

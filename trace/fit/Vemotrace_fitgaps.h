@@ -19,9 +19,11 @@
 namespace fit::gaps {
 
 // `isFree`: a chain's end point that touches nothing else. `toleranceOf`:
-// the tolerance the fitting will use for a chain of these points.
+// the tolerance the fitting will use for a chain of these points, never
+// more than `largestTolerance`.
 join::lines::Polylines joinAcrossBreaks(const join::lines::Polylines& chains,
                                         const std::function<bool(const Point&)>& isFree, const PackedBitmap& ink,
-                                        const std::function<double(std::span<const Point>)>& toleranceOf);
+                                        const std::function<double(std::span<const Point>)>& toleranceOf,
+                                        double largestTolerance);
 
 }  // namespace fit::gaps
