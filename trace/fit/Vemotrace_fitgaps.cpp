@@ -65,7 +65,7 @@ std::vector<int32_t> nearestEnds(const std::vector<FreeEnd>& ends) {
     for (std::size_t i = 0; i < ends.size(); ++i) {
         double best = kMaxBridge;
         const auto look = [&](std::size_t j) {
-            if (ends[j].end / 2 == ends[i].end / 2) return;
+            if (std::fabs(ends[j].at.y - ends[i].at.y) > best || ends[j].end / 2 == ends[i].end / 2) return;
             const double d = distance(ends[i].at, ends[j].at);
             if (d <= best) {
                 best = d;
