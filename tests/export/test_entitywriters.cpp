@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <numbers>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -273,6 +274,41 @@ TEST(EntityWriters, DxfNumbersKeepAHundredthOfAPixelInEveryUnit) {
         EXPECT_LE(nearest, 0.02 * pixel);  // the centre's, radius' and angle's roundings
         ASSERT_EQ(groups[3].at(0), "CIRCLE");
         near(number(groups[3], 40), 10.0047 * pixel);
+    }
+}
+
+// Faults: the SVG's coordinates with three decimals in every unit (in
+// inches at 600 dpi a point rounded by up to 0.3 px), in either writer; or
+// the pixel SVG's numbers no longer the three decimals earlier files have.
+TEST(EntityWriters, SvgNumbersKeepAHundredthOfAPixelInEveryUnit) {
+    const Point a{10.1234, 10.0004}, b{50.0037, 10.0021};
+    const std::regex first(R"((?:points="|x1=")([-0-9.]+)(?:,|" y1=")([-0-9.]+))");
+    for (const OutputUnit unit : {OutputUnit::Px, OutputUnit::Mm, OutputUnit::In}) {
+        for (const bool entities : {false, true}) {
+            SCOPED_TRACE(std::string(UnitName(unit)) + (entities ? ", entities" : ", polylines"));
+            ScratchFolder scratch;
+            TraceResult result = Sheet(1.0, 1.0);
+            result.linesPath = scratch / "temp.lix";
+            WriteFile(result.linesPath, LinesBytes({{{a.x, a.y}, {b.x, b.y}}}));
+            TVemo_compdata data;
+            data.SetExportParams(result);
+            data.SetOutputScale(*ScaleFor(unit, 600, 600));
+            if (entities) {
+                std::shared_ptr<FitResult> fitted = Entities();
+                fitted->entities[0].start = a;
+                data.SetEntities(fitted);
+            }
+            const std::string text = ReadFile(*data.Export(ExportKind::Svg, "plan.bmp", scratch.Path()));
+            std::smatch numbers;
+            ASSERT_TRUE(std::regex_search(text, numbers, first));
+            const Point exact = data.OutputPoint(a);
+            const double pixel = unit == OutputUnit::Px ? 1.0 : (unit == OutputUnit::Mm ? 25.4 : 1.0) / 600;
+            EXPECT_LE(std::fabs(std::stod(numbers[1]) - exact.x), 0.01 * pixel) << numbers[1];
+            EXPECT_LE(std::fabs(std::stod(numbers[2]) - exact.y), 0.01 * pixel) << numbers[2];
+            if (unit == OutputUnit::Px) {
+                EXPECT_EQ(numbers[1].str() + " " + numbers[2].str(), PointText(exact));
+            }
+        }
     }
 }
 
