@@ -10,6 +10,7 @@
 
 #include "export/Vemo_compdata.h"
 #include "trace/Vemotrace_fit.h"
+#include "trace/fit/Vemotrace_fitdirt.h"
 #include "trace/join/Vemotrace_joinlines.h"
 
 namespace quality {
@@ -236,7 +237,9 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
     // Junctions: every point where three or more joined polylines end is an
     // end of an entity (where two end, the fitting may run through; a free
     // end may close into a circle), and the entities of a chain meet end to
-    // end.
+    // end. The polylines are those the fitting starts from once it has
+    // taken the dirt away: where a spur or a small loop went, its junction
+    // is none.
     std::vector<Point> kept;
     for (const FitEntity& e : fitted->entities) {
         kept.push_back(e.start);
@@ -244,11 +247,12 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
     }
     const auto less = [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); };
     std::sort(kept.begin(), kept.end(), less);
+    const join::lines::Polylines cleaned = fit::dirt::clean(joined.points, joined.begin, ink);
     std::vector<Point> ends;
-    for (std::size_t k = 0; k + 1 < joined.begin.size(); ++k) {
-        if (joined.begin[k + 1] - joined.begin[k] < 2) continue;
-        ends.push_back(joined.points[joined.begin[k]]);
-        ends.push_back(joined.points[joined.begin[k + 1] - 1]);
+    for (std::size_t k = 0; k + 1 < cleaned.begin.size(); ++k) {
+        if (cleaned.begin[k + 1] - cleaned.begin[k] < 2) continue;
+        ends.push_back(cleaned.points[cleaned.begin[k]]);
+        ends.push_back(cleaned.points[cleaned.begin[k + 1] - 1]);
     }
     std::sort(ends.begin(), ends.end(), less);
     for (std::size_t first = 0; first < ends.size();) {

@@ -605,22 +605,23 @@ void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
     WriterPolylines lines(m_result.linesPath);
     SafeOutputFile out(outputPath, StagingList());
     const OutputTransform transform{m_result, m_scale};
+    const SvgNumbers number(*this);
 
     // A negative ratio gives a drawing left of or above the origin; the
     // viewBox then starts there, because SVG refuses a negative size.
     const double width = DrawingWidth();
     const double height = DrawingHeight();
-    const std::string viewBox = Fixed3(std::min(width, 0.0)) + " " + Fixed3(std::min(height, 0.0)) + " " +
-                                Fixed3(std::fabs(width)) + " " + Fixed3(std::fabs(height));
+    const std::string viewBox = number(std::min(width, 0.0)) + " " + number(std::min(height, 0.0)) + " " +
+                                number(std::fabs(width)) + " " + number(std::fabs(height));
     // One image pixel wide, the finest line the trace can tell apart.
     const double strokeWidth =
         std::max(std::fabs(m_result.xRatio * m_scale.x), std::fabs(m_result.yRatio * m_scale.y));
 
     out.Line(R"(<?xml version="1.0" encoding="UTF-8" standalone="no"?>)");
     out.Line(R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.1" baseProfile="full" width=")" +
-             Fixed3(std::fabs(width)) + R"(" height=")" + Fixed3(std::fabs(height)) + R"(" viewBox=")" + viewBox +
+             number(std::fabs(width)) + R"(" height=")" + number(std::fabs(height)) + R"(" viewBox=")" + viewBox +
              R"(">)");
-    out.Line(R"(<g fill="none" stroke="#000000" stroke-width=")" + Fixed3(strokeWidth) +
+    out.Line(R"(<g fill="none" stroke="#000000" stroke-width=")" + number(strokeWidth) +
              R"(" stroke-linecap="round" stroke-linejoin="round">)");
     std::vector<Point> points;
     std::string polyline;
@@ -628,9 +629,9 @@ void TVemo_compdata::WriteSvg(const std::string& outputPath) const {
         polyline = R"(<polyline points=")";
         for (std::size_t i = 0; i < points.size(); ++i) {
             if (i > 0) polyline += ' ';
-            polyline += Fixed3(transform.X(points[i].x));
+            polyline += number(transform.X(points[i].x));
             polyline += ',';
-            polyline += Fixed3(transform.Y(points[i].y));
+            polyline += number(transform.Y(points[i].y));
         }
         polyline += R"("/>)";
         out.Line(polyline);

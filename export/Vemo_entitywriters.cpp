@@ -21,7 +21,29 @@ using namespace dxftemplate;  // the template's lines, as the polyline writer se
 // and on a black background.
 constexpr std::array<int, TVemotrace_fit::kMaxPens> kPenColours = {1, 5, 3, 6, 4, 2, 30, 8};
 
-std::string Fixed3(double value) { return FormatNumber("%.3lf", value); }
+// `value` with `decimals` decimals, its trailing zeros (and a bare point)
+// dropped, and never "-0".
+std::string Trimmed(double value, int decimals) {
+    std::string text = FormatNumber(("%." + std::to_string(decimals) + "lf").c_str(), value);
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.') text.pop_back();
+    }
+    if (text == "-0") text = "0";
+    return text;
+}
+
+// The DXF's numbers keep a hundredth of an image pixel, whatever the unit:
+// three decimals are a hundredth of a pixel's width in millimetres only
+// below 400 dpi, and 0.6 of one in inches at 600 dpi.
+constexpr double kPixelFraction = 0.01;
+constexpr int kMaxDecimals = 12;
+
+// The decimals that resolve `step` (in the unit written).
+int DecimalsFor(double step) {
+    if (!(step > 0) || !std::isfinite(step)) return 3;
+    return std::clamp(static_cast<int>(std::ceil(-std::log10(step) - 1e-9)), 0, kMaxDecimals);
+}
 
 class Output {
 public:
@@ -50,6 +72,7 @@ struct Scale {
     double y = 1.0;
     bool Uniform() const { return std::fabs(std::fabs(x) - std::fabs(y)) <= 1e-9 * std::max(std::fabs(x), std::fabs(y)); }
     double Length() const { return std::max(std::fabs(x), std::fabs(y)); }
+    double Pixel() const { return std::min(std::fabs(x), std::fabs(y)); }  // the finer axis' pixel
 };
 
 Scale TransformScale(const TVemo_compdata& data) {
@@ -58,6 +81,15 @@ Scale TransformScale(const TVemo_compdata& data) {
     const Point ey = data.OutputPoint({0, 1});
     return {ex.x - o.x, ey.y - o.y};
 }
+
+}  // namespace
+
+SvgNumbers::SvgNumbers(const TVemo_compdata& data)
+    : m_format("%." + std::to_string(std::max(3, DecimalsFor(kPixelFraction * TransformScale(data).Pixel()))) + "lf") {}
+
+std::string SvgNumbers::operator()(double value) const { return FormatNumber(m_format.c_str(), value); }
+
+namespace {
 
 double wrapped(double angle) {
     angle = std::fmod(angle, 2 * kPi);
@@ -169,6 +201,13 @@ void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const s
     const std::vector<std::string> penLayers = PenLayers(data, fitted, scale);
     AddPenLayers(header, penLayers);
 
+    const int decimals = DecimalsFor(kPixelFraction * scale.Pixel());
+    const auto number = [&](double value) { return Trimmed(value, decimals); };
+    // An arc's angles in degrees such that its ends move by no more.
+    const auto angle = [&](double degrees, double radius) {
+        return Trimmed(degrees, std::max(3, DecimalsFor(kPixelFraction * scale.Pixel() / radius * 180 / kPi)));
+    };
+
     Output out(outputPath);
     for (const std::string& text : header) out.Line(text);
     const auto writePolyline = [&](const std::vector<Point>& points, const std::string& layer) {
@@ -185,8 +224,8 @@ void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const s
         }
         for (const Point& p : points) {
             for (std::size_t k = 0; k + 1 < texts.size(); k += 2) {
-                if (texts[k] == " 10") texts[k + 1] = Fixed3(p.x);
-                if (texts[k] == " 20") texts[k + 1] = Fixed3(p.y);
+                if (texts[k] == " 10") texts[k + 1] = number(p.x);
+                if (texts[k] == " 20") texts[k + 1] = number(p.y);
             }
             for (const std::string& text : texts) out.Line(text);
         }
@@ -203,24 +242,24 @@ void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const s
             const Point a = data.OutputPoint(entity.start), b = data.OutputPoint(entity.end);
             out.Group(0, "LINE");
             out.Group(8, layer);
-            out.Group(10, Fixed3(a.x));
-            out.Group(20, Fixed3(a.y));
-            out.Group(30, "0.000");
-            out.Group(11, Fixed3(b.x));
-            out.Group(21, Fixed3(b.y));
-            out.Group(31, "0.000");
+            out.Group(10, number(a.x));
+            out.Group(20, number(a.y));
+            out.Group(30, "0");
+            out.Group(11, number(b.x));
+            out.Group(21, number(b.y));
+            out.Group(31, "0");
             continue;
         }
         const OutputArc arc = ArcInOutput(data, entity, scale);
         out.Group(0, entity.kind == EntityKind::Circle ? "CIRCLE" : "ARC");
         out.Group(8, layer);
-        out.Group(10, Fixed3(arc.centre.x));
-        out.Group(20, Fixed3(arc.centre.y));
-        out.Group(30, "0.000");
-        out.Group(40, Fixed3(arc.radius));
+        out.Group(10, number(arc.centre.x));
+        out.Group(20, number(arc.centre.y));
+        out.Group(30, "0");
+        out.Group(40, number(arc.radius));
         if (entity.kind == EntityKind::Arc) {
-            out.Group(50, Fixed3(Degrees(arc.from)));
-            out.Group(51, Fixed3(Degrees(arc.from + arc.sweep)));
+            out.Group(50, angle(Degrees(arc.from), arc.radius));
+            out.Group(51, angle(Degrees(arc.from + arc.sweep), arc.radius));
         }
     }
     for (const std::string& text : trailer) out.Line(text);
@@ -229,39 +268,40 @@ void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const s
 
 void WriteEntitySvg(const TVemo_compdata& data, const FitResult& fitted, const std::string& outputPath) {
     const Scale scale = TransformScale(data);
+    const SvgNumbers number(data);
     const double width = data.DrawingWidth();
     const double height = data.DrawingHeight();
-    const std::string viewBox = Fixed3(std::min(width, 0.0)) + " " + Fixed3(std::min(height, 0.0)) + " " +
-                                Fixed3(std::fabs(width)) + " " + Fixed3(std::fabs(height));
+    const std::string viewBox = number(std::min(width, 0.0)) + " " + number(std::min(height, 0.0)) + " " +
+                                number(std::fabs(width)) + " " + number(std::fabs(height));
     Output out(outputPath);
     out.Line(R"(<?xml version="1.0" encoding="UTF-8" standalone="no"?>)");
     out.Line(R"(<svg xmlns="http://www.w3.org/2000/svg" version="1.1" baseProfile="full" width=")" +
-             Fixed3(std::fabs(width)) + R"(" height=")" + Fixed3(std::fabs(height)) + R"(" viewBox=")" + viewBox +
+             number(std::fabs(width)) + R"(" height=")" + number(std::fabs(height)) + R"(" viewBox=")" + viewBox +
              R"(">)");
     out.Line(R"(<g fill="none" stroke="#000000" stroke-linecap="round" stroke-linejoin="round">)");
     for (const FitEntity& entity : fitted.entities) {
         const std::string stroke = R"( stroke-width=")" +
-                                   Fixed3(fitted.penWidths.at(static_cast<std::size_t>(entity.pen)) * scale.Length()) +
+                                   number(fitted.penWidths.at(static_cast<std::size_t>(entity.pen)) * scale.Length()) +
                                    R"("/>)";
         if (entity.kind == EntityKind::Line) {
             const Point a = data.OutputPoint(entity.start), b = data.OutputPoint(entity.end);
-            out.Line(R"(<line x1=")" + Fixed3(a.x) + R"(" y1=")" + Fixed3(a.y) + R"(" x2=")" + Fixed3(b.x) +
-                     R"(" y2=")" + Fixed3(b.y) + "\"" + stroke);
+            out.Line(R"(<line x1=")" + number(a.x) + R"(" y1=")" + number(a.y) + R"(" x2=")" + number(b.x) +
+                     R"(" y2=")" + number(b.y) + "\"" + stroke);
         } else if (entity.kind == EntityKind::Circle && scale.Uniform()) {
             const Point c = data.OutputPoint(entity.centre);
-            out.Line(R"(<circle cx=")" + Fixed3(c.x) + R"(" cy=")" + Fixed3(c.y) + R"(" r=")" +
-                     Fixed3(entity.radius * scale.Length()) + "\"" + stroke);
+            out.Line(R"(<circle cx=")" + number(c.x) + R"(" cy=")" + number(c.y) + R"(" r=")" +
+                     number(entity.radius * scale.Length()) + "\"" + stroke);
         } else if (entity.kind == EntityKind::Arc && scale.Uniform()) {
             const OutputArc arc = ArcInOutput(data, entity, scale);
             // SVG's sweep flag 1 runs with the angle increasing, as OutputArc does.
-            out.Line(R"(<path d="M )" + Fixed3(arc.start.x) + "," + Fixed3(arc.start.y) + " A " + Fixed3(arc.radius) +
-                     "," + Fixed3(arc.radius) + " 0 " + (arc.sweep > kPi ? "1" : "0") + " 1 " + Fixed3(arc.end.x) +
-                     "," + Fixed3(arc.end.y) + "\"" + stroke);
+            out.Line(R"(<path d="M )" + number(arc.start.x) + "," + number(arc.start.y) + " A " + number(arc.radius) +
+                     "," + number(arc.radius) + " 0 " + (arc.sweep > kPi ? "1" : "0") + " 1 " + number(arc.end.x) +
+                     "," + number(arc.end.y) + "\"" + stroke);
         } else {
             std::string points;
             for (const Point& p : OutputPoints(data, entity, fitted.tolerance)) {
                 if (!points.empty()) points += ' ';
-                points += Fixed3(p.x) + "," + Fixed3(p.y);
+                points += number(p.x) + "," + number(p.y);
             }
             out.Line(R"(<polyline points=")" + points + "\"" + stroke);
         }

@@ -33,5 +33,18 @@ std::string PenLayerName(double width, OutputUnit unit);
 // The DXF colour number of pen i: distinct for the first eight pens.
 int PenColour(std::size_t pen);
 
+// How the SVG writers put a number: with three decimals, as in pixels at
+// the ratios' usual sizes, or with as many more as keep a hundredth of an
+// image pixel in the output unit (inches, millimetres at high resolution,
+// small ratios), where three would round a coordinate by up to a pixel.
+class SvgNumbers {
+public:
+    explicit SvgNumbers(const TVemo_compdata& data);
+    std::string operator()(double value) const;
+
+private:
+    std::string m_format;
+};
+
 void WriteEntityDxf(const TVemo_compdata& data, const FitResult& fitted, const std::string& outputPath);
 void WriteEntitySvg(const TVemo_compdata& data, const FitResult& fitted, const std::string& outputPath);

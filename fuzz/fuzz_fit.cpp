@@ -4,7 +4,9 @@
 // point two little-endian int16 (x, y) in sixteenths of a pixel. A drawn
 // 64 x 64 bitmap of ink gives the widths: a diagonal band of bytes 2 to 513.
 // Whatever comes in, the entities must be finite numbers, the chains no
-// more than the polylines, each chain's entities end to end, every point
+// more than the polylines (with the step's own tolerance: those left when
+// the dirt is taken away, which holds only points given; pieces joined
+// across a break are one entity and so within the tolerance too), each chain's entities end to end, every point
 // where three or more polylines end an entity's end, and every vertex
 // within the tolerance of the chains (near a free end, with the step's own
 // tolerance, the widest pen's width more: a thick line's end moves to its
@@ -18,6 +20,7 @@
 #include "fuzz/fuzz_support.h"
 #include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_packed.h"
+#include "trace/fit/Vemotrace_fitdirt.h"
 
 namespace {
 
@@ -31,6 +34,21 @@ double segmentDistance(const Point& p, const Point& a, const Point& b) {
     return std::hypot(p.x - a.x - t * dx, p.y - a.y - t * dy);
 }
 
+// An arc or circle as chords within `within` of it, however large:
+// FlattenCurve stops at 4096 chords, which on a flat arc of half a
+// million pixels' radius going nearly round lie 0.15 px inside it.
+std::vector<Point> fineCurve(const FitEntity& e, double within) {
+    constexpr double kTurn = 6.283185307179586;  // no arc sweeps more
+    const double angleStep = 2 * std::acos(std::clamp(1.0 - within / std::max(e.radius, 1e-9), -1.0, 1.0));
+    const auto count = static_cast<std::size_t>(std::clamp(std::ceil(kTurn / std::max(angleStep, 1e-12)), 8.0, 131072.0));
+    std::vector<Point> points;
+    points.reserve(count + 1);
+    points.push_back(e.start);
+    for (std::size_t k = 1; k < count; ++k) points.push_back(PointOnCurve(e, static_cast<double>(k) / static_cast<double>(count)));
+    points.push_back(e.end);
+    return points;
+}
+
 // The chain drawn finely: arcs and circles as chords a hundredth of the
 // tolerance from the curve, so the check does not lean on the step's own
 // distance code.
@@ -42,7 +60,7 @@ std::vector<Point> fineChain(const FitResult& result, std::size_t chain) {
         switch (e.kind) {
             case EntityKind::Line: part = {e.start, e.end}; break;
             case EntityKind::Arc:
-            case EntityKind::Circle: part = FlattenCurve(e, result.tolerance / 100); break;
+            case EntityKind::Circle: part = fineCurve(e, result.tolerance / 100); break;
             case EntityKind::Polyline: part = e.points; break;
         }
         points.insert(points.end(), part.begin(), part.end());
@@ -106,6 +124,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const FitResult result = TVemotrace_fit::FitPolylines(points, begin, ink, options);
+    if (!(options.tolerance > 0)) {
+        // With its own tolerance the step first takes the dirt away: it
+        // only drops points or goes straight between two of them, and what
+        // is left is what the checks below hold the entities to.
+        const join::lines::Polylines cleaned = fit::dirt::clean(points, begin, ink);
+        std::vector<Point> given = points;
+        std::sort(given.begin(), given.end(), less);
+        for (const Point& p : cleaned.points) {
+            Require(std::binary_search(given.begin(), given.end(), p, less), "dirt removal made a point");
+        }
+        Require(cleaned.begin.size() <= begin.size(), "dirt removal made a polyline");
+        points = cleaned.points;
+        begin = cleaned.begin;
+    }
     Require(std::isfinite(result.tolerance) && result.tolerance > 0, "a tolerance that is no number");
     for (const FitEntity& e : result.entities) {
         Require(finite(e.start) && finite(e.end) && finite(e.centre) && std::isfinite(e.radius) &&

@@ -1,9 +1,14 @@
 // Vemotrace_fit: the optional fitting of the joined polylines into CAD
 // entities, run after the join step when the user asks for it.
 //
-// Polylines that meet end to end where no third one ends are first joined
-// into one (a stroke the join step left in pieces); each polyline so
-// chained becomes a chain of entities:
+// With the step's own tolerance the dirt of noisy scans is first taken
+// away (trace/fit/Vemotrace_fitdirt.h: spurs, pinholes' bubbles, loops at
+// junctions, rings walked out and back). Polylines that meet end to end
+// where no third one ends are then joined into one (a stroke the join step
+// left in pieces), and pieces whose free ends face each other across a
+// break are joined where together they are one LINE or ARC
+// (trace/fit/Vemotrace_fitgaps.h). Each polyline so chained becomes a
+// chain of entities:
 //  - a closed ring that is round, and touches no other polyline, one CIRCLE;
 //  - otherwise, from its first point on, the longest stretch that one LINE
 //    or one ARC follows within the tolerance, again and again to its end;
@@ -11,8 +16,12 @@
 //    that neither fits).
 // An entity's ends are vertices of its polyline, so the entities of a
 // chain meet end to end exactly and a junction, where polylines meet at
-// their ends, stays one point. Two exceptions, neither at a junction: a
-// rounded corner's tangent points (trace/fit/Vemotrace_fitcorners.h), and,
+// their ends, stays one point. Three exceptions, none at a junction: a
+// rounded corner's tangent points (trace/fit/Vemotrace_fitcorners.h); a
+// stroke with a free end that the stretches above cut in more than one
+// entity, made the one LINE its points follow best (with two free ends and
+// no straight stretch, the one ARC), its free ends moved onto it by no
+// more than the tolerance; and,
 // with the step's own tolerance, a free end of a thick pen's stroke: a
 // hook into a corner of the pen's round cap dropped, and the end of its
 // LINE or ARC moved to the cap's centre (the traced line runs on into the cap, or

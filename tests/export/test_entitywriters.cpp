@@ -4,8 +4,12 @@
 // Each case names the fault it catches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
+#include <numbers>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -208,6 +212,104 @@ TEST(EntityWriters, SvgHasALineArcCircleAndPolylineWithTheirPensWidths) {
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     EXPECT_EQ(seen, (std::vector<std::string>{"line 2.000", "path 2.000", "line 6.000", "circle 6.000",
                                               "polyline 2.000"}));
+}
+
+// Faults: three decimals in every unit (a coordinate in inches at 600 dpi
+// good to 0.3 px, a radius to 0.3 px), an arc's angles cut so that its
+// ends leave their lines, trailing zeros or "-0" written.
+TEST(EntityWriters, DxfNumbersKeepAHundredthOfAPixelInEveryUnit) {
+    std::shared_ptr<FitResult> fitted = Entities();
+    fitted->entities[0].start = {10.1234, 10.0004};  // the LINE, and the ARC ending where it ends
+    fitted->entities[0].end = fitted->entities[1].start = {50.0037, 10.0021};
+    fitted->entities[1].radius = distance(fitted->entities[1].start, fitted->entities[1].centre);
+    fitted->entities[1].end = {50 + fitted->entities[1].radius, 30};
+    fitted->entities[2].start = fitted->entities[1].end;
+    fitted->entities[3].radius = 10.0047;
+    for (const OutputUnit unit : {OutputUnit::Px, OutputUnit::Mm, OutputUnit::In}) {
+        SCOPED_TRACE(UnitName(unit));
+        ScratchFolder scratch;
+        TVemo_compdata data;
+        data.SetExportParams(Sheet(1.0, 1.0));
+        data.SetOutputScale(*ScaleFor(unit, 600, 600));
+        data.SetEntities(fitted);
+        const std::string path = *data.Export(ExportKind::Dxf, "plan.bmp", scratch.Path());
+        EXPECT_EQ(CheckDxfWithEzdxf(path, false).rfind("polylines=", 0), 0u);
+        const std::vector<std::string> lines = CrLfLines(ReadFile(path));
+        const auto entities = std::find(lines.begin(), lines.end(), "ENTITIES");
+        ASSERT_NE(entities, lines.end());
+        // Each entity's groups, and no number with a trailing zero.
+        std::vector<std::map<int, std::string>> groups;
+        for (auto at = entities + 1; at + 1 < lines.end() && *(at + 1) != "ENDSEC"; at += 2) {
+            const int code = std::stoi(*at);
+            if (code == 0) groups.emplace_back();
+            if (groups.empty()) continue;
+            groups.back()[code] = *(at + 1);
+            if (code >= 10 && code <= 51) {
+                const std::string& value = *(at + 1);
+                EXPECT_TRUE(value.find('.') == std::string::npos || value.back() != '0') << value;
+                EXPECT_NE(value, "-0");
+            }
+        }
+        ASSERT_GE(groups.size(), 4u);
+        const double pixel = unit == OutputUnit::Px ? 1.0 : (unit == OutputUnit::Mm ? 25.4 : 1.0) / 600;
+        const auto number = [&](const std::map<int, std::string>& entity, int code) { return std::stod(entity.at(code)); };
+        const auto near = [&](double written, double exact) { EXPECT_LE(std::fabs(written - exact), 0.01 * pixel); };
+        const Point a = data.OutputPoint(fitted->entities[0].start), b = data.OutputPoint(fitted->entities[0].end);
+        ASSERT_EQ(groups[0].at(0), "LINE");
+        near(number(groups[0], 10), a.x);
+        near(number(groups[0], 20), a.y);
+        near(number(groups[0], 11), b.x);
+        near(number(groups[0], 21), b.y);
+        EXPECT_EQ(groups[0].at(30), "0");
+        // The arc's end as its angles put it, on the line's end.
+        ASSERT_EQ(groups[1].at(0), "ARC");
+        const Point centre{number(groups[1], 10), number(groups[1], 20)};
+        const double radius = number(groups[1], 40);
+        near(radius, fitted->entities[1].radius * pixel);
+        double nearest = HUGE_VAL;
+        for (const int code : {50, 51}) {
+            const double angle = number(groups[1], code) * std::numbers::pi / 180;
+            nearest = std::min(nearest, distance({centre.x + radius * std::cos(angle), centre.y + radius * std::sin(angle)}, b));
+        }
+        EXPECT_LE(nearest, 0.02 * pixel);  // the centre's, radius' and angle's roundings
+        ASSERT_EQ(groups[3].at(0), "CIRCLE");
+        near(number(groups[3], 40), 10.0047 * pixel);
+    }
+}
+
+// Faults: the SVG's coordinates with three decimals in every unit (in
+// inches at 600 dpi a point rounded by up to 0.3 px), in either writer; or
+// the pixel SVG's numbers no longer the three decimals earlier files have.
+TEST(EntityWriters, SvgNumbersKeepAHundredthOfAPixelInEveryUnit) {
+    const Point a{10.1234, 10.0004}, b{50.0037, 10.0021};
+    const std::regex first(R"((?:points="|x1=")([-0-9.]+)(?:,|" y1=")([-0-9.]+))");
+    for (const OutputUnit unit : {OutputUnit::Px, OutputUnit::Mm, OutputUnit::In}) {
+        for (const bool entities : {false, true}) {
+            SCOPED_TRACE(std::string(UnitName(unit)) + (entities ? ", entities" : ", polylines"));
+            ScratchFolder scratch;
+            TraceResult result = Sheet(1.0, 1.0);
+            result.linesPath = scratch / "temp.lix";
+            WriteFile(result.linesPath, LinesBytes({{{a.x, a.y}, {b.x, b.y}}}));
+            TVemo_compdata data;
+            data.SetExportParams(result);
+            data.SetOutputScale(*ScaleFor(unit, 600, 600));
+            if (entities) {
+                std::shared_ptr<FitResult> fitted = Entities();
+                fitted->entities[0].start = a;
+                data.SetEntities(fitted);
+            }
+            const std::string text = ReadFile(*data.Export(ExportKind::Svg, "plan.bmp", scratch.Path()));
+            std::smatch numbers;
+            ASSERT_TRUE(std::regex_search(text, numbers, first));
+            const Point exact = data.OutputPoint(a);
+            const double pixel = unit == OutputUnit::Px ? 1.0 : (unit == OutputUnit::Mm ? 25.4 : 1.0) / 600;
+            EXPECT_LE(std::fabs(std::stod(numbers[1]) - exact.x), 0.01 * pixel) << numbers[1];
+            EXPECT_LE(std::fabs(std::stod(numbers[2]) - exact.y), 0.01 * pixel) << numbers[2];
+            if (unit == OutputUnit::Px) {
+                EXPECT_EQ(numbers[1].str() + " " + numbers[2].str(), PointText(exact));
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 #include "trace/Vemotrace_records.h"
 #include "trace/fit/Vemotrace_fitcorners.h"
+#include "trace/fit/Vemotrace_fitdirt.h"
+#include "trace/fit/Vemotrace_fitgaps.h"
 #include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
 #include "trace/join/Vemotrace_joinlines.h"
@@ -225,16 +227,22 @@ void endAtCap(FitEntity& entity, bool atStart, const PackedBitmap& ink) {
 // cap: a first segment at a free end shorter than the ink is wide, turning
 // off the next one by more than kHookTurn, is that hook and no part of the
 // drawing. Dropped (the polyline and its segments' widths) while the
-// polyline keeps two segments.
+// polyline keeps two segments, and only within the ink's width of the
+// traced end: the cap is no wider, and a stroke that ends in a zigzag of
+// short segments would otherwise lose one after another.
 constexpr double kHookTurn = kPi / 9;
 void dropHook(std::vector<Point>& points, std::vector<double>& widths, bool atFront) {
+    const Point traced = atFront ? points.front() : points.back();
     while (points.size() >= 3) {
         const std::size_t n = points.size();
         const Point& end = atFront ? points[0] : points[n - 1];
         const Point& inner = atFront ? points[1] : points[n - 2];
         const Point& next = atFront ? points[2] : points[n - 3];
         const double width = atFront ? widths[1] : widths[n - 3];
-        if (!(width >= fit::pens::kMinCapWidth) || !(distance(end, inner) < width)) return;
+        if (!(width >= fit::pens::kMinCapWidth) || !(distance(end, inner) < width) ||
+            !(distance(traced, inner) < width)) {
+            return;
+        }
         const double ax = inner.x - end.x, ay = inner.y - end.y, bx = next.x - inner.x, by = next.y - inner.y;
         const double turn = std::atan2(std::fabs(ax * by - ay * bx), ax * bx + ay * by);
         if (!(turn > kHookTurn)) return;
@@ -248,6 +256,39 @@ void dropHook(std::vector<Point>& points, std::vector<double>& widths, bool atFr
     }
 }
 
+// The tolerance of a polyline with these segment widths.
+double toleranceFor(std::span<const double> segmentWidths, const FitOptions& options) {
+    return options.tolerance > 0 ? options.tolerance
+                                 : std::clamp(fit::pens::median(segmentWidths) / 2, TVemotrace_fit::kMinTolerance,
+                                              TVemotrace_fit::kMaxTolerance);
+}
+
+// A LINE covering at least this share of a stroke's length is a straight
+// stretch of it: a stroke with one is no arc (a rounded corner's legs).
+constexpr double kStraightShare = 0.25;
+
+// A stroke with a free end fitted by more than one entity, refitted as the
+// one LINE its points follow best, or, with both ends free and no straight
+// stretch among the entities, the one ARC: the trace's end wanders off the
+// drawn stroke's course within the ink, so the line from the free end's
+// own point may miss points the stroke's line keeps.
+void bestFitAtFreeEnds(std::span<const Point> points, double tolerance, bool frontFree, bool backFree,
+                       std::vector<FitEntity>& entities, std::vector<std::pair<std::size_t, std::size_t>>& spans) {
+    if (!(frontFree || backFree) || (entities.size() == 1 && entities[0].kind != EntityKind::Polyline)) return;
+    std::optional<FitEntity> best = bestLine(points, tolerance, frontFree, backFree);
+    if (!best && frontFree && backFree) {
+        double length = 0.0;
+        for (std::size_t k = 1; k < points.size(); ++k) length += distance(points[k - 1], points[k]);
+        const bool straight = std::any_of(entities.begin(), entities.end(), [&](const FitEntity& e) {
+            return e.kind == EntityKind::Line && distance(e.start, e.end) >= kStraightShare * length;
+        });
+        if (!straight) best = bestArc(points, tolerance);
+    }
+    if (!best) return;
+    entities = {*best};
+    spans = {{0, points.size() - 1}};
+}
+
 // Fits one polyline into one chain of `out`. `touchesOthers`: a ring
 // that other polylines end on; `frontFree`, `backFree`: an end that
 // touches nothing.
@@ -256,10 +297,7 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool front
     const bool freeEnds = frontFree && backFree;
     std::vector<Point> points(polyline.begin(), polyline.end());
     const std::vector<double> segmentWidths = fit::pens::segmentWidths(points, ink);
-    const double tolerance =
-        options.tolerance > 0 ? options.tolerance
-                              : std::clamp(fit::pens::median(segmentWidths) / 2, TVemotrace_fit::kMinTolerance,
-                                           TVemotrace_fit::kMaxTolerance);
+    const double tolerance = toleranceFor(segmentWidths, options);
     out.tolerance = std::max(out.tolerance, tolerance);
     std::vector<double> widths = segmentWidths;
 
@@ -290,6 +328,7 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool front
             std::rotate(widths.begin(), widths.begin() + static_cast<std::ptrdiff_t>(corner), widths.end());
         }
         fitRun(points, tolerance, entities, spans);
+        if (!closed) bestFitAtFreeEnds(points, tolerance, frontFree, backFree, entities, spans);
     }
     for (std::size_t k = 0; k < entities.size(); ++k) {
         const auto& [from, to] = spans[k];
@@ -354,8 +393,21 @@ TVemotrace_fit::TVemotrace_fit(std::string linesPath, const PackedBitmap& ink, F
 FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
                                        const std::vector<std::size_t>& joinedBegin, const PackedBitmap& ink,
                                        const FitOptions& options) {
-    const EndPoints ends(joinedPoints, joinedBegin);
-    const join::lines::Polylines chains = chainAtTwoEnds(joinedPoints, joinedBegin);
+    // Dirt only with the step's own tolerance: its points may lie further
+    // off than a tolerance the user gives.
+    join::lines::Polylines cleaned;
+    const bool ownTolerance = !(options.tolerance > 0);
+    if (ownTolerance) cleaned = fit::dirt::clean(joinedPoints, joinedBegin, ink);
+    const std::vector<Point>& linePoints = ownTolerance ? cleaned.points : joinedPoints;
+    const std::vector<std::size_t>& lineBegin = ownTolerance ? cleaned.begin : joinedBegin;
+    const EndPoints ends(linePoints, lineBegin);
+    const join::lines::Polylines chains = fit::gaps::joinAcrossBreaks(
+        chainAtTwoEnds(linePoints, lineBegin), [&](const Point& p) { return ends.Count(p) == 1; }, ink,
+        [&](std::span<const Point> points) {
+            return toleranceFor(fit::pens::segmentWidths(std::vector<Point>(points.begin(), points.end()), ink),
+                                options);
+        },
+        ownTolerance ? kMaxTolerance : options.tolerance);
     const std::vector<Point>& points = chains.points;
     const std::vector<std::size_t>& begin = chains.begin;
     const std::size_t count = begin.size() - 1;

@@ -130,6 +130,8 @@ std::vector<double> classMeans(Classes& classes, const PointIds& ids, double Poi
 
 }  // namespace
 
+double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b) { return widthAcross(ink, a, b); }
+
 std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink) {
     std::vector<double> widths;
     widths.reserve(points.size());

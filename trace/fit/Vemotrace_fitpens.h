@@ -22,6 +22,8 @@ inline constexpr double kThinWidth = 1.0;
 // The ink's width across each segment of the polyline, at its middle and
 // square to it: points.size() - 1 values.
 std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink);
+// The same for the one segment from a to b.
+double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b);
 
 // A pen draws a round cap of half its width about its stroke's end, so
 // the drawn end of a stroke of `width` lies half the width inside the

@@ -78,9 +78,8 @@ bool segmentsFollow(std::span<const Point> points, const FitEntity& curve, doubl
 // is pulled by the many vertices that agree, so one vertex the join step
 // placed a pixel off could exceed the tolerance where a fairer circle keeps
 // every vertex within it. Keeps the circle when a pass would not improve it.
-void refineTowardsMinimax(std::span<const Point> ring, FitEntity& circle) {
+void refineTowardsMinimax(std::span<const Point> vertices, FitEntity& circle) {
     constexpr int kPasses = 12;
-    const std::span<const Point> vertices = ring.first(ring.size() - 1);  // the last is the first
     std::vector<double> weights(vertices.size(), 1.0);
     const auto largest = [&](const Point& c, double r) {
         double worst = 0.0;
@@ -139,6 +138,90 @@ void refineTowardsMinimax(std::span<const Point> ring, FitEntity& circle) {
         if (!(sum > 0)) return;
         for (double& w : weights) w /= sum;
     }
+}
+
+// Kasa's fit: least squares of x^2 + y^2 + D x + E y + F, the points
+// taken about their mean so the sums keep their digits. Sets the centre
+// and radius; false when the points are (nearly) in line.
+bool kasaFit(std::span<const Point> samples, FitEntity& circle) {
+    const std::size_t count = samples.size();
+    double mx = 0, my = 0;
+    for (const Point& p : samples) {
+        mx += p.x;
+        my += p.y;
+    }
+    mx /= static_cast<double>(count);
+    my /= static_cast<double>(count);
+    double suu = 0, svv = 0, suv = 0, suuu = 0, svvv = 0, suvv = 0, svuu = 0;
+    for (const Point& p : samples) {
+        const double u = p.x - mx, v = p.y - my;
+        suu += u * u;
+        svv += v * v;
+        suv += u * v;
+        suuu += u * u * u;
+        svvv += v * v * v;
+        suvv += u * v * v;
+        svuu += v * u * u;
+    }
+    const double det = suu * svv - suv * suv;
+    if (!(std::fabs(det) > 1e-12 * (suu * svv + 1e-300))) return false;
+    const double ru = 0.5 * (suuu + suvv), rv = 0.5 * (svvv + svuu);
+    const double uc = (ru * svv - rv * suv) / det;
+    const double vc = (rv * suu - ru * suv) / det;
+    circle.centre = {mx + uc, my + vc};
+    circle.radius = std::sqrt(uc * uc + vc * vc + (suu + svv) / static_cast<double>(count));
+    return std::isfinite(circle.radius);
+}
+
+// The vertices and the segments' middles: the polyline's chords lie inside
+// a curve, and a fit is judged on them too.
+std::vector<Point> samplesOf(std::span<const Point> points) {
+    std::vector<Point> samples;
+    samples.reserve(2 * points.size());
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        if (k > 0) samples.push_back(middleOf(points[k - 1], points[k]));
+        samples.push_back(points[k]);
+    }
+    return samples;
+}
+
+// The arc follows the points: a vertex at least every kMaxSegmentTurn, the
+// points along it in order (no further back than the tolerance allows on
+// its circle), every vertex within the tolerance and every segment within
+// kChordSlack more.
+bool followedInOrder(std::span<const Point> points, const FitEntity& arc, double tolerance) {
+    if (!segmentsFollow(points, arc)) return false;
+    const double sweep = arcSweep(arc);
+    const double slack = tolerance / arc.radius;
+    double previous = 0.0;
+    for (std::size_t k = 1; k + 1 < points.size(); ++k) {
+        double progress = progressOnArc(arc, points[k]);
+        if (progress > sweep + slack) {
+            if (progress > 2 * kPi - slack) progress -= 2 * kPi;  // just before the start
+            else return false;
+        }
+        if (progress < previous - slack) return false;
+        previous = std::max(previous, progress);
+    }
+    return curveDistance(points, arc, kChordSlack) <= tolerance;
+}
+
+bool finitePoint(const Point& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+// A least-squares fit moved towards the least largest distance, as
+// refineTowardsMinimax does for circles: each pass weighs a sample by how
+// far it lay off. False when the weights are gone (every sample on it).
+constexpr int kMinimaxPasses = 8;
+template <typename Off>
+bool reweigh(std::span<const Point> samples, std::vector<double>& weights, const Off& off) {
+    double sum = 0.0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+        weights[k] *= off(samples[k]) + 1e-6;
+        sum += weights[k];
+    }
+    if (!(sum > 0) || !std::isfinite(sum)) return false;
+    for (double& w : weights) w /= sum;
+    return true;
 }
 
 }  // namespace
@@ -217,29 +300,88 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
     // The arc runs on the side of the chord where the points lie: of the
     // two directions from a to b, the one whose sweep passes the middle point.
     orientThrough(arc, points[points.size() / 2]);
-    const double sweep = arcSweep(arc);
-    if (!segmentsFollow(points, arc)) return std::nullopt;
-    // The points must run along the arc in order, no further back than the
-    // tolerance allows on its circle.
-    const double slack = tolerance / arc.radius;
-    double previous = 0.0;
-    for (std::size_t k = 1; k + 1 < points.size(); ++k) {
-        double progress = progressOnArc(arc, points[k]);
-        if (progress > sweep + slack) {
-            if (progress > 2 * kPi - slack) progress -= 2 * kPi;  // just before the start
-            else return std::nullopt;
+    if (!followedInOrder(points, arc, tolerance)) return std::nullopt;
+    return arc;
+}
+
+std::optional<FitEntity> bestLine(std::span<const Point> points, double tolerance, bool frontFree, bool backFree) {
+    if (points.size() < 2 || !(frontFree || backFree)) return std::nullopt;
+    const std::vector<Point> samples = samplesOf(points);
+    std::vector<double> weights(samples.size(), 1.0);
+    std::optional<FitEntity> best;
+    double bestDistance = HUGE_VAL;
+    for (int pass = 0; pass < kMinimaxPasses; ++pass) {
+        // Through the weighted mean, or the end that stays; along the
+        // principal axis of the samples about it.
+        Point origin = frontFree ? points.back() : points.front();
+        if (frontFree && backFree) {
+            double sum = 0, x = 0, y = 0;
+            for (std::size_t k = 0; k < samples.size(); ++k) {
+                sum += weights[k];
+                x += weights[k] * samples[k].x;
+                y += weights[k] * samples[k].y;
+            }
+            origin = {x / sum, y / sum};
         }
-        if (progress < previous - slack) return std::nullopt;
-        previous = std::max(previous, progress);
+        double sxx = 0, syy = 0, sxy = 0;
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const double dx = samples[k].x - origin.x, dy = samples[k].y - origin.y;
+            sxx += weights[k] * dx * dx;
+            syy += weights[k] * dy * dy;
+            sxy += weights[k] * dx * dy;
+        }
+        const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy);
+        const Point u{std::cos(angle), std::sin(angle)};
+        const auto onLine = [&](const Point& p) {
+            const double t = (p.x - origin.x) * u.x + (p.y - origin.y) * u.y;
+            return Point{origin.x + t * u.x, origin.y + t * u.y};
+        };
+        FitEntity line;
+        line.kind = EntityKind::Line;
+        line.start = frontFree ? onLine(points.front()) : points.front();
+        line.end = backFree ? onLine(points.back()) : points.back();
+        if (!(distance(line.start, line.end) > 0) || !finitePoint(line.start) || !finitePoint(line.end)) break;
+        double largest = 0.0;
+        for (const Point& p : points) largest = std::max(largest, distanceToSegment(p, line.start, line.end));
+        if (largest < bestDistance) {
+            bestDistance = largest;
+            best = line;
+        }
+        if (largest <= tolerance || !reweigh(samples, weights, [&](const Point& p) {
+                return distanceToSegment(p, line.start, line.end);
+            })) {
+            break;
+        }
     }
-    if (curveDistance(points, arc, kChordSlack) > tolerance) return std::nullopt;
+    if (!(bestDistance <= tolerance)) return std::nullopt;
+    return best;
+}
+
+std::optional<FitEntity> bestArc(std::span<const Point> points, double tolerance) {
+    if (points.size() < 3 || !(distance(points.front(), points.back()) > tolerance)) return std::nullopt;
+    FitEntity arc;
+    arc.kind = EntityKind::Arc;
+    if (!kasaFit(samplesOf(points), arc)) return std::nullopt;
+    refineTowardsMinimax(points, arc);
+    if (!(arc.radius < kMaxRadius) || !(arc.radius >= kMinRadiusTolerances * tolerance)) return std::nullopt;
+    const auto onCircle = [&](const Point& p) {
+        const double d = distance(p, arc.centre);
+        return d > 0 ? Point{arc.centre.x + arc.radius * (p.x - arc.centre.x) / d,
+                             arc.centre.y + arc.radius * (p.y - arc.centre.y) / d}
+                     : p;
+    };
+    arc.start = onCircle(points.front());
+    arc.end = onCircle(points.back());
+    if (!finitePoint(arc.start) || !finitePoint(arc.end) || !(distance(arc.start, arc.end) > tolerance)) {
+        return std::nullopt;
+    }
+    orientThrough(arc, points[points.size() / 2]);
+    if (!followedInOrder(points, arc, tolerance)) return std::nullopt;
     return arc;
 }
 
 std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance) {
-    // Kasa's fit: least squares of x^2 + y^2 + D x + E y + F, the points
-    // taken about their mean so the sums keep their digits.
-    // The vertices and the segments' middles, as for an arc.
+    // Kasa's fit of the vertices and the segments' middles, as for an arc.
     if (ring.size() < 7) return std::nullopt;
     std::vector<Point> samples;
     samples.reserve(2 * ring.size());
@@ -247,34 +389,9 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
         samples.push_back(ring[k - 1]);
         samples.push_back(middleOf(ring[k - 1], ring[k]));
     }
-    const std::size_t count = samples.size();
-    double mx = 0, my = 0;
-    for (const Point& p : samples) {
-        mx += p.x;
-        my += p.y;
-    }
-    mx /= static_cast<double>(count);
-    my /= static_cast<double>(count);
-    double suu = 0, svv = 0, suv = 0, suuu = 0, svvv = 0, suvv = 0, svuu = 0;
-    for (const Point& p : samples) {
-        const double u = p.x - mx, v = p.y - my;
-        suu += u * u;
-        svv += v * v;
-        suv += u * v;
-        suuu += u * u * u;
-        svvv += v * v * v;
-        suvv += u * v * v;
-        svuu += v * u * u;
-    }
-    const double det = suu * svv - suv * suv;
-    if (!(std::fabs(det) > 1e-12 * (suu * svv + 1e-300))) return std::nullopt;
-    const double ru = 0.5 * (suuu + suvv), rv = 0.5 * (svvv + svuu);
-    const double uc = (ru * svv - rv * suv) / det;
-    const double vc = (rv * suu - ru * suv) / det;
     FitEntity circle;
     circle.kind = EntityKind::Circle;
-    circle.centre = {mx + uc, my + vc};
-    circle.radius = std::sqrt(uc * uc + vc * vc + (suu + svv) / static_cast<double>(count));
+    if (!kasaFit(samples, circle)) return std::nullopt;
     circle.start = circle.end = ring.front();
     if (!(circle.radius < kMaxRadius) || !(circle.radius >= kMinRadiusTolerances * tolerance)) return std::nullopt;
     // The ring must go round the centre once: its turning sums to one turn.
@@ -287,7 +404,7 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     }
     if (std::fabs(std::fabs(turned) - 2 * kPi) > 0.1) return std::nullopt;
     if (!segmentsFollow(ring, circle, kMaxRingSegmentTurn)) return std::nullopt;
-    refineTowardsMinimax(ring, circle);
+    refineTowardsMinimax(ring.first(ring.size() - 1), circle);  // the last point is the first
     if (curveDistance(ring, circle, kChordSlack) > tolerance) return std::nullopt;
     return circle;
 }

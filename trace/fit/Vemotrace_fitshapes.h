@@ -50,6 +50,17 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
 // algebraic fit, moved towards the least largest distance of a vertex.
 std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance);
 
+// The best fits where a stroke ends free (its end is where the trace
+// stopped, no point another line shares), each only when it follows the
+// points within `tolerance` as arcFits would have it. bestLine: the line
+// of least squares through the vertices and the segments' middles (through
+// the end that is not free, where one is not), moved towards the least
+// largest distance; its free ends are the polyline's ends moved square
+// onto it, so by no more than the tolerance. bestArc: the same with both
+// ends free, for the circle of least squares.
+std::optional<FitEntity> bestLine(std::span<const Point> points, double tolerance, bool frontFree, bool backFree);
+std::optional<FitEntity> bestArc(std::span<const Point> points, double tolerance);
+
 // The largest distance from the polyline's points and segments to the
 // entity (for arcs and circles, to the curve; a closed measure, not an
 // estimate: vertices and the segments' points nearest the centre).
