@@ -53,6 +53,7 @@
 
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_packed.h"
+#include "trace/Vemotrace_types.h"
 
 class TVemotrace_join {
 public:
@@ -64,11 +65,11 @@ public:
     static constexpr double kDotLength = 2.5;
 
     // Polylines through the pixel centres of one-pixel strokes near 45
-    // degrees, which the trace leaves out: x, y of each point in turn,
-    // polyline k from point begin[k] up to begin[k + 1]. Found in the bitmap
-    // alone, so they can be looked for before the lines are there.
+    // degrees, which the trace leaves out: polyline k from points[begin[k]]
+    // up to points[begin[k + 1]]. Found in the bitmap alone, so they can be
+    // looked for before the lines are there.
     struct DiagonalRuns {
-        std::vector<double> xy;
+        std::vector<Point> points;
         std::vector<std::size_t> begin{0};
     };
     static DiagonalRuns FindDiagonalRuns(const PackedBitmap& bitmap);
