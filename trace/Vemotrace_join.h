@@ -31,7 +31,10 @@
 //  - drops dots: a lone polyline shorter than kDotLength; before the
 //    trace (TraceAndJoin), fills pinholes of a few pixels in thick ink;
 //  - drops vertices that lie within half a pixel of the line through their
-//    neighbours.
+//    neighbours;
+//  - where lines crowd beyond any drawing (dither, noise, a board of small
+//    squares), writes them first as the trace gave them, and drops lone
+//    specks of dust that crowd, before the rules (see join/Vemotrace_joinwork.h).
 // The bitmap tells how thick the ink is around a point (spur and gap
 // limits) and that a free end may reach further along the ink.
 //
