@@ -53,6 +53,11 @@ void dropCrowdedPixels(std::vector<int64_t>& pixels, int32_t width, int32_t heig
     };
     std::vector<int32_t> count(across * down, 0);
     for (const int64_t p : pixels) ++count[cellOf(p)];
+    // No average can pass a limit that no square passes (drawings).
+    if (std::all_of(count.begin(), count.end(), [](int32_t c) { return c <= kCrowdedRunArea; })) {
+        std::erase_if(pixels, [&](int64_t p) { return count[cellOf(p)] > kCrowdedRunCell; });
+        return;
+    }
     // The average over the squares that lie on the image.
     std::vector<int32_t> squares(count.size(), 0);
     for (std::size_t c = 0; c < squares.size(); ++c) {
@@ -81,14 +86,23 @@ std::vector<uint8_t> sortOutCrowds(const Polylines& lines, const Nodes& nodes, c
         ++ends[cell];
         if (nodeSize(end) >= 3) ++junctionEnds[cell];
     }
-    ends = areaSums(ends, across);
-    junctionEnds = areaSums(junctionEnds, across);
+    // An area holds no more than nine times its fullest cell: where no cell
+    // holds a ninth of a limit (drawings), its sums need not be made, but
+    // to be told.
+    const auto mayPass = [](const std::vector<int32_t>& count, int32_t limit) {
+        return std::any_of(count.begin(), count.end(), [&](int32_t c) { return 9 * c > limit; });
+    };
+    const bool mayCrowd = mayPass(ends, kCrowdedEnds) || mayPass(junctionEnds, kCrowdedJunctionEnds);
+    if (most != nullptr || mayCrowd) {
+        ends = areaSums(ends, across);
+        junctionEnds = areaSums(junctionEnds, across);
+    }
     const auto crowded = [&](const Point& p) {
         const std::size_t cell = grid.cellAt(p);
         return ends[cell] > kCrowdedEnds || junctionEnds[cell] > kCrowdedJunctionEnds;
     };
     std::vector<uint8_t> crowding(static_cast<std::size_t>(lines.count()), kKept);
-    for (int32_t i = 0; i < lines.count(); ++i) {
+    for (int32_t i = 0; mayCrowd && i < lines.count(); ++i) {
         if (crowded(lines.first(i)) || crowded(lines.last(i))) crowding[i] = kPassesThrough;
     }
     if (most != nullptr) {
@@ -109,6 +123,7 @@ std::vector<uint8_t> sortOutCrowds(const Polylines& lines, const Nodes& nodes, c
     }
     // Dust in a cell counts to its neighbours' areas: the lines are tested
     // in every cell next to one whose area may hold too many.
+    if (most == nullptr && !mayPass(count, kCrowdedDust)) return crowding;
     std::vector<int32_t> hot = areaSums(count, across);
     for (int32_t& h : hot) h = h > kCrowdedDust ? 1 : 0;
     hot = areaSums(hot, across);
