@@ -31,7 +31,10 @@
 //  - drops dots: a lone polyline shorter than kDotLength; before the
 //    trace (TraceAndJoin), fills pinholes of a few pixels in thick ink;
 //  - drops vertices that lie within half a pixel of the line through their
-//    neighbours.
+//    neighbours;
+//  - where lines crowd beyond any drawing (dither, noise, a board of small
+//    squares), writes them first as the trace gave them, and drops lone
+//    specks of dust that crowd, before the rules (see join/Vemotrace_joinwork.h).
 // The bitmap tells how thick the ink is around a point (spur and gap
 // limits) and that a free end may reach further along the ink.
 //
@@ -53,6 +56,7 @@
 
 #include "trace/Vemotrace_compv.h"
 #include "trace/Vemotrace_packed.h"
+#include "trace/Vemotrace_types.h"
 
 class TVemotrace_join {
 public:
@@ -64,11 +68,11 @@ public:
     static constexpr double kDotLength = 2.5;
 
     // Polylines through the pixel centres of one-pixel strokes near 45
-    // degrees, which the trace leaves out: x, y of each point in turn,
-    // polyline k from point begin[k] up to begin[k + 1]. Found in the bitmap
-    // alone, so they can be looked for before the lines are there.
+    // degrees, which the trace leaves out: polyline k from points[begin[k]]
+    // up to points[begin[k + 1]]. Found in the bitmap alone, so they can be
+    // looked for before the lines are there.
     struct DiagonalRuns {
-        std::vector<double> xy;
+        std::vector<Point> points;
         std::vector<std::size_t> begin{0};
     };
     static DiagonalRuns FindDiagonalRuns(const PackedBitmap& bitmap);

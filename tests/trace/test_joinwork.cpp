@@ -10,12 +10,17 @@
 #include <cstdint>
 #include <random>
 #include <set>
+#include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "ascii_bitmap.h"
+#include "polyline_file.h"
+#include "square_files.h"
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_packed.h"
+#include "trace/Vemotrace_records.h"
 #include "trace/join/Vemotrace_joinshape.h"
 #include "trace/join/Vemotrace_joinwork.h"
 
@@ -37,19 +42,22 @@ TEST(JoinWork, DiagonalRunsAreMadeOnStrokesButNotInDither) {
     struct Case {
         const char* fault;
         int32_t pitch;  // one-pixel lines at 45 degrees this far apart; 2 is a checkerboard
+        bool gaps;      // a quarter of the pixels left out at random
         std::size_t runs;
     };
     const Case cases[] = {
-        {"a checkerboard of single pixels makes no runs", 2, 0},
-        {"a hatching three pixels apart keeps a run per line", 3, 2 * 64 / 3 - 1},
-        {"a lone diagonal line keeps its run", 1000, 1},
+        {"a checkerboard of single pixels makes no runs", 2, false, 0},
+        {"nor does one with a quarter of its pixels left out", 2, true, 0},
+        {"a hatching three pixels apart keeps a run per line", 3, false, 2 * 64 / 3 - 1},
+        {"a lone diagonal line keeps its run", 1000, false, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         AsciiBitmap ascii(64, 64);
+        std::mt19937 random(1);
         for (int32_t y = 0; y < 64; ++y) {
             for (int32_t x = 0; x < 64; ++x) {
-                if ((x - y + 1000 * c.pitch) % c.pitch == 0) ascii.SetInk(x, y);
+                if ((x - y + 1000 * c.pitch) % c.pitch == 0 && !(c.gaps && random() % 4 == 0)) ascii.SetInk(x, y);
             }
         }
         EXPECT_EQ(RunCount(ascii), c.runs);
@@ -214,6 +222,207 @@ TEST(JoinWork, DroppingVerticesWeighsEachPointABoundedNumberOfTimes) {
         std::size_t ignored = 0;
         EXPECT_EQ(keep, SplitAtFurthest(chain, ignored)) << chain.size() << " points";
     }
+}
+
+// Lines as a lines file holds them, and the ink under them.
+struct Sheet {
+    join::lines::Polylines lines;
+    AsciiBitmap ink;
+
+    Sheet(int32_t width, int32_t height) : ink(width, height) {}
+    void Add(std::vector<Point> points) {
+        lines.points.insert(lines.points.end(), points.begin(), points.end());
+        lines.begin.push_back(lines.points.size());
+    }
+    // A thin stroke along row y from column x0 to x1, inked, as one line
+    // through its pixel centres.
+    void Stroke(int32_t x0, int32_t x1, int32_t y) {
+        ink.FillBox(x0, y, x1, y);
+        Add({{x0 + 0.5, y + 0.5}, {x1 + 0.5, y + 0.5}});
+    }
+    // A lattice of n x n points `pitch` apart from (x, y), each linked to
+    // its right and lower neighbour: every node but the corners a junction.
+    void Lattice(double x, double y, int32_t n, double pitch) {
+        for (int32_t r = 0; r < n; ++r) {
+            for (int32_t c = 0; c < n; ++c) {
+                const Point p{x + c * pitch, y + r * pitch};
+                if (c + 1 < n) Add({p, {p.x + pitch, p.y}});
+                if (r + 1 < n) Add({p, {p.x, p.y + pitch}});
+            }
+        }
+    }
+};
+
+// Writes `lines` as a lines file; returns its path.
+std::string WriteLines(const square_files::TempFolder& folder, const join::lines::Polylines& lines) {
+    const std::string path = folder.File("temp.lix");
+    RecordWriter writer(path);
+    writer.Open();
+    for (int32_t i = 0; i < lines.count(); ++i) {
+        writer.PutInt32(static_cast<int32_t>(lines.size(i)));
+        for (std::size_t k = lines.begin[i]; k < lines.begin[i + 1]; ++k) {
+            writer.PutDouble(lines.points[k].x);
+            writer.PutDouble(lines.points[k].y);
+        }
+    }
+    writer.Close();
+    return path;
+}
+
+// Faults: a crowd of ends, or of junctions, still given to the rules (on
+// noise or a board of thick squares the step then takes 2.5 times the
+// trace's time and memory); lines of a crowd changed, reordered or left
+// out instead of passing through; or the rules' state built with the
+// wrong nodes, so that a stroke beside the crowd is no longer bridged.
+TEST(JoinWork, CrowdsPassThroughAsTracedWhileAStrokeBesideIsBridged) {
+    struct Case {
+        const char* fault;
+        bool junctions;  // the crowd: a lattice of junctions, else short lone lines
+    };
+    for (const Case c : {Case{"a crowd of ends", false}, Case{"a crowd of junctions", true}}) {
+        SCOPED_TRACE(c.fault);
+        Sheet sheet(240, 120);
+        // More ends than kCrowdedEnds (or junction ends than
+        // kCrowdedJunctionEnds) within 40 pixels.
+        if (c.junctions) {
+            sheet.Lattice(10.5, 10.5, 12, 3.0);  // 100 x 4 + 40 x 3 = 520 junction ends
+        } else {
+            for (int32_t k = 0; k <= join::work::kCrowdedEnds / 2; ++k) {
+                const Point p{10.5 + (k % 25) * 1.5, 10.5 + (k / 25) * 1.5};
+                sheet.Add({p, {p.x + 0.5, p.y + 1.0}});
+            }
+        }
+        const join::lines::Polylines crowd = sheet.lines;
+        // A thin stroke with a two-pixel break, two areas away.
+        sheet.Stroke(150, 180, 100);
+        sheet.Stroke(183, 220, 100);
+        square_files::TempFolder folder;
+        const PackedBitmap ink = PackedBitmap::FromBytes(sheet.ink.View());
+        TVemotrace_join joiner(WriteLines(folder, sheet.lines), ink);
+        joiner.JoinLines();
+        const std::vector<Polyline> out = ReadPolylines(folder.File("temp.lix"));
+        ASSERT_EQ(out.size(), static_cast<std::size_t>(crowd.count()) + 1);
+        for (int32_t i = 0; i < crowd.count(); ++i) {
+            EXPECT_EQ(out[i], Polyline(crowd.points.begin() + static_cast<std::ptrdiff_t>(crowd.begin[i]),
+                                       crowd.points.begin() + static_cast<std::ptrdiff_t>(crowd.begin[i + 1])))
+                << "line " << i;
+        }
+        EXPECT_EQ(out.back().front(), (Point{150.5, 100.5}));
+        EXPECT_EQ(out.back().back(), (Point{220.5, 100.5}));
+    }
+}
+
+// Faults: a crowd counted in one cell only, not with its neighbours
+// (a crowd astride a cell border then passes), or off by one at the
+// limit; a line crowded by one end only kept; lines far from the crowd
+// passed through.
+TEST(JoinWork, LinesPassThroughWhereAnAreaHoldsMoreEndsThanTheLimit) {
+    using join::work::kCrowdCell;
+    using join::work::kCrowdedEnds;
+    for (const int32_t extra : {0, 1}) {
+        SCOPED_TRACE(extra);
+        Sheet sheet(400, 200);
+        // kCrowdedEnds / 2 lines (+ extra), spread over four cells that meet
+        // at (2, 2) cells, their ends on either side of the borders.
+        // With two lines that leave it, kCrowdedEnds ends in the area (+ 2
+        // extra).
+        const double corner = 2.0 * kCrowdCell;
+        for (int32_t k = 0; k < kCrowdedEnds / 2 - 1 + extra; ++k) {
+            const double dx = (k % 20 - 10) * 1.1 + 0.3, dy = (k / 20 - 12) * 1.1 + 0.3;
+            sheet.Add({{corner + dx, corner + dy}, {corner + dx + 0.2, corner + dy}});
+        }
+        const int32_t crowd = sheet.lines.count();
+        sheet.Add({{corner, corner + 5.3}, {corner + 150.0, corner + 5.3}});
+        sheet.Add({{corner + 5.3, corner}, {corner + 5.3, corner + 140.0}});
+        sheet.Add({{300.0, 150.0}, {310.0, 150.0}});  // far from it
+        const join::lines::Nodes nodes = join::lines::findNodes(sheet.lines);
+        join::work::CrowdCounts most;
+        const PackedBitmap ink = PackedBitmap::FromBytes(sheet.ink.View());
+        const std::vector<uint8_t> crowding = join::work::sortOutCrowds(sheet.lines, nodes, ink, &most);
+        EXPECT_EQ(most.ends, kCrowdedEnds + 2 * extra);
+        // At the limit the crowd's short lines on paper are dust, and
+        // crowd it.
+        const uint8_t inCrowd = extra > 0 ? join::work::kPassesThrough : join::work::kKept;
+        for (int32_t i = 0; i < crowd; ++i) {
+            ASSERT_EQ(crowding[i], extra > 0 ? join::work::kPassesThrough : join::work::kDust) << "line " << i;
+        }
+        EXPECT_EQ(crowding[crowd], inCrowd);
+        EXPECT_EQ(crowding[crowd + 1], inCrowd);
+        EXPECT_EQ(crowding[crowd + 2], join::work::kKept);
+    }
+}
+
+// Faults: dust dropped wherever it lies (the rules then no longer join a
+// dot to the stroke it continues), or counted over the whole page; lines
+// that are no dust (a dash, a line that meets another) dropped among it.
+TEST(JoinWork, DustIsDroppedUpFrontOnlyWhereItCrowds) {
+    using join::work::kCrowdedDust;
+    using join::work::kCrowdCell;
+    Sheet sheet(300, 100);
+    // A speck: a 3 x 3 dot with a short line on it, in rows of specks 5
+    // pixels apart, within four cells of which each counts all four in
+    // its area: kCrowdedDust + 1 of them in a crowd, kCrowdedDust
+    // elsewhere.
+    const auto speck = [&](int32_t x, int32_t y) {
+        sheet.ink.FillBox(x, y, x + 2, y + 2);
+        sheet.Add({{x + 0.5, y + 1.5}, {x + 2.5, y + 1.5}});
+    };
+    const auto from = static_cast<int32_t>(kCrowdCell) + 2, elsewhere = static_cast<int32_t>(7 * kCrowdCell) + 2;
+    for (int32_t k = 0; k <= kCrowdedDust; ++k) speck(from + (k % 10) * 5, from + (k / 10) * 5);
+    const int32_t crowded = sheet.lines.count();
+    for (int32_t k = 0; k < kCrowdedDust; ++k) speck(elsewhere + (k % 10) * 5, from + (k / 10) * 5);
+    const int32_t sparse = sheet.lines.count();
+    // In the crowd: a dash on a stroke of 12 x 1 pixels, and two lines
+    // that meet on a dot.
+    sheet.ink.FillBox(from, 70, from + 11, 70);
+    sheet.Add({{from + 0.5, 70.5}, {from + 5.5, 70.5}});
+    sheet.ink.FillBox(from + 20, 70, from + 22, 72);
+    sheet.Add({{from + 20.5, 71.5}, {from + 21.5, 71.5}});
+    sheet.Add({{from + 21.5, 71.5}, {from + 22.5, 71.5}});
+    const join::lines::Nodes nodes = join::lines::findNodes(sheet.lines);
+    const PackedBitmap ink = PackedBitmap::FromBytes(sheet.ink.View());
+    const std::vector<uint8_t> crowding = join::work::sortOutCrowds(sheet.lines, nodes, ink);
+    for (int32_t i = 0; i < sheet.lines.count(); ++i) {
+        EXPECT_EQ(crowding[i], i < crowded ? join::work::kDust : join::work::kKept) << "line " << i;
+    }
+    // Each is what the shaping drops but the dash: the meeting lines are
+    // kept for meeting.
+    for (int32_t i = 0; i < sheet.lines.count(); ++i) {
+        const std::span<const Point> line(sheet.lines.points.data() + sheet.lines.begin[i], sheet.lines.size(i));
+        EXPECT_EQ(join::shape::isDustChain(ink, line), i != sparse) << "line " << i;
+    }
+}
+
+// Faults: the kept lines' nodes taken from the old numbers, a node left
+// without ends, or the ends of a point out of order: the rules would see
+// other neighbours than a fresh search gives.
+TEST(JoinWork, KeptLinesHaveTheNodesAFreshSearchFinds) {
+    std::mt19937 random(3);
+    join::lines::Polylines lines;
+    for (int32_t i = 0; i < 400; ++i) {
+        // Ends on a coarse grid of 36 points, so many meet.
+        const auto at = [&] { return Point{static_cast<double>(random() % 6), static_cast<double>(random() % 6)}; };
+        const Point a = at(), b = at();
+        lines.points.insert(lines.points.end(), {a, {7.5, 7.5}, b});
+        lines.begin.push_back(lines.points.size());
+    }
+    std::vector<uint8_t> keep(static_cast<std::size_t>(lines.count()));
+    for (uint8_t& k : keep) k = random() % 3 == 0 ? join::work::kPassesThrough : join::work::kKept;
+    join::lines::Polylines kept;
+    for (int32_t i = 0; i < lines.count(); ++i) {
+        if (keep[i] != join::work::kKept) continue;
+        kept.points.insert(kept.points.end(), lines.points.begin() + static_cast<std::ptrdiff_t>(lines.begin[i]),
+                           lines.points.begin() + static_cast<std::ptrdiff_t>(lines.begin[i + 1]));
+        kept.begin.push_back(kept.points.size());
+    }
+    join::lines::Nodes nodes = join::lines::findNodes(lines);
+    join::work::keepLines(lines, nodes, keep);
+    EXPECT_EQ(lines.points, kept.points);
+    EXPECT_EQ(lines.begin, kept.begin);
+    const join::lines::Nodes fresh = join::lines::findNodes(kept);
+    EXPECT_EQ(nodes.first, fresh.first);
+    EXPECT_EQ(nodes.order, fresh.order);
+    EXPECT_EQ(nodes.nodeOf, fresh.nodeOf);
 }
 
 }  // namespace

@@ -3,16 +3,19 @@
 // this one.
 #include "trace/Vemotrace_join.h"
 
+#include <algorithm>
 #include <future>
 
 #include "base/Vemo_runcontrol.h"
 #include "trace/Vemotrace_records.h"
 #include "trace/join/Vemotrace_joinjunctions.h"
 #include "trace/join/Vemotrace_joinshape.h"
+#include "trace/join/Vemotrace_joinwork.h"
 
 using namespace join::shape;
 using join::Joiner;
 using join::junctions::straightenJunctions;
+using namespace join::work;
 
 PackedBitmap TVemotrace_join::InkFromSquares(const std::string& squaresPath, int32_t squareCount, int32_t width,
                                              int32_t height) {
@@ -53,15 +56,9 @@ TVemotrace_join::TVemotrace_join(std::string linesPath, const PackedBitmap& bitm
     : m_linesPath(std::move(linesPath)), m_bitmap(bitmap), m_runs(runs) {}
 
 TVemotrace_join::DiagonalRuns TVemotrace_join::FindDiagonalRuns(const PackedBitmap& bitmap) {
-    const Polylines found = diagonalRuns(bitmap);
-    DiagonalRuns runs;
-    runs.xy.reserve(2 * found.points.size());
-    for (const Point& p : found.points) {
-        runs.xy.push_back(p.x);
-        runs.xy.push_back(p.y);
-    }
-    runs.begin = found.begin;
-    return runs;
+    // Handed over whole: a copy would hold every run pixel twice.
+    Polylines found = diagonalRuns(bitmap);
+    return {std::move(found.points), std::move(found.begin)};
 }
 
 void TVemotrace_join::TraceAndJoin(TVemotrace_compV& pipeline, PackedBitmap bitmap,
@@ -101,17 +98,33 @@ void TVemotrace_join::JoinLines() {
     if (m_runs == nullptr) found = looking.get();
     const DiagonalRuns& runs = m_runs != nullptr ? *m_runs : found;
     // Room for the runs at once: growing the arrays would hold them twice.
-    lines.points.reserve(lines.points.size() + runs.xy.size() / 2);
+    lines.points.reserve(lines.points.size() + runs.points.size());
     lines.begin.reserve(lines.begin.size() + runs.begin.size());
-    for (std::size_t k = 1; k < runs.begin.size(); ++k) {
-        for (std::size_t i = runs.begin[k - 1]; i < runs.begin[k]; ++i) {
-            lines.points.push_back({runs.xy[2 * i], runs.xy[2 * i + 1]});
-        }
-        lines.begin.push_back(lines.points.size());
-    }
+    const std::size_t offset = lines.points.size();
+    lines.points.insert(lines.points.end(), runs.points.begin(), runs.points.end());
+    for (std::size_t k = 1; k < runs.begin.size(); ++k) lines.begin.push_back(offset + runs.begin[k]);
     // A stopped run ends between the rules (the progress stays where stage 5 left it).
     const auto checkpoint = [] { RunCheckpoint(1, 1); };
-    Joiner joiner(lines, m_bitmap);
+    m_polylineCount = 0;
+    m_vertexCount = 0;
+    RecordWriter writer(m_linesPath);
+    bool opened = false;
+    // Lines in crowds are written first, as they are, and crowded dust is
+    // dropped; the rules' state is built for the others only.
+    Nodes nodes = findNodes(lines);
+    if (const std::vector<uint8_t> crowding = sortOutCrowds(lines, nodes, m_bitmap);
+        std::any_of(crowding.begin(), crowding.end(), [](uint8_t c) { return c != kKept; })) {
+        writer.Open();
+        opened = true;
+        for (int32_t i = 0; i < lines.count(); ++i) {
+            if (crowding[i] != kPassesThrough) continue;
+            writePolyline({lines.points.data() + lines.begin[i], lines.size(i)}, writer, m_polylineCount,
+                          m_vertexCount);
+        }
+        keepLines(lines, nodes, crowding);
+        checkpoint();
+    }
+    Joiner joiner(lines, m_bitmap, std::move(nodes));
     joiner.pairMeetingEnds();
     checkpoint();
     joiner.bridgeGaps();
@@ -136,65 +149,55 @@ void TVemotrace_join::JoinLines() {
     // and then the rings, which close on their first point. An open chain
     // is found from either end alone, so the ends are taken two at a time,
     // and each block of them shapes its chains into an array of its own.
+    // The blocks are shaped and written kRoundBlocks at a time, in order.
+    if (!opened) writer.Open();
+    constexpr std::size_t kRoundBlocks = 64;
+    constexpr std::size_t kRound = kRoundBlocks * kThreadBlock;
     std::vector<uint8_t> visited(static_cast<std::size_t>(lines.count()), 0);
     const std::size_t ends = 2 * static_cast<std::size_t>(lines.count());
-    std::vector<Polylines> shaped((ends + kThreadBlock - 1) / kThreadBlock + 1);
-    inTwoThreads(ends, [&](std::size_t first, std::size_t last) {
-        Polylines& out = shaped[first / kThreadBlock];
-        ChainShaper shaper(m_bitmap);
-        std::vector<Point> chain, kept, junctions;
-        for (std::size_t k = first; k < last; ++k) {
-            const auto end = static_cast<int32_t>(k);
-            if (joiner.removed[end / 2] || joiner.partner[end] != kNone) continue;
-            const int32_t other = joiner.chainEnd(end);
-            if (other < end) continue;  // the chain is taken from there
-            chain.clear();
-            for (int32_t at = end;; at = joiner.partner[at ^ 1]) {
-                visited[at / 2] = 1;
-                appendPolyline(lines, at, chain);
-                if ((at ^ 1) == other) break;
+    std::vector<Polylines> shaped(kRoundBlocks);
+    for (std::size_t round = 0; round < ends; round += kRound) {
+        inTwoThreads(std::min(kRound, ends - round), [&](std::size_t first, std::size_t last) {
+            Polylines& out = shaped[first / kThreadBlock];
+            ChainShaper shaper(m_bitmap);
+            std::vector<Point> chain, kept, junctions;
+            for (std::size_t k = round + first; k < round + last; ++k) {
+                const auto end = static_cast<int32_t>(k);
+                if (joiner.removed[end / 2] || joiner.partner[end] != kNone) continue;
+                const int32_t other = joiner.chainEnd(end);
+                if (other < end) continue;  // the chain is taken from there
+                chain.clear();
+                for (int32_t at = end;; at = joiner.partner[at ^ 1]) {
+                    visited[at / 2] = 1;
+                    appendPolyline(lines, at, chain);
+                    if ((at ^ 1) == other) break;
+                }
+                if (joiner.isFree(end) && joiner.isFree(other) && isDustChain(m_bitmap, chain)) continue;
+                junctions.clear();
+                if (joiner.isJunction(end)) junctions.push_back(lines.endPoint(end));
+                if (joiner.isJunction(other)) junctions.push_back(lines.endPoint(other));
+                shaper.Shape(chain, junctions, kept);
+                out.points.insert(out.points.end(), kept.begin(), kept.end());
+                out.begin.push_back(out.points.size());
             }
-            if (joiner.isFree(end) && joiner.isFree(other)) {
-                const double length = chainLength(chain);
-                if (length < kDotLength && isDot(m_bitmap, chain.front())) continue;
-                if (length <= kDustLength && isDust(m_bitmap, chain)) continue;
-            }
-            junctions.clear();
-            if (joiner.isJunction(end)) junctions.push_back(lines.endPoint(end));
-            if (joiner.isJunction(other)) junctions.push_back(lines.endPoint(other));
-            shaper.Shape(chain, junctions, kept);
-            out.points.insert(out.points.end(), kept.begin(), kept.end());
-            out.begin.push_back(out.points.size());
-        }
-    });
-    {
-        Polylines& rings = shaped.back();
-        ChainShaper shaper(m_bitmap);
-        std::vector<Point> chain, kept;
-        for (int32_t i = 0; i < lines.count(); ++i) {
-            if (joiner.removed[i] || visited[i]) continue;
-            chain.clear();
-            for (int32_t at = 2 * i; at != kNone && !visited[at / 2]; at = joiner.partner[at ^ 1]) {
-                visited[at / 2] = 1;
-                appendPolyline(lines, at, chain);
-            }
-            if (!(chain.back() == chain.front())) chain.push_back(chain.front());
-            shaper.Shape(chain, {}, kept);
-            rings.points.insert(rings.points.end(), kept.begin(), kept.end());
-            rings.begin.push_back(rings.points.size());
+        });
+        for (Polylines& block : shaped) {
+            writePolylines(block, writer, m_polylineCount, m_vertexCount);
+            block = Polylines{};
         }
     }
-
-    // Only the shaped chains are written: the traced lines go first, and
-    // each block once written.
-    lines = Polylines{};
-    m_polylineCount = 0;
-    m_vertexCount = 0;
-    RecordWriter writer(m_linesPath);
-    writer.Open();
-    for (Polylines& block : shaped) {
-        writePolylines(block, writer, m_polylineCount, m_vertexCount);
-        block = Polylines{};
+    ChainShaper shaper(m_bitmap);
+    std::vector<Point> chain, kept;
+    for (int32_t i = 0; i < lines.count(); ++i) {
+        if (joiner.removed[i] || visited[i]) continue;
+        chain.clear();
+        for (int32_t at = 2 * i; at != kNone && !visited[at / 2]; at = joiner.partner[at ^ 1]) {
+            visited[at / 2] = 1;
+            appendPolyline(lines, at, chain);
+        }
+        if (!(chain.back() == chain.front())) chain.push_back(chain.front());
+        shaper.Shape(chain, {}, kept);
+        writePolyline(kept, writer, m_polylineCount, m_vertexCount);
     }
     writer.Close();
 }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
@@ -36,7 +37,9 @@ struct Joiner {
     std::vector<double> nodeRadius;  // per node: inkRadius there, measured once (-1: not yet)
     Cells endCells;  // see anyEndNear
 
-    Joiner(Polylines& l, const PackedBitmap& b) : lines(l), bitmap(b), nodes(findNodes(l)) {
+    Joiner(Polylines& l, const PackedBitmap& b) : Joiner(l, b, findNodes(l)) {}
+    // `n`: findNodes(l), found already.
+    Joiner(Polylines& l, const PackedBitmap& b, Nodes n) : lines(l), bitmap(b), nodes(std::move(n)) {
         removed.assign(static_cast<std::size_t>(lines.count()), 0);
         partner.assign(static_cast<std::size_t>(2 * lines.count()), kNone);
         known.assign(static_cast<std::size_t>(2 * lines.count()), kNone);

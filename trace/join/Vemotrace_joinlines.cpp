@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <filesystem>
+#include <ranges>
 #include <span>
 
 #include "trace/Vemotrace_join.h"
@@ -86,45 +87,52 @@ uint64_t orderKey(double v) {
 }
 
 Nodes findNodes(const Polylines& lines) {
+    const int32_t ends = 2 * lines.count();
+    // Dealt out by pixel column first, then each column sorted: the same
+    // order as one sort of all ends (column numbers rise with x), in a
+    // fraction of its time, and with room for the sort keys of one column
+    // at a time.
+    double rightmost = 0.0;
+    for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
+    const auto columns = static_cast<std::size_t>(std::min(rightmost, kMostColumns)) + 1;
+    Cells byColumn = dealToCells(std::views::iota(0, ends), columns, [&](int32_t end) {
+        const double x = lines.endPoint(end).x;
+        return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x, static_cast<double>(columns - 1)));
+    });
     struct Place {
         uint64_t x;
         uint64_t y;
         int32_t end;
     };
-    const int32_t ends = 2 * lines.count();
-    // Dealt out by pixel column first, then each column sorted: the same
-    // order as one sort of all ends (column numbers rise with x), in a
-    // fraction of its time.
-    double rightmost = 0.0;
-    for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
-    const auto columns = static_cast<std::size_t>(std::min(rightmost, kMostColumns)) + 1;
-    std::vector<int32_t> all(static_cast<std::size_t>(ends));
-    std::iota(all.begin(), all.end(), 0);
-    const Cells byColumn = dealToCells(all, columns, [&](int32_t end) {
-        const double x = lines.endPoint(end).x;
-        return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x, static_cast<double>(columns - 1)));
-    });
-    std::vector<Place> places(static_cast<std::size_t>(ends));
-    for (std::size_t k = 0; k < places.size(); ++k) {
-        const int32_t end = byColumn.items[k];
-        const Point& at = lines.endPoint(end);
-        places[k] = {orderKey(at.x), orderKey(at.y), end};
-    }
     inTwoThreads(columns, [&](std::size_t first, std::size_t last) {
+        std::vector<Place> places;
         for (std::size_t c = first; c < last; ++c) {
-            std::sort(places.begin() + byColumn.first[c], places.begin() + byColumn.first[c + 1],
-                      [](const Place& p, const Place& q) {
-                          return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
-                      });
+            const auto from = static_cast<std::size_t>(byColumn.first[c]);
+            const auto to = static_cast<std::size_t>(byColumn.first[c + 1]);
+            if (to - from < 2) continue;
+            places.clear();
+            for (std::size_t k = from; k < to; ++k) {
+                const Point& at = lines.endPoint(byColumn.items[k]);
+                places.push_back({orderKey(at.x), orderKey(at.y), byColumn.items[k]});
+            }
+            std::sort(places.begin(), places.end(), [](const Place& p, const Place& q) {
+                return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.end < q.end;
+            });
+            for (std::size_t k = from; k < to; ++k) byColumn.items[k] = places[k - from].end;
         }
     });
     Nodes nodes;
-    nodes.order.resize(static_cast<std::size_t>(ends));
+    nodes.order = std::move(byColumn.items);
     nodes.nodeOf.resize(static_cast<std::size_t>(ends));
     for (int32_t k = 0; k < ends; ++k) {
-        if (k == 0 || places[k].x != places[k - 1].x || places[k].y != places[k - 1].y) nodes.first.push_back(k);
-        nodes.order[k] = places[k].end;
-        nodes.nodeOf[places[k].end] = static_cast<int32_t>(nodes.first.size() - 1);
+        const Point& at = lines.endPoint(nodes.order[k]);
+        if (k == 0) {
+            nodes.first.push_back(k);
+        } else {
+            const Point& before = lines.endPoint(nodes.order[k - 1]);
+            if (orderKey(at.x) != orderKey(before.x) || orderKey(at.y) != orderKey(before.y)) nodes.first.push_back(k);
+        }
+        nodes.nodeOf[nodes.order[k]] = static_cast<int32_t>(nodes.first.size() - 1);
     }
     nodes.first.push_back(ends);
     return nodes;
@@ -140,27 +148,30 @@ void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& cha
     }
 }
 
-void writePolylines(const Polylines& shaped, RecordWriter& writer, int32_t& polylines, int32_t& vertices) {
-    for (int32_t i = 0; i < shaped.count(); ++i) {
-        const std::span<const Point> kept(shaped.points.data() + shaped.begin[i], shaped.size(i));
-        for (std::size_t start = 0; start + 1 < kept.size();) {
-            const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, kept.size() - start);
-            if (vertices > INT32_MAX - static_cast<int32_t>(count)) {
-                throw FileError(writer.Path(), "more points than the file can count");
-            }
-            writer.PutInt32(static_cast<int32_t>(count));
-            for (std::size_t k = start; k < start + count; ++k) {
-                writer.PutDouble(kept[k].x);
-                writer.PutDouble(kept[k].y);
-            }
-            ++polylines;
-            vertices += static_cast<int32_t>(count);
-            start += count - 1;
+void writePolyline(std::span<const Point> line, RecordWriter& writer, int32_t& polylines, int32_t& vertices) {
+    for (std::size_t start = 0; start + 1 < line.size();) {
+        const std::size_t count = std::min(TVemotrace_join::kMaxJoinedPoints, line.size() - start);
+        if (vertices > INT32_MAX - static_cast<int32_t>(count)) {
+            throw FileError(writer.Path(), "more points than the file can count");
         }
+        writer.PutInt32(static_cast<int32_t>(count));
+        for (std::size_t k = start; k < start + count; ++k) {
+            writer.PutDouble(line[k].x);
+            writer.PutDouble(line[k].y);
+        }
+        ++polylines;
+        vertices += static_cast<int32_t>(count);
+        start += count - 1;
     }
 }
 
-double chainLength(const std::vector<Point>& chain) {
+void writePolylines(const Polylines& shaped, RecordWriter& writer, int32_t& polylines, int32_t& vertices) {
+    for (int32_t i = 0; i < shaped.count(); ++i) {
+        writePolyline({shaped.points.data() + shaped.begin[i], shaped.size(i)}, writer, polylines, vertices);
+    }
+}
+
+double chainLength(std::span<const Point> chain) {
     double length = 0.0;
     for (std::size_t k = 1; k < chain.size(); ++k) length += distance(chain[k - 1], chain[k]);
     return length;

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <future>
 #include <numeric>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,10 +152,11 @@ struct Nodes {
     std::vector<int32_t> first;
 };
 
+// `items`: a vector of them, or a range such as std::views::iota.
 // `cellOf(item)`: its cell, below `cells`, worked out once per item and two
 // at a time.
-template <typename CellOf>
-Cells dealToCells(const std::vector<int32_t>& items, std::size_t cells, const CellOf& cellOf) {
+template <typename Items, typename CellOf>
+Cells dealToCells(const Items& items, std::size_t cells, const CellOf& cellOf) {
     std::vector<int32_t> cellOfItem(items.size());
     inTwoThreads(items.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) cellOfItem[k] = static_cast<int32_t>(cellOf(items[k]));
@@ -165,7 +167,9 @@ Cells dealToCells(const std::vector<int32_t>& items, std::size_t cells, const Ce
     std::partial_sum(dealt.first.begin(), dealt.first.end(), dealt.first.begin());
     // From the back of each cell, which leaves first[c] at its first item.
     dealt.items.resize(items.size());
-    for (std::size_t k = items.size(); k-- > 0;) dealt.items[--dealt.first[cellOfItem[k]]] = items[k];
+    for (std::size_t k = items.size(); k-- > 0;) {
+        dealt.items[--dealt.first[cellOfItem[k]]] = static_cast<int32_t>(items[k]);
+    }
     return dealt;
 }
 
@@ -176,10 +180,12 @@ Nodes findNodes(const Polylines& lines);
 // point where it meets the chain.
 void appendPolyline(const Polylines& lines, int32_t end, std::vector<Point>& chain);
 
-// Writes the polylines in pieces of at most kMaxJoinedPoints that share
-// their boundary points.
+// Writes a polyline in pieces of at most kMaxJoinedPoints that share
+// their boundary points; counts the pieces and their points.
+void writePolyline(std::span<const Point> line, RecordWriter& writer, int32_t& polylines, int32_t& vertices);
+// Writes the polylines so.
 void writePolylines(const Polylines& shaped, RecordWriter& writer, int32_t& polylines, int32_t& vertices);
 
-double chainLength(const std::vector<Point>& chain);
+double chainLength(std::span<const Point> chain);
 
 }  // namespace join::lines

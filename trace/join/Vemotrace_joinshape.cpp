@@ -4,9 +4,17 @@
 #include <algorithm>
 #include <cmath>
 
+#include "trace/Vemotrace_join.h"
 #include "trace/join/Vemotrace_joinwork.h"
 
 namespace join::shape {
+
+bool isDustChain(const PackedBitmap& bitmap, std::span<const Point> chain) {
+    if (chain.empty()) return false;
+    const double length = chainLength(chain);
+    if (length < TVemotrace_join::kDotLength && isDot(bitmap, chain.front())) return true;
+    return length <= kDustLength && isDust(bitmap, chain);
+}
 
 // Vertices within this distance (pixels) of the simplified line go.
 constexpr double kVertexTolerance = 0.5;

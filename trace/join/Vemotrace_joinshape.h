@@ -44,6 +44,11 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
 std::size_t simplify(const std::vector<Point>& chain, std::vector<uint8_t>& keep);
 void sharpenCorners(const PackedBitmap& bitmap, std::vector<Point>& line);
 
+// True when a lone chain (both its ends free) is not written: a dot of
+// dirt (shorter than TVemotrace_join::kDotLength, see isDot) or a speck of
+// dust (see isDust). The crowds of dust are dropped up front by this test.
+bool isDustChain(const PackedBitmap& bitmap, std::span<const Point> chain);
+
 // Shapes a chain for writing: re-centred across thick ink, simplified,
 // corners sharpened. Keeps its scratch vectors from chain to chain; one
 // per thread.

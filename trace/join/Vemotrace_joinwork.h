@@ -13,6 +13,10 @@
 //  - pixels of the one-pixel diagonal runs (see diagonalRuns) that crowd a
 //    small square, as dither and hatching finer than a pen draws do, make
 //    no runs;
+//  - lines whose ends crowd an area (see kCrowdedEnds) pass through as the
+//    trace gave them, and the rules' state is built for the others only;
+//  - lone specks of dust that crowd an area are dropped before the rules
+//    weigh them (see kCrowdedDust);
 //  - a chain's simplification weighs each of its points a bounded number of
 //    times (see kSimplifyBudget).
 // Each limit lies well beyond what the drawings of bench/quality and the A0
@@ -49,6 +53,30 @@ constexpr int32_t kCrowdedCell = 96;
 // checkerboard of single pixels 128; drawings and 50 % noise up to about 25.
 constexpr int32_t kRunCell = 16;
 constexpr int32_t kCrowdedRunCell = 96;
+// Nor is a square whose pixels of runs, averaged with its eight
+// neighbours', are more than kCrowdedRunArea: dither with pixels left out
+// here and there (a checkerboard with a quarter missing) puts more than 96
+// in only some squares, and the runs of the others are then its noise.
+// The hatching three pixels apart averages 85.
+constexpr int32_t kCrowdedRunArea = 90;
+
+// Crowds of lines. Where an area of about 80 pixels square (a cell of
+// kCrowdCell pixels and its eight neighbours) holds more than
+// kCrowdedEnds polyline ends, or more than kCrowdedJunctionEnds ends where
+// three or more lines meet, no rule can tell which line continues which,
+// and weighing them costs more than the trace spent on them: there the
+// lines pass through as the trace gave them. The densest drawings of
+// bench/quality (hatching) reach 645 ends and 286 junction ends in an
+// area, the A0 benchmark drawing 169 and 87, a checkerboard of 4-pixel
+// squares 800 junction ends, noise thousands of ends.
+constexpr double kCrowdCell = 26.5;
+constexpr int32_t kCrowdedEnds = 1000;
+constexpr int32_t kCrowdedJunctionEnds = 480;
+// Where the same area holds more than kCrowdedDust lone lines that the
+// shaping would drop as dust (see shape::isDustChain), they are dropped
+// before the rules measure and weigh their ends. Drawings hold at most 25
+// (bench/quality 9, the A0 drawing 25); sparse noise far more.
+constexpr int32_t kCrowdedDust = 60;
 
 // The vertex-dropping pass weighs a chain's points up to kSimplifyBudget
 // times each (or kSimplifyFloor times in all, which a short chain may use
@@ -63,6 +91,31 @@ constexpr std::size_t kSimplifyFloor = std::size_t{1} << 17;
 // rising order) those in a crowded square (see kCrowdedRunCell); the others
 // keep their order.
 void dropCrowdedPixels(std::vector<int64_t>& pixels, int32_t width, int32_t height);
+
+// What becomes of a line before the rules (see sortOutCrowds).
+constexpr uint8_t kKept = 0;
+constexpr uint8_t kPassesThrough = 1;
+constexpr uint8_t kDust = 2;
+
+// The most that any area holds (see kCrowdedEnds, kCrowdedDust), to set
+// the limits against: line ends, ends at junctions, and lone dust where
+// the dust test was made (areas with fewer lone short lines than
+// kCrowdedDust are not tested and count none).
+struct CrowdCounts {
+    int32_t ends = 0;
+    int32_t junctionEnds = 0;
+    int32_t dust = 0;
+};
+
+// For each line of `lines` (its nodes `nodes`, over `bitmap`): kKept,
+// kPassesThrough where its ends crowd, or kDust where it is a lone speck
+// of dust among many. With `most`, what the areas held.
+std::vector<uint8_t> sortOutCrowds(const Polylines& lines, const Nodes& nodes, const PackedBitmap& bitmap,
+                                   CrowdCounts* most = nullptr);
+
+// Keeps the lines i for which keep[i] is kKept, in their order and
+// numbered anew, and their nodes: the nodes findNodes would find for them.
+void keepLines(Polylines& lines, Nodes& nodes, const std::vector<uint8_t>& keep);
 
 // A grid of square cells over the image, numbered row by row; points off
 // the image count to the nearest cell on it, so that points within one cell
