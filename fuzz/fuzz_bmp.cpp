@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "image/Vemo_colourmap.h"
 #include "image/Vemo_dib.h"
 
@@ -23,18 +24,22 @@ std::vector<Rgb> BaseColours() {
     return colours;
 }
 
-void MapRows(TVemo_colourmap& colours, int width, const uint8_t* source) {
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(width));
-    std::vector<uint64_t> ink((static_cast<std::size_t>(width) + 63) / 64);
-    colours.MapRow(source, bytes.data(), width);
-    colours.MapRowToInk(source, ink.data(), width);
+FUZZ_UNCOVERED void CheckSameInk(const std::vector<uint8_t>& bytes, const std::vector<uint64_t>& ink) {
     for (std::size_t x = 0; x < bytes.size(); ++x) {
         if ((bytes[x] == 0) != (((ink[x / 64] >> (x % 64)) & 1) != 0)) std::abort();
     }
 }
 
+void MapRows(TVemo_colourmap& colours, int width, const uint8_t* source) {
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(width));
+    std::vector<uint64_t> ink((static_cast<std::size_t>(width) + 63) / 64);
+    colours.MapRow(source, bytes.data(), width);
+    colours.MapRowToInk(source, ink.data(), width);
+    CheckSameInk(bytes, ink);
+}
+
 void MapIntoWorking(const TVemo_dib& dib) {
-    if (dib.Error() != DibError::None) return;
+    if (dib.Error() != DibError::None || !FuzzSmallPicture(dib.Width(), dib.Height())) return;
     TVemo_colourmap colours(BaseColours());
     colours.PrepareFor(dib.RowFormat(), dib.Colours());
     dib.Decode([&](int, const uint8_t* row) { MapRows(colours, dib.Width(), row); });
@@ -46,7 +51,7 @@ void CompareStreamed(std::span<const uint8_t> file) {
     const TVemo_dib whole = TVemo_dib::FromBmpFile(file);
     const TVemo_dib streamed = TVemo_dib::FromBmpFile(file.first(std::min<std::size_t>(file.size(), 4096)));
     if (whole.Error() != streamed.Error()) std::abort();
-    if (whole.Error() != DibError::None) return;
+    if (whole.Error() != DibError::None || !FuzzSmallPicture(whole.Width(), whole.Height())) return;
     DibError error = DibError::None;
     const DibPicture picture = whole.ToPicture(error);
     const auto read = [file](uint64_t offset, uint8_t* into, std::size_t bytes) {
@@ -69,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CompareStreamed(bytes);
 
     const TVemo_dib packed = TVemo_dib::FromPackedDib(bytes, bytes);
+    if (!FuzzSmallPicture(packed.Width(), packed.Height())) return 0;
     DibError error = DibError::None;
     const DibPicture picture = packed.ToPicture(error);
     if (!picture.IsNull()) {

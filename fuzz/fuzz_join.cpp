@@ -19,6 +19,20 @@ namespace {
 constexpr int32_t kSide = 48;
 constexpr std::size_t kBitmapBytes = kSide * kSide / 8;
 
+// Every joined polyline stays within the limit and every point is a number.
+FUZZ_UNCOVERED void CheckJoined(const std::vector<uint8_t>& bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const int32_t n = records::GetInt32(bytes.data() + at);
+        Require(static_cast<std::size_t>(n) <= TVemotrace_join::kMaxJoinedPoints, "a joined polyline over the limit");
+        at += records::kPolylineCountSize;
+        for (int32_t k = 0; k < n; ++k, at += records::kVertexSize) {
+            Require(std::isfinite(records::GetDouble(bytes.data() + at)) &&
+                        std::isfinite(records::GetDouble(bytes.data() + at + 8)),
+                    "a joined point that is not a number");
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -44,15 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> bytes = ReadAll(linesPath);
     CheckPolylineFile(bytes, static_cast<std::size_t>(joiner.PolylineCount()),
                       static_cast<std::size_t>(joiner.VertexCount()), kSide, kSide, false);
-    for (std::size_t at = 0; at < bytes.size();) {
-        const int32_t n = records::GetInt32(bytes.data() + at);
-        Require(static_cast<std::size_t>(n) <= TVemotrace_join::kMaxJoinedPoints, "a joined polyline over the limit");
-        at += records::kPolylineCountSize;
-        for (int32_t k = 0; k < n; ++k, at += records::kVertexSize) {
-            Require(std::isfinite(records::GetDouble(bytes.data() + at)) &&
-                        std::isfinite(records::GetDouble(bytes.data() + at + 8)),
-                    "a joined point that is not a number");
-        }
-    }
+    CheckJoined(bytes);
     return 0;
 }

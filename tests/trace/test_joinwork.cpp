@@ -2,7 +2,8 @@
 // crowd beyond any drawing, and that its search for pairs of ends, cut to
 // cells as small as the ink allows, still meets every pair a bridge could
 // join; and that dropping a chain's vertices weighs each point a bounded
-// number of times. Each case names the fault it catches.
+// number of times; and that a few ends far out cost the node search no
+// more than their count. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "trace/Vemotrace_join.h"
 #include "trace/Vemotrace_packed.h"
 #include "trace/Vemotrace_records.h"
+#include "trace/join/Vemotrace_joinlines.h"
 #include "trace/join/Vemotrace_joinshape.h"
 #include "trace/join/Vemotrace_joinwork.h"
 
@@ -423,6 +425,57 @@ TEST(JoinWork, KeptLinesHaveTheNodesAFreshSearchFinds) {
     EXPECT_EQ(nodes.first, fresh.first);
     EXPECT_EQ(nodes.order, fresh.order);
     EXPECT_EQ(nodes.nodeOf, fresh.nodeOf);
+}
+
+// Faults: a column for every pixel up to the rightmost end, however few the
+// ends (a damaged lines file with one polyline a million pixels out made
+// the node search pass over a million empty columns, 500 times the cost of
+// a small drawing's); or widened columns that no longer rise with x, which
+// breaks the sorted order the node search relies on.
+TEST(JoinWork, NodeColumnsAreNoMoreThanTheEndsAndRiseWithX) {
+    const struct {
+        double rightmost;
+        int32_t ends;
+        std::size_t count;  // one column a pixel while the ends outnumber the pixels
+    } cases[] = {
+        {100.0, 400, 101}, {99.5, 400, 100}, {0.0, 2, 1}, {1e9, 2, 3}, {3e6, 10'000, 10'001}, {1e12, 1 << 22, (1 << 20) + 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rightmost);
+        const auto columns = join::lines::NodeColumns::reaching(c.rightmost, c.ends);
+        EXPECT_EQ(columns.count, c.count);
+        EXPECT_EQ(columns.of(-3.0), 0U);
+        EXPECT_EQ(columns.of(c.rightmost), columns.count - 1);
+        std::size_t last = 0;
+        for (int k = 0; k <= 1000; ++k) {
+            const std::size_t column = columns.of(c.rightmost * k / 1000.0);
+            EXPECT_GE(column, last);
+            last = column;
+        }
+    }
+    EXPECT_EQ(join::lines::NodeColumns::reaching(100.0, 400).of(37.9), 37U);
+}
+
+// Fault: ends far out dealt to widened columns out of order, so that ends
+// on one point are split over several nodes or the nodes come unsorted.
+TEST(JoinWork, EndsFarOutMeetInNodesAsAPlainSortFindsThem) {
+    std::mt19937 random(7);
+    const double places[] = {0.0, 3.0, 3.0, 17.5, 1e6, 1e6 + 0.5, 4e8, 1e9};
+    join::lines::Polylines lines;
+    for (int i = 0; i < 60; ++i) {
+        for (int k = 0; k < 2; ++k) lines.points.push_back({places[random() % 8], static_cast<double>(random() % 3)});
+        lines.begin.push_back(lines.points.size());
+    }
+    const join::lines::Nodes nodes = join::lines::findNodes(lines);
+    const auto before = [&](int32_t a, int32_t b) {
+        const Point &p = lines.endPoint(a), &q = lines.endPoint(b);
+        return p.x != q.x ? p.x < q.x : p.y < q.y;
+    };
+    for (int32_t k = 1; k < 2 * lines.count(); ++k) {
+        const int32_t a = nodes.order[k - 1], b = nodes.order[k];
+        ASSERT_FALSE(before(b, a));
+        EXPECT_EQ(nodes.nodeOf[a] == nodes.nodeOf[b], lines.endPoint(a) == lines.endPoint(b));
+    }
 }
 
 }  // namespace

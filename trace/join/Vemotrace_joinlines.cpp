@@ -75,9 +75,23 @@ Polylines readPolylines(const std::string& path) {
     return lines;
 }
 
-// Columns counted out one by one before sorting; ends further right share
-// the last.
+// At most this many columns, however far right the ends lie.
 constexpr double kMostColumns = 1 << 20;
+
+NodeColumns NodeColumns::reaching(double rightmost, int32_t ends) {
+    // One column a pixel, but no more columns than ends: a few ends far out
+    // on a damaged file would otherwise cost a pass over a million empty
+    // columns. Wider columns still rise with x.
+    const double wanted = std::min({rightmost, kMostColumns, static_cast<double>(ends)});
+    NodeColumns columns;
+    columns.count = static_cast<std::size_t>(std::max(wanted, 0.0)) + 1;
+    columns.perPixel = rightmost > wanted && rightmost > 0.0 ? wanted / rightmost : 1.0;
+    return columns;
+}
+
+std::size_t NodeColumns::of(double x) const {
+    return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x * perPixel, static_cast<double>(count - 1)));
+}
 
 // An integer that orders finite doubles as they compare (-0 as 0), so
 // the sort compares integers.
@@ -94,11 +108,10 @@ Nodes findNodes(const Polylines& lines) {
     // at a time.
     double rightmost = 0.0;
     for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
-    const auto columns = static_cast<std::size_t>(std::min(rightmost, kMostColumns)) + 1;
-    Cells byColumn = dealToCells(std::views::iota(0, ends), columns, [&](int32_t end) {
-        const double x = lines.endPoint(end).x;
-        return x < 0.0 ? 0 : static_cast<std::size_t>(std::min(x, static_cast<double>(columns - 1)));
-    });
+    const NodeColumns column = NodeColumns::reaching(rightmost, ends);
+    const std::size_t columns = column.count;
+    Cells byColumn = dealToCells(std::views::iota(0, ends), columns,
+                                 [&](int32_t end) { return column.of(lines.endPoint(end).x); });
     struct Place {
         uint64_t x;
         uint64_t y;

@@ -173,6 +173,18 @@ Cells dealToCells(const Items& items, std::size_t cells, const CellOf& cellOf) {
     return dealt;
 }
 
+// The columns findNodes deals the ends to before sorting each: columns
+// rise with x, so the dealt order is the sorted order by x.
+struct NodeColumns {
+    std::size_t count = 1;
+    double perPixel = 1.0;
+
+    // For ends reaching x = `rightmost`.
+    static NodeColumns reaching(double rightmost, int32_t ends);
+    // The column of an end at x, below `count`.
+    std::size_t of(double x) const;
+};
+
 Polylines readPolylines(const std::string& path);
 Nodes findNodes(const Polylines& lines);
 
