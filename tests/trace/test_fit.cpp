@@ -481,6 +481,21 @@ TEST(Fit, DirtAtJunctionsIsTakenAwayWithTheStepsOwnTolerance) {
     }
 }
 
+// Fault: the widest width a probe can give set too narrow, so a spur no
+// longer than solid ink's width is kept without probing it. In ink wider
+// than every probe, the arms measure that widest width.
+TEST(Fit, ASpurAsLongAsTheWidestWidthIsStillDirt) {
+    AsciiBitmap ascii(400, 400);
+    ascii.FillBox(0, 0, 399, 399);
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    const Point j{200, 200};
+    Input input;
+    input.Add({{100, 200}, j});
+    input.Add({j, {300, 200}});
+    input.Add({j, {200, 297.2}});  // 97.2 px: the widest width and the slack is 97.25
+    EXPECT_EQ(Fit(input, {}, ink).ChainCount(), 1u);
+}
+
 // Faults: pieces across a break not joined (a line in two), joined into
 // what is no one LINE or ARC (a corner across a gap), joined further apart
 // than the join step bridges, or to an end that is not the nearest.

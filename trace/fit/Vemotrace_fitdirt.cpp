@@ -232,7 +232,8 @@ void Dirt::DropSpurs() {
         }
         std::sort(spurs.begin(), spurs.end());
         for (const auto& [length, k] : spurs) {
-            if (m_degree[node] < 3) break;
+            // Longer than any width: no probe needed to keep it.
+            if (m_degree[node] < 3 || length > pens::kMaxWidth + kSpurSlack) break;
             const double width = OtherArmsWidth(node, k, k);
             if (width < 0 || length > width + kSpurSlack) break;
             Drop(k);

@@ -57,7 +57,7 @@ double widthAt(const PackedBitmap& ink, const Point& p, const Point& across) {
             first = k;
         }
     }
-    double narrowest = 2 * kMaxProbe + kProbeStep;
+    double narrowest = kMaxWidth;
     for (std::size_t n = 0; n < kProbeDirections.size(); ++n) {
         const auto& [dx, dy] = kProbeDirections[(first + n) % kProbeDirections.size()];
         const double forward = inkRun(ink, p, dx, dy, narrowest - kProbeStep);

@@ -15,6 +15,9 @@ namespace fit::pens {
 // probe along a stroke's course must stop somewhere.
 inline constexpr double kProbeStep = 0.25;
 inline constexpr double kMaxProbe = 48.0;
+// No width measured comes out wider: a bound that decides some tests
+// without probing.
+inline constexpr double kMaxWidth = 2 * kMaxProbe + kProbeStep;
 // The width given where the centre line misses the ink (a one-pixel
 // stroke's centre between two pixels) or no bitmap is known.
 inline constexpr double kThinWidth = 1.0;
