@@ -37,9 +37,13 @@ public:
         }
         std::sort(m_ends.begin(), m_ends.end(), less);
     }
+    // One search: the ends at one point are few, so they are counted by
+    // walking on from the first.
     std::size_t Count(const Point& p) const {
-        const auto [first, last] = std::equal_range(m_ends.begin(), m_ends.end(), p, less);
-        return static_cast<std::size_t>(last - first);
+        auto at = std::lower_bound(m_ends.begin(), m_ends.end(), p, less);
+        std::size_t count = 0;
+        for (; at != m_ends.end() && !less(p, *at); ++at) ++count;
+        return count;
     }
 
 private:
@@ -419,9 +423,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
             const std::span<const Point> polyline(points.data() + begin[k], begin[k + 1] - begin[k]);
             if (polyline.size() < 2) continue;
             // A ring's first point is its last, so it counts twice alone.
-            const bool touches = ends.Count(polyline.front()) > 2;
-            fitPolyline(polyline, touches, ends.Count(polyline.front()) == 1, ends.Count(polyline.back()) == 1, ink,
-                        options, out);
+            const std::size_t atFront = ends.Count(polyline.front());
+            fitPolyline(polyline, atFront > 2, atFront == 1, ends.Count(polyline.back()) == 1, ink, options, out);
         }
     });
     FitResult result;
