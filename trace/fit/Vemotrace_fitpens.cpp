@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <numeric>
 
@@ -132,10 +133,41 @@ std::vector<double> classMeans(Classes& classes, const PointIds& ids, double Poi
 
 double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b) { return widthAcross(ink, a, b); }
 
-std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink) {
+
+InkWidths::Key InkWidths::KeyOf(const Point& a, const Point& b) {
+    return {std::bit_cast<uint64_t>(a.x), std::bit_cast<uint64_t>(a.y), std::bit_cast<uint64_t>(b.x),
+            std::bit_cast<uint64_t>(b.y)};
+}
+
+std::size_t InkWidths::Hash::operator()(const Key& key) const {
+    uint64_t h = 0x9e3779b97f4a7c15ull;
+    for (const uint64_t v : {key.ax, key.ay, key.bx, key.by}) {
+        h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h *= 0xff51afd7ed558ccdull;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 33));
+}
+
+double InkWidths::Segment(const Point& a, const Point& b) {
+    const auto [at, added] = m_widths.try_emplace(KeyOf(a, b), 0.0);
+    if (added) at->second = widthAcross(m_ink, a, b);
+    return at->second;
+}
+
+std::vector<double> InkWidths::Segments(std::span<const Point> points) {
     std::vector<double> widths;
     widths.reserve(points.size());
-    for (std::size_t k = 1; k < points.size(); ++k) widths.push_back(widthAcross(ink, points[k - 1], points[k]));
+    for (std::size_t k = 1; k < points.size(); ++k) widths.push_back(Segment(points[k - 1], points[k]));
+    return widths;
+}
+
+std::vector<double> InkWidths::Known(std::span<const Point> points) const {
+    std::vector<double> widths;
+    widths.reserve(points.size());
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        const auto known = m_widths.find(KeyOf(points[k - 1], points[k]));
+        widths.push_back(known != m_widths.end() ? known->second : widthAcross(m_ink, points[k - 1], points[k]));
+    }
     return widths;
 }
 

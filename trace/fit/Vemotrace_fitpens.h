@@ -3,7 +3,9 @@
 // and lines snapped to horizontal and vertical.
 #pragma once
 
+#include <cstdint>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "trace/Vemotrace_fit.h"
@@ -22,11 +24,39 @@ inline constexpr double kMaxWidth = 2 * kMaxProbe + kProbeStep;
 // stroke's centre between two pixels) or no bitmap is known.
 inline constexpr double kThinWidth = 1.0;
 
-// The ink's width across each segment of the polyline, at its middle and
-// square to it: points.size() - 1 values.
-std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink);
-// The same for the one segment from a to b.
+// The ink's width across the segment from a to b, about its middle and
+// square to it.
 double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b);
+
+// The widths across segments, each probed once: dirt, pieces across a
+// break and the fitting itself measure many of the same segments (a
+// junction's arm, a piece's points, joined or not). A segment is kept by
+// its ends' exact values and direction (the probes' places depend on it),
+// so a width kept is the width segmentWidth gives.
+class InkWidths {
+public:
+    explicit InkWidths(const PackedBitmap& ink) : m_ink(ink) {}
+    // segmentWidth, kept.
+    double Segment(const Point& a, const Point& b);
+    // Each segment's width (points.size() - 1 values), kept.
+    std::vector<double> Segments(std::span<const Point> points);
+    // The same, from the widths kept where known; keeps none, so
+    // threads may share it once the steps that keep widths are done.
+    std::vector<double> Known(std::span<const Point> points) const;
+
+private:
+    struct Key {
+        uint64_t ax, ay, bx, by;
+        bool operator==(const Key&) const = default;
+    };
+    struct Hash {
+        std::size_t operator()(const Key& key) const;
+    };
+    static Key KeyOf(const Point& a, const Point& b);
+
+    const PackedBitmap& m_ink;
+    std::unordered_map<Key, double, Hash> m_widths;
+};
 
 // A pen draws a round cap of half its width about its stroke's end, so
 // the drawn end of a stroke of `width` lies half the width inside the
