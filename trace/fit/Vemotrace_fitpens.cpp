@@ -25,7 +25,7 @@ constexpr std::array<std::pair<double, double>, 8> kProbeDirections = {{
     {-0.92387953, 0.38268343},
 }};
 
-bool inkAt(const PackedBitmap& ink, double x, double y) {
+[[gnu::always_inline]] inline bool inkAt(const PackedBitmap& ink, double x, double y) {
     if (!(x >= 0 && y >= 0 && x < ink.Width() && y < ink.Height())) return false;
     return ink.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
 }
