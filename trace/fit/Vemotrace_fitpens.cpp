@@ -139,7 +139,7 @@ InkWidths::Key InkWidths::KeyOf(const Point& a, const Point& b) {
             std::bit_cast<uint64_t>(b.y)};
 }
 
-std::size_t InkWidths::Hash::operator()(const Key& key) const {
+std::size_t InkWidths::HashOf(const Key& key) {
     uint64_t h = 0x9e3779b97f4a7c15ull;
     for (const uint64_t v : {key.ax, key.ay, key.bx, key.by}) {
         h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
@@ -148,10 +148,37 @@ std::size_t InkWidths::Hash::operator()(const Key& key) const {
     return static_cast<std::size_t>(h ^ (h >> 33));
 }
 
+const InkWidths::Slot* InkWidths::Find(const Key& key) const {
+    if (m_slots.empty()) return nullptr;
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = HashOf(key) & mask; m_slots[i].used; i = (i + 1) & mask) {
+        if (m_slots[i].key == key) return &m_slots[i];
+    }
+    return nullptr;
+}
+
+void InkWidths::Keep(const Key& key, double width) {
+    if (2 * (m_kept + 1) > m_slots.size()) {
+        std::vector<Slot> old(std::max<std::size_t>(1024, 2 * m_slots.size()));
+        old.swap(m_slots);
+        m_kept = 0;
+        for (const Slot& slot : old) {
+            if (slot.used) Keep(slot.key, slot.width);
+        }
+    }
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t i = HashOf(key) & mask;
+    while (m_slots[i].used) i = (i + 1) & mask;
+    m_slots[i] = {key, width, true};
+    ++m_kept;
+}
+
 double InkWidths::Segment(const Point& a, const Point& b) {
-    const auto [at, added] = m_widths.try_emplace(KeyOf(a, b), 0.0);
-    if (added) at->second = widthAcross(m_ink, a, b);
-    return at->second;
+    const Key key = KeyOf(a, b);
+    if (const Slot* slot = Find(key)) return slot->width;
+    const double width = widthAcross(m_ink, a, b);
+    Keep(key, width);
+    return width;
 }
 
 std::vector<double> InkWidths::Segments(std::span<const Point> points) {
@@ -165,8 +192,8 @@ std::vector<double> InkWidths::Known(std::span<const Point> points) const {
     std::vector<double> widths;
     widths.reserve(points.size());
     for (std::size_t k = 1; k < points.size(); ++k) {
-        const auto known = m_widths.find(KeyOf(points[k - 1], points[k]));
-        widths.push_back(known != m_widths.end() ? known->second : widthAcross(m_ink, points[k - 1], points[k]));
+        const Slot* slot = Find(KeyOf(points[k - 1], points[k]));
+        widths.push_back(slot ? slot->width : widthAcross(m_ink, points[k - 1], points[k]));
     }
     return widths;
 }

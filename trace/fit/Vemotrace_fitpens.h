@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <span>
-#include <unordered_map>
 #include <vector>
 
 #include "trace/Vemotrace_fit.h"
@@ -49,13 +48,21 @@ private:
         uint64_t ax, ay, bx, by;
         bool operator==(const Key&) const = default;
     };
-    struct Hash {
-        std::size_t operator()(const Key& key) const;
+    // An open table (linear probing, at most half full): every chain's
+    // segments are looked up, and most are not there.
+    struct Slot {
+        Key key;
+        double width;
+        bool used;
     };
     static Key KeyOf(const Point& a, const Point& b);
+    static std::size_t HashOf(const Key& key);
+    const Slot* Find(const Key& key) const;
+    void Keep(const Key& key, double width);
 
     const PackedBitmap& m_ink;
-    std::unordered_map<Key, double, Hash> m_widths;
+    std::vector<Slot> m_slots;
+    std::size_t m_kept = 0;
 };
 
 // A pen draws a round cap of half its width about its stroke's end, so
