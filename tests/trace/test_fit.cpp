@@ -16,6 +16,7 @@
 #include "test_support.h"
 #include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_packed.h"
+#include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
 #include "trace/join/Vemotrace_joinlines.h"
 
@@ -207,6 +208,34 @@ TEST(Fit, PensComeFromTheInksWidth) {
     EXPECT_EQ(result.entities[2].pen, 1);
     // Half the thick ink's width, within the limits.
     EXPECT_EQ(result.tolerance, TVemotrace_fit::kMaxTolerance);
+}
+
+// Faults: a kept width given to another segment from the same point (or
+// to the same one run the other way, whose probes lie elsewhere), or a
+// width kept that is not the one probed.
+TEST(Fit, KeptWidthsAreTheProbedWidthsOfTheSameSegment) {
+    AsciiBitmap ascii(80, 40);
+    ascii.FillBox(5, 5, 74, 5);    // one pixel
+    ascii.FillBox(5, 20, 74, 25);  // six pixels
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    const Point a{20.5, 5.5}, thin{60.5, 5.5}, thick{60.3, 23.1}, from{20.2, 22.9};
+    fit::pens::InkWidths widths(ink);
+    EXPECT_EQ(widths.Segment(a, thin), fit::pens::segmentWidth(ink, a, thin));
+    const std::vector<Point> path{from, thick, a, thin};
+    const std::vector<double> kept = widths.Segments(path);
+    for (const auto& known : {kept, widths.Known(path), widths.Known(std::vector<Point>{thin, a, thick, from})}) {
+        ASSERT_EQ(known.size(), 3u);
+    }
+    const std::vector<double> back = widths.Known(std::vector<Point>{thin, a, thick, from});
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(kept[k], fit::pens::segmentWidth(ink, path[k], path[k + 1]));
+        EXPECT_EQ(widths.Known(path)[k], kept[k]);
+        EXPECT_EQ(back[k], fit::pens::segmentWidth(ink, path[3 - k], path[2 - k]));
+    }
+    // The same start point, another end: its own width, not a's to thin.
+    EXPECT_EQ(widths.Known(std::vector<Point>{a, thick})[0], fit::pens::segmentWidth(ink, a, thick));
+    EXPECT_NEAR(kept[0], 6.0, 0.6);
+    EXPECT_NEAR(kept[2], 1.0, 0.3);
 }
 
 // Faults: a thick line's free end left where the trace ran into its round
@@ -479,6 +508,21 @@ TEST(Fit, DirtAtJunctionsIsTakenAwayWithTheStepsOwnTolerance) {
         if (c.chains == 1) EXPECT_GT(entities, result.entities.size());
         else EXPECT_EQ(entities, result.entities.size());
     }
+}
+
+// Fault: the widest width a probe can give set too narrow, so a spur no
+// longer than solid ink's width is kept without probing it. In ink wider
+// than every probe, the arms measure that widest width.
+TEST(Fit, ASpurAsLongAsTheWidestWidthIsStillDirt) {
+    AsciiBitmap ascii(400, 400);
+    ascii.FillBox(0, 0, 399, 399);
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    const Point j{200, 200};
+    Input input;
+    input.Add({{100, 200}, j});
+    input.Add({j, {300, 200}});
+    input.Add({j, {200, 297.2}});  // 97.2 px: the widest width and the slack is 97.25
+    EXPECT_EQ(Fit(input, {}, ink).ChainCount(), 1u);
 }
 
 // Faults: pieces across a break not joined (a line in two), joined into

@@ -37,9 +37,13 @@ public:
         }
         std::sort(m_ends.begin(), m_ends.end(), less);
     }
+    // One search: the ends at one point are few, so they are counted by
+    // walking on from the first.
     std::size_t Count(const Point& p) const {
-        const auto [first, last] = std::equal_range(m_ends.begin(), m_ends.end(), p, less);
-        return static_cast<std::size_t>(last - first);
+        auto at = std::lower_bound(m_ends.begin(), m_ends.end(), p, less);
+        std::size_t count = 0;
+        for (; at != m_ends.end() && !less(p, *at); ++at) ++count;
+        return count;
     }
 
 private:
@@ -293,10 +297,11 @@ void bestFitAtFreeEnds(std::span<const Point> points, double tolerance, bool fro
 // that other polylines end on; `frontFree`, `backFree`: an end that
 // touches nothing.
 void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool frontFree, bool backFree,
-                 const PackedBitmap& ink, const FitOptions& options, FitResult& out) {
+                 const PackedBitmap& ink, const fit::pens::InkWidths& inkWidths, const FitOptions& options,
+                 FitResult& out) {
     const bool freeEnds = frontFree && backFree;
     std::vector<Point> points(polyline.begin(), polyline.end());
-    const std::vector<double> segmentWidths = fit::pens::segmentWidths(points, ink);
+    const std::vector<double> segmentWidths = inkWidths.Known(points);
     const double tolerance = toleranceFor(segmentWidths, options);
     out.tolerance = std::max(out.tolerance, tolerance);
     std::vector<double> widths = segmentWidths;
@@ -395,17 +400,18 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
                                        const FitOptions& options) {
     // Dirt only with the step's own tolerance: its points may lie further
     // off than a tolerance the user gives.
+    // Widths probed before the fitting are kept for it.
+    fit::pens::InkWidths inkWidths(ink);
     join::lines::Polylines cleaned;
     const bool ownTolerance = !(options.tolerance > 0);
-    if (ownTolerance) cleaned = fit::dirt::clean(joinedPoints, joinedBegin, ink);
+    if (ownTolerance) cleaned = fit::dirt::clean(joinedPoints, joinedBegin, inkWidths);
     const std::vector<Point>& linePoints = ownTolerance ? cleaned.points : joinedPoints;
     const std::vector<std::size_t>& lineBegin = ownTolerance ? cleaned.begin : joinedBegin;
     const EndPoints ends(linePoints, lineBegin);
     const join::lines::Polylines chains = fit::gaps::joinAcrossBreaks(
-        chainAtTwoEnds(linePoints, lineBegin), [&](const Point& p) { return ends.Count(p) == 1; }, ink,
+        chainAtTwoEnds(linePoints, lineBegin), [&](const Point& p) { return ends.Count(p) == 1; }, inkWidths,
         [&](std::span<const Point> points) {
-            return toleranceFor(fit::pens::segmentWidths(std::vector<Point>(points.begin(), points.end()), ink),
-                                options);
+            return ownTolerance ? toleranceFor(inkWidths.Segments(points), options) : options.tolerance;
         },
         ownTolerance ? kMaxTolerance : options.tolerance);
     const std::vector<Point>& points = chains.points;
@@ -419,9 +425,9 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
             const std::span<const Point> polyline(points.data() + begin[k], begin[k + 1] - begin[k]);
             if (polyline.size() < 2) continue;
             // A ring's first point is its last, so it counts twice alone.
-            const bool touches = ends.Count(polyline.front()) > 2;
-            fitPolyline(polyline, touches, ends.Count(polyline.front()) == 1, ends.Count(polyline.back()) == 1, ink,
-                        options, out);
+            const std::size_t atFront = ends.Count(polyline.front());
+            fitPolyline(polyline, atFront > 2, atFront == 1, ends.Count(polyline.back()) == 1, ink, inkWidths, options,
+                        out);
         }
     });
     FitResult result;

@@ -50,8 +50,10 @@ struct Rounded {
 // vertices' distances, and the largest distance beyond what each point is
 // allowed (vertices 0, segments' middles kChordSlack).
 void measure(std::span<const Point> run, Rounded& path) {
+    const double sweep = shapes::arcSweep(path.entities[1]);
     const auto nearest = [&](const Point& p) {
-        return std::min({shapes::distanceToEntity(p, path.entities[0]), shapes::distanceToEntity(p, path.entities[1]),
+        return std::min({shapes::distanceToEntity(p, path.entities[0]),
+                         shapes::distanceToArc(p, path.entities[1], sweep),
                          shapes::distanceToEntity(p, path.entities[2])});
     };
     path.squares = 0.0;

@@ -44,8 +44,8 @@ bool alongEachOther(std::span<const Point> a, std::span<const Point> b, double a
 // polylines are still there. Ends are numbered 2 k + side.
 class Dirt {
 public:
-    Dirt(const std::vector<Point>& points, const std::vector<std::size_t>& begin, const PackedBitmap& ink)
-        : m_points(points), m_begin(begin), m_ink(ink), m_count(begin.size() - 1), m_alive(m_count, 1),
+    Dirt(const std::vector<Point>& points, const std::vector<std::size_t>& begin, pens::InkWidths& widths)
+        : m_points(points), m_begin(begin), m_widths(widths), m_count(begin.size() - 1), m_alive(m_count, 1),
           m_replaced(m_count), m_node(2 * m_count, -1), m_endWidth(2 * m_count, -1.0) {
         std::vector<int32_t> ends;
         for (std::size_t k = 0; k < m_count; ++k) {
@@ -101,7 +101,7 @@ private:
         if (m_endWidth[end] < 0) {
             const auto k = static_cast<std::size_t>(end / 2);
             const Point& next = end % 2 == 0 ? m_points[m_begin[k] + 1] : m_points[m_begin[k + 1] - 2];
-            m_endWidth[end] = pens::segmentWidth(m_ink, EndPoint(end), next);
+            m_endWidth[end] = m_widths.Segment(EndPoint(end), next);
         }
         return m_endWidth[end];
     }
@@ -124,7 +124,7 @@ private:
 
     const std::vector<Point>& m_points;
     const std::vector<std::size_t>& m_begin;
-    const PackedBitmap& m_ink;
+    pens::InkWidths& m_widths;
     std::size_t m_count;
     std::vector<char> m_alive;
     std::vector<std::vector<Point>> m_replaced;  // the points a polyline now has, where they changed
@@ -232,7 +232,8 @@ void Dirt::DropSpurs() {
         }
         std::sort(spurs.begin(), spurs.end());
         for (const auto& [length, k] : spurs) {
-            if (m_degree[node] < 3) break;
+            // Longer than any width: no probe needed to keep it.
+            if (m_degree[node] < 3 || length > pens::kMaxWidth + kSpurSlack) break;
             const double width = OtherArmsWidth(node, k, k);
             if (width < 0 || length > width + kSpurSlack) break;
             Drop(k);
@@ -243,7 +244,12 @@ void Dirt::DropSpurs() {
 }  // namespace
 
 Polylines clean(const std::vector<Point>& points, const std::vector<std::size_t>& begin, const PackedBitmap& ink) {
-    Dirt dirt(points, begin, ink);
+    pens::InkWidths widths(ink);
+    return clean(points, begin, widths);
+}
+
+Polylines clean(const std::vector<Point>& points, const std::vector<std::size_t>& begin, pens::InkWidths& widths) {
+    Dirt dirt(points, begin, widths);
     dirt.RemoveLoops();
     dirt.StraightenBubbles();
     dirt.DropSpurs();

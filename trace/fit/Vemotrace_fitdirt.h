@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "trace/Vemotrace_packed.h"
+#include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/join/Vemotrace_joinlines.h"
 
 namespace fit::dirt {
@@ -48,5 +49,8 @@ inline constexpr std::size_t kMaxDirtPoints = 256;
 // (without a bitmap every stroke counts as one pixel wide).
 join::lines::Polylines clean(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
                              const PackedBitmap& ink);
+// The same, keeping the widths it probes in `widths` for the steps after.
+join::lines::Polylines clean(const std::vector<Point>& points, const std::vector<std::size_t>& begin,
+                             pens::InkWidths& widths);
 
 }  // namespace fit::dirt

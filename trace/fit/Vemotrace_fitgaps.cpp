@@ -32,12 +32,12 @@ struct Piece {
 
 class Breaks {
 public:
-    Breaks(const Polylines& chains, const PackedBitmap& ink) : m_chains(chains), m_ink(ink) {}
+    Breaks(const Polylines& chains, pens::InkWidths& widths) : m_chains(chains), m_widths(widths) {}
 
     const Point& EndPoint(int32_t end) const { return m_chains.endPoint(end); }
     // The ink's width across the chain's segment at the end.
     double EndWidth(int32_t end) const {
-        return pens::segmentWidth(m_ink, m_chains.fromEnd(end, 0), m_chains.fromEnd(end, 1));
+        return m_widths.Segment(m_chains.fromEnd(end, 0), m_chains.fromEnd(end, 1));
     }
     // The pieces' points in order.
     std::vector<Point> PointsOf(const std::vector<Piece>& pieces) const {
@@ -54,7 +54,7 @@ public:
 
 private:
     const Polylines& m_chains;
-    const PackedBitmap& m_ink;
+    pens::InkWidths& m_widths;
 };
 
 // Each free end's nearest other free end (of another chain) within
@@ -81,7 +81,7 @@ std::vector<int32_t> nearestEnds(const std::vector<FreeEnd>& ends) {
 }  // namespace
 
 Polylines joinAcrossBreaks(const Polylines& chains, const std::function<bool(const Point&)>& isFree,
-                           const PackedBitmap& ink, const std::function<double(std::span<const Point>)>& toleranceOf,
+                           pens::InkWidths& widths, const std::function<double(std::span<const Point>)>& toleranceOf,
                            double largestTolerance) {
     const auto count = static_cast<std::size_t>(chains.count());
     std::vector<FreeEnd> ends;
@@ -98,7 +98,7 @@ Polylines joinAcrossBreaks(const Polylines& chains, const std::function<bool(con
     const std::vector<int32_t> nearest = nearestEnds(ends);
     // Pairs of ends that are each other's nearest, the closest first.
     std::vector<std::pair<double, std::pair<int32_t, int32_t>>> pairs;
-    const Breaks breaks(chains, ink);
+    const Breaks breaks(chains, widths);
     for (std::size_t i = 0; i < ends.size(); ++i) {
         const int32_t j = nearest[i];
         if (j < 0 || static_cast<std::size_t>(j) < i || nearest[static_cast<std::size_t>(j)] != static_cast<int32_t>(i)) {

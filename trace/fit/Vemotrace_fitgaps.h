@@ -14,15 +14,17 @@
 #include <span>
 
 #include "trace/Vemotrace_packed.h"
+#include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/join/Vemotrace_joinlines.h"
 
 namespace fit::gaps {
 
 // `isFree`: a chain's end point that touches nothing else. `toleranceOf`:
 // the tolerance the fitting will use for a chain of these points, never
-// more than `largestTolerance`.
+// more than `largestTolerance`. The ink's widths at ends are kept in
+// `widths`.
 join::lines::Polylines joinAcrossBreaks(const join::lines::Polylines& chains,
-                                        const std::function<bool(const Point&)>& isFree, const PackedBitmap& ink,
+                                        const std::function<bool(const Point&)>& isFree, pens::InkWidths& widths,
                                         const std::function<double(std::span<const Point>)>& toleranceOf,
                                         double largestTolerance);
 

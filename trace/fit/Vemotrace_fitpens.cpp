@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <numeric>
 
@@ -24,7 +25,7 @@ constexpr std::array<std::pair<double, double>, 8> kProbeDirections = {{
     {-0.92387953, 0.38268343},
 }};
 
-bool inkAt(const PackedBitmap& ink, double x, double y) {
+[[gnu::always_inline]] inline bool inkAt(const PackedBitmap& ink, double x, double y) {
     if (!(x >= 0 && y >= 0 && x < ink.Width() && y < ink.Height())) return false;
     return ink.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
 }
@@ -57,7 +58,7 @@ double widthAt(const PackedBitmap& ink, const Point& p, const Point& across) {
             first = k;
         }
     }
-    double narrowest = 2 * kMaxProbe + kProbeStep;
+    double narrowest = kMaxWidth;
     for (std::size_t n = 0; n < kProbeDirections.size(); ++n) {
         const auto& [dx, dy] = kProbeDirections[(first + n) % kProbeDirections.size()];
         const double forward = inkRun(ink, p, dx, dy, narrowest - kProbeStep);
@@ -132,10 +133,68 @@ std::vector<double> classMeans(Classes& classes, const PointIds& ids, double Poi
 
 double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b) { return widthAcross(ink, a, b); }
 
-std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink) {
+
+InkWidths::Key InkWidths::KeyOf(const Point& a, const Point& b) {
+    return {std::bit_cast<uint64_t>(a.x), std::bit_cast<uint64_t>(a.y), std::bit_cast<uint64_t>(b.x),
+            std::bit_cast<uint64_t>(b.y)};
+}
+
+std::size_t InkWidths::HashOf(const Key& key) {
+    uint64_t h = 0x9e3779b97f4a7c15ull;
+    for (const uint64_t v : {key.ax, key.ay, key.bx, key.by}) {
+        h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        h *= 0xff51afd7ed558ccdull;
+    }
+    return static_cast<std::size_t>(h ^ (h >> 33));
+}
+
+const InkWidths::Slot* InkWidths::Find(const Key& key) const {
+    if (m_slots.empty()) return nullptr;
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t i = HashOf(key) & mask; m_slots[i].used; i = (i + 1) & mask) {
+        if (m_slots[i].key == key) return &m_slots[i];
+    }
+    return nullptr;
+}
+
+void InkWidths::Keep(const Key& key, double width) {
+    if (2 * (m_kept + 1) > m_slots.size()) {
+        std::vector<Slot> old(std::max<std::size_t>(1024, 2 * m_slots.size()));
+        old.swap(m_slots);
+        m_kept = 0;
+        for (const Slot& slot : old) {
+            if (slot.used) Keep(slot.key, slot.width);
+        }
+    }
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t i = HashOf(key) & mask;
+    while (m_slots[i].used) i = (i + 1) & mask;
+    m_slots[i] = {key, width, true};
+    ++m_kept;
+}
+
+double InkWidths::Segment(const Point& a, const Point& b) {
+    const Key key = KeyOf(a, b);
+    if (const Slot* slot = Find(key)) return slot->width;
+    const double width = widthAcross(m_ink, a, b);
+    Keep(key, width);
+    return width;
+}
+
+std::vector<double> InkWidths::Segments(std::span<const Point> points) {
     std::vector<double> widths;
     widths.reserve(points.size());
-    for (std::size_t k = 1; k < points.size(); ++k) widths.push_back(widthAcross(ink, points[k - 1], points[k]));
+    for (std::size_t k = 1; k < points.size(); ++k) widths.push_back(Segment(points[k - 1], points[k]));
+    return widths;
+}
+
+std::vector<double> InkWidths::Known(std::span<const Point> points) const {
+    std::vector<double> widths;
+    widths.reserve(points.size());
+    for (std::size_t k = 1; k < points.size(); ++k) {
+        const Slot* slot = Find(KeyOf(points[k - 1], points[k]));
+        widths.push_back(slot ? slot->width : widthAcross(m_ink, points[k - 1], points[k]));
+    }
     return widths;
 }
 

@@ -3,6 +3,7 @@
 // and lines snapped to horizontal and vertical.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -15,15 +16,54 @@ namespace fit::pens {
 // probe along a stroke's course must stop somewhere.
 inline constexpr double kProbeStep = 0.25;
 inline constexpr double kMaxProbe = 48.0;
+// No width measured comes out wider: a bound that decides some tests
+// without probing.
+inline constexpr double kMaxWidth = 2 * kMaxProbe + kProbeStep;
 // The width given where the centre line misses the ink (a one-pixel
 // stroke's centre between two pixels) or no bitmap is known.
 inline constexpr double kThinWidth = 1.0;
 
-// The ink's width across each segment of the polyline, at its middle and
-// square to it: points.size() - 1 values.
-std::vector<double> segmentWidths(const std::vector<Point>& points, const PackedBitmap& ink);
-// The same for the one segment from a to b.
+// The ink's width across the segment from a to b, about its middle and
+// square to it.
 double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b);
+
+// The widths across segments, each probed once: dirt, pieces across a
+// break and the fitting itself measure many of the same segments (a
+// junction's arm, a piece's points, joined or not). A segment is kept by
+// its ends' exact values and direction (the probes' places depend on it),
+// so a width kept is the width segmentWidth gives.
+class InkWidths {
+public:
+    explicit InkWidths(const PackedBitmap& ink) : m_ink(ink) {}
+    // segmentWidth, kept.
+    double Segment(const Point& a, const Point& b);
+    // Each segment's width (points.size() - 1 values), kept.
+    std::vector<double> Segments(std::span<const Point> points);
+    // The same, from the widths kept where known; keeps none, so
+    // threads may share it once the steps that keep widths are done.
+    std::vector<double> Known(std::span<const Point> points) const;
+
+private:
+    struct Key {
+        uint64_t ax, ay, bx, by;
+        bool operator==(const Key&) const = default;
+    };
+    // An open table (linear probing, at most half full): every chain's
+    // segments are looked up, and most are not there.
+    struct Slot {
+        Key key;
+        double width;
+        bool used;
+    };
+    static Key KeyOf(const Point& a, const Point& b);
+    static std::size_t HashOf(const Key& key);
+    const Slot* Find(const Key& key) const;
+    void Keep(const Key& key, double width);
+
+    const PackedBitmap& m_ink;
+    std::vector<Slot> m_slots;
+    std::size_t m_kept = 0;
+};
 
 // A pen draws a round cap of half its width about its stroke's end, so
 // the drawn end of a stroke of `width` lies half the width inside the

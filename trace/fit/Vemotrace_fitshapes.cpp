@@ -25,7 +25,7 @@ double progressOnArc(const FitEntity& arc, const Point& p) {
 
 // The distance from p to the arc: to the circle where p lies within the
 // sweep, else to the nearer end.
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep) {
+double arcDistance(const Point& p, const FitEntity& arc, double sweep) {
     if (arc.kind == EntityKind::Circle || progressOnArc(arc, p) <= sweep) {
         return std::fabs(distance(p, arc.centre) - arc.radius);
     }
@@ -51,10 +51,10 @@ double curveDistance(std::span<const Point> points, const FitEntity& curve, doub
     const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : arcSweep(curve);
     double largest = 0.0;
     for (std::size_t k = 0; k < points.size(); ++k) {
-        largest = std::max(largest, distanceToArc(points[k], curve, sweep));
+        largest = std::max(largest, arcDistance(points[k], curve, sweep));
         if (k > 0) {
             const Point nearest = nearestOnSegment(curve.centre, points[k - 1], points[k]);
-            largest = std::max(largest, distanceToArc(nearest, curve, sweep) - segmentSlack);
+            largest = std::max(largest, arcDistance(nearest, curve, sweep) - segmentSlack);
         }
     }
     return largest;
@@ -409,11 +409,13 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     return circle;
 }
 
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep) { return arcDistance(p, arc, sweep); }
+
 double distanceToEntity(const Point& p, const FitEntity& entity) {
     switch (entity.kind) {
         case EntityKind::Line: return distanceToSegment(p, entity.start, entity.end);
-        case EntityKind::Arc: return distanceToArc(p, entity, arcSweep(entity));
-        case EntityKind::Circle: return distanceToArc(p, entity, 2 * kPi);
+        case EntityKind::Arc: return arcDistance(p, entity, arcSweep(entity));
+        case EntityKind::Circle: return arcDistance(p, entity, 2 * kPi);
         case EntityKind::Polyline: break;
     }
     double nearest = HUGE_VAL;
