@@ -4,7 +4,6 @@
 
 #include <bit>
 #include <filesystem>
-#include <ranges>
 #include <span>
 
 #include "trace/Vemotrace_join.h"
@@ -110,7 +109,7 @@ Nodes findNodes(const Polylines& lines) {
     for (int32_t end = 0; end < ends; ++end) rightmost = std::max(rightmost, lines.endPoint(end).x);
     const NodeColumns column = NodeColumns::reaching(rightmost, ends);
     const std::size_t columns = column.count;
-    Cells byColumn = dealToCells(std::views::iota(0, ends), columns,
+    Cells byColumn = dealToCells(Indices{static_cast<std::size_t>(ends)}, columns,
                                  [&](int32_t end) { return column.of(lines.endPoint(end).x); });
     struct Place {
         uint64_t x;

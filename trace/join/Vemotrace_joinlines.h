@@ -152,7 +152,16 @@ struct Nodes {
     std::vector<int32_t> first;
 };
 
-// `items`: a vector of them, or a range such as std::views::iota.
+// The numbers 0 to count - 1 as dealToCells takes items, without storing
+// them (std::views::iota does the same, but clang 14, which builds the fuzz
+// targets, cannot compile libstdc++ 12's ranges).
+struct Indices {
+    std::size_t count = 0;
+    std::size_t size() const { return count; }
+    int32_t operator[](std::size_t k) const { return static_cast<int32_t>(k); }
+};
+
+// `items`: a vector of them, or Indices.
 // `cellOf(item)`: its cell, below `cells`, worked out once per item and two
 // at a time.
 template <typename Items, typename CellOf>
