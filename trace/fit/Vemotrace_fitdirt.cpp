@@ -16,12 +16,6 @@ namespace {
 
 using join::lines::Polylines;
 
-double pathLength(std::span<const Point> points) {
-    double length = 0.0;
-    for (std::size_t k = 1; k < points.size(); ++k) length += distance(points[k - 1], points[k]);
-    return length;
-}
-
 // The largest distance from a point of `from` to the polyline `to`.
 double farthestFrom(std::span<const Point> from, std::span<const Point> to) {
     double farthest = 0.0;
@@ -228,7 +222,7 @@ void Dirt::DropSpurs() {
         for (const int32_t end : EndsAt(node)) {
             const auto k = static_cast<std::size_t>(end / 2);
             if (!m_alive[k] || Size(k) < 2 || !m_replaced[k].empty() || m_degree[m_node[end ^ 1]] != 1) continue;
-            spurs.emplace_back(pathLength(Line(k)), k);
+            spurs.emplace_back(join::lines::chainLength(Line(k)), k);
         }
         std::sort(spurs.begin(), spurs.end());
         for (const auto& [length, k] : spurs) {
