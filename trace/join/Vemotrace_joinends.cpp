@@ -292,6 +292,8 @@ bool Joiner::leadLegsToTip(int32_t a, int32_t b, const Point& tipEnd, double tip
     if (atCorner <= 0.0 || distance(x, tipEnd) > kTipReach * std::max(radius, atCorner) + 1.0) return false;
     layStraight(a, knot, a0, x);
     layStraight(b, knot, b0, x);
+    tipCorners.push_back(a);
+    tipCorners.push_back(b);
     return true;
 }
 

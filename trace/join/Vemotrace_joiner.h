@@ -10,6 +10,7 @@
 // Vemotrace_joingaps.cpp.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -36,6 +37,10 @@ struct Joiner {
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
     std::vector<double> nodeRadius;  // per node: inkRadius there, measured once (-1: not yet)
     Cells endCells;  // see anyEndNear
+    // Ends led on to a sharp corner's tip (restoreTips), sorted before the
+    // chains are shaped: the shaping leaves the corner where the legs' lines
+    // meet (isTipCorner).
+    std::vector<int32_t> tipCorners;
 
     Joiner(Polylines& l, const PackedBitmap& b) : Joiner(l, b, findNodes(l)) {}
     // `n`: findNodes(l), found already.
@@ -88,6 +93,13 @@ struct Joiner {
     // True when it did so.
     // `radius`: the ink's half width at v.
     bool removeEndFork(int32_t v, double radius);
+
+    // True when `end` was led on to a sharp corner's tip. Ink measured
+    // across a leg there takes in the other leg's: re-centred, the corner
+    // would slide off the crossing of the legs' lines.
+    bool isTipCorner(int32_t end) const {
+        return !tipCorners.empty() && std::binary_search(tipCorners.begin(), tipCorners.end(), end);
+    }
 
     // The far end of the chain that starts with `end`.
     int32_t chainEnd(int32_t end) const {
