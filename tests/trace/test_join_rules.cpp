@@ -621,6 +621,41 @@ TEST(JoinEnds, AForkBranchRunningBackInsideTheStrokesInkGoesWithTheFork) {
     }
 }
 
+// A T of ink 24 pixels wide: a band along rows 10 to 33 (middle 21.5) and
+// a stem down columns 28 to 51; the junction at (40, 21.5), half width 12.
+// Faults: a branch out to the band's edge kept at a four-way junction (the
+// corner and tip rules need three lines); or one taken that ends inside the
+// ink, or at a junction of three, where it may be a sharp corner's tip line.
+TEST(JoinEnds, ABranchOutToTheInksEdgeGoesWhereFourLinesMeetOnThickInk) {
+    struct Case {
+        const char* what;
+        Point branchEnd;
+        bool withStem;
+        bool goes;
+    };
+    const Case cases[] = {
+        {"out to the edge, four lines", {50, 10.5}, true, true},
+        {"out to the edge, three lines", {50, 10.5}, false, false},
+        {"into the stem's ink", {46, 36}, true, false},
+    };
+    AsciiBitmap ascii = Band(80, 70, 10, 33);
+    ascii.FillBox(28, 10, 51, 69);
+    const PackedBitmap ink = Ink(ascii);
+    for (const Case& c : cases) {
+        Polylines lines;
+        AddPolyline(lines, {{2, 21.5}, {40, 21.5}});
+        AddPolyline(lines, {{40, 21.5}, {78, 21.5}});
+        AddPolyline(lines, {{40, 21.5}, c.branchEnd});
+        if (c.withStem) AddPolyline(lines, {{40, 21.5}, {40, 66}});
+        join::Joiner joiner(lines, ink);
+        // Longer than a spur at this junction.
+        ASSERT_GT(std::hypot(c.branchEnd.x - 40, c.branchEnd.y - 21.5), joiner.radiusAt(joiner.nodes.nodeOf[1]) + 1.0);
+        joiner.removeSpurs();
+        EXPECT_EQ(joiner.removed[2] != 0, c.goes) << c.what;
+        EXPECT_FALSE(joiner.removed[0] || joiner.removed[1]) << c.what;
+    }
+}
+
 // A thick L 16 pixels wide: a band along the top (rows 10 to 25), one
 // down the right (columns 30 to 45); their centre lines meet at (38, 18).
 // The trace leaves a knot near the inner corner, 1.8 pixels from paper,

@@ -86,6 +86,11 @@ struct Joiner {
     // lines are left, they continue each other.
     void removeSpurs();
 
+    // At node v, where four or more lines meet on thick ink, removes the
+    // branches that run out to a notch or bump on the ink's edge (see
+    // kEdgeSpurFactor), while more than three lines are left.
+    void removeEdgeSpurs(int32_t v, double radius);
+
     // At node v, the end of a thick stroke whose squares fork towards the
     // corners of a flat end (see kForkFactor): the branches, short chains
     // that end free or come back to v as a small loop, are removed, so the
