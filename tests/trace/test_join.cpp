@@ -285,6 +285,7 @@ struct CornerCase {
     const char* fault;
     std::vector<TracePoint> drawn;  // the pen's way; its inner points are the corners
     double width;
+    int32_t sheetWidth = 110, sheetHeight = 72;
 };
 
 TEST(Join, CornersComeOutAsOneLineThroughTheCorner) {
@@ -292,11 +293,19 @@ TEST(Join, CornersComeOutAsOneLineThroughTheCorner) {
         {"a sharp thick corner leaves a knot and a tip line", {{8, 8}, {60, 34}, {8, 60}}, 12},
         {"a right-angled thick corner is cut across", {{8, 12}, {58, 12}, {58, 62}}, 12},
         {"a sharp one-pixel corner breaks where its legs touch", {{4, 4}, {40, 14}, {4, 24}}, 1},
+        // A Z of lettering at 600 dpi: its lower corner's tip led on to where
+        // the legs meet, then re-centred across the ink of both legs, slid
+        // 2.4 pixels off the corner.
+        {"a sharp thick corner's tip re-centred off where its legs meet",
+         {{40, 90.5}, {94.5, 90.5}, {57, 149.5}, {120, 149.5}},
+         9.5,
+         140,
+         165},
     };
     for (const CornerCase& c : cases) {
         std::vector<PenStroke> strokes;
         for (std::size_t k = 0; k + 1 < c.drawn.size(); ++k) strokes.push_back({c.drawn[k], c.drawn[k + 1]});
-        const AsciiBitmap bitmap = DrawWithPen(110, 72, strokes, c.width);
+        const AsciiBitmap bitmap = DrawWithPen(c.sheetWidth, c.sheetHeight, strokes, c.width);
         SCOPED_TRACE(std::string(c.fault) + "\n" + bitmap.Text());
         TempFolder folder;
         const std::vector<Polyline> polylines = TraceAndJoin(folder, bitmap);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -288,6 +289,49 @@ TEST(JoinShape, PointsAnywhereAcrossA1mmPenAreRecentredButNotOnThinnerInk) {
             EXPECT_NEAR(p.y, 19.0, 1e-9) << "point at x = " << p.x;
         } else if (p.x > 10.0 && p.x < 30.0) {
             EXPECT_NEAR(p.y, 16.0, 0.3) << "point at x = " << p.x;
+        }
+    }
+}
+
+// Faults: a sharp corner's tip that a rule put where the legs' lines meet
+// re-centred across the ink of both legs (it slides 2.4 pixels off the
+// corner); or the legs' points beside it kept where they are too.
+TEST(JoinShape, ASharpCornersTipStaysWhereTheLegsMeetAndTheLegsAreRecentred) {
+    // The lower corner of a Z of lettering at 600 dpi, drawn with a round
+    // pen 9.5 pixels wide: legs from (94.5, 90.5) and (120, 149.5) meet at
+    // (57, 149.5).
+    const Point top{94.5, 90.5}, corner{57, 149.5}, right{120, 149.5};
+    AsciiBitmap ascii(140, 165);
+    for (int32_t y = 0; y < 165; ++y) {
+        for (int32_t x = 0; x < 140; ++x) {
+            const Point p{x + 0.5, y + 0.5};
+            if (join::lines::segmentDistance(p, top, corner) <= 4.75 ||
+                join::lines::segmentDistance(p, corner, right) <= 4.75) {
+                ascii.SetInk(x, y);
+            }
+        }
+    }
+    const PackedBitmap ink = Ink(ascii);
+    // The bottom leg 2 pixels off its middle, as the squares leave it:
+    // its points there move back on to it.
+    const std::vector<Point> traced{top, corner, {100, 147.5}, right};
+    const auto recentred = [&](std::span<const Point> corners) {
+        std::vector<Point> chain = traced, dense;
+        std::vector<uint8_t> movable;
+        std::vector<join::shape::Across> shifts;
+        std::vector<double> widths;
+        join::shape::recentre(ink, chain, dense, movable, shifts, widths, {}, corners);
+        return chain;
+    };
+    const std::vector<Point> moved = recentred({});
+    ASSERT_TRUE(std::none_of(moved.begin(), moved.end(), [&](const Point& p) { return p == corner; }))
+        << "re-centred, the corner stays anyway: the case no longer tells";
+    const Point corners[] = {corner};
+    const std::vector<Point> kept = recentred(corners);
+    EXPECT_TRUE(std::any_of(kept.begin(), kept.end(), [&](const Point& p) { return p == corner; }));
+    for (const Point& p : kept) {
+        if (p.x > 80.0 && p.x < 110.0 && p.y > 140.0) {
+            EXPECT_NEAR(p.y, 149.5, 0.6) << "point at x = " << p.x;
         }
     }
 }
@@ -577,6 +621,41 @@ TEST(JoinEnds, AForkBranchRunningBackInsideTheStrokesInkGoesWithTheFork) {
     }
 }
 
+// A T of ink 24 pixels wide: a band along rows 10 to 33 (middle 21.5) and
+// a stem down columns 28 to 51; the junction at (40, 21.5), half width 12.
+// Faults: a branch out to the band's edge kept at a four-way junction (the
+// corner and tip rules need three lines); or one taken that ends inside the
+// ink, or at a junction of three, where it may be a sharp corner's tip line.
+TEST(JoinEnds, ABranchOutToTheInksEdgeGoesWhereFourLinesMeetOnThickInk) {
+    struct Case {
+        const char* what;
+        Point branchEnd;
+        bool withStem;
+        bool goes;
+    };
+    const Case cases[] = {
+        {"out to the edge, four lines", {50, 10.5}, true, true},
+        {"out to the edge, three lines", {50, 10.5}, false, false},
+        {"into the stem's ink", {46, 36}, true, false},
+    };
+    AsciiBitmap ascii = Band(80, 70, 10, 33);
+    ascii.FillBox(28, 10, 51, 69);
+    const PackedBitmap ink = Ink(ascii);
+    for (const Case& c : cases) {
+        Polylines lines;
+        AddPolyline(lines, {{2, 21.5}, {40, 21.5}});
+        AddPolyline(lines, {{40, 21.5}, {78, 21.5}});
+        AddPolyline(lines, {{40, 21.5}, c.branchEnd});
+        if (c.withStem) AddPolyline(lines, {{40, 21.5}, {40, 66}});
+        join::Joiner joiner(lines, ink);
+        // Longer than a spur at this junction.
+        ASSERT_GT(std::hypot(c.branchEnd.x - 40, c.branchEnd.y - 21.5), joiner.radiusAt(joiner.nodes.nodeOf[1]) + 1.0);
+        joiner.removeSpurs();
+        EXPECT_EQ(joiner.removed[2] != 0, c.goes) << c.what;
+        EXPECT_FALSE(joiner.removed[0] || joiner.removed[1]) << c.what;
+    }
+}
+
 // A thick L 16 pixels wide: a band along the top (rows 10 to 25), one
 // down the right (columns 30 to 45); their centre lines meet at (38, 18).
 // The trace leaves a knot near the inner corner, 1.8 pixels from paper,
@@ -597,6 +676,10 @@ TEST(JoinEnds, ASharpCornersTipMayLieAsFarAsTheCornersHalfWidthAllows) {
     ASSERT_GT(std::hypot(38.0 - 33.73, 18.0 - 19.06), 1.5 * join::ink::inkRadius(ink, knot) + 1.0);
     joiner.restoreTips();
     EXPECT_TRUE(joiner.removed[2]);
+    // Fault: the legs' ends at the tip not told to the shaping.
+    std::sort(joiner.tipCorners.begin(), joiner.tipCorners.end());
+    EXPECT_TRUE(joiner.isTipCorner(1) && joiner.isTipCorner(2));
+    EXPECT_FALSE(joiner.isTipCorner(0) || joiner.isTipCorner(3));
     EXPECT_NEAR(lines.last(0).x, 38.0, 0.1);
     EXPECT_NEAR(lines.last(0).y, 18.0, 0.1);
     EXPECT_NEAR(lines.first(1).x, 38.0, 0.1);

@@ -143,6 +143,7 @@ void TVemotrace_join::JoinLines() {
     joiner.dropEndState();
     straightenJunctions(joiner);
     joiner.dropRuleState();
+    std::sort(joiner.tipCorners.begin(), joiner.tipCorners.end());
     checkpoint();
 
     // The chains, open ones first, each from the lower of its free ends,
@@ -160,23 +161,25 @@ void TVemotrace_join::JoinLines() {
         inTwoThreads(std::min(kRound, ends - round), [&](std::size_t first, std::size_t last) {
             Polylines& out = shaped[first / kThreadBlock];
             ChainShaper shaper(m_bitmap);
-            std::vector<Point> chain, kept, junctions;
+            std::vector<Point> chain, kept, junctions, corners;
             for (std::size_t k = round + first; k < round + last; ++k) {
                 const auto end = static_cast<int32_t>(k);
                 if (joiner.removed[end / 2] || joiner.partner[end] != kNone) continue;
                 const int32_t other = joiner.chainEnd(end);
                 if (other < end) continue;  // the chain is taken from there
                 chain.clear();
+                corners.clear();
                 for (int32_t at = end;; at = joiner.partner[at ^ 1]) {
                     visited[at / 2] = 1;
                     appendPolyline(lines, at, chain);
+                    if (joiner.isTipCorner(at)) corners.push_back(lines.endPoint(at));
                     if ((at ^ 1) == other) break;
                 }
                 if (joiner.isFree(end) && joiner.isFree(other) && isDustChain(m_bitmap, chain)) continue;
                 junctions.clear();
                 if (joiner.isJunction(end)) junctions.push_back(lines.endPoint(end));
                 if (joiner.isJunction(other)) junctions.push_back(lines.endPoint(other));
-                shaper.Shape(chain, junctions, kept);
+                shaper.Shape(chain, junctions, kept, corners);
                 out.points.insert(out.points.end(), kept.begin(), kept.end());
                 out.begin.push_back(out.points.size());
             }
@@ -187,16 +190,18 @@ void TVemotrace_join::JoinLines() {
         }
     }
     ChainShaper shaper(m_bitmap);
-    std::vector<Point> chain, kept;
+    std::vector<Point> chain, kept, corners;
     for (int32_t i = 0; i < lines.count(); ++i) {
         if (joiner.removed[i] || visited[i]) continue;
         chain.clear();
+        corners.clear();
         for (int32_t at = 2 * i; at != kNone && !visited[at / 2]; at = joiner.partner[at ^ 1]) {
             visited[at / 2] = 1;
             appendPolyline(lines, at, chain);
+            if (joiner.isTipCorner(at)) corners.push_back(lines.endPoint(at));
         }
         if (!(chain.back() == chain.front())) chain.push_back(chain.front());
-        shaper.Shape(chain, {}, kept);
+        shaper.Shape(chain, {}, kept, corners);
         writePolyline(kept, writer, m_polylineCount, m_vertexCount);
     }
     writer.Close();

@@ -71,6 +71,15 @@ constexpr double kThinRadius = 2.0;
 constexpr double kKnotLoopFactor = 2.0 * 3.14159;
 constexpr double kKnotLoopInk = 8.0;
 
+// Where a thick stroke's edge has a notch or a bump, the squares may run a
+// line from a junction out to it: a branch of up to kEdgeSpurFactor half
+// widths (plus kSpurSlack) whose free end lies within kEdgeSpurReach of the
+// paper, at a junction of four or more lines on ink at least kEdgeSpurInk
+// wide. A stroke's own end lies about a half width inside its ink.
+constexpr double kEdgeSpurFactor = 2.0;
+constexpr double kEdgeSpurReach = 1.5;
+constexpr double kEdgeSpurInk = 12.0;
+
 }  // namespace ends
 
 using namespace ends;
@@ -109,7 +118,20 @@ void Joiner::removeSpurs() {
         std::sort(spurs.begin(), spurs.end(), [](const Spur& a, const Spur& b) { return a.length < b.length; });
         const std::size_t keep = spurs.size() == static_cast<std::size_t>(degree[v]) ? 2 : 0;
         for (std::size_t k = 0; k + keep < spurs.size(); ++k) removeChain(spurs[k].end);
+        removeEdgeSpurs(v, radius);
         if (degree[v] == 2) pairAt(v);
+    }
+}
+
+void Joiner::removeEdgeSpurs(int32_t v, double radius) {
+    if (degree[v] < 4 || 2.0 * radius < kEdgeSpurInk) return;
+    const double limit = kSpurSlack + kEdgeSpurFactor * radius;
+    for (int32_t k = nodes.first[v]; k < nodes.first[v + 1] && degree[v] > 3; ++k) {
+        const int32_t end = nodes.order[k];
+        if (removed[end / 2] || isLoop(end, v)) continue;
+        if (!(spurLength(end, limit) <= limit)) continue;
+        if (inkRadius(bitmap, lines.endPoint(chainEnd(end))) > kEdgeSpurReach) continue;
+        removeChain(end);
     }
 }
 
@@ -292,6 +314,8 @@ bool Joiner::leadLegsToTip(int32_t a, int32_t b, const Point& tipEnd, double tip
     if (atCorner <= 0.0 || distance(x, tipEnd) > kTipReach * std::max(radius, atCorner) + 1.0) return false;
     layStraight(a, knot, a0, x);
     layStraight(b, knot, b0, x);
+    tipCorners.push_back(a);
+    tipCorners.push_back(b);
     return true;
 }
 

@@ -10,6 +10,7 @@
 // Vemotrace_joingaps.cpp.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -36,6 +37,10 @@ struct Joiner {
     std::vector<uint8_t> movedEnd;  // per end: moved on by extendFreeEnds, or freed of a fork
     std::vector<double> nodeRadius;  // per node: inkRadius there, measured once (-1: not yet)
     Cells endCells;  // see anyEndNear
+    // Ends led on to a sharp corner's tip (restoreTips), sorted before the
+    // chains are shaped: the shaping leaves the corner where the legs' lines
+    // meet (isTipCorner).
+    std::vector<int32_t> tipCorners;
 
     Joiner(Polylines& l, const PackedBitmap& b) : Joiner(l, b, findNodes(l)) {}
     // `n`: findNodes(l), found already.
@@ -81,6 +86,11 @@ struct Joiner {
     // lines are left, they continue each other.
     void removeSpurs();
 
+    // At node v, where four or more lines meet on thick ink, removes the
+    // branches that run out to a notch or bump on the ink's edge (see
+    // kEdgeSpurFactor), while more than three lines are left.
+    void removeEdgeSpurs(int32_t v, double radius);
+
     // At node v, the end of a thick stroke whose squares fork towards the
     // corners of a flat end (see kForkFactor): the branches, short chains
     // that end free or come back to v as a small loop, are removed, so the
@@ -88,6 +98,13 @@ struct Joiner {
     // True when it did so.
     // `radius`: the ink's half width at v.
     bool removeEndFork(int32_t v, double radius);
+
+    // True when `end` was led on to a sharp corner's tip. Ink measured
+    // across a leg there takes in the other leg's: re-centred, the corner
+    // would slide off the crossing of the legs' lines.
+    bool isTipCorner(int32_t end) const {
+        return !tipCorners.empty() && std::binary_search(tipCorners.begin(), tipCorners.end(), end);
+    }
 
     // The far end of the chain that starts with `end`.
     int32_t chainEnd(int32_t end) const {

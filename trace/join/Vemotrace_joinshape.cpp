@@ -120,7 +120,7 @@ Point directionAround(const std::vector<Point>& chain, std::size_t from, std::si
 
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
               std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
-              std::span<const Point> junctions) {
+              std::span<const Point> junctions, std::span<const Point> corners) {
     // Ink less than kThickInk across at a point: both probes that far
     // apart across the line cannot be ink.
     const auto isThickAt = [&](const Point& p, const Point& n) {
@@ -219,6 +219,10 @@ void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector
         bool nearJunction = false;
         for (const Point& j : junctions) nearJunction = nearJunction || distance(j, dense[k]) < a + b + 1.0;
         if (nearJunction) continue;
+        // A sharp corner's tip measures across both legs' ink: moved, it
+        // would slide off where the legs meet. The legs' points beside it
+        // are re-centred as usual.
+        if (std::find(corners.begin(), corners.end(), dense[k]) != corners.end()) continue;
         const double shift = (a - b) / 2;
         chain[k] = {dense[k].x + shift * n.x, dense[k].y + shift * n.y};
     }

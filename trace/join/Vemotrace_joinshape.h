@@ -36,7 +36,7 @@ struct Across {
 
 void recentre(const PackedBitmap& bitmap, std::vector<Point>& chain, std::vector<Point>& dense,
               std::vector<uint8_t>& movable, std::vector<Across>& shifts, std::vector<double>& widths,
-              std::span<const Point> junctions);
+              std::span<const Point> junctions, std::span<const Point> corners = {});
 // Marks in `keep` the vertices that hold the chain within half a pixel of
 // its course; returns how many times it weighed a point, which is at most
 // the budget (see work::kSimplifyBudget) plus the chain's length times
@@ -56,12 +56,15 @@ class ChainShaper {
 public:
     explicit ChainShaper(const PackedBitmap& bitmap) : m_bitmap(bitmap) {}
 
-    // `junctions`: the chain's ends that lie where three or more lines meet.
-    void Shape(std::span<const Point> chain, std::span<const Point> junctions, std::vector<Point>& kept) {
+    // `junctions`: the chain's ends that lie where three or more lines meet;
+    // `corners`: its points that a rule put where a sharp corner's legs
+    // meet, which stay there.
+    void Shape(std::span<const Point> chain, std::span<const Point> junctions, std::vector<Point>& kept,
+               std::span<const Point> corners = {}) {
         kept.clear();
         if (chain.size() < 2) return;
         m_chain.assign(chain.begin(), chain.end());
-        recentre(m_bitmap, m_chain, m_dense, m_movable, m_shifts, m_widths, junctions);
+        recentre(m_bitmap, m_chain, m_dense, m_movable, m_shifts, m_widths, junctions, corners);
         simplify(m_chain, m_keep);
         for (std::size_t k = 0; k < m_chain.size(); ++k) {
             if (m_keep[k]) kept.push_back(m_chain[k]);
