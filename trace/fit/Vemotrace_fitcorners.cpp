@@ -50,11 +50,18 @@ struct Rounded {
 // vertices' distances, and the largest distance beyond what each point is
 // allowed (vertices 0, segments' middles kChordSlack).
 void measure(std::span<const Point> run, Rounded& path) {
-    const double sweep = shapes::arcSweep(path.entities[1]);
+    const FitEntity& arc = path.entities[1];
+    const double sweep = shapes::arcSweep(arc);
+    const double startAngle = shapes::angleAbout(arc.start, arc.centre);
     const auto nearest = [&](const Point& p) {
-        return std::min({shapes::distanceToEntity(p, path.entities[0]),
-                         shapes::distanceToArc(p, path.entities[1], sweep),
-                         shapes::distanceToEntity(p, path.entities[2])});
+        const double first = shapes::distanceToEntity(p, path.entities[0]);
+        const double last = shapes::distanceToEntity(p, path.entities[2]);
+        // The arc lies on its circle: where even the circle is further off
+        // than a line (beyond rounding), the arc's angles are not needed.
+        if (std::fabs(distance(p, arc.centre) - arc.radius) > std::min(first, last) + shapes::kRounding) {
+            return std::min(first, last);
+        }
+        return std::min({first, shapes::distanceToArc(p, arc, sweep, startAngle), last});
     };
     path.squares = 0.0;
     path.worst = 0.0;

@@ -17,16 +17,20 @@ double wrapped(double angle) {  // into [0, 2 pi)
 }
 
 // How far along the arc's sweep p lies (radians from the start, in the
-// arc's direction), in [0, 2 pi).
-double progressOnArc(const FitEntity& arc, const Point& p) {
-    const double delta = angleAbout(p, arc.centre) - angleAbout(arc.start, arc.centre);
+// arc's direction), in [0, 2 pi). `startAngle`: the start's angleAbout the
+// centre, worked out once where many points are measured.
+double progressOnArc(const FitEntity& arc, const Point& p, double startAngle) {
+    const double delta = angleAbout(p, arc.centre) - startAngle;
     return wrapped(arc.increasing ? delta : -delta);
+}
+double progressOnArc(const FitEntity& arc, const Point& p) {
+    return progressOnArc(arc, p, angleAbout(arc.start, arc.centre));
 }
 
 // The distance from p to the arc: to the circle where p lies within the
-// sweep, else to the nearer end.
-double arcDistance(const Point& p, const FitEntity& arc, double sweep) {
-    if (arc.kind == EntityKind::Circle || progressOnArc(arc, p) <= sweep) {
+// sweep, else to the nearer end. A circle's start angle is not used.
+double arcDistance(const Point& p, const FitEntity& arc, double sweep, double startAngle) {
+    if (arc.kind == EntityKind::Circle || progressOnArc(arc, p, startAngle) <= sweep) {
         return std::fabs(distance(p, arc.centre) - arc.radius);
     }
     return std::min(distance(p, arc.start), distance(p, arc.end));
@@ -49,12 +53,13 @@ Point nearestOnSegment(const Point& c, const Point& a, const Point& b) {
 // tolerance the vertices have.
 double curveDistance(std::span<const Point> points, const FitEntity& curve, double segmentSlack = 0.0) {
     const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : arcSweep(curve);
+    const double startAngle = curve.kind == EntityKind::Circle ? 0.0 : angleAbout(curve.start, curve.centre);
     double largest = 0.0;
     for (std::size_t k = 0; k < points.size(); ++k) {
-        largest = std::max(largest, arcDistance(points[k], curve, sweep));
+        largest = std::max(largest, arcDistance(points[k], curve, sweep, startAngle));
         if (k > 0) {
             const Point nearest = nearestOnSegment(curve.centre, points[k - 1], points[k]);
-            largest = std::max(largest, arcDistance(nearest, curve, sweep) - segmentSlack);
+            largest = std::max(largest, arcDistance(nearest, curve, sweep, startAngle) - segmentSlack);
         }
     }
     return largest;
@@ -64,8 +69,11 @@ double curveDistance(std::span<const Point> points, const FitEntity& curve, doub
 // kMaxSegmentTurn of it: a zigzag of long legs fits a small circle through
 // its corners, but does not follow it.
 bool segmentsFollow(std::span<const Point> points, const FitEntity& curve, double maxTurn = kMaxSegmentTurn) {
+    double previous = points.empty() ? 0.0 : angleAbout(points[0], curve.centre);
     for (std::size_t k = 1; k < points.size(); ++k) {
-        double turn = std::fabs(angleAbout(points[k], curve.centre) - angleAbout(points[k - 1], curve.centre));
+        const double angle = angleAbout(points[k], curve.centre);
+        double turn = std::fabs(angle - previous);
+        previous = angle;
         if (turn > kPi) turn = 2 * kPi - turn;
         if (turn > maxTurn) return false;
     }
@@ -190,12 +198,18 @@ std::vector<Point> samplesOf(std::span<const Point> points) {
 // its circle), every vertex within the tolerance and every segment within
 // kChordSlack more.
 bool followedInOrder(std::span<const Point> points, const FitEntity& arc, double tolerance) {
+    // The cheap test first: a vertex off the circle is off the arc (whose
+    // ends lie on it), and that needs no angles.
+    for (const Point& p : points) {
+        if (std::fabs(distance(p, arc.centre) - arc.radius) > tolerance + kRounding) return false;
+    }
     if (!segmentsFollow(points, arc)) return false;
     const double sweep = arcSweep(arc);
     const double slack = tolerance / arc.radius;
+    const double startAngle = angleAbout(arc.start, arc.centre);
     double previous = 0.0;
     for (std::size_t k = 1; k + 1 < points.size(); ++k) {
-        double progress = progressOnArc(arc, points[k]);
+        double progress = progressOnArc(arc, points[k], startAngle);
         if (progress > sweep + slack) {
             if (progress > 2 * kPi - slack) progress -= 2 * kPi;  // just before the start
             else return false;
@@ -409,13 +423,15 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     return circle;
 }
 
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep) { return arcDistance(p, arc, sweep); }
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep, double startAngle) {
+    return arcDistance(p, arc, sweep, startAngle);
+}
 
 double distanceToEntity(const Point& p, const FitEntity& entity) {
     switch (entity.kind) {
         case EntityKind::Line: return distanceToSegment(p, entity.start, entity.end);
-        case EntityKind::Arc: return arcDistance(p, entity, arcSweep(entity));
-        case EntityKind::Circle: return arcDistance(p, entity, 2 * kPi);
+        case EntityKind::Arc: return arcDistance(p, entity, arcSweep(entity), angleAbout(entity.start, entity.centre));
+        case EntityKind::Circle: return arcDistance(p, entity, 2 * kPi, 0.0);
         case EntityKind::Polyline: break;
     }
     double nearest = HUGE_VAL;

@@ -18,6 +18,10 @@ inline constexpr double kMaxRadius = 1.0e6;
 // A curve tighter than this many tolerances of radius is the ink's wobble
 // (a zigzag of pixel steps fits arcs of a pixel), not a drawn arc.
 inline constexpr double kMinRadiusTolerances = 2.0;
+// Far more than the rounding in a curve's centre and ends that lie on it,
+// far less than any distance that matters: a bound on a distance that is
+// beyond it by this much decides a test without the distance itself.
+inline constexpr double kRounding = 1e-6;
 
 double distanceToSegment(const Point& p, const Point& a, const Point& b);
 
@@ -69,9 +73,10 @@ double largestDistance(std::span<const Point> points, const FitEntity& entity);
 // The distance from p to the entity (to an arc's end where p lies beyond
 // its sweep).
 double distanceToEntity(const Point& p, const FitEntity& entity);
-// The same for an ARC whose arcSweep is known: the many points measured
-// against one arc need not work its sweep out again for each.
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep);
+// The same for an ARC whose arcSweep and start angle (angleAbout(start,
+// centre)) are known: the many points measured against one arc need not
+// work them out again for each.
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep, double startAngle);
 
 // Angle of p about c, and the sweep of an arc (radians, > 0).
 double angleAbout(const Point& p, const Point& c);
