@@ -276,6 +276,19 @@ TEST(Fit, AStrokesWidthIsTheSameAnywhereOnTheBitmap) {
     }
 }
 
+// Faults: the median of many widths (more than are sorted on the stack)
+// taken from only some of them, or the middle missed for some counts.
+TEST(Fit, TheMedianWidthIsTheUpperMiddleOfAnyCount) {
+    std::mt19937 random(7);
+    for (const std::size_t count : {1u, 2u, 5u, 32u, 33u, 40u, 301u}) {
+        std::vector<double> values(count);
+        for (std::size_t k = 0; k < count; ++k) values[k] = 0.25 * static_cast<double>(k + 1);
+        std::shuffle(values.begin(), values.end(), random);
+        EXPECT_EQ(fit::pens::median(values), 0.25 * static_cast<double>(count / 2 + 1)) << count << " values";
+    }
+    EXPECT_EQ(fit::pens::median({}), fit::pens::kThinWidth);
+}
+
 // Faults: a thick line's free end left where the trace ran into its round
 // cap, or at a hook into the cap's corner; an end moved where other lines
 // end too (a junction opened), or where the user gave the tolerance.

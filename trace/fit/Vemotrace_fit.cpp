@@ -62,25 +62,30 @@ join::lines::Polylines chainAtTwoEnds(const std::vector<Point>& points, const st
     const auto size = [&](std::size_t k) { return begin[k + 1] - begin[k]; };
     // End e of polyline e / 2: its first point when e is even, else its last.
     const auto endPoint = [&](std::size_t e) { return e % 2 == 0 ? points[begin[e / 2]] : points[begin[e / 2 + 1] - 1]; };
-    std::vector<std::size_t> ends;
+    // The ends sorted with their points beside them: a sort through the
+    // ends' numbers would fetch two points from all over for each test.
+    struct End {
+        Point at;
+        std::size_t end;
+    };
+    std::vector<End> ends;
+    ends.reserve(2 * count);
     for (std::size_t k = 0; k < count; ++k) {
         if (size(k) < 2) continue;
-        ends.push_back(2 * k);
-        ends.push_back(2 * k + 1);
+        ends.push_back({endPoint(2 * k), 2 * k});
+        ends.push_back({endPoint(2 * k + 1), 2 * k + 1});
     }
-    const auto less = [&](std::size_t a, std::size_t b) {
-        const Point &p = endPoint(a), &q = endPoint(b);
-        return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a < b)));
-    };
-    std::sort(ends.begin(), ends.end(), less);
+    std::sort(ends.begin(), ends.end(), [](const End& a, const End& b) {
+        return a.at.x < b.at.x || (a.at.x == b.at.x && (a.at.y < b.at.y || (a.at.y == b.at.y && a.end < b.end)));
+    });
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::vector<std::size_t> partner(2 * count, kNone);
     for (std::size_t first = 0; first < ends.size();) {
         std::size_t last = first + 1;
-        while (last < ends.size() && endPoint(ends[last]) == endPoint(ends[first])) ++last;
+        while (last < ends.size() && ends[last].at == ends[first].at) ++last;
         if (last - first == 2) {
-            partner[ends[first]] = ends[first + 1];
-            partner[ends[first + 1]] = ends[first];
+            partner[ends[first].end] = ends[first + 1].end;
+            partner[ends[first + 1].end] = ends[first].end;
         }
         first = last;
     }
@@ -301,10 +306,9 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool front
                  FitResult& out) {
     const bool freeEnds = frontFree && backFree;
     std::vector<Point> points(polyline.begin(), polyline.end());
-    const std::vector<double> segmentWidths = inkWidths.Known(points);
-    const double tolerance = toleranceFor(segmentWidths, options);
+    std::vector<double> widths = inkWidths.Known(points);
+    const double tolerance = toleranceFor(widths, options);
     out.tolerance = std::max(out.tolerance, tolerance);
-    std::vector<double> widths = segmentWidths;
 
     // Free ends follow the pen's cap rather than the trace's end, unless
     // the user asked for every point within a tolerance of their own.

@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "trace/fit/Vemotrace_fitshapes.h"
@@ -169,10 +170,19 @@ std::size_t InkWidths::HashOf(const Key& key) {
     return static_cast<std::size_t>(h ^ (h >> 33));
 }
 
+std::size_t InkWidths::SeenBit(std::size_t hash) { return hash >> (std::numeric_limits<std::size_t>::digits - kSeenBits); }
+
+bool InkWidths::MaybeKept(std::size_t hash) const {
+    const std::size_t bit = SeenBit(hash);
+    return (m_seen[bit / 64] >> (bit % 64)) & 1;
+}
+
 const InkWidths::Slot* InkWidths::Find(const Key& key) const {
     if (m_slots.empty()) return nullptr;
+    const std::size_t hash = HashOf(key);
+    if (!MaybeKept(hash)) return nullptr;
     const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = HashOf(key) & mask; m_slots[i].used; i = (i + 1) & mask) {
+    for (std::size_t i = hash & mask; m_slots[i].used; i = (i + 1) & mask) {
         if (m_slots[i].key == key) return &m_slots[i];
     }
     return nullptr;
@@ -187,8 +197,12 @@ void InkWidths::Keep(const Key& key, double width) {
             if (slot.used) Keep(slot.key, slot.width);
         }
     }
+    const std::size_t hash = HashOf(key);
+    if (m_seen.empty()) m_seen.resize((std::size_t{1} << kSeenBits) / 64);
+    const std::size_t bit = SeenBit(hash);
+    m_seen[bit / 64] |= uint64_t{1} << (bit % 64);
     const std::size_t mask = m_slots.size() - 1;
-    std::size_t i = HashOf(key) & mask;
+    std::size_t i = hash & mask;
     while (m_slots[i].used) i = (i + 1) & mask;
     m_slots[i] = {key, width, true};
     ++m_kept;
@@ -227,9 +241,16 @@ double capShift(const PackedBitmap& ink, const Point& end, const Point& outward,
 
 double median(std::span<const double> values) {
     if (values.empty()) return kThinWidth;
-    std::vector<double> sorted(values.begin(), values.end());
-    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
-    std::nth_element(sorted.begin(), middle, sorted.end());
+    // Most entities span a few segments: their widths are sorted on the
+    // stack, not in memory asked for each time.
+    constexpr std::size_t kOnStack = 32;
+    std::array<double, kOnStack> few;
+    std::vector<double> many;
+    if (values.size() > kOnStack) many.resize(values.size());
+    double* const first = many.empty() ? few.data() : many.data();
+    std::copy(values.begin(), values.end(), first);
+    double* const middle = first + values.size() / 2;
+    std::nth_element(first, middle, first + values.size());
     return *middle;
 }
 

@@ -26,6 +26,11 @@ double progressOnArc(const FitEntity& arc, const Point& p, double startAngle) {
 double progressOnArc(const FitEntity& arc, const Point& p) {
     return progressOnArc(arc, p, angleAbout(arc.start, arc.centre));
 }
+// arcSweep, the start's angle known.
+double sweepFrom(const FitEntity& arc, double startAngle) {
+    const double sweep = progressOnArc(arc, arc.end, startAngle);
+    return sweep > 0 ? sweep : 2 * kPi;
+}
 
 // The distance from p to the arc: to the circle where p lies within the
 // sweep, else to the nearer end. A circle's start angle is not used.
@@ -52,8 +57,8 @@ Point nearestOnSegment(const Point& c, const Point& a, const Point& b) {
 // is the largest distance beyond what each point is allowed, plus the
 // tolerance the vertices have.
 double curveDistance(std::span<const Point> points, const FitEntity& curve, double segmentSlack = 0.0) {
-    const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : arcSweep(curve);
     const double startAngle = curve.kind == EntityKind::Circle ? 0.0 : angleAbout(curve.start, curve.centre);
+    const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : sweepFrom(curve, startAngle);
     double largest = 0.0;
     for (std::size_t k = 0; k < points.size(); ++k) {
         largest = std::max(largest, arcDistance(points[k], curve, sweep, startAngle));
@@ -204,9 +209,9 @@ bool followedInOrder(std::span<const Point> points, const FitEntity& arc, double
         if (std::fabs(distance(p, arc.centre) - arc.radius) > tolerance + kRounding) return false;
     }
     if (!segmentsFollow(points, arc)) return false;
-    const double sweep = arcSweep(arc);
-    const double slack = tolerance / arc.radius;
     const double startAngle = angleAbout(arc.start, arc.centre);
+    const double sweep = sweepFrom(arc, startAngle);
+    const double slack = tolerance / arc.radius;
     double previous = 0.0;
     for (std::size_t k = 1; k + 1 < points.size(); ++k) {
         double progress = progressOnArc(arc, points[k], startAngle);
@@ -242,7 +247,8 @@ bool reweigh(std::span<const Point> samples, std::vector<double>& weights, const
 
 void orientThrough(FitEntity& arc, const Point& middle) {
     arc.increasing = true;
-    if (progressOnArc(arc, middle) > arcSweep(arc)) arc.increasing = false;
+    const double startAngle = angleAbout(arc.start, arc.centre);
+    if (progressOnArc(arc, middle, startAngle) > sweepFrom(arc, startAngle)) arc.increasing = false;
 }
 
 double angleAbout(const Point& p, const Point& c) { return std::atan2(p.y - c.y, p.x - c.x); }
