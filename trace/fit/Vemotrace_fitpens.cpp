@@ -170,7 +170,9 @@ std::size_t InkWidths::HashOf(const Key& key) {
     return static_cast<std::size_t>(h ^ (h >> 33));
 }
 
-std::size_t InkWidths::SeenBit(std::size_t hash) { return hash >> (std::numeric_limits<std::size_t>::digits - kSeenBits); }
+std::size_t InkWidths::SeenBit(std::size_t hash) {
+    return hash >> (std::numeric_limits<std::size_t>::digits - kSeenBits);
+}
 
 bool InkWidths::MaybeKept(std::size_t hash) const {
     const std::size_t bit = SeenBit(hash);
