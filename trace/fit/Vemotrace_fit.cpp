@@ -4,8 +4,11 @@
 #include "trace/Vemotrace_fit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <span>
+#include <utility>
 
 #include "trace/Vemotrace_records.h"
 #include "trace/fit/Vemotrace_fitcorners.h"
@@ -26,29 +29,45 @@ namespace {
 constexpr std::size_t kShortLinesForPolyline = 3;
 constexpr double kShortLineTolerances = 3.0;
 
-// Ends of polylines, sorted, to tell a ring that touches other lines.
+// Ends of polylines, counted by point, to tell a free end and a ring that
+// touches other lines. An open table (linear probing, at most two thirds
+// full): every chain's ends are looked up, and a search through sorted
+// ends would fetch from all over them.
 class EndPoints {
 public:
     EndPoints(const std::vector<Point>& points, const std::vector<std::size_t>& begin) {
+        std::size_t size = 1024;
+        while (2 * size < 3 * 2 * begin.size()) size *= 2;
+        m_slots.resize(size);
         for (std::size_t k = 1; k < begin.size(); ++k) {
             if (begin[k] == begin[k - 1]) continue;
-            m_ends.push_back(points[begin[k - 1]]);
-            m_ends.push_back(points[begin[k] - 1]);
+            ++At(points[begin[k - 1]]).count;
+            ++At(points[begin[k] - 1]).count;
         }
-        std::sort(m_ends.begin(), m_ends.end(), less);
     }
-    // One search: the ends at one point are few, so they are counted by
-    // walking on from the first.
-    std::size_t Count(const Point& p) const {
-        auto at = std::lower_bound(m_ends.begin(), m_ends.end(), p, less);
-        std::size_t count = 0;
-        for (; at != m_ends.end() && !less(p, *at); ++at) ++count;
-        return count;
-    }
+    std::size_t Count(const Point& p) const { return At(p).count; }
 
 private:
-    static bool less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
-    std::vector<Point> m_ends;
+    struct Slot {
+        Point at;
+        std::size_t count = 0;  // 0: empty
+    };
+    // The slot of p, or the empty one where it would go. 0.0 and -0.0 are
+    // one point, so a coordinate is hashed with 0.0 added (-0.0 + 0.0 is 0.0).
+    const Slot& At(const Point& p) const {
+        uint64_t h = std::bit_cast<uint64_t>(p.x + 0.0) * 0x9e3779b97f4a7c15ull;
+        h = (h ^ (h >> 29) ^ std::bit_cast<uint64_t>(p.y + 0.0)) * 0xff51afd7ed558ccdull;
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t i = static_cast<std::size_t>(h ^ (h >> 32)) & mask;
+        while (m_slots[i].count != 0 && !(m_slots[i].at == p)) i = (i + 1) & mask;
+        return m_slots[i];
+    }
+    Slot& At(const Point& p) {
+        Slot& slot = const_cast<Slot&>(std::as_const(*this).At(p));
+        slot.at = p;
+        return slot;
+    }
+    std::vector<Slot> m_slots;
 };
 
 // The polylines joined end to end where exactly two ends meet, and only
