@@ -30,14 +30,14 @@ constexpr std::size_t kShortLinesForPolyline = 3;
 constexpr double kShortLineTolerances = 3.0;
 
 // Ends of polylines, counted by point, to tell a free end and a ring that
-// touches other lines. An open table (linear probing, at most two thirds
-// full): every chain's ends are looked up, and a search through sorted
+// touches other lines. An open table (linear probing, at most three
+// quarters full): every chain's ends are looked up, and a search through sorted
 // ends would fetch from all over them.
 class EndPoints {
 public:
     EndPoints(const std::vector<Point>& points, const std::vector<std::size_t>& begin) {
         std::size_t size = 1024;
-        while (2 * size < 3 * 2 * begin.size()) size *= 2;
+        while (3 * size < 4 * 2 * begin.size()) size *= 2;
         m_slots.resize(size);
         for (std::size_t k = 1; k < begin.size(); ++k) {
             if (begin[k] == begin[k - 1]) continue;
@@ -454,6 +454,11 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
         }
     });
     FitResult result;
+    // Room for all at once: growing would move every entity again and again.
+    std::size_t entities = 0;
+    for (const FitResult& block : blocks) entities += block.entities.size();
+    result.entities.reserve(entities);
+    result.chainBegin.reserve(count + 1);
     for (FitResult& block : blocks) {
         const std::size_t offset = result.entities.size();
         for (std::size_t k = 1; k < block.chainBegin.size(); ++k) result.chainBegin.push_back(offset + block.chainBegin[k]);
