@@ -1,6 +1,6 @@
 // The fitting's ink widths (trace/fit/Vemotrace_fitpens.h): a stroke's
-// width wherever it lies on the bitmap, and the median the entities' widths
-// are taken as. Each case names the fault it catches.
+// width wherever it lies on the bitmap, the table that keeps the widths, and
+// the median the entities' widths are taken as. Each case names the fault it catches.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -66,6 +66,25 @@ TEST(Fit, TheMedianWidthIsTheUpperMiddleOfAnyCount) {
         EXPECT_EQ(fit::pens::median(values), 0.25 * static_cast<double>(count / 2 + 1)) << count << " values";
     }
     EXPECT_EQ(fit::pens::median({}), fit::pens::kThinWidth);
+}
+
+// Faults: a table of widths made large beforehand taken to hold widths
+// before any is kept, or losing them when more are kept than expected.
+TEST(Fit, ATableOfWidthsMadeLargeBeforehandKeepsWhatIsProbed) {
+    AsciiBitmap ascii(80, 40);
+    ascii.FillBox(5, 20, 74, 25);
+    const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
+    fit::pens::InkWidths widths(ink, 3);
+    std::vector<Point> path;
+    for (int k = 0; k < 40; ++k) path.push_back({6.0 + 1.7 * k, 22.0 + 0.05 * k});
+    const std::vector<double> before = widths.Known(path);  // none kept yet
+    const std::vector<double> kept = widths.Segments(path);  // more than expected
+    ASSERT_EQ(kept.size(), path.size() - 1);
+    EXPECT_EQ(before, kept);
+    EXPECT_EQ(widths.Known(path), kept);
+    for (std::size_t k = 0; k + 1 < path.size(); ++k) {
+        EXPECT_EQ(kept[k], fit::pens::segmentWidth(ink, path[k], path[k + 1]));
+    }
 }
 
 }  // namespace

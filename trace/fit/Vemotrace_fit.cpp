@@ -424,7 +424,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
     // Dirt only with the step's own tolerance: its points may lie further
     // off than a tolerance the user gives.
     // Widths probed before the fitting are kept for it.
-    fit::pens::InkWidths inkWidths(ink);
+    // The dirt and the breaks keep about a width for each polyline.
+    fit::pens::InkWidths inkWidths(ink, joinedBegin.size());
     join::lines::Polylines cleaned;
     const bool ownTolerance = !(options.tolerance > 0);
     if (ownTolerance) cleaned = fit::dirt::clean(joinedPoints, joinedBegin, inkWidths);

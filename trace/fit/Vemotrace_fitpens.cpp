@@ -156,6 +156,13 @@ std::vector<double> classMeans(Classes& classes, const PointIds& ids, double Poi
 double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b) { return widthAcross(ink, a, b); }
 
 
+InkWidths::InkWidths(const PackedBitmap& ink, std::size_t expected) : m_ink(ink) {
+    if (expected == 0) return;
+    std::size_t size = 1024;
+    while (size < 2 * expected) size *= 2;
+    m_slots.resize(size);
+}
+
 InkWidths::Key InkWidths::KeyOf(const Point& a, const Point& b) {
     return {std::bit_cast<uint64_t>(a.x), std::bit_cast<uint64_t>(a.y), std::bit_cast<uint64_t>(b.x),
             std::bit_cast<uint64_t>(b.y)};
@@ -180,7 +187,7 @@ bool InkWidths::MaybeKept(std::size_t hash) const {
 }
 
 const InkWidths::Slot* InkWidths::Find(const Key& key) const {
-    if (m_slots.empty()) return nullptr;
+    if (m_kept == 0) return nullptr;
     const std::size_t hash = HashOf(key);
     if (!MaybeKept(hash)) return nullptr;
     const std::size_t mask = m_slots.size() - 1;

@@ -34,7 +34,10 @@ double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b);
 // so a width kept is the width segmentWidth gives.
 class InkWidths {
 public:
-    explicit InkWidths(const PackedBitmap& ink) : m_ink(ink) {}
+    // `expected`: about how many widths will be kept, so the table is
+    // made that large at once instead of grown (each growth places every
+    // width kept so far again, all over memory).
+    explicit InkWidths(const PackedBitmap& ink, std::size_t expected = 0);
     // segmentWidth, kept.
     double Segment(const Point& a, const Point& b);
     // Each segment's width (points.size() - 1 values), kept.
