@@ -184,7 +184,13 @@ void AddPenLayers(std::vector<std::string>& header, const std::vector<std::strin
 
 }  // namespace
 
-std::string PenLayerName(double width, OutputUnit unit) { return "W" + FormatLength(width, unit); }
+// Appended rather than `"W" + ...`: GCC 12 at -O2/-O3 warns of an overlapping copy in that
+// operator (-Wrestrict, a false alarm) and the Release build with warnings as errors stops on it.
+std::string PenLayerName(double width, OutputUnit unit) {
+    std::string name = "W";
+    name += FormatLength(width, unit);
+    return name;
+}
 
 int PenColour(std::size_t pen) { return kPenColours[pen % kPenColours.size()]; }
 

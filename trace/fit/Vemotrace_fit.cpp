@@ -224,6 +224,8 @@ void fitRun(std::span<const Point> points, double tolerance, std::vector<FitEnti
 // gap is at most this many radii (about 47 degrees): a drawn arc that is
 // this nearly closed is rare, an open ring the join step leaves is not.
 constexpr double kMaxRingGapRadii = 0.8;
+// A ring may be dented by at most this many tolerances (circleFits).
+constexpr double kRingDentTolerances = 2.0;
 
 // A free end of a chain's LINE or ARC moved to the centre of the pen's
 // round cap (fit::pens::capShift), along the line or round the arc's
@@ -325,9 +327,10 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool front
                  FitResult& out) {
     const bool freeEnds = frontFree && backFree;
     std::vector<Point> points(polyline.begin(), polyline.end());
-    std::vector<double> widths = inkWidths.Known(points);
-    const double tolerance = toleranceFor(widths, options);
+    const std::vector<double> segmentWidths = inkWidths.Known(points);
+    const double tolerance = toleranceFor(segmentWidths, options);
     out.tolerance = std::max(out.tolerance, tolerance);
+    std::vector<double> widths = segmentWidths;
 
     // Free ends follow the pen's cap rather than the trace's end, unless
     // the user asked for every point within a tolerance of their own.
@@ -338,11 +341,15 @@ void fitPolyline(std::span<const Point> polyline, bool touchesOthers, bool front
     std::vector<std::pair<std::size_t, std::size_t>> spans;
     std::vector<FitEntity> entities;
     std::optional<FitEntity> circle;
-    if (closed && !touchesOthers) circle = circleFits(points, tolerance);
+    // With the step's own tolerance a ring may be dented by up to half its
+    // ink's width (circleFits); with one the user gave, nowhere beyond it.
+    const double dentTolerance =
+        capEnds ? std::clamp(fit::pens::median(segmentWidths) / 2, tolerance, kRingDentTolerances * tolerance) : 0.0;
+    if (closed && !touchesOthers) circle = circleFits(points, tolerance, dentTolerance);
     if (!closed && freeEnds && points.size() >= 6) {
         std::vector<Point> ring = points;
         ring.push_back(points.front());
-        circle = circleFits(ring, tolerance);
+        circle = circleFits(ring, tolerance, dentTolerance);
         if (circle && !(distance(points.front(), points.back()) <= kMaxRingGapRadii * circle->radius)) circle.reset();
     }
     if (circle) {

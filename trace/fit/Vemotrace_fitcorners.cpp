@@ -16,7 +16,15 @@ using shapes::kPi;
 
 // Below this turn (radians) between the legs there is no corner to round.
 constexpr double kMinTurn = 5.0 * kPi / 180.0;
-constexpr int kRadiusSteps = 40;  // golden-section steps for the radius
+constexpr int kRadiusSteps = 24;  // golden-section steps for the radius: within 1e-5 of its range
+// The segments' middles count in the squares with this weight: a bend
+// traced with one or two vertices leaves the radius to them alone (the
+// vertices lie on the legs and on any small arc alike), but a chord lies
+// up to half a pixel inside the curve, so at full weight they widen it.
+constexpr double kMiddleWeight = 0.25;
+// The straight an arc beside a line takes in is at least this many
+// tolerances long (twice a leg's least).
+constexpr double kTakenLegTolerances = 2 * kMinLegTolerances;
 constexpr int kLegPasses = 2;     // the legs fitted again to the vertices nearest them
 
 Point plus(const Point& p, const Point& d, double t) { return {p.x + t * d.x, p.y + t * d.y}; }
@@ -40,28 +48,60 @@ std::optional<Point> directionThrough(const Point& from, std::span<const Point> 
     return d;
 }
 
+// The squares of the run's vertices' distances from the nearest of the
+// entities it was fitted with, as measure() counts them.
+double squaresOf(std::span<const Point> run, std::span<const FitEntity> entities) {
+    const auto nearest = [&](const Point& p) {
+        double d = HUGE_VAL;
+        for (const FitEntity& e : entities) d = std::min(d, shapes::distanceToEntity(p, e));
+        return d;
+    };
+    double squares = 0.0;
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const double d = nearest(run[k]);
+        squares += d * d;
+        if (k > 0) {
+            const double m = nearest({(run[k - 1].x + run[k].x) / 2, (run[k - 1].y + run[k].y) / 2});
+            squares += kMiddleWeight * m * m;
+        }
+    }
+    return squares;
+}
+
+// How close the run comes to p.
+double runDistance(std::span<const Point> run, const Point& p) {
+    double nearest = HUGE_VAL;
+    for (std::size_t k = 1; k < run.size(); ++k) nearest = std::min(nearest, shapes::distanceToSegment(p, run[k - 1], run[k]));
+    return nearest;
+}
+
 struct Rounded {
     std::array<FitEntity, 3> entities;
-    double squares = HUGE_VAL;  // sum of the vertices' squared distances
+    double squares = HUGE_VAL;  // the vertices' squared distances, and kMiddleWeight of the middles'
     double worst = HUGE_VAL;    // largest distance beyond what a point is allowed
 };
 
 // How far the run lies from the three entities: the squares of the
-// vertices' distances, and the largest distance beyond what each point is
+// vertices' (and kMiddleWeight of the middles') distances, and the largest distance beyond what each point is
 // allowed (vertices 0, segments' middles kChordSlack).
 void measure(std::span<const Point> run, Rounded& path) {
+    // The arc turns by less than half a turn, so a point lies within its
+    // sweep where it is on the inner side of both radii to its ends: two
+    // cross products where the angles would cost two arc tangents a point.
     const FitEntity& arc = path.entities[1];
-    const double sweep = shapes::arcSweep(arc);
-    const double startAngle = shapes::angleAbout(arc.start, arc.centre);
-    const auto nearest = [&](const Point& p) {
-        const double first = shapes::distanceToEntity(p, path.entities[0]);
-        const double last = shapes::distanceToEntity(p, path.entities[2]);
-        // The arc lies on its circle: where even the circle is further off
-        // than a line (beyond rounding), the arc's angles are not needed.
-        if (std::fabs(distance(p, arc.centre) - arc.radius) > std::min(first, last) + shapes::kRounding) {
-            return std::min(first, last);
+    const Point& c = arc.centre;
+    const Point s{arc.start.x - c.x, arc.start.y - c.y}, e{arc.end.x - c.x, arc.end.y - c.y};
+    const double side = s.x * e.y - s.y * e.x < 0 ? -1.0 : 1.0;
+    const auto toArc = [&](const Point& p) {
+        const Point q{p.x - c.x, p.y - c.y};
+        if (side * (s.x * q.y - s.y * q.x) >= 0 && side * (q.x * e.y - q.y * e.x) >= 0) {
+            return std::fabs(std::hypot(q.x, q.y) - arc.radius);
         }
-        return std::min({first, shapes::distanceToArc(p, arc, sweep, startAngle), last});
+        return std::min(distance(p, arc.start), distance(p, arc.end));
+    };
+    const auto nearest = [&](const Point& p) {
+        return std::min({shapes::distanceToSegment(p, path.entities[0].start, path.entities[0].end), toArc(p),
+                         shapes::distanceToSegment(p, path.entities[2].start, path.entities[2].end)});
     };
     path.squares = 0.0;
     path.worst = 0.0;
@@ -71,7 +111,9 @@ void measure(std::span<const Point> run, Rounded& path) {
         path.worst = std::max(path.worst, d);
         if (k > 0) {
             const Point middle{(run[k - 1].x + run[k].x) / 2, (run[k - 1].y + run[k].y) / 2};
-            path.worst = std::max(path.worst, nearest(middle) - shapes::kChordSlack);
+            const double m = nearest(middle);
+            path.squares += kMiddleWeight * m * m;
+            path.worst = std::max(path.worst, m - shapes::kChordSlack);
         }
     }
 }
@@ -81,7 +123,7 @@ void measure(std::span<const Point> run, Rounded& path) {
 // from legStart) to its last point, the arc's radius chosen by least
 // squares; none unless every point lies within the tolerance.
 std::optional<Rounded> roundedCorner(std::span<const Point> run, std::size_t legEnd, std::size_t legStart,
-                                     double tolerance) {
+                                     double tolerance, bool awayFromCorner) {
     const Point& p = run.front();
     const Point& q = run.back();
     const std::optional<Point> d1 = directionThrough(p, run.subspan(1, legEnd));
@@ -102,6 +144,7 @@ std::optional<Rounded> roundedCorner(std::span<const Point> run, std::size_t leg
     const double rMax = (std::min(s, t) - minLeg) / tangent;
     if (!(rMax > rMin) || !std::isfinite(rMax)) return std::nullopt;
     const Point v = plus(p, *d1, s);
+    if (awayFromCorner && !(runDistance(run, v) > tolerance)) return std::nullopt;
     Point normal{-d1->y, d1->x};  // towards the side the corner turns to
     if (normal.x * d2.x + normal.y * d2.y < 0) normal = {-normal.x, -normal.y};
 
@@ -186,16 +229,24 @@ void roundCorners(std::span<const Point> points, double tolerance, std::vector<F
                 arc = arc || entities[e].kind == EntityKind::Arc;
                 plain = plain && (entities[e].kind == EntityKind::Arc || entities[e].kind == EntityKind::Line);
             }
-            // Two entities become three only where both were arcs: an arc
-            // and a line already have their straight.
-            if (!arc || !plain || (size == 2 && entities[a].kind != entities[a + 1].kind)) continue;
+            // Any two or three lines and arcs may be a rounded corner: the
+            // greedy fit from one end often lets a long flat arc take in the
+            // straight leg beyond the bend (an arc and a line), or cuts a
+            // small bend into chords (lines alone).
+            if (!plain) continue;
             const std::size_t from = spans[a].first, to = spans[b - 1].second;
             const std::span<const Point> run = points.subspan(from, to - from + 1);
             std::size_t legEnd = straightFrom(run, tolerance);
             std::vector<Point> reversed(run.rbegin(), run.rend());
             std::size_t legStart = run.size() - 1 - straightFrom(reversed, tolerance);
             if (legEnd >= legStart) continue;
-            std::optional<Rounded> rounded = roundedCorner(run, legEnd, legStart, tolerance);
+            // An arc beside a line took in a straight leg only where one
+            // runs on from its far end: mostly it is the drawn arc itself.
+            const bool mixed = size == 2 && entities[a].kind != entities[a + 1].kind;
+            const double arcLeg = entities[a].kind == EntityKind::Arc ? distance(run.front(), run[legEnd])
+                                                                     : distance(run.back(), run[legStart]);
+            if (mixed && !(arcLeg >= kTakenLegTolerances * tolerance)) continue;
+            std::optional<Rounded> rounded = roundedCorner(run, legEnd, legStart, tolerance, !arc);
             if (!rounded) continue;
             // The straights found first may run a vertex or two into the
             // bend, which tilts the legs; again with the legs' vertices as
@@ -206,11 +257,21 @@ void roundCorners(std::span<const Point> points, double tolerance, std::vector<F
                 while (end + 1 < run.size() && legOf(*rounded, run[end + 1]) == 0) ++end;
                 while (start > 0 && legOf(*rounded, run[start - 1]) == 2) --start;
                 if ((end == legEnd && start == legStart) || end == 0 || start + 1 >= run.size() || end >= start) break;
-                std::optional<Rounded> again = roundedCorner(run, end, start, tolerance);
+                std::optional<Rounded> again = roundedCorner(run, end, start, tolerance, !arc);
                 if (!again || !(again->squares < rounded->squares)) break;
                 rounded = std::move(again);
                 legEnd = end;
                 legStart = start;
+            }
+            // Where the greedy fit had no arc, or an arc beside a line, the
+            // corner is kept only where it follows the points more closely
+            // than those entities (without an arc, roundedCorner also wants
+            // the points further than the tolerance from where the legs
+            // meet): a sharp corner or a chamfer is no rounded one, and a
+            // bend the tolerance cannot tell from a corner stays the corner.
+            if (!arc || mixed) {
+                const std::span<const FitEntity> before(entities.data() + a, size);
+                if (!(rounded->squares < squaresOf(run, before))) continue;
             }
             const auto at = static_cast<std::ptrdiff_t>(a);
             entities.erase(entities.begin() + at, entities.begin() + static_cast<std::ptrdiff_t>(b));

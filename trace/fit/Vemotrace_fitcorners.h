@@ -24,8 +24,10 @@ inline constexpr double kMinLegTolerances = 3.0;
 // `points`), changed in place: every run of three entities that holds an
 // arc, and every two arcs in a row, whose points a LINE-ARC-LINE with
 // tangent joins follows within `tolerance` (vertices; segments within
-// tolerance + shapes::kChordSlack) becomes that. The run's first and last
-// points stay its ends.
+// tolerance + shapes::kChordSlack) becomes that. So do three lines, and an
+// arc beside a line (an arc that took in the straight leg after the bend),
+// where the corner follows the points more closely than they did. The
+// run's first and last points stay its ends.
 void roundCorners(std::span<const Point> points, double tolerance, std::vector<FitEntity>& entities,
                   std::vector<std::pair<std::size_t, std::size_t>>& spans);
 

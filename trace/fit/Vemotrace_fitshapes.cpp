@@ -243,6 +243,34 @@ bool reweigh(std::span<const Point> samples, std::vector<double>& weights, const
     return true;
 }
 
+// A ring dented in places (see circleFits): the least largest distance
+// would lean the circle towards a dent, off the rest of the ring, so the
+// circle is the algebraic fit again of the samples within the tolerance of
+// the first one. None unless the ring lies within `dentTolerance` of it,
+// and further than `tolerance` along at most kMaxDentTurn of it.
+std::optional<FitEntity> dentedCircle(std::span<const Point> ring, std::span<const Point> samples, FitEntity circle,
+                                      double tolerance, double dentTolerance) {
+    const auto off = [&](const Point& p) { return std::fabs(distance(p, circle.centre) - circle.radius); };
+    std::vector<Point> kept;
+    for (const Point& p : samples) {
+        if (off(p) <= tolerance) kept.push_back(p);
+    }
+    if (kept.size() < samples.size() / 2 || !kasaFit(kept, circle)) return std::nullopt;
+    if (!(curveDistance(ring, circle, kChordSlack) <= dentTolerance)) return std::nullopt;
+    // How much of the ring is dented: the turn of the segments with a
+    // vertex or middle beyond the tolerance.
+    double dented = 0.0;
+    for (std::size_t k = 1; k < ring.size(); ++k) {
+        if (off(ring[k - 1]) > tolerance || off(ring[k]) > tolerance ||
+            off(middleOf(ring[k - 1], ring[k])) > tolerance + kChordSlack) {
+            double turn = std::fabs(angleAbout(ring[k], circle.centre) - angleAbout(ring[k - 1], circle.centre));
+            dented += turn > kPi ? 2 * kPi - turn : turn;
+        }
+    }
+    if (!(dented <= kMaxDentTurn)) return std::nullopt;
+    return circle;
+}
+
 }  // namespace
 
 void orientThrough(FitEntity& arc, const Point& middle) {
@@ -400,7 +428,7 @@ std::optional<FitEntity> bestArc(std::span<const Point> points, double tolerance
     return arc;
 }
 
-std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance) {
+std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance, double dentTolerance) {
     // Kasa's fit of the vertices and the segments' middles, as for an arc.
     if (ring.size() < 7) return std::nullopt;
     std::vector<Point> samples;
@@ -424,13 +452,15 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     }
     if (std::fabs(std::fabs(turned) - 2 * kPi) > 0.1) return std::nullopt;
     if (!segmentsFollow(ring, circle, kMaxRingSegmentTurn)) return std::nullopt;
+    const FitEntity algebraic = circle;
     refineTowardsMinimax(ring.first(ring.size() - 1), circle);  // the last point is the first
-    if (curveDistance(ring, circle, kChordSlack) > tolerance) return std::nullopt;
-    return circle;
+    if (curveDistance(ring, circle, kChordSlack) <= tolerance) return circle;
+    if (!(dentTolerance > tolerance)) return std::nullopt;
+    return dentedCircle(ring, samples, algebraic, tolerance, dentTolerance);
 }
 
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep, double startAngle) {
-    return arcDistance(p, arc, sweep, startAngle);
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep) {
+    return arcDistance(p, arc, sweep, angleAbout(arc.start, arc.centre));
 }
 
 double distanceToEntity(const Point& p, const FitEntity& entity) {

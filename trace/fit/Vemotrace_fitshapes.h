@@ -52,7 +52,14 @@ std::optional<FitEntity> arcFits(std::span<const Point> points, double tolerance
 // The circle through a closed ring (front() == back()) within `tolerance`
 // (its segments within tolerance + kChordSlack), round it once: the
 // algebraic fit, moved towards the least largest distance of a vertex.
-std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance);
+// With `dentTolerance` above `tolerance`, a ring whose points lie off by
+// more than `tolerance` along at most kMaxDentTurn of it, and nowhere by
+// more than `dentTolerance`, is a circle too: dirt beside a thick ring's
+// ink dents its traced line in places by more than half a pixel beyond
+// the tolerance, where a ring that is no circle (an ellipse, a rounded
+// square) lies off along much of its way.
+inline constexpr double kMaxDentTurn = kPi / 4;
+std::optional<FitEntity> circleFits(std::span<const Point> ring, double tolerance, double dentTolerance = 0.0);
 
 // The best fits where a stroke ends free (its end is where the trace
 // stopped, no point another line shares), each only when it follows the
@@ -73,10 +80,9 @@ double largestDistance(std::span<const Point> points, const FitEntity& entity);
 // The distance from p to the entity (to an arc's end where p lies beyond
 // its sweep).
 double distanceToEntity(const Point& p, const FitEntity& entity);
-// The same for an ARC whose arcSweep and start angle (angleAbout(start,
-// centre)) are known: the many points measured against one arc need not
-// work them out again for each.
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep, double startAngle);
+// The same for an ARC whose arcSweep is known: the many points measured
+// against one arc need not work its sweep out again for each.
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep);
 
 // Angle of p about c, and the sweep of an arc (radians, > 0).
 double angleAbout(const Point& p, const Point& c);
