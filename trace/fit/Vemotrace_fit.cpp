@@ -4,8 +4,11 @@
 #include "trace/Vemotrace_fit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <span>
+#include <utility>
 
 #include "trace/Vemotrace_records.h"
 #include "trace/fit/Vemotrace_fitcorners.h"
@@ -26,29 +29,45 @@ namespace {
 constexpr std::size_t kShortLinesForPolyline = 3;
 constexpr double kShortLineTolerances = 3.0;
 
-// Ends of polylines, sorted, to tell a ring that touches other lines.
+// Ends of polylines, counted by point, to tell a free end and a ring that
+// touches other lines. An open table (linear probing, at most three
+// quarters full): every chain's ends are looked up, and a search through sorted
+// ends would fetch from all over them.
 class EndPoints {
 public:
     EndPoints(const std::vector<Point>& points, const std::vector<std::size_t>& begin) {
+        std::size_t size = 1024;
+        while (3 * size < 4 * 2 * begin.size()) size *= 2;
+        m_slots.resize(size);
         for (std::size_t k = 1; k < begin.size(); ++k) {
             if (begin[k] == begin[k - 1]) continue;
-            m_ends.push_back(points[begin[k - 1]]);
-            m_ends.push_back(points[begin[k] - 1]);
+            ++At(points[begin[k - 1]]).count;
+            ++At(points[begin[k] - 1]).count;
         }
-        std::sort(m_ends.begin(), m_ends.end(), less);
     }
-    // One search: the ends at one point are few, so they are counted by
-    // walking on from the first.
-    std::size_t Count(const Point& p) const {
-        auto at = std::lower_bound(m_ends.begin(), m_ends.end(), p, less);
-        std::size_t count = 0;
-        for (; at != m_ends.end() && !less(p, *at); ++at) ++count;
-        return count;
-    }
+    std::size_t Count(const Point& p) const { return At(p).count; }
 
 private:
-    static bool less(const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); }
-    std::vector<Point> m_ends;
+    struct Slot {
+        Point at;
+        std::size_t count = 0;  // 0: empty
+    };
+    // The slot of p, or the empty one where it would go. 0.0 and -0.0 are
+    // one point, so a coordinate is hashed with 0.0 added (-0.0 + 0.0 is 0.0).
+    const Slot& At(const Point& p) const {
+        uint64_t h = std::bit_cast<uint64_t>(p.x + 0.0) * 0x9e3779b97f4a7c15ull;
+        h = (h ^ (h >> 29) ^ std::bit_cast<uint64_t>(p.y + 0.0)) * 0xff51afd7ed558ccdull;
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t i = static_cast<std::size_t>(h ^ (h >> 32)) & mask;
+        while (m_slots[i].count != 0 && !(m_slots[i].at == p)) i = (i + 1) & mask;
+        return m_slots[i];
+    }
+    Slot& At(const Point& p) {
+        Slot& slot = const_cast<Slot&>(std::as_const(*this).At(p));
+        slot.at = p;
+        return slot;
+    }
+    std::vector<Slot> m_slots;
 };
 
 // The polylines joined end to end where exactly two ends meet, and only
@@ -62,25 +81,30 @@ join::lines::Polylines chainAtTwoEnds(const std::vector<Point>& points, const st
     const auto size = [&](std::size_t k) { return begin[k + 1] - begin[k]; };
     // End e of polyline e / 2: its first point when e is even, else its last.
     const auto endPoint = [&](std::size_t e) { return e % 2 == 0 ? points[begin[e / 2]] : points[begin[e / 2 + 1] - 1]; };
-    std::vector<std::size_t> ends;
+    // The ends sorted with their points beside them: a sort through the
+    // ends' numbers would fetch two points from all over for each test.
+    struct End {
+        Point at;
+        std::size_t end;
+    };
+    std::vector<End> ends;
+    ends.reserve(2 * count);
     for (std::size_t k = 0; k < count; ++k) {
         if (size(k) < 2) continue;
-        ends.push_back(2 * k);
-        ends.push_back(2 * k + 1);
+        ends.push_back({endPoint(2 * k), 2 * k});
+        ends.push_back({endPoint(2 * k + 1), 2 * k + 1});
     }
-    const auto less = [&](std::size_t a, std::size_t b) {
-        const Point &p = endPoint(a), &q = endPoint(b);
-        return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a < b)));
-    };
-    std::sort(ends.begin(), ends.end(), less);
+    std::sort(ends.begin(), ends.end(), [](const End& a, const End& b) {
+        return a.at.x < b.at.x || (a.at.x == b.at.x && (a.at.y < b.at.y || (a.at.y == b.at.y && a.end < b.end)));
+    });
     constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::vector<std::size_t> partner(2 * count, kNone);
     for (std::size_t first = 0; first < ends.size();) {
         std::size_t last = first + 1;
-        while (last < ends.size() && endPoint(ends[last]) == endPoint(ends[first])) ++last;
+        while (last < ends.size() && ends[last].at == ends[first].at) ++last;
         if (last - first == 2) {
-            partner[ends[first]] = ends[first + 1];
-            partner[ends[first + 1]] = ends[first];
+            partner[ends[first].end] = ends[first + 1].end;
+            partner[ends[first + 1].end] = ends[first].end;
         }
         first = last;
     }
@@ -407,7 +431,8 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
     // Dirt only with the step's own tolerance: its points may lie further
     // off than a tolerance the user gives.
     // Widths probed before the fitting are kept for it.
-    fit::pens::InkWidths inkWidths(ink);
+    // The dirt and the breaks keep about a width for each polyline.
+    fit::pens::InkWidths inkWidths(ink, joinedBegin.size());
     join::lines::Polylines cleaned;
     const bool ownTolerance = !(options.tolerance > 0);
     if (ownTolerance) cleaned = fit::dirt::clean(joinedPoints, joinedBegin, inkWidths);
@@ -437,6 +462,11 @@ FitResult TVemotrace_fit::FitPolylines(const std::vector<Point>& joinedPoints,
         }
     });
     FitResult result;
+    // Room for all at once: growing would move every entity again and again.
+    std::size_t entities = 0;
+    for (const FitResult& block : blocks) entities += block.entities.size();
+    result.entities.reserve(entities);
+    result.chainBegin.reserve(count + 1);
     for (FitResult& block : blocks) {
         const std::size_t offset = result.entities.size();
         for (std::size_t k = 1; k < block.chainBegin.size(); ++k) result.chainBegin.push_back(offset + block.chainBegin[k]);

@@ -41,16 +41,21 @@ public:
     Dirt(const std::vector<Point>& points, const std::vector<std::size_t>& begin, pens::InkWidths& widths)
         : m_points(points), m_begin(begin), m_widths(widths), m_count(begin.size() - 1), m_alive(m_count, 1),
           m_replaced(m_count), m_node(2 * m_count, -1), m_endWidth(2 * m_count, -1.0) {
-        std::vector<int32_t> ends;
+        // Sorted with their points beside them, not fetched for each test.
+        std::vector<std::pair<Point, int32_t>> sorted;
         for (std::size_t k = 0; k < m_count; ++k) {
             if (Size(k) == 0) continue;
-            ends.push_back(static_cast<int32_t>(2 * k));
-            ends.push_back(static_cast<int32_t>(2 * k + 1));
+            for (const auto end : {static_cast<int32_t>(2 * k), static_cast<int32_t>(2 * k + 1)}) {
+                sorted.emplace_back(EndPoint(end), end);
+            }
         }
-        std::sort(ends.begin(), ends.end(), [&](int32_t a, int32_t b) {
-            const Point &p = EndPoint(a), &q = EndPoint(b);
-            return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a < b)));
+        std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+            const Point &p = a.first, &q = b.first;
+            return p.x < q.x || (p.x == q.x && (p.y < q.y || (p.y == q.y && a.second < b.second)));
         });
+        std::vector<int32_t> ends;
+        ends.reserve(sorted.size());
+        for (const auto& [at, end] : sorted) ends.push_back(end);
         for (std::size_t first = 0; first < ends.size();) {
             std::size_t last = first + 1;
             while (last < ends.size() && EndPoint(ends[last]) == EndPoint(ends[first])) ++last;

@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "trace/fit/Vemotrace_fitshapes.h"
@@ -25,20 +26,39 @@ constexpr std::array<std::pair<double, double>, 8> kProbeDirections = {{
     {-0.92387953, 0.38268343},
 }};
 
+// The pixel at (x, y), which lies on the bitmap.
+[[gnu::always_inline]] inline bool inkOnBitmap(const PackedBitmap& ink, double x, double y) {
+    const auto column = static_cast<uint32_t>(x);
+    return (ink.Row(static_cast<int32_t>(y))[column / 64] >> (column % 64)) & 1;
+}
+
 [[gnu::always_inline]] inline bool inkAt(const PackedBitmap& ink, double x, double y) {
     if (!(x >= 0 && y >= 0 && x < ink.Width() && y < ink.Height())) return false;
-    return ink.IsInk(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    return inkOnBitmap(ink, x, y);
+}
+
+// Every probe from p, up to kMaxProbe and a step on, lies on the bitmap:
+// its pixels need no bounds test (most of a drawing lies that far inside).
+bool probesOnBitmap(const PackedBitmap& ink, const Point& p) {
+    constexpr double kMargin = kMaxProbe + 1.0;
+    return p.x >= kMargin && p.y >= kMargin && p.x + kMargin < ink.Width() && p.y + kMargin < ink.Height();
 }
 
 // How far from p along (dx, dy) the ink goes on: in whole pixels first,
 // then in kProbeStep (a probe crosses a thick pen in a fraction of the
 // steps; it may step over a pixel it only clips at a corner).
 // A probe stops at `limit` too: a run that long no longer matters.
-double inkRun(const PackedBitmap& ink, const Point& p, double dx, double dy, double limit = kMaxProbe) {
+// kOnBitmap: probesOnBitmap(ink, p) holds.
+template <bool kOnBitmap = false>
+[[gnu::always_inline]] inline double inkRun(const PackedBitmap& ink, const Point& p, double dx, double dy,
+                                            double limit = kMaxProbe) {
+    const auto inkAtStep = [&](double s) {
+        return kOnBitmap ? inkOnBitmap(ink, p.x + s * dx, p.y + s * dy) : inkAt(ink, p.x + s * dx, p.y + s * dy);
+    };
     limit = std::min(limit, kMaxProbe);
     double t = 0.0;
-    while (t + 1.0 <= limit && inkAt(ink, p.x + (t + 1.0) * dx, p.y + (t + 1.0) * dy)) t += 1.0;
-    while (t < limit && inkAt(ink, p.x + (t + kProbeStep) * dx, p.y + (t + kProbeStep) * dy)) t += kProbeStep;
+    while (t + 1.0 <= limit && inkAtStep(t + 1.0)) t += 1.0;
+    while (t < limit && inkAtStep(t + kProbeStep)) t += kProbeStep;
     return t;
 }
 
@@ -48,6 +68,7 @@ double inkRun(const PackedBitmap& ink, const Point& p, double dx, double dy, dou
 // The directions are tried from the one nearest `across` (the stroke's
 // normal, where the chord is likely shortest) on, so the probes along the
 // stroke stop as soon as they pass the narrowest chord found.
+template <bool kOnBitmap>
 double widthAt(const PackedBitmap& ink, const Point& p, const Point& across) {
     std::size_t first = 0;
     double best = -1.0;
@@ -61,8 +82,8 @@ double widthAt(const PackedBitmap& ink, const Point& p, const Point& across) {
     double narrowest = kMaxWidth;
     for (std::size_t n = 0; n < kProbeDirections.size(); ++n) {
         const auto& [dx, dy] = kProbeDirections[(first + n) % kProbeDirections.size()];
-        const double forward = inkRun(ink, p, dx, dy, narrowest - kProbeStep);
-        const double backward = inkRun(ink, p, -dx, -dy, narrowest - kProbeStep - forward);
+        const double forward = inkRun<kOnBitmap>(ink, p, dx, dy, narrowest - kProbeStep);
+        const double backward = inkRun<kOnBitmap>(ink, p, -dx, -dy, narrowest - kProbeStep - forward);
         narrowest = std::min(narrowest, forward + backward + kProbeStep);
     }
     return narrowest;
@@ -82,7 +103,8 @@ double widthAcross(const PackedBitmap& ink, const Point& a, const Point& b) {
         for (const double shift : {0.0, 0.5, -0.5, 1.0, -1.0}) {
             const Point at{on.x + shift * nx, on.y + shift * ny};
             if (inkAt(ink, at.x, at.y)) {
-                widths[k] = widthAt(ink, at, {nx, ny});
+                widths[k] =
+                    probesOnBitmap(ink, at) ? widthAt<true>(ink, at, {nx, ny}) : widthAt<false>(ink, at, {nx, ny});
                 break;
             }
         }
@@ -134,6 +156,13 @@ std::vector<double> classMeans(Classes& classes, const PointIds& ids, double Poi
 double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b) { return widthAcross(ink, a, b); }
 
 
+InkWidths::InkWidths(const PackedBitmap& ink, std::size_t expected) : m_ink(ink) {
+    if (expected == 0) return;
+    std::size_t size = 1024;
+    while (size < 2 * expected) size *= 2;
+    m_slots.resize(size);
+}
+
 InkWidths::Key InkWidths::KeyOf(const Point& a, const Point& b) {
     return {std::bit_cast<uint64_t>(a.x), std::bit_cast<uint64_t>(a.y), std::bit_cast<uint64_t>(b.x),
             std::bit_cast<uint64_t>(b.y)};
@@ -148,10 +177,21 @@ std::size_t InkWidths::HashOf(const Key& key) {
     return static_cast<std::size_t>(h ^ (h >> 33));
 }
 
+std::size_t InkWidths::SeenBit(std::size_t hash) {
+    return hash >> (std::numeric_limits<std::size_t>::digits - kSeenBits);
+}
+
+bool InkWidths::MaybeKept(std::size_t hash) const {
+    const std::size_t bit = SeenBit(hash);
+    return (m_seen[bit / 64] >> (bit % 64)) & 1;
+}
+
 const InkWidths::Slot* InkWidths::Find(const Key& key) const {
-    if (m_slots.empty()) return nullptr;
+    if (m_kept == 0) return nullptr;
+    const std::size_t hash = HashOf(key);
+    if (!MaybeKept(hash)) return nullptr;
     const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t i = HashOf(key) & mask; m_slots[i].used; i = (i + 1) & mask) {
+    for (std::size_t i = hash & mask; m_slots[i].used; i = (i + 1) & mask) {
         if (m_slots[i].key == key) return &m_slots[i];
     }
     return nullptr;
@@ -166,8 +206,12 @@ void InkWidths::Keep(const Key& key, double width) {
             if (slot.used) Keep(slot.key, slot.width);
         }
     }
+    const std::size_t hash = HashOf(key);
+    if (m_seen.empty()) m_seen.resize((std::size_t{1} << kSeenBits) / 64);
+    const std::size_t bit = SeenBit(hash);
+    m_seen[bit / 64] |= uint64_t{1} << (bit % 64);
     const std::size_t mask = m_slots.size() - 1;
-    std::size_t i = HashOf(key) & mask;
+    std::size_t i = hash & mask;
     while (m_slots[i].used) i = (i + 1) & mask;
     m_slots[i] = {key, width, true};
     ++m_kept;
@@ -206,9 +250,16 @@ double capShift(const PackedBitmap& ink, const Point& end, const Point& outward,
 
 double median(std::span<const double> values) {
     if (values.empty()) return kThinWidth;
-    std::vector<double> sorted(values.begin(), values.end());
-    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
-    std::nth_element(sorted.begin(), middle, sorted.end());
+    // Most entities span a few segments: their widths are sorted on the
+    // stack, not in memory asked for each time.
+    constexpr std::size_t kOnStack = 32;
+    std::array<double, kOnStack> few;
+    std::vector<double> many;
+    if (values.size() > kOnStack) many.resize(values.size());
+    double* const first = many.empty() ? few.data() : many.data();
+    std::copy(values.begin(), values.end(), first);
+    double* const middle = first + values.size() / 2;
+    std::nth_element(first, middle, first + values.size());
     return *middle;
 }
 

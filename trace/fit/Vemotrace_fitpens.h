@@ -34,7 +34,10 @@ double segmentWidth(const PackedBitmap& ink, const Point& a, const Point& b);
 // so a width kept is the width segmentWidth gives.
 class InkWidths {
 public:
-    explicit InkWidths(const PackedBitmap& ink) : m_ink(ink) {}
+    // `expected`: about how many widths will be kept, so the table is
+    // made that large at once instead of grown (each growth places every
+    // width kept so far again, all over memory).
+    explicit InkWidths(const PackedBitmap& ink, std::size_t expected = 0);
     // segmentWidth, kept.
     double Segment(const Point& a, const Point& b);
     // Each segment's width (points.size() - 1 values), kept.
@@ -57,11 +60,19 @@ private:
     };
     static Key KeyOf(const Point& a, const Point& b);
     static std::size_t HashOf(const Key& key);
+    // One bit per hash's top bits, set for every key kept: most segments
+    // looked up were never kept, and this small table (it stays in the
+    // cache) tells so where the slots, spread over megabytes, would each
+    // cost a fetch from memory.
+    static constexpr int kSeenBits = 20;
+    static std::size_t SeenBit(std::size_t hash);
+    bool MaybeKept(std::size_t hash) const;
     const Slot* Find(const Key& key) const;
     void Keep(const Key& key, double width);
 
     const PackedBitmap& m_ink;
     std::vector<Slot> m_slots;
+    std::vector<uint64_t> m_seen;
     std::size_t m_kept = 0;
 };
 

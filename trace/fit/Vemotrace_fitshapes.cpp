@@ -17,16 +17,25 @@ double wrapped(double angle) {  // into [0, 2 pi)
 }
 
 // How far along the arc's sweep p lies (radians from the start, in the
-// arc's direction), in [0, 2 pi).
-double progressOnArc(const FitEntity& arc, const Point& p) {
-    const double delta = angleAbout(p, arc.centre) - angleAbout(arc.start, arc.centre);
+// arc's direction), in [0, 2 pi). `startAngle`: the start's angleAbout the
+// centre, worked out once where many points are measured.
+double progressOnArc(const FitEntity& arc, const Point& p, double startAngle) {
+    const double delta = angleAbout(p, arc.centre) - startAngle;
     return wrapped(arc.increasing ? delta : -delta);
+}
+double progressOnArc(const FitEntity& arc, const Point& p) {
+    return progressOnArc(arc, p, angleAbout(arc.start, arc.centre));
+}
+// arcSweep, the start's angle known.
+double sweepFrom(const FitEntity& arc, double startAngle) {
+    const double sweep = progressOnArc(arc, arc.end, startAngle);
+    return sweep > 0 ? sweep : 2 * kPi;
 }
 
 // The distance from p to the arc: to the circle where p lies within the
-// sweep, else to the nearer end.
-double arcDistance(const Point& p, const FitEntity& arc, double sweep) {
-    if (arc.kind == EntityKind::Circle || progressOnArc(arc, p) <= sweep) {
+// sweep, else to the nearer end. A circle's start angle is not used.
+double arcDistance(const Point& p, const FitEntity& arc, double sweep, double startAngle) {
+    if (arc.kind == EntityKind::Circle || progressOnArc(arc, p, startAngle) <= sweep) {
         return std::fabs(distance(p, arc.centre) - arc.radius);
     }
     return std::min(distance(p, arc.start), distance(p, arc.end));
@@ -48,13 +57,14 @@ Point nearestOnSegment(const Point& c, const Point& a, const Point& b) {
 // is the largest distance beyond what each point is allowed, plus the
 // tolerance the vertices have.
 double curveDistance(std::span<const Point> points, const FitEntity& curve, double segmentSlack = 0.0) {
-    const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : arcSweep(curve);
+    const double startAngle = curve.kind == EntityKind::Circle ? 0.0 : angleAbout(curve.start, curve.centre);
+    const double sweep = curve.kind == EntityKind::Circle ? 2 * kPi : sweepFrom(curve, startAngle);
     double largest = 0.0;
     for (std::size_t k = 0; k < points.size(); ++k) {
-        largest = std::max(largest, arcDistance(points[k], curve, sweep));
+        largest = std::max(largest, arcDistance(points[k], curve, sweep, startAngle));
         if (k > 0) {
             const Point nearest = nearestOnSegment(curve.centre, points[k - 1], points[k]);
-            largest = std::max(largest, arcDistance(nearest, curve, sweep) - segmentSlack);
+            largest = std::max(largest, arcDistance(nearest, curve, sweep, startAngle) - segmentSlack);
         }
     }
     return largest;
@@ -64,8 +74,11 @@ double curveDistance(std::span<const Point> points, const FitEntity& curve, doub
 // kMaxSegmentTurn of it: a zigzag of long legs fits a small circle through
 // its corners, but does not follow it.
 bool segmentsFollow(std::span<const Point> points, const FitEntity& curve, double maxTurn = kMaxSegmentTurn) {
+    double previous = points.empty() ? 0.0 : angleAbout(points[0], curve.centre);
     for (std::size_t k = 1; k < points.size(); ++k) {
-        double turn = std::fabs(angleAbout(points[k], curve.centre) - angleAbout(points[k - 1], curve.centre));
+        const double angle = angleAbout(points[k], curve.centre);
+        double turn = std::fabs(angle - previous);
+        previous = angle;
         if (turn > kPi) turn = 2 * kPi - turn;
         if (turn > maxTurn) return false;
     }
@@ -190,12 +203,18 @@ std::vector<Point> samplesOf(std::span<const Point> points) {
 // its circle), every vertex within the tolerance and every segment within
 // kChordSlack more.
 bool followedInOrder(std::span<const Point> points, const FitEntity& arc, double tolerance) {
+    // The cheap test first: a vertex off the circle is off the arc (whose
+    // ends lie on it), and that needs no angles.
+    for (const Point& p : points) {
+        if (std::fabs(distance(p, arc.centre) - arc.radius) > tolerance + kRounding) return false;
+    }
     if (!segmentsFollow(points, arc)) return false;
-    const double sweep = arcSweep(arc);
+    const double startAngle = angleAbout(arc.start, arc.centre);
+    const double sweep = sweepFrom(arc, startAngle);
     const double slack = tolerance / arc.radius;
     double previous = 0.0;
     for (std::size_t k = 1; k + 1 < points.size(); ++k) {
-        double progress = progressOnArc(arc, points[k]);
+        double progress = progressOnArc(arc, points[k], startAngle);
         if (progress > sweep + slack) {
             if (progress > 2 * kPi - slack) progress -= 2 * kPi;  // just before the start
             else return false;
@@ -256,7 +275,8 @@ std::optional<FitEntity> dentedCircle(std::span<const Point> ring, std::span<con
 
 void orientThrough(FitEntity& arc, const Point& middle) {
     arc.increasing = true;
-    if (progressOnArc(arc, middle) > arcSweep(arc)) arc.increasing = false;
+    const double startAngle = angleAbout(arc.start, arc.centre);
+    if (progressOnArc(arc, middle, startAngle) > sweepFrom(arc, startAngle)) arc.increasing = false;
 }
 
 double angleAbout(const Point& p, const Point& c) { return std::atan2(p.y - c.y, p.x - c.x); }
@@ -439,13 +459,15 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     return dentedCircle(ring, samples, algebraic, tolerance, dentTolerance);
 }
 
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep) { return arcDistance(p, arc, sweep); }
+double distanceToArc(const Point& p, const FitEntity& arc, double sweep) {
+    return arcDistance(p, arc, sweep, angleAbout(arc.start, arc.centre));
+}
 
 double distanceToEntity(const Point& p, const FitEntity& entity) {
     switch (entity.kind) {
         case EntityKind::Line: return distanceToSegment(p, entity.start, entity.end);
-        case EntityKind::Arc: return arcDistance(p, entity, arcSweep(entity));
-        case EntityKind::Circle: return arcDistance(p, entity, 2 * kPi);
+        case EntityKind::Arc: return arcDistance(p, entity, arcSweep(entity), angleAbout(entity.start, entity.centre));
+        case EntityKind::Circle: return arcDistance(p, entity, 2 * kPi, 0.0);
         case EntityKind::Polyline: break;
     }
     double nearest = HUGE_VAL;

@@ -18,6 +18,10 @@ inline constexpr double kMaxRadius = 1.0e6;
 // A curve tighter than this many tolerances of radius is the ink's wobble
 // (a zigzag of pixel steps fits arcs of a pixel), not a drawn arc.
 inline constexpr double kMinRadiusTolerances = 2.0;
+// Far more than the rounding in a curve's centre and ends that lie on it,
+// far less than any distance that matters: a bound on a distance that is
+// beyond it by this much decides a test without the distance itself.
+inline constexpr double kRounding = 1e-6;
 
 double distanceToSegment(const Point& p, const Point& a, const Point& b);
 
