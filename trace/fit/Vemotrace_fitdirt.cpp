@@ -9,6 +9,7 @@
 
 #include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
+#include "trace/join/Vemotrace_joingaps.h"
 
 namespace fit::dirt {
 
@@ -142,11 +143,24 @@ private:
         const double out = distance(junction, tip);
         if (!(out > 0)) return;
         const Point u{(tip.x - junction.x) / out, (tip.y - junction.y) / out};
-        for (const int32_t arm : arms) {
-            const Point& along = PointFrom(arm, out);
+        double against[2];
+        for (int a = 0; a < 2; ++a) {
+            const Point& along = PointFrom(arms[a], out);
             const double length = distance(along, junction);
             if (!(length > 0)) return;
-            if ((along.x - junction.x) * u.x + (along.y - junction.y) * u.y > -kCornerTipCosine * length) return;
+            against[a] = -((along.x - junction.x) * u.x + (along.y - junction.y) * u.y) / length;
+            if (against[a] < kCornerTipCosine) return;
+        }
+        // Near the corner's bisector: a short piece of a stroke that a
+        // break cut near a junction points along one arm's line instead.
+        if (std::fabs(against[0] - against[1]) > kCornerTipSkew) return;
+        // Nor is a piece that ends where a break cut it: ink goes on beyond.
+        const PackedBitmap& ink = m_widths.Ink();
+        if (!ink.IsEmpty() && join::ink::isInkAt(ink, tip)) {
+            const double toEnd = join::ink::inkExtent(ink, tip, u, 2.0 * join::ink::kMaxInkRadius);
+            for (double t = toEnd + join::ink::kRayStep; t <= toEnd + join::gaps::kBreakAlongBridge; t += join::ink::kRayStep) {
+                if (join::ink::isInkAt(ink, {tip.x + t * u.x, tip.y + t * u.y})) return;
+            }
         }
         for (const int32_t arm : arms) {
             const auto j = static_cast<std::size_t>(arm / 2);

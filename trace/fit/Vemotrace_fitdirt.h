@@ -41,9 +41,11 @@ inline constexpr double kLoopSlack = 1.0;
 inline constexpr double kWalkedApart = 1.5;
 // A spur that points out of the corner its junction's two other arms make,
 // against each of them by at least this cosine (a corner of up to about
-// 145 degrees, the spur near its bisector), is the corner's tip: the arms
-// are led on to its end instead.
+// 145 degrees), is the corner's tip: the arms are led on to its end instead.
 inline constexpr double kCornerTipCosine = 0.3;
+// ... and near the corner's bisector: its cosines against the two arms
+// differ by no more than this (about 10 degrees off it on a right angle).
+inline constexpr double kCornerTipSkew = 0.25;
 // A ring walked out and back is at least this many times kWalkedApart
 // long from turn to turn: a small round ring (a letter's eye) is no walk.
 inline constexpr double kWalkedLengths = 4.0;

@@ -42,6 +42,7 @@ public:
     // The same, from the widths kept where known; keeps none, so
     // threads may share it once the steps that keep widths are done.
     std::vector<double> Known(std::span<const Point> points) const;
+    const PackedBitmap& Ink() const { return m_ink; }
 
 private:
     struct Key {
