@@ -28,7 +28,8 @@ struct Lines {
 
 // Faults: the tip of a sharp corner dropped as a spur (the legs end inside
 // the corner, short of the drawn point), a bump on a straight stroke's edge
-// taken for a corner's tip (the stroke bent out to it), the tip led to
+// taken for a corner's tip (the stroke bent out to it), a short piece of a
+// bar off a junction with a slanted stem taken for one, the tip led to
 // where a fourth line ends too (a junction moved). Without a bitmap every
 // stroke is a pixel wide, so a spur of up to 2 px is dirt.
 TEST(FitCover, ACornersTipIsNoSpur) {
@@ -43,6 +44,8 @@ TEST(FitCover, ACornersTipIsNoSpur) {
         {"tip of a right angle", {{{0, 18.5}, junction}, {{40, 18.5}, junction}, {junction, tip}}, 2, tip},
         {"bump on a straight stroke", {{{0, 38.5}, junction}, {{40, 38.5}, junction}, {junction, tip}}, 2, junction},
         {"bump inside the corner", {{{0, 60}, junction}, {{40, 60}, junction}, {junction, tip}}, 2, junction},
+        {"piece of a bar beyond a slanted stem",
+         {{{0, 38.5}, junction}, {{10, 55.8}, junction}, {junction, {21.5, 38.5}}}, 2, junction},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
