@@ -104,6 +104,48 @@ Box boxOf(const Line& line) {
     return box;
 }
 
+// The distance from a point to the nearest of a set of lines, and the
+// nearest point itself.
+class Nearest {
+public:
+    explicit Nearest(const std::vector<Line>& lines) : m_lines(lines) {
+        for (const Line& line : lines) m_boxes.push_back(boxOf(line));
+    }
+    double Distance(const Point& p) const {
+        double nearest = HUGE_VAL;
+        for (std::size_t k = 0; k < m_lines.size(); ++k) {
+            if (m_boxes[k].Meets(Box{p.x, p.y, p.x, p.y}, nearest)) nearest = std::min(nearest, lineDistance(p, m_lines[k]));
+        }
+        return nearest;
+    }
+    // The point of the lines nearest p (p itself when there are none).
+    Point NearestPoint(const Point& p) const {
+        double nearest = HUGE_VAL;
+        Point at = p;
+        for (std::size_t k = 0; k < m_lines.size(); ++k) {
+            if (!m_boxes[k].Meets(Box{p.x, p.y, p.x, p.y}, nearest)) continue;
+            const Line& line = m_lines[k];
+            for (std::size_t j = 0; j < line.size(); ++j) {
+                const Point& a = line[j];
+                const Point& b = line[std::min(j + 1, line.size() - 1)];
+                const double dx = b.x - a.x, dy = b.y - a.y, length2 = dx * dx + dy * dy;
+                const double t =
+                    length2 > 0 ? std::clamp(((p.x - a.x) * dx + (p.y - a.y) * dy) / length2, 0.0, 1.0) : 0.0;
+                const Point q{a.x + t * dx, a.y + t * dy};
+                if (distance(p, q) < nearest) {
+                    nearest = distance(p, q);
+                    at = q;
+                }
+            }
+        }
+        return at;
+    }
+
+private:
+    const std::vector<Line>& m_lines;
+    std::vector<Box> m_boxes;
+};
+
 double fileSize(const std::string& path) {
     std::error_code ignored;
     const auto size = std::filesystem::file_size(path, ignored);
@@ -165,6 +207,8 @@ void EntityView::Figures::Add(const Figures& o) {
     circles += o.circles;
     circlesAsOne += o.circlesAsOne;
     largestDistance = std::max(largestDistance, o.largestDistance);
+    joinDistance = std::max(joinDistance, o.joinDistance);
+    fittingDistance = std::max(fittingDistance, o.fittingDistance);
     tolerance = std::max(tolerance, o.tolerance);
     gaps += o.gaps;
     dxfBytes += o.dxfBytes;
@@ -174,6 +218,10 @@ void EntityView::Figures::Add(const Figures& o) {
     shares.drawn += o.shares.drawn;
     shares.precise += o.shares.precise;
     shares.traced += o.shares.traced;
+    flatShares.covered += o.flatShares.covered;
+    flatShares.drawn += o.flatShares.drawn;
+    flatShares.precise += o.flatShares.precise;
+    flatShares.traced += o.flatShares.traced;
 }
 
 void EntityView::Add(const std::string& group, const std::vector<Line>& strokes, int32_t size, const PackedBitmap& ink,
@@ -215,24 +263,44 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
         count += 1;
         one += asOne ? 1 : 0;
     }
-    // Entities on a stroke: their largest distance from the drawn strokes.
-    std::vector<Box> strokeBoxes;
-    for (const Line& stroke : strokes) strokeBoxes.push_back(boxOf(stroke));
+    // Entities on a stroke: their largest distance from the drawn strokes'
+    // centre lines, and the same for the joined polylines the fitting
+    // starts from (the join step's own share of it). What the fitting adds:
+    // how much further from the drawn strokes a point of an entity lies
+    // than the nearest point of the joined polylines does (so following a
+    // joined polyline that lies off adds nothing, and neither does a
+    // bridge across a break along the stroke).
+    std::vector<Line> joinedLines;
+    for (std::size_t k = 0; k + 1 < joined.begin.size(); ++k) {
+        joinedLines.emplace_back(joined.points.begin() + static_cast<std::ptrdiff_t>(joined.begin[k]),
+                                 joined.points.begin() + static_cast<std::ptrdiff_t>(joined.begin[k + 1]));
+    }
+    const Nearest toStrokes(strokes), toJoined(joinedLines);
     for (std::size_t e = 0; e < entityChords.size(); ++e) {
         const std::vector<Point> points = samples(entityChords[e]);
+        double largest = 0, added = 0;
+        std::size_t near = 0;
+        for (const Point& p : points) {
+            const double nearest = toStrokes.Distance(p);
+            largest = std::max(largest, nearest);
+            near += nearest <= kMatch;
+            added = std::max(added, nearest - toStrokes.Distance(toJoined.NearestPoint(p)));
+        }
+        if (2 * near < points.size()) continue;
+        f.largestDistance = std::max(f.largestDistance, largest);
+        f.fittingDistance = std::max(f.fittingDistance, added);
+    }
+    for (const Line& line : joinedLines) {
+        if (line.size() < 2) continue;
+        const std::vector<Point> points = samples(line);
         double largest = 0;
         std::size_t near = 0;
         for (const Point& p : points) {
-            double nearest = HUGE_VAL;
-            for (std::size_t s = 0; s < strokes.size(); ++s) {
-                if (strokeBoxes[s].Meets(Box{p.x, p.y, p.x, p.y}, nearest)) {
-                    nearest = std::min(nearest, lineDistance(p, strokes[s]));
-                }
-            }
+            const double nearest = toStrokes.Distance(p);
             largest = std::max(largest, nearest);
             near += nearest <= kMatch;
         }
-        if (2 * near >= points.size()) f.largestDistance = std::max(f.largestDistance, largest);
+        if (2 * near >= points.size()) f.joinDistance = std::max(f.joinDistance, largest);
     }
     // Junctions: every point where three or more joined polylines end is an
     // end of an entity (where two end, the fitting may run through; a free
@@ -266,21 +334,28 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
             if (!(fitted->entities[e - 1].end == fitted->entities[e].start)) f.gaps += 1;
         }
     }
-    // The entities as the polyline formats get them, measured as quality
-    // measures the polylines.
-    std::vector<Line> flat;
+    // The entities as the DXF and SVG hold them (arcs and circles as
+    // chords within 0.05 px), and as the polyline formats get them (arcs
+    // and circles as points within the tolerance, so chords that cut up to
+    // the tolerance inside the curve), each measured as quality measures
+    // the polylines.
+    std::vector<Line> exact, flat;
     for (std::size_t c = 0; c < fitted->ChainCount(); ++c) {
-        Line line;
+        Line line, points;
         for (std::size_t e = fitted->chainBegin[c]; e < fitted->chainBegin[c + 1]; ++e) {
             const FitEntity& entity = fitted->entities[e];
-            const Line part = entity.kind == EntityKind::Line ? Line{entity.start, entity.end}
-                              : entity.kind == EntityKind::Polyline ? entity.points
-                                                                     : FlattenCurve(entity, fitted->tolerance);
+            const Line part = entityChords[e];
             line.insert(line.end(), part.begin() + (line.empty() ? 0 : 1), part.end());
+            const Line written = entity.kind == EntityKind::Line       ? Line{entity.start, entity.end}
+                                 : entity.kind == EntityKind::Polyline ? entity.points
+                                                                       : FlattenCurve(entity, fitted->tolerance);
+            points.insert(points.end(), written.begin() + (points.empty() ? 0 : 1), written.end());
         }
-        flat.push_back(std::move(line));
+        exact.push_back(std::move(line));
+        flat.push_back(std::move(points));
     }
-    f.shares = measure(flat);
+    f.shares = measure(exact);
+    f.flatShares = measure(flat);
     // The two DXF files.
     TraceResult result;
     result.linesPath = linesPath;
@@ -312,14 +387,16 @@ void EntityView::Print() const {
         return std::string(text);
     };
     const auto row = [&](const std::string& name, const Figures& f) {
-        std::printf("%-18s | %6.2f %s %s %s %5.2f %4.2f %4.0f %5.1f %s %s %6.0f\n", name.c_str(),
+        std::printf("%-18s | %6.2f %s %s %s %5.2f %5.2f %5.2f %4.2f %4.0f %5.1f %s %s %s %s %6.0f\n", name.c_str(),
                     f.entities / std::max(f.primitives, 1.0), share(f.linesAsOne, f.lines).c_str(),
                     share(f.arcsAsOne, f.arcs).c_str(), share(f.circlesAsOne, f.circles).c_str(), f.largestDistance,
-                    f.tolerance, f.gaps, 100 * f.dxfBytes / std::max(f.polylineDxfBytes, 1.0),
-                    share(f.shares.covered, f.shares.drawn).c_str(), share(f.shares.precise, f.shares.traced).c_str(),
-                    f.seconds * 1000);
+                    f.joinDistance, f.fittingDistance, f.tolerance, f.gaps,
+                    100 * f.dxfBytes / std::max(f.polylineDxfBytes, 1.0), share(f.shares.covered, f.shares.drawn).c_str(),
+                    share(f.shares.precise, f.shares.traced).c_str(),
+                    share(f.flatShares.covered, f.flatShares.drawn).c_str(),
+                    share(f.flatShares.precise, f.flatShares.traced).c_str(), f.seconds * 1000);
     };
-    std::printf("\nentities (--fit)   | ent/prm line1  arc1 circ1  maxd  tol gaps  dxf%% cover  prec fit ms\n");
+    std::printf("\nentities (--fit)   | ent/prm line1  arc1 circ1  maxd joind  fitd  tol gaps  dxf%% cover  prec flatc flatp fit ms\n");
     Figures all;
     for (const auto& [name, f] : m_groups) {
         row(name, f);

@@ -8,12 +8,21 @@
 //   arc1     the same for open circular arcs and ARC ("-": none drawn)
 //   circ1    the same for circles and CIRCLE
 //   maxd     largest distance from an entity on a stroke to the drawn
-//            strokes, px (an entity is on a stroke when half of it lies
-//            within 1.5 px of one); tol: the largest tolerance used
+//            strokes' centre lines, px (an entity is on a stroke when half
+//            of it lies within 1.5 px of one; the ink is no part of it)
+//   joind    the same for the joined polylines the fitting starts from:
+//            the join step's own largest distance
+//   fitd     what the fitting adds: the most by which a point of an entity
+//            on a stroke lies further from the drawn strokes than the
+//            nearest point of the joined polylines does
+//   tol      the largest tolerance used
 //   gaps     joined polylines' ends that no chain keeps exactly (must be 0)
 //   dxf%     size of the entities' DXF against the joined polylines' DXF
-//   cover, prec  coverage and precision of the entities (drawn as chords
-//            within the tolerance), as quality measures the polylines
+//   cover, prec  coverage and precision of the entities as the DXF holds
+//            them (arcs and circles as chords within 0.05 px), as quality
+//            measures the polylines
+//   flatc, flatp the same for the lines file's points (arcs and circles as
+//            points within the tolerance, so their chords cut inside)
 //   fit ms   time of the fitting step alone
 // The table has a row per group of the drawings quality runs, its own
 // "rounded" ones included (RoundedFigure).
@@ -59,9 +68,10 @@ public:
     struct Figures {
         double primitives = 0, entities = 0;
         double lines = 0, linesAsOne = 0, arcs = 0, arcsAsOne = 0, circles = 0, circlesAsOne = 0;
-        double largestDistance = 0, tolerance = 0, gaps = 0;
+        double largestDistance = 0, joinDistance = 0, fittingDistance = 0, tolerance = 0, gaps = 0;
         double dxfBytes = 0, polylineDxfBytes = 0, seconds = 0;
         Shares shares;
+        Shares flatShares;  // the lines file's points
         void Add(const Figures& other);
     };
 

@@ -9,6 +9,7 @@
 
 #include "trace/fit/Vemotrace_fitpens.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
+#include "trace/join/Vemotrace_joingaps.h"
 
 namespace fit::dirt {
 
@@ -114,6 +115,63 @@ private:
             widest = std::max(widest, EndWidth(end));
         }
         return widest;
+    }
+    // The first point of polyline end `end`'s line at least `reach` from
+    // the end (its far end where none is).
+    const Point& PointFrom(int32_t end, double reach) const {
+        const std::span<const Point> line = Line(static_cast<std::size_t>(end / 2));
+        const Point& at = EndPoint(end);
+        for (std::size_t j = 1; j < line.size(); ++j) {
+            const Point& p = end % 2 == 0 ? line[j] : line[line.size() - 1 - j];
+            if (distance(p, at) >= reach) return p;
+        }
+        return end % 2 == 0 ? line.back() : line.front();
+    }
+    // The trace may take the tip of a sharp corner as a short arm out of a
+    // three-way point inside the corner. When spur k points out of the
+    // corner that the two other arms at `node` make (away from both), the
+    // arms are led on to its tip, so the corner keeps its point and the
+    // legs meet there, as drawn.
+    void LeadArmsToTip(int32_t node, std::size_t k) {
+        const int32_t spurEnd = m_node[2 * k] == node ? static_cast<int32_t>(2 * k) : static_cast<int32_t>(2 * k + 1);
+        const Point& junction = EndPoint(spurEnd);
+        const Point& tip = EndPoint(spurEnd ^ 1);
+        int32_t arms[2];
+        int found = 0;
+        for (const int32_t end : EndsAt(node)) {
+            const auto j = static_cast<std::size_t>(end / 2);
+            if (j == k || !m_alive[j] || Size(j) < 2) continue;
+            if (found == 2 || !m_replaced[j].empty() || Closed(j)) return;
+            arms[found++] = end;
+        }
+        if (found != 2) return;
+        const double out = distance(junction, tip);
+        if (!(out > 0)) return;
+        const Point u{(tip.x - junction.x) / out, (tip.y - junction.y) / out};
+        double against[2];
+        for (int a = 0; a < 2; ++a) {
+            const Point& along = PointFrom(arms[a], out);
+            const double length = distance(along, junction);
+            if (!(length > 0)) return;
+            against[a] = -((along.x - junction.x) * u.x + (along.y - junction.y) * u.y) / length;
+            if (against[a] < kCornerTipCosine) return;
+        }
+        // Near the corner's bisector: a short piece of a stroke that a
+        // break cut near a junction points along one arm's line instead.
+        if (std::fabs(against[0] - against[1]) > kCornerTipSkew) return;
+        // Nor is a piece that ends where a break cut it: ink goes on beyond.
+        const PackedBitmap& ink = m_widths.Ink();
+        if (!ink.IsEmpty() && join::ink::isInkAt(ink, tip)) {
+            const double toEnd = join::ink::inkExtent(ink, tip, u, 2.0 * join::ink::kMaxInkRadius);
+            for (double t = toEnd + join::ink::kRayStep; t <= toEnd + join::gaps::kBreakAlongBridge; t += join::ink::kRayStep) {
+                if (join::ink::isInkAt(ink, {tip.x + t * u.x, tip.y + t * u.y})) return;
+            }
+        }
+        for (const int32_t arm : arms) {
+            const auto j = static_cast<std::size_t>(arm / 2);
+            m_replaced[j].assign(Line(j).begin(), Line(j).end());
+            (arm % 2 == 0 ? m_replaced[j].front() : m_replaced[j].back()) = tip;
+        }
     }
     void Drop(std::size_t k) {
         m_alive[k] = 0;
@@ -235,6 +293,7 @@ void Dirt::DropSpurs() {
             if (m_degree[node] < 3 || length > pens::kMaxWidth + kSpurSlack) break;
             const double width = OtherArmsWidth(node, k, k);
             if (width < 0 || length > width + kSpurSlack) break;
+            if (m_degree[node] == 3) LeadArmsToTip(node, k);
             Drop(k);
         }
     }

@@ -4,7 +4,9 @@
 // one entity follows:
 //  - a spur: a polyline from a junction to a free end no longer than the
 //    other arms' ink is wide (plus kSpurSlack), a speck or a bump on the
-//    stroke's edge;
+//    stroke's edge; where it points out of the sharp corner its
+//    junction's two other arms make, it is the corner's tip, and the arms
+//    are led on to its end;
 //  - a bubble: two polylines between the same two junctions, lying within
 //    half the ink's width (plus kBubbleSlack) of the straight way between
 //    them, where the trace went round a pinhole in the stroke: they become
@@ -37,6 +39,13 @@ inline constexpr double kSpurSlack = 1.0;
 inline constexpr double kBubbleSlack = 1.0;
 inline constexpr double kLoopSlack = 1.0;
 inline constexpr double kWalkedApart = 1.5;
+// A spur that points out of the corner its junction's two other arms make,
+// against each of them by at least this cosine (a corner of up to about
+// 145 degrees), is the corner's tip: the arms are led on to its end instead.
+inline constexpr double kCornerTipCosine = 0.3;
+// ... and near the corner's bisector: its cosines against the two arms
+// differ by no more than this (about 10 degrees off it on a right angle).
+inline constexpr double kCornerTipSkew = 0.25;
 // A ring walked out and back is at least this many times kWalkedApart
 // long from turn to turn: a small round ring (a letter's eye) is no walk.
 inline constexpr double kWalkedLengths = 4.0;

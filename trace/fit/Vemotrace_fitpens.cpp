@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "trace/fit/Vemotrace_fitshapes.h"
+#include "trace/join/Vemotrace_joingaps.h"
 
 namespace fit::pens {
 
@@ -245,7 +246,17 @@ std::vector<double> InkWidths::Known(std::span<const Point> points) const {
 double capShift(const PackedBitmap& ink, const Point& end, const Point& outward, double width) {
     if (!(width >= kMinCapWidth) || ink.IsEmpty() || !inkAt(ink, end.x, end.y)) return 0.0;
     const double run = inkRun(ink, end, outward.x, outward.y);
-    return std::clamp(run - width / 2, -width / 2, width / 2);
+    // Where a break cut the stroke across (its ink ends flat, and goes on
+    // beyond a gap the join step bridges), the drawn stroke runs on into
+    // the break: the end keeps the join step's quarter width to the ink's
+    // end, as the other side of the break does.
+    bool cut = false;
+    if (join::gaps::endsFlat(ink, end, outward, run, width / 2)) {
+        for (double t = run + kProbeStep; t <= run + join::gaps::kBreakAlongBridge && !cut; t += kProbeStep) {
+            cut = inkAt(ink, end.x + t * outward.x, end.y + t * outward.y);
+        }
+    }
+    return std::clamp(run - (cut ? width / 4 : width / 2), -width / 2, width / 2);
 }
 
 double median(std::span<const double> values) {

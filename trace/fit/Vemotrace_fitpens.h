@@ -45,6 +45,7 @@ public:
     // The same, from the widths kept where known; keeps none, so
     // threads may share it once the steps that keep widths are done.
     std::vector<double> Known(std::span<const Point> points) const;
+    const PackedBitmap& Ink() const { return m_ink; }
 
 private:
     struct Key {
@@ -81,7 +82,10 @@ private:
 // ink's end, while a centre line traced from the ink ends anywhere in the
 // cap. The distance to move a free end at `end`, along the unit vector
 // `outward` (pointing out of the stroke), so that it lies there: negative
-// to go back, at most half the width either way. 0 on pens thinner than
+// to go back, at most half the width either way. An end that a break cut
+// (the ink ends flat, join::gaps::endsFlat, and goes on beyond a bridgeable
+// gap) keeps a quarter of the width to the ink's end instead, as the join
+// step leaves it. 0 on pens thinner than
 // kMinCapWidth (the cap lies within the tolerance there), off the ink and
 // without a bitmap.
 inline constexpr double kMinCapWidth = 4.0;

@@ -63,4 +63,10 @@ bool bridgeable(const FreeEnd& a, const FreeEnd& b);
 // the way between them crosses no more paper than a break.
 bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeEnd& b);
 
+// True when the ink of the free end at `tip` (pointing along the unit
+// vector `aim`, its half width `across`) ends flat `toEnd` ahead: cut
+// across by a break rather than drawn round. Such an end stops a quarter
+// of the width short of the ink's end, a round one half the width.
+bool endsFlat(const PackedBitmap& bitmap, const Point& tip, const Point& aim, double toEnd, double across);
+
 }  // namespace join::gaps
