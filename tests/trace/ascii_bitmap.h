@@ -15,6 +15,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -59,6 +60,19 @@ public:
     void FillBox(int32_t left, int32_t top, int32_t right, int32_t bottom) {
         for (int32_t y = std::max(top, 0); y <= std::min(bottom, m_height - 1); ++y) {
             for (int32_t x = std::max(left, 0); x <= std::min(right, m_width - 1); ++x) SetInk(x, y);
+        }
+    }
+
+    // Paints a level stroke drawn with a round pen of the given radius from
+    // (x0, y) to (x1, y): a pixel is ink where its centre lies within the
+    // radius of that segment, so the stroke ends in round caps.
+    void FillRoundStroke(double x0, double x1, double y, double radius) {
+        for (int32_t row = 0; row < m_height; ++row) {
+            for (int32_t x = 0; x < m_width; ++x) {
+                const double px = x + 0.5, py = row + 0.5;
+                const double along = std::clamp(px, x0, x1);
+                if (std::hypot(px - along, py - y) <= radius) SetInk(x, row);
+            }
         }
     }
 

@@ -13,6 +13,7 @@
 
 #include "ascii_bitmap.h"
 #include "polyline_file.h"
+#include "polyline_input.h"
 #include "test_support.h"
 #include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_packed.h"
@@ -24,14 +25,7 @@ namespace {
 
 using std::numbers::pi;
 
-struct Input {
-    std::vector<Point> points;
-    std::vector<std::size_t> begin{0};
-    void Add(const std::vector<Point>& polyline) {
-        points.insert(points.end(), polyline.begin(), polyline.end());
-        begin.push_back(points.size());
-    }
-};
+using Input = PolylineInput;
 
 std::vector<Point> ArcPoints(Point c, double r, double from, double sweep, int count, double noise = 0,
                              uint32_t seed = 1) {
@@ -244,13 +238,7 @@ TEST(Fit, KeptWidthsAreTheProbedWidthsOfTheSameSegment) {
 TEST(Fit, ThickFreeEndsEndAtTheCentreOfTheirCap) {
     // A pen of 10 px drawn from (20, 20) to (100, 20): round caps about its ends.
     AsciiBitmap ascii(130, 60);
-    for (int32_t y = 0; y < 60; ++y) {
-        for (int32_t x = 0; x < 130; ++x) {
-            const double px = x + 0.5, py = y + 0.5;
-            const double along = std::clamp(px, 20.0, 100.0);
-            if (std::hypot(px - along, py - 20) <= 5) ascii.SetInk(x, y);
-        }
-    }
+    ascii.FillRoundStroke(20, 100, 20, 5);
     ascii.FillBox(100, 20, 100, 50);  // a thin line ending on the thick one's end
     const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
     const Point hookEnd{15.5, 17.5}, hookCorner{18.0, 20.0}, junction{100.0, 20.0};  // two ends: chained

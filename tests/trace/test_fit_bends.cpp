@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ascii_bitmap.h"
+#include "polyline_input.h"
 #include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_packed.h"
 #include "trace/fit/Vemotrace_fitshapes.h"
@@ -18,14 +19,7 @@ namespace {
 
 using std::numbers::pi;
 
-struct Input {
-    std::vector<Point> points;
-    std::vector<std::size_t> begin{0};
-    void Add(const std::vector<Point>& polyline) {
-        points.insert(points.end(), polyline.begin(), polyline.end());
-        begin.push_back(points.size());
-    }
-};
+using Input = PolylineInput;
 
 FitResult Fit(const Input& input, FitOptions options = {}, const PackedBitmap& ink = PackedBitmap()) {
     return TVemotrace_fit::FitPolylines(input.points, input.begin, ink, options);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ascii_bitmap.h"
+#include "polyline_input.h"
 #include "trace/Vemotrace_fit.h"
 #include "trace/Vemotrace_packed.h"
 #include "trace/fit/Vemotrace_fitdirt.h"
@@ -17,14 +18,7 @@
 
 namespace {
 
-struct Lines {
-    std::vector<Point> points;
-    std::vector<std::size_t> begin{0};
-    void Add(const std::vector<Point>& polyline) {
-        points.insert(points.end(), polyline.begin(), polyline.end());
-        begin.push_back(points.size());
-    }
-};
+using Lines = PolylineInput;
 
 // Faults: the tip of a sharp corner dropped as a spur (the legs end inside
 // the corner, short of the drawn point), a bump on a straight stroke's edge
@@ -83,12 +77,9 @@ TEST(FitCover, AThickEndAtABreakKeepsAQuarterWidth) {
     // A pen of 12 px drawn from (20, 30) to (150, 30), its round caps about
     // those points, and a break of 2 px cut across it at x = 100.
     AsciiBitmap ascii(180, 60);
+    ascii.FillRoundStroke(20, 150, 30, 6);
     for (int32_t y = 0; y < 60; ++y) {
-        for (int32_t x = 0; x < 180; ++x) {
-            const double px = x + 0.5, py = y + 0.5;
-            const double along = std::clamp(px, 20.0, 150.0);
-            if (std::hypot(px - along, py - 30) <= 6 && (x < 100 || x >= 102)) ascii.SetInk(x, y);
-        }
+        for (const int32_t x : {100, 101}) ascii.SetInk(x, y, false);
     }
     const PackedBitmap ink = PackedBitmap::FromBytes(ascii.View());
     const Point right{1, 0}, left{-1, 0};
