@@ -209,6 +209,7 @@ void EntityView::Figures::Add(const Figures& o) {
     largestDistance = std::max(largestDistance, o.largestDistance);
     joinDistance = std::max(joinDistance, o.joinDistance);
     fittingDistance = std::max(fittingDistance, o.fittingDistance);
+    middleDistance = std::max(middleDistance, o.middleDistance);
     tolerance = std::max(tolerance, o.tolerance);
     gaps += o.gaps;
     dxfBytes += o.dxfBytes;
@@ -269,7 +270,10 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
     // how much further from the drawn strokes a point of an entity lies
     // than the nearest point of the joined polylines does (so following a
     // joined polyline that lies off adds nothing, and neither does a
-    // bridge across a break along the stroke).
+    // bridge across a break along the stroke). The same away from the
+    // entity's ends (further than its ink's width): a thick pen's free end
+    // may lie up to the width off by design, so only this part tells
+    // whether an entity strays between its polyline's vertices.
     std::vector<Line> joinedLines;
     for (std::size_t k = 0; k + 1 < joined.begin.size(); ++k) {
         joinedLines.emplace_back(joined.points.begin() + static_cast<std::ptrdiff_t>(joined.begin[k]),
@@ -278,17 +282,25 @@ void EntityView::Add(const std::string& group, const std::vector<Line>& strokes,
     const Nearest toStrokes(strokes), toJoined(joinedLines);
     for (std::size_t e = 0; e < entityChords.size(); ++e) {
         const std::vector<Point> points = samples(entityChords[e]);
-        double largest = 0, added = 0;
+        const FitEntity& entity = fitted->entities[e];
+        const double endZone = std::max(entity.width, 1.0);
+        double largest = 0, added = 0, middle = 0;
         std::size_t near = 0;
         for (const Point& p : points) {
             const double nearest = toStrokes.Distance(p);
             largest = std::max(largest, nearest);
             near += nearest <= kMatch;
-            added = std::max(added, nearest - toStrokes.Distance(toJoined.NearestPoint(p)));
+            const double more = nearest - toStrokes.Distance(toJoined.NearestPoint(p));
+            added = std::max(added, more);
+            if (std::hypot(p.x - entity.start.x, p.y - entity.start.y) > endZone &&
+                std::hypot(p.x - entity.end.x, p.y - entity.end.y) > endZone) {
+                middle = std::max(middle, more);
+            }
         }
         if (2 * near < points.size()) continue;
         f.largestDistance = std::max(f.largestDistance, largest);
         f.fittingDistance = std::max(f.fittingDistance, added);
+        f.middleDistance = std::max(f.middleDistance, middle);
     }
     for (const Line& line : joinedLines) {
         if (line.size() < 2) continue;
@@ -387,16 +399,16 @@ void EntityView::Print() const {
         return std::string(text);
     };
     const auto row = [&](const std::string& name, const Figures& f) {
-        std::printf("%-18s | %6.2f %s %s %s %5.2f %5.2f %5.2f %4.2f %4.0f %5.1f %s %s %s %s %6.0f\n", name.c_str(),
+        std::printf("%-18s | %6.2f %s %s %s %5.2f %5.2f %5.2f %5.2f %4.2f %4.0f %5.1f %s %s %s %s %6.0f\n", name.c_str(),
                     f.entities / std::max(f.primitives, 1.0), share(f.linesAsOne, f.lines).c_str(),
                     share(f.arcsAsOne, f.arcs).c_str(), share(f.circlesAsOne, f.circles).c_str(), f.largestDistance,
-                    f.joinDistance, f.fittingDistance, f.tolerance, f.gaps,
+                    f.joinDistance, f.fittingDistance, f.middleDistance, f.tolerance, f.gaps,
                     100 * f.dxfBytes / std::max(f.polylineDxfBytes, 1.0), share(f.shares.covered, f.shares.drawn).c_str(),
                     share(f.shares.precise, f.shares.traced).c_str(),
                     share(f.flatShares.covered, f.flatShares.drawn).c_str(),
                     share(f.flatShares.precise, f.flatShares.traced).c_str(), f.seconds * 1000);
     };
-    std::printf("\nentities (--fit)   | ent/prm line1  arc1 circ1  maxd joind  fitd  tol gaps  dxf%% cover  prec flatc flatp fit ms\n");
+    std::printf("\nentities (--fit)   | ent/prm line1  arc1 circ1  maxd joind  fitd  fitm  tol gaps  dxf%% cover  prec flatc flatp fit ms\n");
     Figures all;
     for (const auto& [name, f] : m_groups) {
         row(name, f);

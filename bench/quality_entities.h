@@ -15,6 +15,8 @@
 //   fitd     what the fitting adds: the most by which a point of an entity
 //            on a stroke lies further from the drawn strokes than the
 //            nearest point of the joined polylines does
+//   fitm     fitd without the points within the entity's ink width of its
+//            ends (where a thick pen's free end may lie up to the width off)
 //   tol      the largest tolerance used
 //   gaps     joined polylines' ends that no chain keeps exactly (must be 0)
 //   dxf%     size of the entities' DXF against the joined polylines' DXF
@@ -68,7 +70,7 @@ public:
     struct Figures {
         double primitives = 0, entities = 0;
         double lines = 0, linesAsOne = 0, arcs = 0, arcsAsOne = 0, circles = 0, circlesAsOne = 0;
-        double largestDistance = 0, joinDistance = 0, fittingDistance = 0, tolerance = 0, gaps = 0;
+        double largestDistance = 0, joinDistance = 0, fittingDistance = 0, middleDistance = 0, tolerance = 0, gaps = 0;
         double dxfBytes = 0, polylineDxfBytes = 0, seconds = 0;
         Shares shares;
         Shares flatShares;  // the lines file's points
