@@ -163,9 +163,7 @@ private:
         const PackedBitmap& ink = m_widths.Ink();
         if (!ink.IsEmpty() && join::ink::isInkAt(ink, tip)) {
             const double toEnd = join::ink::inkExtent(ink, tip, u, 2.0 * join::ink::kMaxInkRadius);
-            for (double t = toEnd + join::ink::kRayStep; t <= toEnd + join::gaps::kBreakAlongBridge; t += join::ink::kRayStep) {
-                if (join::ink::isInkAt(ink, {tip.x + t * u.x, tip.y + t * u.y})) return;
-            }
+            if (join::gaps::inkAgainPastBreak(ink, tip, u, toEnd)) return;
         }
         for (const int32_t arm : arms) {
             const auto j = static_cast<std::size_t>(arm / 2);

@@ -34,8 +34,7 @@ constexpr std::array<std::pair<double, double>, 8> kProbeDirections = {{
 }
 
 [[gnu::always_inline]] inline bool inkAt(const PackedBitmap& ink, double x, double y) {
-    if (!(x >= 0 && y >= 0 && x < ink.Width() && y < ink.Height())) return false;
-    return inkOnBitmap(ink, x, y);
+    return join::ink::isInkAt(ink, {x, y});
 }
 
 // Every probe from p, up to kMaxProbe and a step on, lies on the bitmap:
@@ -250,12 +249,8 @@ double capShift(const PackedBitmap& ink, const Point& end, const Point& outward,
     // beyond a gap the join step bridges), the drawn stroke runs on into
     // the break: the end keeps the join step's quarter width to the ink's
     // end, as the other side of the break does.
-    bool cut = false;
-    if (join::gaps::endsFlat(ink, end, outward, run, width / 2)) {
-        for (double t = run + kProbeStep; t <= run + join::gaps::kBreakAlongBridge && !cut; t += kProbeStep) {
-            cut = inkAt(ink, end.x + t * outward.x, end.y + t * outward.y);
-        }
-    }
+    const bool cut = join::gaps::endsFlat(ink, end, outward, run, width / 2) &&
+                     join::gaps::inkAgainPastBreak(ink, end, outward, run);
     return std::clamp(run - (cut ? width / 4 : width / 2), -width / 2, width / 2);
 }
 

@@ -45,6 +45,13 @@ bool endsFlat(const PackedBitmap& bitmap, const Point& tip, const Point& aim, do
     return true;
 }
 
+bool inkAgainPastBreak(const PackedBitmap& bitmap, const Point& tip, const Point& aim, double toEnd) {
+    for (double t = toEnd + kRayStep; t <= toEnd + kBreakAlongBridge; t += kRayStep) {
+        if (isInkAt(bitmap, {tip.x + t * aim.x, tip.y + t * aim.y})) return true;
+    }
+    return false;
+}
+
 bool bridgeable(const FreeEnd& a, const FreeEnd& b) {
     const double reach = kGapWidth + std::min(a.radius, kMaxGapRadius) + std::min(b.radius, kMaxGapRadius);
     const double dx = b.at.x - a.at.x, dy = b.at.y - a.at.y;

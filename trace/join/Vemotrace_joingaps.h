@@ -69,4 +69,9 @@ bool bridgeableOverInk(const PackedBitmap& bitmap, const FreeEnd& a, const FreeE
 // of the width short of the ink's end, a round one half the width.
 bool endsFlat(const PackedBitmap& bitmap, const Point& tip, const Point& aim, double toEnd, double across);
 
+// True when ink comes again ahead of `tip` along the unit vector `aim`
+// within a break's length (kBreakAlongBridge) past the ink's end `toEnd`
+// ahead: the stroke runs on across a break there.
+bool inkAgainPastBreak(const PackedBitmap& bitmap, const Point& tip, const Point& aim, double toEnd);
+
 }  // namespace join::gaps
