@@ -48,24 +48,40 @@ std::optional<Point> directionThrough(const Point& from, std::span<const Point> 
     return d;
 }
 
-// The squares of the run's vertices' distances from the nearest of the
-// entities it was fitted with, as measure() counts them.
+// How far a run lies from entities, `nearest(p)` giving p's distance
+// from them: the squares of the vertices' (and kMiddleWeight of the
+// segments' middles') distances, and the largest distance beyond what each
+// point is allowed (vertices 0, segments' middles kChordSlack).
+struct Misfit {
+    double squares = 0.0;
+    double worst = 0.0;
+};
+template <class Nearest>
+Misfit misfitOf(std::span<const Point> run, const Nearest& nearest) {
+    Misfit misfit;
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const double d = nearest(run[k]);
+        misfit.squares += d * d;
+        misfit.worst = std::max(misfit.worst, d);
+        if (k > 0) {
+            const Point middle{(run[k - 1].x + run[k].x) / 2, (run[k - 1].y + run[k].y) / 2};
+            const double m = nearest(middle);
+            misfit.squares += kMiddleWeight * m * m;
+            misfit.worst = std::max(misfit.worst, m - shapes::kChordSlack);
+        }
+    }
+    return misfit;
+}
+
+// The squares of the run's distances from the nearest of the entities it
+// was fitted with, as measure() counts them.
 double squaresOf(std::span<const Point> run, std::span<const FitEntity> entities) {
     const auto nearest = [&](const Point& p) {
         double d = HUGE_VAL;
         for (const FitEntity& e : entities) d = std::min(d, shapes::distanceToEntity(p, e));
         return d;
     };
-    double squares = 0.0;
-    for (std::size_t k = 0; k < run.size(); ++k) {
-        const double d = nearest(run[k]);
-        squares += d * d;
-        if (k > 0) {
-            const double m = nearest({(run[k - 1].x + run[k].x) / 2, (run[k - 1].y + run[k].y) / 2});
-            squares += kMiddleWeight * m * m;
-        }
-    }
-    return squares;
+    return misfitOf(run, nearest).squares;
 }
 
 // How close the run comes to p.
@@ -81,9 +97,7 @@ struct Rounded {
     double worst = HUGE_VAL;    // largest distance beyond what a point is allowed
 };
 
-// How far the run lies from the three entities: the squares of the
-// vertices' (and kMiddleWeight of the middles') distances, and the largest distance beyond what each point is
-// allowed (vertices 0, segments' middles kChordSlack).
+// How far the run lies from the three entities (misfitOf).
 void measure(std::span<const Point> run, Rounded& path) {
     // The arc turns by less than half a turn, so a point lies within its
     // sweep where it is on the inner side of both radii to its ends: two
@@ -103,19 +117,9 @@ void measure(std::span<const Point> run, Rounded& path) {
         return std::min({shapes::distanceToSegment(p, path.entities[0].start, path.entities[0].end), toArc(p),
                          shapes::distanceToSegment(p, path.entities[2].start, path.entities[2].end)});
     };
-    path.squares = 0.0;
-    path.worst = 0.0;
-    for (std::size_t k = 0; k < run.size(); ++k) {
-        const double d = nearest(run[k]);
-        path.squares += d * d;
-        path.worst = std::max(path.worst, d);
-        if (k > 0) {
-            const Point middle{(run[k - 1].x + run[k].x) / 2, (run[k - 1].y + run[k].y) / 2};
-            const double m = nearest(middle);
-            path.squares += kMiddleWeight * m * m;
-            path.worst = std::max(path.worst, m - shapes::kChordSlack);
-        }
-    }
+    const Misfit misfit = misfitOf(run, nearest);
+    path.squares = misfit.squares;
+    path.worst = misfit.worst;
 }
 
 // The run as a line from its first point along the first leg (points up to
