@@ -459,14 +459,13 @@ std::optional<FitEntity> circleFits(std::span<const Point> ring, double toleranc
     return dentedCircle(ring, samples, algebraic, tolerance, dentTolerance);
 }
 
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep) {
-    return arcDistance(p, arc, sweep, angleAbout(arc.start, arc.centre));
-}
-
 double distanceToEntity(const Point& p, const FitEntity& entity) {
     switch (entity.kind) {
         case EntityKind::Line: return distanceToSegment(p, entity.start, entity.end);
-        case EntityKind::Arc: return arcDistance(p, entity, arcSweep(entity), angleAbout(entity.start, entity.centre));
+        case EntityKind::Arc: {
+            const double startAngle = angleAbout(entity.start, entity.centre);
+            return arcDistance(p, entity, sweepFrom(entity, startAngle), startAngle);
+        }
         case EntityKind::Circle: return arcDistance(p, entity, 2 * kPi, 0.0);
         case EntityKind::Polyline: break;
     }

@@ -80,9 +80,6 @@ double largestDistance(std::span<const Point> points, const FitEntity& entity);
 // The distance from p to the entity (to an arc's end where p lies beyond
 // its sweep).
 double distanceToEntity(const Point& p, const FitEntity& entity);
-// The same for an ARC whose arcSweep is known: the many points measured
-// against one arc need not work its sweep out again for each.
-double distanceToArc(const Point& p, const FitEntity& arc, double sweep);
 
 // Angle of p about c, and the sweep of an arc (radians, > 0).
 double angleAbout(const Point& p, const Point& c);
